@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the benchmarks need.
+# Quiet and quick when everything is already there; refreshes the package lists
+# only when something has to be installed.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  g++ cmake ninja-build pkg-config clang clang-format
+  # Qt 6 (Core, Gui, Widgets, PrintSupport, Test)
+  qt6-base-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # comparison peers: GMime and Python's email package with its test data
+  libgmime-3.0-dev python3 libpython3.11-testsuite
+  # fuzzing runtime for clang (libFuzzer, sanitizers)
+  libclang-rt-14-dev
+  # sound, POP3 server, desktop bus and printing peers used by later layers
+  libasound2-dev libcanberra-dev dovecot-pop3d dbus python3-dbusmock poppler-utils
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
