@@ -47,14 +47,18 @@ void InstallMessagePump(TMessagePump pump, int sliceMs) {
     gLastPump = Now();
 }
 
-void RemoveMessagePump() { InstallMessagePump(nullptr); }
+void RemoveMessagePump() {
+    InstallMessagePump(nullptr);
+}
 
 void SetPumpClock(TPumpClock clock) {
     gClock = std::move(clock);
     gLastPump = Now();
 }
 
-void ProcessMessagesNow() { RunPump(); }
+void ProcessMessagesNow() {
+    RunPump();
+}
 
 void pump_detail::Slow() {
     gCountdown = kCallsPerClockCheck;

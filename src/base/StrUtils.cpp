@@ -5,7 +5,9 @@
 #include <limits>
 
 namespace {
-inline bool IsBlank(unsigned char c) { return c <= 32; }
+inline bool IsBlank(unsigned char c) {
+    return c <= 32;
+}
 } // namespace
 
 std::string_view TrimView(std::string_view s) {
@@ -15,7 +17,9 @@ std::string_view TrimView(std::string_view s) {
     return s.substr(b, e - b);
 }
 
-std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
+std::string Trim(std::string_view s) {
+    return std::string(TrimView(s));
+}
 
 std::string TrimLeft(std::string_view s) {
     std::size_t b = 0;

@@ -21,8 +21,12 @@ std::string TrimRight(std::string_view s);
 std::string_view TrimView(std::string_view s);
 
 // ASCII case mapping; other bytes stay as they are.
-inline char UpCase(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
-inline char LoCase(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
+inline char UpCase(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 32) : c;
+}
+inline char LoCase(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+}
 std::string UpperCase(std::string_view s);
 std::string LowerCase(std::string_view s);
 bool SameText(std::string_view a, std::string_view b);
@@ -43,4 +47,6 @@ int64_t StrToInt64Def(std::string_view s, int64_t def);
 // Parses without raising; false when s is not a valid integer in range.
 bool TryStrToInt64(std::string_view s, int64_t& value);
 
-inline std::string IntToStr(long long v) { return std::to_string(v); }
+inline std::string IntToStr(long long v) {
+    return std::to_string(v);
+}

@@ -128,10 +128,18 @@ void TMemoryStream::SaveToFile(const std::string& fileName) const {
 TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileName(fileName) {
     int flags = O_CLOEXEC;
     switch (mode) {
-    case fmCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
-    case fmOpenRead: flags |= O_RDONLY; break;
-    case fmOpenWrite: flags |= O_WRONLY; break;
-    case fmOpenReadWrite: flags |= O_RDWR; break;
+    case fmCreate:
+        flags |= O_RDWR | O_CREAT | O_TRUNC;
+        break;
+    case fmOpenRead:
+        flags |= O_RDONLY;
+        break;
+    case fmOpenWrite:
+        flags |= O_WRONLY;
+        break;
+    case fmOpenReadWrite:
+        flags |= O_RDWR;
+        break;
     }
     FHandle = ::open(fileName.c_str(), flags, 0666);
     if (FHandle < 0) {

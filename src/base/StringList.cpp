@@ -16,13 +16,14 @@ std::string& TStringList::operator[](int index) {
     return FItems[std::size_t(index)];
 }
 
-void TStringList::Put(int index, std::string s) { (*this)[index] = std::move(s); }
+void TStringList::Put(int index, std::string s) {
+    (*this)[index] = std::move(s);
+}
 
 bool TStringList::Find(std::string_view s, int& index) const {
-    auto it = std::lower_bound(FItems.begin(), FItems.end(), s,
-                               [](const std::string& a, std::string_view b) {
-                                   return CompareText(a, b) < 0;
-                               });
+    auto it = std::lower_bound(
+        FItems.begin(), FItems.end(), s,
+        [](const std::string& a, std::string_view b) { return CompareText(a, b) < 0; });
     index = int(it - FItems.begin());
     return it != FItems.end() && CompareText(*it, s) == 0;
 }
@@ -74,15 +75,13 @@ void TStringList::SetSorted(bool sorted) {
     if (sorted == FSorted) return;
     FSorted = sorted;
     if (!sorted) return;
-    std::stable_sort(FItems.begin(), FItems.end(),
-                     [](const std::string& a, const std::string& b) {
-                         return CompareText(a, b) < 0;
-                     });
+    std::stable_sort(FItems.begin(), FItems.end(), [](const std::string& a, const std::string& b) {
+        return CompareText(a, b) < 0;
+    });
     if (FDuplicates == dupIgnore) {
-        auto last = std::unique(FItems.begin(), FItems.end(),
-                                [](const std::string& a, const std::string& b) {
-                                    return CompareText(a, b) == 0;
-                                });
+        auto last = std::unique(
+            FItems.begin(), FItems.end(),
+            [](const std::string& a, const std::string& b) { return CompareText(a, b) == 0; });
         FItems.erase(last, FItems.end());
     }
 }
@@ -134,7 +133,9 @@ void TStringList::LoadFromStream(TStream& stream) {
     SetText(text);
 }
 
-void TStringList::SaveToStream(TStream& stream) const { stream.WriteString(Text()); }
+void TStringList::SaveToStream(TStream& stream) const {
+    stream.WriteString(Text());
+}
 
 void TStringList::LoadFromFile(const std::string& fileName) {
     TFileStream file(fileName, fmOpenRead);

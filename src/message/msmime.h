@@ -1,8 +1,8 @@
 // Quoted-printable conversion between a byte stream and a list of text lines.
 #pragma once
 
-#include "base/StringList.h"
 #include "base/Streams.h"
+#include "base/StringList.h"
 
 #include <string>
 #include <string_view>

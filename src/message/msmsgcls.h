@@ -2,8 +2,9 @@
 // line reader the decoder reads raw message text through.
 #pragma once
 
-#include "base/StringList.h"
+#include "base/Exceptions.h"
 #include "base/Streams.h"
+#include "base/StringList.h"
 
 #include <cstdint>
 #include <functional>
@@ -49,13 +50,19 @@ template <class T> class TmsOwnedList {
 public:
     int Count() const { return int(FItems.size()); }
     // Index-checked; raises EListError out of range.
-    T& Items(int index) const;
+    T& Items(int index) const {
+        if (index < 0 || index >= Count()) RaiseListIndexError(index);
+        return *FItems[std::size_t(index)];
+    }
     T* Add(std::unique_ptr<T> item) {
         FItems.push_back(std::move(item));
         return FItems.back().get();
     }
     T* Add() { return Add(std::make_unique<T>()); }
-    void Delete(int index);
+    void Delete(int index) {
+        Items(index);
+        FItems.erase(FItems.begin() + index);
+    }
     // Frees the items from the last to the first.
     void Clear() {
         while (!FItems.empty()) FItems.pop_back();
@@ -121,8 +128,10 @@ public:
 
 private:
     bool FEof = false;
+    // Position of the next LF at or after the last scan start, valid for FScanSize bytes.
+    std::size_t FNextLF = 0;
+    std::size_t FScanSize = std::string_view::npos;
 };
 
-// Mail library errors.
-#include "base/Exceptions.h"
+// Raised by CheckRequired.
 PV_DECLARE_EXCEPTION(EMessageError, Exception);

@@ -1,5 +1,5 @@
-#include "base/Exceptions.h"
 #include "base/Streams.h"
+#include "base/Exceptions.h"
 
 #include <gtest/gtest.h>
 

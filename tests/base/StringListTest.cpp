@@ -1,6 +1,6 @@
+#include "base/StringList.h"
 #include "base/Exceptions.h"
 #include "base/Streams.h"
-#include "base/StringList.h"
 
 #include <gtest/gtest.h>
 

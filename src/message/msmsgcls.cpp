@@ -1,0 +1,115 @@
+#include "message/msmsgcls.h"
+
+#include "base/StrUtils.h"
+#include "message/mspars.h"
+
+#include <cstring>
+
+const char* const kAttEncodingNames[3] = {"7 bit", "Base64", "Quoted-Printable"};
+
+namespace {
+TAddressEditor gAddressEditor;
+} // namespace
+
+void SetAddressEditor(TAddressEditor editor) {
+    gAddressEditor = std::move(editor);
+}
+
+// --- TmsMailAddress -----------------------------------------------------------
+
+void TmsMailAddress::SetName(std::string_view name) {
+    FName = ShortText(name);
+}
+
+void TmsMailAddress::SetAddress(std::string_view address) {
+    FAddress = ShortText(address);
+}
+
+void TmsMailAddress::Clear() {
+    FName.clear();
+    FAddress.clear();
+}
+
+void TmsMailAddress::Assign(const TmsMailAddress& source) {
+    FName = source.FName;
+    FAddress = source.FAddress;
+}
+
+bool TmsMailAddress::Edit() {
+    if (!gAddressEditor) return false;
+    std::string name = FName, address = FAddress;
+    if (!gAddressEditor(name, address)) return false;
+    SetName(name);
+    SetAddress(address);
+    return true;
+}
+
+// --- TmsAttItem ---------------------------------------------------------------
+
+void TmsAttItem::SetFileName(std::string_view name) {
+    FFileName = ShortText(name);
+    if (name.empty()) return;
+    SetContentType(ContentTypeOfFile(FFileName));
+    const std::string type = UpperCase(FContentType);
+    if (type == "TEXT/PLAIN" || type == "TEXT/RTF" || type == "TEXT/HTML")
+        FEncoding = aeQuotedPrintable;
+    else if (type == "MESSAGE/RFC822")
+        FEncoding = aeSevenBit;
+    else
+        FEncoding = aeBase64;
+}
+
+void TmsAttItem::SetContentType(std::string_view contentType) {
+    FContentType = ShortText(contentType);
+}
+
+void TmsAttItem::Assign(const TmsAttItem& source) {
+    if (&source == this) return;
+    Data.Clear();
+    Data.WriteBuffer(source.Data.Memory(), int64_t(source.Data.View().size()));
+    Data.SetPosition(0);
+    FContentType = source.FContentType;
+    FEncoding = source.FEncoding;
+    FFileName = source.FFileName;
+}
+
+// --- TLineStream ----------------------------------------------------------------
+
+const std::string TLineStream::kEndMarker(4, '\xff');
+
+void TLineStream::Reset() {
+    FEof = false;
+    FScanSize = std::string_view::npos;
+    SetPosition(0);
+}
+
+bool TLineStream::ReadLine(std::string& line) {
+    const std::string_view text = View();
+    const std::size_t start = std::size_t(Position());
+    if (start >= text.size()) {
+        line = kEndMarker;
+        FEof = true;
+        return false;
+    }
+    // The next LF is remembered across calls, so text with lone CRs is still read in
+    // linear time; the CR search is bounded by that LF.
+    const char* base = text.data() + start;
+    if (FNextLF < start || FScanSize != text.size()) {
+        FScanSize = text.size();
+        const void* lf = std::memchr(base, '\n', text.size() - start);
+        FNextLF = lf ? std::size_t(static_cast<const char*>(lf) - text.data()) : text.size();
+    }
+    const void* cr = std::memchr(base, '\r', FNextLF - start);
+    const char* stop = cr ? static_cast<const char*>(cr) : text.data() + FNextLF;
+    const std::size_t length = std::size_t(stop - base);
+    line.assign(base, length);
+    std::size_t next = start + length;
+    if (next < text.size()) {
+        if (text[next] == '\r' && next + 1 < text.size() && text[next + 1] == '\n')
+            next += 2;
+        else
+            next += 1;
+    }
+    SetPosition(int64_t(next));
+    return true;
+}
