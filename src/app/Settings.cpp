@@ -1,0 +1,142 @@
+#include "app/Settings.h"
+
+#include "base/StrUtils.h"
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
+#include "platform/Registry.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+const char* const kPostvigilKey = "Software\\Tessmar\\Postkeeper\\Postvigil";
+const char* const kPostkeeperSetKey = "Software\\Tessmar\\Postkeeper\\SET";
+const char* const kCheckAssKey = "Software\\Tessmar\\Postkeeper\\CheckAss";
+
+namespace {
+const char* const kWorkingFolders[] = {"eMails", "eMails\\Sent", "eMails\\Attachments\\",
+                                       "eMails\\Postoffice"};
+const char* const kPlainPasswordFile = "DUMMY.SET";
+constexpr int kScrambleOffset = 52863;
+constexpr std::size_t kScrambleBuffer = 36; // length byte + 35 characters
+constexpr int kRetrvModeFromFile = 5;
+constexpr int kMaxAccountNames = 10000;
+
+std::string Cut(std::string s, std::size_t max) {
+    if (s.size() > max) s.resize(max);
+    return s;
+}
+} // namespace
+
+TClientRec ClientRec;
+int MailMaxSize = 100000;
+int RasIndex = -1;
+int RetrvMode = kRetrvModeFromFile;
+bool AutoStart = false;
+bool AutoConnect = true;
+bool PVMinimized = false;
+bool ShowInfos = true;
+bool ExternOnline = false;
+bool UserOnline = false;
+std::string CurSetName;
+std::string StartSetName;
+TStringList SetList;
+TStringList ProgramLog;
+
+void InitMainUnit() {
+    ClientRec = TClientRec();
+    MailMaxSize = 100000;
+    RasIndex = -1;
+    RetrvMode = kRetrvModeFromFile;
+    ExternOnline = false;
+    UserOnline = false;
+    CurSetName.clear();
+    StartSetName.clear();
+    ProgramLog.Clear();
+    SetList.Clear();
+    SetList.SetDuplicates(dupIgnore);
+    SetList.SetSorted(true);
+    // A folder that cannot be created is not reported here; saving into it fails later.
+    for (const char* folder : kWorkingFolders) ForceDirectories(ProgDir() + NativeRelative(folder));
+}
+
+std::string PostofficeDir() {
+    return ProgDir() + NativeRelative("eMails\\Postoffice");
+}
+
+std::string AccountFileName(std::string_view name) {
+    return FindFileNoCase(ProgDir(), std::string(name) + ".Set");
+}
+
+void LoadSettings() {
+    TRegistry reg;
+    reg.OpenKey(kPostvigilKey, false);
+    ClientRec.Interval = reg.ReadInteger("Interval", 0);
+    ClientRec.CheckEmedit = reg.ReadBool("CheckEmedit", false);
+    ClientRec.FollowAct = reg.ReadInteger("FollowAct", 1);
+    AutoStart = reg.ReadBool("AutoStart", false);
+    PVMinimized = reg.ReadBool("PVMinimized", false);
+    AutoConnect = reg.ReadBool("AutoConnect", true);
+    ShowInfos = reg.ReadBool("ShowInfos", true);
+}
+
+void SaveSettings() {
+    TRegistry reg;
+    if (!reg.OpenKey(kPostvigilKey, true)) return;
+    reg.WriteInteger("Interval", ClientRec.Interval);
+    reg.WriteBool("CheckEmedit", ClientRec.CheckEmedit);
+    reg.WriteInteger("FollowAct", ClientRec.FollowAct);
+    reg.WriteBool("AutoStart", AutoStart);
+    reg.WriteBool("PVMinimized", PVMinimized);
+    reg.WriteBool("AutoConnect", AutoConnect);
+    reg.WriteBool("ShowInfos", ShowInfos);
+}
+
+std::string ReadIniDescript(const std::string& fileName) {
+    return TIniFile(fileName).ReadString("ProgSet", "IniDescript", "Empty");
+}
+
+void ReadClientFile(const std::string& fileName) {
+    const std::string bare = std::filesystem::path(fileName).filename().string();
+    const bool plainPassword = UpperCase(bare) == kPlainPasswordFile;
+    const TIniFile ini(fileName);
+    ClientRec.IniDescript = Cut(ini.ReadString("ProgSet", "IniDescript", "Empty"), kDescriptMax);
+    ClientRec.Timeout = ini.ReadInteger("ProgSet", "Timeout", 60);
+    ClientRec.RASService = ini.ReadInteger("RASSet", "RASService", 0);
+    ClientRec.Server = Cut(ini.ReadString("POPClient", "Server", ""), kServerMax);
+    ClientRec.UserName = Cut(ini.ReadString("POPClient", "UserName", ""), kServerMax);
+    const std::string stored = ini.ReadString("POPClient", "Password", "");
+    ClientRec.Password = Cut(plainPassword ? stored : UnscramblePassword(stored), kPasswordMax);
+    ClientRec.DefPort = ini.ReadInteger("POPClient", "DefPort", 110);
+    ClientRec.MailAddress = Cut(ini.ReadString("POPClient", "MailAddress", ""), kServerMax);
+    ClientRec.MailName = Cut(ini.ReadString("POPClient", "MailName", ""), kServerMax);
+    MailMaxSize = ini.ReadInteger("RASSet", "MailMaxSize", MailMaxSize);
+    ClientRec.NoRAS = ClientRec.RASService == -1;
+    RasIndex = ClientRec.RASService;
+    if (RetrvMode == kRetrvModeFromFile) RetrvMode = ini.ReadInteger("ProgSet", "RetrvMode", 1);
+}
+
+std::string UnscramblePassword(std::string_view text) {
+    unsigned char buffer[kScrambleBuffer];
+    buffer[0] = kScrambleBuffer - 1;
+    std::memset(buffer + 1, ' ', kScrambleBuffer - 1);
+    // Groups of five digits, each one 16-bit word of the buffer; groups past the buffer's
+    // end are ignored.
+    for (std::size_t group = 0; group * 5 < text.size() && group * 2 < kScrambleBuffer; ++group) {
+        // A group that is not a number contributes 0.
+        const int value = StrToIntDef(text.substr(group * 5, 5), kScrambleOffset) - kScrambleOffset;
+        buffer[group * 2] = static_cast<unsigned char>(value & 0xff);
+        buffer[group * 2 + 1] = static_cast<unsigned char>((value >> 8) & 0xff);
+    }
+    const std::size_t length = std::min<std::size_t>(buffer[0], kScrambleBuffer - 1);
+    return std::string(reinterpret_cast<const char*>(buffer + 1), length);
+}
+
+void ReadAccountNames() {
+    SetList.Clear();
+    TRegistry reg;
+    if (!reg.OpenKey(kCheckAssKey, false)) return;
+    // The count comes from another program's data; a wild one must not stall the start.
+    const int count = std::min(reg.ReadInteger("@", -1), kMaxAccountNames);
+    for (int i = 0; i < count; ++i) SetList.Add(reg.ReadString(std::to_string(i)));
+}

@@ -1,0 +1,69 @@
+// The program's settings, the loaded account and the program-wide state of the main unit.
+#pragma once
+
+#include "base/StringList.h"
+
+#include <string>
+#include <string_view>
+
+enum TTransMode { tmGet, tmCopy, tmDelete, tmNeutral };
+enum TFollowAct { faIndividual, faOpenPostvigil, faOpenPostkeeper };
+
+// Capacities of the account record's bounded strings.
+inline constexpr std::size_t kDescriptMax = 60;
+inline constexpr std::size_t kServerMax = 40;
+// A stored password carries at most 35 characters; all of them are kept.
+inline constexpr std::size_t kPasswordMax = 35;
+
+struct TClientRec {
+    int RASService = 0;
+    int Timeout = 0;
+    std::string IniDescript;
+    int Interval = 0;
+    bool CheckEmedit = false;
+    int FollowAct = 0;
+    std::string Server;
+    std::string UserName;
+    std::string Password;
+    int DefPort = 0;
+    std::string MailAddress;
+    std::string MailName;
+    bool NoRAS = false;
+};
+
+// Registry keys.
+extern const char* const kPostvigilKey;
+extern const char* const kPostkeeperSetKey;
+extern const char* const kCheckAssKey;
+
+// Program-wide state.
+extern TClientRec ClientRec;
+extern int MailMaxSize;
+extern int RasIndex;
+extern int RetrvMode;
+extern bool AutoStart;
+extern bool AutoConnect;
+extern bool PVMinimized;
+extern bool ShowInfos;
+extern bool ExternOnline;
+extern bool UserOnline;
+extern std::string CurSetName;
+extern std::string StartSetName;
+extern TStringList SetList;
+extern TStringList ProgramLog;
+
+// Resets the state above to its start values and creates the working folders below ProgDir()
+// ("eMails", "eMails/Sent", "eMails/Attachments/", "eMails/Postoffice").
+void InitMainUnit();
+// ProgDir() + "eMails/Postoffice", without a trailing "/".
+std::string PostofficeDir();
+// The account file of an account name: ProgDir() + name + ".Set", found without regard to
+// letter case.
+std::string AccountFileName(std::string_view name);
+
+void LoadSettings();
+void SaveSettings();
+void ReadClientFile(const std::string& fileName);
+std::string ReadIniDescript(const std::string& fileName);
+std::string UnscramblePassword(std::string_view text);
+void ReadAccountNames();
