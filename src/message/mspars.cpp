@@ -5,6 +5,7 @@
 #include "message/msmime.h"
 #include "message/msuucode.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
 
@@ -120,33 +121,74 @@ void AddAddressItem(std::string_view part, TStringList& items) {
     if (!trimmed.empty()) items.Add(std::string(trimmed));
 }
 
-// Splits an address field at the commas outside double quotes and comments.
+// Splits an address field at the commas outside double quotes, comments and angle brackets.
+// A group ("name: a, b;") gives its members; the group's name is no address.
 void SplitAddresses(std::string_view text, TStringList& items) {
     std::size_t start = 0;
-    bool quoted = false;
-    int comment = 0;
+    bool quoted = false, inGroup = false;
+    int comment = 0, angle = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (c == '"') {
-            quoted = !quoted;
-        } else if (quoted) {
-            if (c == '\\') ++i;
-        } else if (c == '(') {
+        if (quoted) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                quoted = false;
+            continue;
+        }
+        if (c == '"')
+            quoted = true;
+        else if (c == '(')
             ++comment;
-        } else if (c == ')') {
-            if (comment > 0) --comment;
-        } else if (c == ',' && comment == 0) {
+        else if (c == ')' && comment > 0)
+            --comment;
+        else if (comment > 0)
+            continue;
+        else if (c == '<')
+            ++angle;
+        else if (c == '>' && angle > 0)
+            --angle;
+        else if (angle > 0)
+            continue;
+        else if (c == ':' && !inGroup) {
+            inGroup = true;
+            start = i + 1;
+        } else if (c == ',' || (c == ';' && inGroup)) {
             AddAddressItem(text.substr(start, i - start), items);
             start = i + 1;
+            if (c == ';') inGroup = false;
         }
     }
     if (start < text.size()) AddAddressItem(text.substr(start), items);
 }
 
+// "charset'language'text" with %XX escapes, the extended form of a parameter value.
+std::string DecodeExtendedValue(std::string_view value) {
+    const std::size_t first = value.find('\'');
+    const std::size_t second = first == npos ? npos : value.find('\'', first + 1);
+    if (second != npos) value.remove_prefix(second + 1);
+    auto hex = [](char c) {
+        return c >= '0' && c <= '9'        ? c - '0'
+               : std::isxdigit(uint8_t(c)) ? (c | 0x20) - 'a' + 10
+                                           : -1;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '%' && i + 2 < value.size() && hex(value[i + 1]) >= 0 &&
+            hex(value[i + 2]) >= 0) {
+            out += char(hex(value[i + 1]) * 16 + hex(value[i + 2]));
+            i += 2;
+        } else {
+            out += value[i];
+        }
+    }
+    return out;
+}
+
 // Address and name split at the first sep: the part before and the part after it.
 void SplitAt(std::string_view item, std::size_t sep, TmsMailAddress& address) {
-    address.SetAddress(ShortText(StripQuotes(item.substr(0, sep))));
-    address.SetName(ShortText(StripQuotes(item.substr(sep + 1))));
+    address.SetAddress(StripQuotes(item.substr(0, sep)));
+    address.SetName(StripQuotes(item.substr(sep + 1)));
 }
 
 // --- dates -------------------------------------------------------------------------------
@@ -342,17 +384,17 @@ void ParseMailAddress(std::string_view item, TmsMailAddress& address) {
     if (open != npos) {
         const std::size_t close = item.find('>', open + 1);
         if (close == npos) throw Exception(kUnableToParseAddress);
-        address.SetAddress(ShortText(StripQuotes(item.substr(open + 1, close - open - 1))));
+        address.SetAddress(StripQuotes(item.substr(open + 1, close - open - 1)));
         std::string name(item.substr(0, open));
         name += item.substr(close + 1);
-        address.SetName(ShortText(StripQuotes(name)));
+        address.SetName(StripQuotes(name));
         return;
     }
     if (const std::size_t paren = item.find('('); paren != npos) {
         std::string_view comment = TrimView(item.substr(paren + 1));
         if (!comment.empty() && comment.back() == ')') comment.remove_suffix(1);
-        address.SetAddress(ShortText(StripQuotes(item.substr(0, paren))));
-        address.SetName(ShortText(StripQuotes(comment)));
+        address.SetAddress(StripQuotes(item.substr(0, paren)));
+        address.SetName(StripQuotes(comment));
         return;
     }
     for (const char sep : {',', ';'}) {
@@ -361,7 +403,7 @@ void ParseMailAddress(std::string_view item, TmsMailAddress& address) {
             return;
         }
     }
-    address.SetAddress(ShortText(item));
+    address.SetAddress(item);
     address.SetName("");
 }
 
@@ -377,7 +419,10 @@ std::string StripQuotes(std::string_view text) {
 std::string GetHeaderParam(std::string_view param, std::string_view value) {
     const std::size_t at = FindText(value, param);
     if (at == npos) return {};
-    const std::size_t skip = at + param.size() + 1;
+    std::size_t skip = at + param.size();
+    // name*=charset'language'text (RFC 2231, in one piece)
+    const bool extended = skip + 1 < value.size() && value[skip] == '*' && value[skip + 1] == '=';
+    skip += extended ? 2 : 1;
     std::string_view rest = TrimView(value.substr(skip < value.size() ? skip : value.size()));
     if (!rest.empty() && rest[0] == '=') rest = TrimView(rest.substr(1));
     if (!rest.empty() && rest[0] == '"') {
@@ -387,7 +432,7 @@ std::string GetHeaderParam(std::string_view param, std::string_view value) {
         rest = rest.substr(0, rest.find_first_of(" \t;"));
     }
     if (!rest.empty() && rest.back() == ';') rest.remove_suffix(1);
-    return Trim(rest);
+    return extended ? Trim(DecodeExtendedValue(rest)) : Trim(rest);
 }
 
 std::string GetMediaType(std::string_view value) {
