@@ -3,6 +3,7 @@
 #include "base/MessagePump.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -156,48 +157,70 @@ void TQuotedPrintable::QPEncode() {
 bool QPDecodeLineAppend(std::string_view line, std::string& out) {
     const std::size_t n = line.size();
     const bool soft = n > 0 && line[n - 1] == '=';
+    // The decoded line is never longer than the line plus CR LF.
     const std::size_t start = out.size();
+    out.resize(start + n + 2);
+    char* const begin = out.data() + start;
+    char* w = begin;
+    const auto* s = reinterpret_cast<const unsigned char*>(line.data());
     // An escape needs its two digits before the last character of the line.
+    const std::size_t escapesEnd = n >= 2 ? n - 2 : 0;
     std::size_t i = 0;
     while (i < n) {
-        const void* eq = std::memchr(line.data() + i, '=', n - i);
-        const std::size_t at = eq ? std::size_t(static_cast<const char*>(eq) - line.data()) : n;
-        out.append(line.data() + i, at - i);
-        if (at >= n) break;
-        if (at + 2 < n) {
-            const int hi = kHexValue[static_cast<unsigned char>(line[at + 1])];
-            const int lo = kHexValue[static_cast<unsigned char>(line[at + 2])];
-            if (hi >= 0 && lo >= 0) {
-                out.push_back(char(hi * 16 + lo));
-                i = at + 3;
+        // Eight bytes at a time up to the next "=" (the output never runs ahead of the input,
+        // so the copy stays inside the room made above).
+        if constexpr (std::endian::native == std::endian::little) {
+            if (i + 8 <= n) {
+                uint64_t x;
+                std::memcpy(&x, s + i, 8);
+                std::memcpy(w, &x, 8);
+                const uint64_t y = x ^ 0x3D3D3D3D3D3D3D3DULL;
+                const uint64_t eq = (y - 0x0101010101010101ULL) & ~y & 0x8080808080808080ULL;
+                const std::size_t skip = eq ? std::size_t(__builtin_ctzll(eq)) / 8 : 8;
+                w += skip;
+                i += skip;
+                if (skip == 8) continue;
+            }
+        }
+        const unsigned char c = s[i];
+        if (c == '=' && i < escapesEnd) {
+            const int hi = kHexValue[s[i + 1]], lo = kHexValue[s[i + 2]];
+            if ((hi | lo) >= 0) {
+                *w++ = char(hi * 16 + lo);
+                i += 3;
                 continue;
             }
         }
-        out.push_back('=');
-        i = at + 1;
+        *w++ = char(c);
+        ++i;
     }
     if (soft) {
-        out.pop_back();
-        return true;
+        --w; // the "=" of the soft break
+    } else if (w == begin || w[-1] != '\x1a') {
+        *w++ = '\r';
+        *w++ = '\n';
     }
-    if (out.size() == start || out.back() != '\x1a') out.append("\r\n");
-    return false;
+    out.resize(std::size_t(w - out.data()));
+    return soft;
 }
 
 void TQuotedPrintable::QPDecode() {
-    std::string paragraph;
-    paragraph.reserve(kBlockSize);
-    const int count = FLines.Count();
-    for (int i = 0; i < count && !Stop;) {
-        // A paragraph runs to the first line without a soft break; a very long one is
-        // written in blocks.
+    // Paragraphs are collected and written in blocks; a very long paragraph is written in
+    // several.
+    std::string block;
+    block.reserve(kBlockSize + 256);
+    const auto& lines = FLines.Items();
+    for (std::size_t i = 0; i < lines.size() && !Stop;) {
         bool soft = true;
-        while (soft && i < count && paragraph.size() < kBlockSize)
-            soft = QPDecodeLineAppend(FLines[i++], paragraph);
-        FStream.WriteString(paragraph);
-        paragraph.clear();
+        while (soft && i < lines.size() && block.size() < kBlockSize)
+            soft = QPDecodeLineAppend(lines[i++], block);
+        if (block.size() >= kBlockSize) {
+            FStream.WriteString(block);
+            block.clear();
+        }
         ProcessMessages();
     }
+    FStream.WriteString(block);
 }
 
 std::string QPDecodeText(std::string_view text) {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -26,6 +27,15 @@ constexpr std::array<uint8_t, 256> MakeBase64Table() {
     return t;
 }
 constexpr auto kBase64Value = MakeBase64Table();
+
+// The two characters of every 12-bit value, so that three bytes take two look-ups.
+using TCharPair = std::array<char, 2>;
+constexpr std::array<TCharPair, 4096> MakeBase64Pairs() {
+    std::array<TCharPair, 4096> t{};
+    for (int v = 0; v < 4096; ++v) t[v] = {kBase64Alphabet[v >> 6], kBase64Alphabet[v & 63]};
+    return t;
+}
+constexpr auto kBase64Pairs = MakeBase64Pairs();
 
 [[noreturn]] void RaiseInvalidCharacter() {
     throw EInOutError(kInvalidCharacter);
@@ -93,10 +103,8 @@ void Base64EncodeAppend(std::string_view bytes, std::string& out) {
     std::size_t i = 0;
     for (; i + 3 <= n; i += 3, o += 4) {
         const uint32_t v = (uint32_t(in[i]) << 16) | (uint32_t(in[i + 1]) << 8) | in[i + 2];
-        o[0] = kBase64Alphabet[v >> 18];
-        o[1] = kBase64Alphabet[(v >> 12) & 63];
-        o[2] = kBase64Alphabet[(v >> 6) & 63];
-        o[3] = kBase64Alphabet[v & 63];
+        std::memcpy(o, kBase64Pairs[v >> 12].data(), 2);
+        std::memcpy(o + 2, kBase64Pairs[v & 0xFFF].data(), 2);
     }
     if (i < n) {
         const uint32_t v = (uint32_t(in[i]) << 16) | (i + 1 < n ? uint32_t(in[i + 1]) << 8 : 0);
@@ -139,19 +147,26 @@ std::string UUDecodeLine(std::string_view line) {
     return out;
 }
 
-std::string UUEncodeLine(std::string_view bytes) {
+void UUEncodeAppend(std::string_view bytes, std::string& out) {
     const std::size_t n = bytes.size() < kUUMaxBytes ? bytes.size() : kUUMaxBytes;
-    std::array<uint8_t, kUUMaxBytes> in{};
-    for (std::size_t i = 0; i < n; ++i) in[i] = uint8_t(bytes[i]);
+    std::array<uint8_t, kUUMaxBytes + 3> in{};
+    std::memcpy(in.data(), bytes.data(), n);
+    // 45 bytes fill 60 characters; a shorter line keeps n*4/3 + 1 of them.
     const std::size_t chars = n == kUUMaxBytes ? kUUMaxChars : n * 4 / 3 + 1;
-    std::string line(chars + 1, '`');
+    char* line = Grow(out, chars + 1);
     line[0] = UUChar(unsigned(n));
-    for (std::size_t c = 0; c < chars; ++c) {
-        const std::size_t bit = c * 6, byte = bit / 8, shift = bit % 8;
-        // The six bits may straddle two bytes; the byte after the input reads as 0.
-        const unsigned pair = (unsigned(in[byte]) << 8) | (byte + 1 < n ? in[byte + 1] : 0u);
-        line[c + 1] = UUChar((pair >> (10 - shift)) & 63);
+    for (std::size_t c = 0; c < chars; c += 4) {
+        const std::size_t b = c / 4 * 3;
+        const uint32_t bits = (uint32_t(in[b]) << 16) | (uint32_t(in[b + 1]) << 8) | in[b + 2];
+        const std::size_t take = chars - c < 4 ? chars - c : 4;
+        for (std::size_t k = 0; k < take; ++k)
+            line[1 + c + k] = UUChar((bits >> (18 - 6 * k)) & 63);
     }
+}
+
+std::string UUEncodeLine(std::string_view bytes) {
+    std::string line;
+    UUEncodeAppend(bytes, line);
     return line;
 }
 
