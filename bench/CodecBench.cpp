@@ -198,78 +198,82 @@ void SetBytes(benchmark::State& state, std::size_t bytes) {
     state.SetBytesProcessed(int64_t(state.iterations() * bytes));
 }
 
-// --- base64 --------------------------------------------------------------------------------
-
-void Base64Decode_Ours(benchmark::State& state) {
-    const auto& in = Inputs();
+// Decodes text line by line into one buffer and checks the result.
+template <class Decode>
+void RunOursLines(benchmark::State& state, const std::string& text, std::size_t lines,
+                  const std::string& expected, Decode decode) {
     std::string out;
-    out.reserve(in.Binary.size() + 64);
-    TOursRun run(state, in.Base64.size(), in.Base64Lines);
-    for (auto _ : state) {
-        out.clear();
-        ForEachLine(in.Base64, [&](std::string_view line) { Base64DecodeAppend(line, out); });
-        benchmark::DoNotOptimize(out.data());
+    out.reserve(expected.size() + 64);
+    {
+        TOursRun run(state, text.size(), lines);
+        for (auto _ : state) {
+            out.clear();
+            ForEachLine(text, [&](std::string_view line) { decode(line, out); });
+            benchmark::DoNotOptimize(out.data());
+        }
     }
-    if (out != in.Binary) state.SkipWithError("base64 decode mismatch");
+    if (out != expected) state.SkipWithError("decoded bytes differ from the input");
 }
 
-void Base64Decode_GMime(benchmark::State& state) {
-    const auto& in = Inputs();
-    std::vector<unsigned char> out(in.Base64.size());
-    for (auto _ : state) {
-        int st = 0;
-        guint32 save = 0;
-        const size_t n = g_mime_encoding_base64_decode_step(
-            reinterpret_cast<const unsigned char*>(in.Base64.data()), in.Base64.size(), out.data(),
-            &st, &save);
-        benchmark::DoNotOptimize(n);
-    }
-    SetBytes(state, in.Base64.size());
-}
-
-void Base64Encode_Ours(benchmark::State& state) {
-    const auto& in = Inputs();
+// Encodes data chunk by chunk into one buffer, one line per chunk.
+template <class Encode>
+void RunOursChunks(benchmark::State& state, const std::string& data, std::size_t chunk,
+                   std::size_t outSize, Encode encode) {
     std::string out;
-    out.reserve(in.Base64.size() + 64);
-    TOursRun run(state, in.Binary.size(), in.Base64Lines);
+    out.reserve(outSize + 64);
+    TOursRun run(state, data.size(), (data.size() + chunk - 1) / chunk);
     for (auto _ : state) {
         out.clear();
-        const std::string_view data = in.Binary;
-        for (std::size_t i = 0; i < data.size(); i += 57) {
-            Base64EncodeAppend(data.substr(i, 57), out);
+        for (std::size_t i = 0; i < data.size(); i += chunk) {
+            encode(std::string_view(data).substr(i, chunk), out);
             out += "\r\n";
         }
         benchmark::DoNotOptimize(out.data());
     }
 }
 
+// Runs one of GMime's whole-buffer codec steps over input, starting from the given state.
+template <class Step>
+void RunGMime(benchmark::State& state, const std::string& input, std::size_t outSize,
+              int initialState, Step step) {
+    std::vector<unsigned char> out(outSize);
+    const auto* data = reinterpret_cast<const unsigned char*>(input.data());
+    for (auto _ : state) {
+        int st = initialState;
+        guint32 save = 0;
+        benchmark::DoNotOptimize(step(data, input.size(), out.data(), &st, &save));
+    }
+    SetBytes(state, input.size());
+}
+
+// --- base64 --------------------------------------------------------------------------------
+
+void Base64Decode_Ours(benchmark::State& state) {
+    const auto& in = Inputs();
+    RunOursLines(state, in.Base64, in.Base64Lines, in.Binary, Base64DecodeAppend);
+}
+
+void Base64Decode_GMime(benchmark::State& state) {
+    const auto& in = Inputs();
+    RunGMime(state, in.Base64, in.Base64.size(), 0, g_mime_encoding_base64_decode_step);
+}
+
+void Base64Encode_Ours(benchmark::State& state) {
+    const auto& in = Inputs();
+    RunOursChunks(state, in.Binary, 57, in.Base64.size(), Base64EncodeAppend);
+}
+
 void Base64Encode_GMime(benchmark::State& state) {
     const auto& in = Inputs();
-    std::vector<unsigned char> out(GMIME_BASE64_ENCODE_LEN(in.Binary.size()));
-    for (auto _ : state) {
-        int st = 0;
-        guint32 save = 0;
-        const size_t n = g_mime_encoding_base64_encode_close(
-            reinterpret_cast<const unsigned char*>(in.Binary.data()), in.Binary.size(), out.data(),
-            &st, &save);
-        benchmark::DoNotOptimize(n);
-    }
-    SetBytes(state, in.Binary.size());
+    RunGMime(state, in.Binary, GMIME_BASE64_ENCODE_LEN(in.Binary.size()), 0,
+             g_mime_encoding_base64_encode_close);
 }
 
 // --- quoted-printable ----------------------------------------------------------------------
 
 void QPDecode_Ours(benchmark::State& state) {
     const auto& in = Inputs();
-    std::string out;
-    out.reserve(in.Text.size() + 64);
-    TOursRun run(state, in.QP.size(), in.QPLines);
-    for (auto _ : state) {
-        out.clear();
-        ForEachLine(in.QP, [&](std::string_view line) { QPDecodeLineAppend(line, out); });
-        benchmark::DoNotOptimize(out.data());
-    }
-    if (out != in.Text) state.SkipWithError("quoted-printable decode mismatch");
+    RunOursLines(state, in.QP, in.QPLines, in.Text, QPDecodeLineAppend);
 }
 
 // The class interface as the message decoder uses it: a line list into a memory stream.
@@ -287,16 +291,7 @@ void QPDecodeList_Ours(benchmark::State& state) {
 
 void QPDecode_GMime(benchmark::State& state) {
     const auto& in = Inputs();
-    std::vector<unsigned char> out(in.QP.size());
-    for (auto _ : state) {
-        int st = 0;
-        guint32 save = 0;
-        const size_t n =
-            g_mime_encoding_quoted_decode_step(reinterpret_cast<const unsigned char*>(in.QP.data()),
-                                               in.QP.size(), out.data(), &st, &save);
-        benchmark::DoNotOptimize(n);
-    }
-    SetBytes(state, in.QP.size());
+    RunGMime(state, in.QP, in.QP.size(), 0, g_mime_encoding_quoted_decode_step);
 }
 
 void QPEncode_Ours(benchmark::State& state) {
@@ -328,76 +323,35 @@ void QPEncodeList_Ours(benchmark::State& state) {
 
 void QPEncode_GMime(benchmark::State& state) {
     const auto& in = Inputs();
-    std::vector<unsigned char> out(GMIME_QP_ENCODE_LEN(in.Text.size()));
-    for (auto _ : state) {
-        int st = -1;
-        guint32 save = 0;
-        const size_t n = g_mime_encoding_quoted_encode_close(
-            reinterpret_cast<const unsigned char*>(in.Text.data()), in.Text.size(), out.data(), &st,
-            &save);
-        benchmark::DoNotOptimize(n);
-    }
-    SetBytes(state, in.Text.size());
+    RunGMime(state, in.Text, GMIME_QP_ENCODE_LEN(in.Text.size()), -1,
+             g_mime_encoding_quoted_encode_close);
 }
 
 // --- uuencode ------------------------------------------------------------------------------
 
 void UUEncode_Ours(benchmark::State& state) {
     const auto& in = Inputs();
-    std::string out;
-    out.reserve(in.UU.size() + 64);
-    TOursRun run(state, in.Binary.size(), in.UULines);
-    for (auto _ : state) {
-        out.clear();
-        const std::string_view data = in.Binary;
-        for (std::size_t i = 0; i < data.size(); i += 45) {
-            UUEncodeAppend(data.substr(i, 45), out);
-            out += "\r\n";
-        }
-        benchmark::DoNotOptimize(out.data());
-    }
+    RunOursChunks(state, in.Binary, 45, in.UU.size(), UUEncodeAppend);
 }
 
 void UUEncode_GMime(benchmark::State& state) {
     const auto& in = Inputs();
-    std::vector<unsigned char> out(GMIME_UUENCODE_LEN(in.Binary.size()));
     unsigned char uubuf[60];
-    for (auto _ : state) {
-        int st = 0;
-        guint32 save = 0;
-        const size_t n =
-            g_mime_encoding_uuencode_close(reinterpret_cast<const unsigned char*>(in.Binary.data()),
-                                           in.Binary.size(), out.data(), uubuf, &st, &save);
-        benchmark::DoNotOptimize(n);
-    }
-    SetBytes(state, in.Binary.size());
+    RunGMime(
+        state, in.Binary, GMIME_UUENCODE_LEN(in.Binary.size()), 0,
+        [&](const unsigned char* data, size_t len, unsigned char* out, int* st, guint32* save) {
+            return g_mime_encoding_uuencode_close(data, len, out, uubuf, st, save);
+        });
 }
 
 void UUDecode_Ours(benchmark::State& state) {
     const auto& in = Inputs();
-    std::string out;
-    out.reserve(in.Binary.size() + 64);
-    TOursRun run(state, in.UU.size(), in.UULines);
-    for (auto _ : state) {
-        out.clear();
-        ForEachLine(in.UU, [&](std::string_view line) { UUDecodeAppend(line, out); });
-        benchmark::DoNotOptimize(out.data());
-    }
-    if (out != in.Binary) state.SkipWithError("uudecode mismatch");
+    RunOursLines(state, in.UU, in.UULines, in.Binary, UUDecodeAppend);
 }
 
 void UUDecode_GMime(benchmark::State& state) {
     const auto& in = Inputs();
-    std::vector<unsigned char> out(in.UU.size());
-    for (auto _ : state) {
-        int st = GMIME_UUDECODE_STATE_BEGIN;
-        guint32 save = 0;
-        const size_t n =
-            g_mime_encoding_uudecode_step(reinterpret_cast<const unsigned char*>(in.UU.data()),
-                                          in.UU.size(), out.data(), &st, &save);
-        benchmark::DoNotOptimize(n);
-    }
-    SetBytes(state, in.UU.size());
+    RunGMime(state, in.UU, in.UU.size(), GMIME_UUDECODE_STATE_BEGIN, g_mime_encoding_uudecode_step);
 }
 
 // --- line splitting ------------------------------------------------------------------------
