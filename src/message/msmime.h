@@ -25,6 +25,10 @@ private:
     TStringList& FLines;
 };
 
+// Encodes bytes as quoted-printable text, appending lines with CR LF ends to out: CR LF in
+// the bytes is a line break, every other control byte, "=" and 8-bit byte is escaped, and
+// text without a break is continued after a soft break at a space near 65 characters.
+void QPEncodeAppend(std::string_view bytes, std::string& out);
 // Decodes one quoted-printable line and appends the bytes to out; returns true when the line
 // is soft-broken (ends with "="), in which case no line end is appended. Otherwise CR LF is
 // appended unless the decoded line ends with byte 26.

@@ -44,8 +44,11 @@ bool TryEncodeDateTime(int year, int month, int day, int hour, int minute, int s
 void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& minute,
                     int& second);
 
-// Decodes RFC 2047 encoded words.
+// Decodes RFC 2047 encoded words; the result is a short text. Blanks between two encoded
+// words are dropped, all other text stays as written; a word that cannot be decoded stays.
 std::string DecodeHeaderText(std::string_view text);
+// The same, appending the whole result to out.
+void DecodeHeaderTextAppend(std::string_view text, std::string& out);
 // Wraps text that starts with ESC (ISO-2022-JP) as a B encoded word.
 std::string EncodeHeaderText(std::string_view text);
 // The n-th word (0-based) of text, or with firstOnly false the rest from it on.

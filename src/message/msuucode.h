@@ -22,6 +22,7 @@ std::string UUDecodeLine(std::string_view line);
 void UUDecodeAppend(std::string_view line, std::string& out);
 // Encodes at most 45 bytes as one uuencoded line (count character first).
 std::string UUEncodeLine(std::string_view bytes);
+void UUEncodeAppend(std::string_view bytes, std::string& out);
 // True for a "begin NNN name" line.
 bool IsUUBegin(std::string_view line);
 // The file name written in a begin line (quotes removed).
