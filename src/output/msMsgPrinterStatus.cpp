@@ -5,8 +5,9 @@
 #include "output/CanvasFont.h"
 #include "platform/Ansi.h"
 
-#include <QApplication>
+#include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
