@@ -1,0 +1,21 @@
+#include "platform/EventWait.h"
+
+#include "platform/Clock.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+
+void platform::WaitProcessingEvents(int ms) {
+    if (ms <= 0) return;
+    QCoreApplication* app = QCoreApplication::instance();
+    const bool systemClock = dynamic_cast<TSystemClock*>(&Clock()) != nullptr;
+    if (!app || !systemClock || QThread::currentThread() != app->thread()) {
+        Pause(ms);
+        return;
+    }
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}

@@ -1,0 +1,26 @@
+#include "platform/TonePlayer.h"
+
+#include "platform/AlsaTonePlayer.h"
+#include "platform/Clock.h"
+#include "platform/EventWait.h"
+
+void TTonePlayer::PlayTone(unsigned, int ms) {
+    if (ms > 0) platform::Pause(ms);
+}
+
+void TTonePlayer::Rest(int ms) {
+    platform::WaitProcessingEvents(ms);
+}
+
+namespace {
+TTonePlayer* gPlayer = nullptr;
+} // namespace
+
+TTonePlayer& TonePlayer() {
+    static TAlsaTonePlayer alsa;
+    return gPlayer ? *gPlayer : alsa;
+}
+
+void SetTonePlayer(TTonePlayer* player) {
+    gPlayer = player;
+}
