@@ -1,9 +1,11 @@
 // Throughput of the mail library's content and header codecs next to GMime's on the same
 // input, in one run. Every case reads at least 10 MB per iteration.
 //
-// Our cases take an argument: 0 runs without a message pump, 1 with a no-op pump installed
-// (the cost of ProcessMessages() as the application sees it). The counter allocs/line is the
-// number of C++ heap allocations per input line inside the timed loop.
+// Ours/X and GMime/X run the same input through our codec and GMime's. The counter
+// allocs/line is the number of C++ heap allocations per input line inside the timed loop.
+// PumpCost/X runs our pass without and with a no-op message pump installed, in random order,
+// and compares the total times of each (the cost of ProcessMessages() as the application
+// sees it).
 #include "base/MessagePump.h"
 #include "message/msmime.h"
 #include "message/msmsgcls.h"
@@ -13,8 +15,13 @@
 #include <benchmark/benchmark.h>
 #include <gmime/gmime.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <limits>
+#include <memory>
 #include <new>
 #include <random>
 #include <string>
@@ -93,12 +100,12 @@ struct TInputs {
     std::string Binary = RandomBytes(kInputSize);
     std::string Text = MailText(kInputSize);
     std::string Base64, QP, UU;
-    std::size_t Base64Lines = 0, QPLines = 0, UULines = 0, TextLines = 0;
+    std::size_t Base64Lines = 0, QPLines = 0, QPParagraphs = 0, UULines = 0, TextLines = 0;
     TStringList QPList;
     // Header blocks, as lines and as raw text.
     std::vector<TStringList> Blocks;
     std::vector<std::string> RawBlocks;
-    std::size_t HeaderBytes = 0, HeaderLines = 0;
+    std::size_t HeaderBytes = 0, HeaderLines = 0, HeaderBWords = 0;
 
     TInputs() {
         for (std::size_t i = 0; i < Binary.size(); i += 57, ++Base64Lines) {
@@ -112,6 +119,7 @@ struct TInputs {
         QPEncodeAppend(Text, QP);
         QPList.SetText(QP);
         QPLines = std::size_t(QPList.Count());
+        for (const auto& line : QPList) QPParagraphs += line.empty() || line.back() != '=';
         for (char c : Text) TextLines += c == '\n';
         MakeHeaders();
     }
@@ -144,6 +152,9 @@ struct TInputs {
                 "X-Priority: 3",
             };
             if (rng() % 5 == 4) block.Add(" and continued on a second line");
+            for (const auto& line : block) // each B word decoded once per iteration
+                if (line.rfind("Subject:", 0) == 0 && line.find("?B?") != std::string::npos)
+                    ++HeaderBWords;
             std::string raw;
             for (const auto& line : block) raw += line + "\r\n";
             HeaderBytes += raw.size();
@@ -173,64 +184,200 @@ template <class F> void ForEachLine(std::string_view text, F f) {
     }
 }
 
-// Installs the no-op pump for range(0) == 1, counts bytes and allocations.
-class TOursRun {
-public:
-    TOursRun(benchmark::State& state, std::size_t bytes, std::size_t lines)
-        : FState(state), FBytes(bytes), FLines(lines) {
-        if (state.range(0) == 1) InstallMessagePump([] {}, 5);
-        FStart = gAllocations;
-    }
-    ~TOursRun() {
-        const std::size_t allocs = gAllocations - FStart;
-        RemoveMessagePump();
-        FState.SetBytesProcessed(int64_t(FState.iterations() * FBytes));
-        FState.counters["allocs/line"] =
-            double(allocs) / double(FState.iterations()) / double(FLines ? FLines : 1);
-    }
-
-private:
-    benchmark::State& FState;
-    std::size_t FBytes, FLines, FStart;
+// One full pass of our code over an input, reusing its buffers between passes.
+struct TPass {
+    std::size_t Bytes, Lines;
+    std::size_t PumpCalls; // ProcessMessages() calls per pass
+    std::function<void()> Run;
+    std::function<bool()> Check; // after a pass: the output is right
 };
+
+std::shared_ptr<std::string> Buffer(std::size_t capacity) {
+    auto out = std::make_shared<std::string>();
+    out->reserve(capacity + 64);
+    return out;
+}
+
+// Decodes text line by line into one buffer.
+template <class Decode>
+TPass DecodeLinesPass(const std::string& text, std::size_t lines, std::size_t pumpCalls,
+                      const std::string& expected, Decode decode) {
+    auto out = Buffer(expected.size());
+    return {text.size(), lines, pumpCalls,
+            [&text, out, decode] {
+                out->clear();
+                ForEachLine(text, [&](std::string_view line) { decode(line, *out); });
+                benchmark::DoNotOptimize(out->data());
+            },
+            [out, &expected] { return *out == expected; }};
+}
+
+// Encodes data chunk by chunk into one buffer, one CR LF line per chunk.
+template <class Encode>
+TPass EncodeChunksPass(const std::string& data, std::size_t chunk, const std::string& expected,
+                       bool pumps, Encode encode) {
+    auto out = Buffer(expected.size());
+    const std::size_t lines = (data.size() + chunk - 1) / chunk;
+    return {data.size(), lines, pumps ? lines : 0,
+            [&data, chunk, out, encode] {
+                out->clear();
+                for (std::size_t i = 0; i < data.size(); i += chunk) {
+                    encode(std::string_view(data).substr(i, chunk), *out);
+                    *out += "\r\n";
+                }
+                benchmark::DoNotOptimize(out->data());
+            },
+            [out, &expected] { return *out == expected; }};
+}
+
+TPass Base64DecodePass() {
+    const auto& in = Inputs();
+    return DecodeLinesPass(in.Base64, in.Base64Lines, in.Base64Lines, in.Binary,
+                           Base64DecodeAppend);
+}
+
+TPass Base64EncodePass() {
+    const auto& in = Inputs();
+    return EncodeChunksPass(in.Binary, 57, in.Base64, true, Base64EncodeAppend);
+}
+
+TPass QPDecodePass() {
+    const auto& in = Inputs();
+    return DecodeLinesPass(in.QP, in.QPLines, 0, in.Text, QPDecodeLineAppend);
+}
+
+// The class interface as the message decoder uses it: a line list into a memory stream.
+TPass QPDecodeListPass() {
+    const auto& in = Inputs();
+    auto lines = std::make_shared<TStringList>(in.QPList);
+    auto stream = std::make_shared<TMemoryStream>();
+    return {in.QP.size(), in.QPLines, in.QPParagraphs,
+            [&in, lines, stream] {
+                stream->Clear();
+                stream->Reserve(int64_t(in.Text.size()));
+                TQuotedPrintable(*stream, *lines).QPDecode();
+                benchmark::DoNotOptimize(stream->Memory());
+            },
+            [&in, stream] { return stream->View() == in.Text; }};
+}
+
+TPass QPEncodePass() {
+    const auto& in = Inputs();
+    auto out = Buffer(in.QP.size());
+    return {in.Text.size(), in.TextLines, in.QPLines,
+            [&in, out] {
+                out->clear();
+                QPEncodeAppend(in.Text, *out);
+                benchmark::DoNotOptimize(out->data());
+            },
+            [&in, out] { return *out == in.QP; }};
+}
+
+// The class interface as the message encoder uses it: a stream into a line list (every line
+// of the list is a string of its own).
+TPass QPEncodeListPass() {
+    const auto& in = Inputs();
+    auto stream = std::make_shared<TMemoryStream>();
+    stream->WriteString(in.Text);
+    auto lines = std::make_shared<TStringList>();
+    return {in.Text.size(), in.TextLines, in.QPLines,
+            [&in, stream, lines] {
+                lines->Clear();
+                lines->Items().reserve(in.QPLines);
+                TQuotedPrintable(*stream, *lines).QPEncode();
+                benchmark::DoNotOptimize(lines->Items().data());
+            },
+            [&in, lines] { return *lines == in.QPList; }};
+}
+
+TPass UUEncodePass() {
+    const auto& in = Inputs();
+    return EncodeChunksPass(in.Binary, 45, in.UU, false, UUEncodeAppend);
+}
+
+TPass UUDecodePass() {
+    const auto& in = Inputs();
+    return DecodeLinesPass(in.UU, in.UULines, 0, in.Binary, UUDecodeAppend);
+}
+
+TPass LineSplitPass() {
+    const auto& in = Inputs();
+    auto stream = std::make_shared<TLineStream>();
+    stream->WriteString(in.Text);
+    auto count = std::make_shared<std::size_t>(0);
+    return {in.Text.size(), in.TextLines, 0,
+            [stream, count] {
+                std::string line;
+                stream->Reset();
+                *count = 0;
+                while (stream->ReadLine(line)) ++*count;
+            },
+            [&in, count] { return *count == in.TextLines; }};
+}
+
+const char* const kLookedUp[] = {"Subject", "From", "To", "Date"};
+
+TPass HeaderValuesPass() {
+    const auto& in = Inputs();
+    return {in.HeaderBytes, in.HeaderLines, in.HeaderBWords,
+            [&in] {
+                for (const auto& block : in.Blocks)
+                    for (const char* name : kLookedUp) {
+                        const std::string value = GetHeaderValue(block, name);
+                        benchmark::DoNotOptimize(value.data());
+                    }
+            },
+            [] { return true; }};
+}
 
 void SetBytes(benchmark::State& state, std::size_t bytes) {
     state.SetBytesProcessed(int64_t(state.iterations() * bytes));
 }
 
-// Decodes text line by line into one buffer and checks the result.
-template <class Decode>
-void RunOursLines(benchmark::State& state, const std::string& text, std::size_t lines,
-                  const std::string& expected, Decode decode) {
-    std::string out;
-    out.reserve(expected.size() + 64);
-    {
-        TOursRun run(state, text.size(), lines);
-        for (auto _ : state) {
-            out.clear();
-            ForEachLine(text, [&](std::string_view line) { decode(line, out); });
-            benchmark::DoNotOptimize(out.data());
-        }
-    }
-    if (out != expected) state.SkipWithError("decoded bytes differ from the input");
+void Ours(benchmark::State& state, TPass (*make)()) {
+    const TPass pass = make();
+    const std::size_t before = gAllocations;
+    for (auto _ : state) pass.Run();
+    const std::size_t allocs = gAllocations - before;
+    SetBytes(state, pass.Bytes);
+    state.counters["allocs/line"] =
+        double(allocs) / double(state.iterations()) / double(pass.Lines ? pass.Lines : 1);
+    if (!pass.Check()) state.SkipWithError("wrong output");
 }
 
-// Encodes data chunk by chunk into one buffer, one line per chunk.
-template <class Encode>
-void RunOursChunks(benchmark::State& state, const std::string& data, std::size_t chunk,
-                   std::size_t outSize, Encode encode) {
-    std::string out;
-    out.reserve(outSize + 64);
-    TOursRun run(state, data.size(), (data.size() + chunk - 1) / chunk);
+void PumpCost(benchmark::State& state, TPass (*make)()) {
+    const TPass pass = make();
+    // Passes without and with the pump in random order, so that drift and the state the
+    // previous pass left behind fall on both sides alike.
+    std::mt19937 order(11);
+    double total[2] = {0, 0};
     for (auto _ : state) {
-        out.clear();
-        for (std::size_t i = 0; i < data.size(); i += chunk) {
-            encode(std::string_view(data).substr(i, chunk), out);
-            out += "\r\n";
+        const int first = int(order() & 1);
+        for (int k = 0; k < 2; ++k) {
+            const int pumped = first ^ k;
+            if (pumped) InstallMessagePump([] {}, 5);
+            const auto start = std::chrono::steady_clock::now();
+            pass.Run();
+            const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+            RemoveMessagePump();
+            total[pumped] += took.count();
         }
-        benchmark::DoNotOptimize(out.data());
     }
+    state.counters["cost_pct"] = (total[1] - total[0]) / total[0] * 100;
+    state.counters["pump_calls"] = double(pass.PumpCalls);
 }
+
+// One ProcessMessages() call, without and with a pump installed.
+void ProcessMessagesCall(benchmark::State& state) {
+    if (state.range(0) == 1) InstallMessagePump([] {}, 5);
+    for (auto _ : state) {
+        ProcessMessages();
+        benchmark::ClobberMemory();
+    }
+    RemoveMessagePump();
+}
+
+// --- GMime ---------------------------------------------------------------------------------
 
 // Runs one of GMime's whole-buffer codec steps over input, starting from the given state.
 template <class Step>
@@ -246,21 +393,9 @@ void RunGMime(benchmark::State& state, const std::string& input, std::size_t out
     SetBytes(state, input.size());
 }
 
-// --- base64 --------------------------------------------------------------------------------
-
-void Base64Decode_Ours(benchmark::State& state) {
-    const auto& in = Inputs();
-    RunOursLines(state, in.Base64, in.Base64Lines, in.Binary, Base64DecodeAppend);
-}
-
 void Base64Decode_GMime(benchmark::State& state) {
     const auto& in = Inputs();
     RunGMime(state, in.Base64, in.Base64.size(), 0, g_mime_encoding_base64_decode_step);
-}
-
-void Base64Encode_Ours(benchmark::State& state) {
-    const auto& in = Inputs();
-    RunOursChunks(state, in.Binary, 57, in.Base64.size(), Base64EncodeAppend);
 }
 
 void Base64Encode_GMime(benchmark::State& state) {
@@ -269,69 +404,15 @@ void Base64Encode_GMime(benchmark::State& state) {
              g_mime_encoding_base64_encode_close);
 }
 
-// --- quoted-printable ----------------------------------------------------------------------
-
-void QPDecode_Ours(benchmark::State& state) {
-    const auto& in = Inputs();
-    RunOursLines(state, in.QP, in.QPLines, in.Text, QPDecodeLineAppend);
-}
-
-// The class interface as the message decoder uses it: a line list into a memory stream.
-void QPDecodeList_Ours(benchmark::State& state) {
-    const auto& in = Inputs();
-    TStringList lines = in.QPList;
-    TOursRun run(state, in.QP.size(), in.QPLines);
-    for (auto _ : state) {
-        TMemoryStream stream;
-        stream.Reserve(int64_t(in.Text.size()));
-        TQuotedPrintable(stream, lines).QPDecode();
-        benchmark::DoNotOptimize(stream.Memory());
-    }
-}
-
 void QPDecode_GMime(benchmark::State& state) {
     const auto& in = Inputs();
     RunGMime(state, in.QP, in.QP.size(), 0, g_mime_encoding_quoted_decode_step);
-}
-
-void QPEncode_Ours(benchmark::State& state) {
-    const auto& in = Inputs();
-    std::string out;
-    out.reserve(in.QP.size() + 64);
-    TOursRun run(state, in.Text.size(), in.TextLines);
-    for (auto _ : state) {
-        out.clear();
-        QPEncodeAppend(in.Text, out);
-        benchmark::DoNotOptimize(out.data());
-    }
-}
-
-// The class interface as the message encoder uses it: a stream into a line list (every line
-// of the list is a string of its own).
-void QPEncodeList_Ours(benchmark::State& state) {
-    const auto& in = Inputs();
-    TMemoryStream stream;
-    stream.WriteString(in.Text);
-    TOursRun run(state, in.Text.size(), in.TextLines);
-    for (auto _ : state) {
-        TStringList lines;
-        lines.Items().reserve(in.QPLines);
-        TQuotedPrintable(stream, lines).QPEncode();
-        benchmark::DoNotOptimize(lines.Items().data());
-    }
 }
 
 void QPEncode_GMime(benchmark::State& state) {
     const auto& in = Inputs();
     RunGMime(state, in.Text, GMIME_QP_ENCODE_LEN(in.Text.size()), -1,
              g_mime_encoding_quoted_encode_close);
-}
-
-// --- uuencode ------------------------------------------------------------------------------
-
-void UUEncode_Ours(benchmark::State& state) {
-    const auto& in = Inputs();
-    RunOursChunks(state, in.Binary, 45, in.UU.size(), UUEncodeAppend);
 }
 
 void UUEncode_GMime(benchmark::State& state) {
@@ -344,30 +425,9 @@ void UUEncode_GMime(benchmark::State& state) {
         });
 }
 
-void UUDecode_Ours(benchmark::State& state) {
-    const auto& in = Inputs();
-    RunOursLines(state, in.UU, in.UULines, in.Binary, UUDecodeAppend);
-}
-
 void UUDecode_GMime(benchmark::State& state) {
     const auto& in = Inputs();
     RunGMime(state, in.UU, in.UU.size(), GMIME_UUDECODE_STATE_BEGIN, g_mime_encoding_uudecode_step);
-}
-
-// --- line splitting ------------------------------------------------------------------------
-
-void LineSplit_Ours(benchmark::State& state) {
-    const auto& in = Inputs();
-    TLineStream stream;
-    stream.WriteString(in.Text);
-    std::string line;
-    TOursRun run(state, in.Text.size(), in.TextLines);
-    for (auto _ : state) {
-        stream.Reset();
-        std::size_t lines = 0;
-        while (stream.ReadLine(line)) ++lines;
-        benchmark::DoNotOptimize(lines);
-    }
 }
 
 void LineSplit_GMime(benchmark::State& state) {
@@ -389,22 +449,6 @@ void LineSplit_GMime(benchmark::State& state) {
     g_object_unref(buffered);
     g_object_unref(mem);
     SetBytes(state, in.Text.size());
-}
-
-// --- header values -------------------------------------------------------------------------
-
-const char* const kLookedUp[] = {"Subject", "From", "To", "Date"};
-
-void HeaderValues_Ours(benchmark::State& state) {
-    const auto& in = Inputs();
-    TOursRun run(state, in.HeaderBytes, in.HeaderLines);
-    for (auto _ : state) {
-        for (const auto& block : in.Blocks)
-            for (const char* name : kLookedUp) {
-                const std::string value = GetHeaderValue(block, name);
-                benchmark::DoNotOptimize(value.data());
-            }
-    }
 }
 
 // The same field lines (found by a plain scan of the raw block), unfolded and decoded by GMime.
@@ -437,34 +481,37 @@ void HeaderValues_GMime(benchmark::State& state) {
     SetBytes(state, in.HeaderBytes);
 }
 
-void PumpArgs(benchmark::internal::Benchmark* b) {
-    b->ArgName("pump")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(1.0);
-}
-
 void PeerArgs(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond)->MinTime(1.0);
 }
 
 } // namespace
 
-BENCHMARK(Base64Decode_Ours)->Apply(PumpArgs);
-BENCHMARK(Base64Decode_GMime)->Apply(PeerArgs);
-BENCHMARK(Base64Encode_Ours)->Apply(PumpArgs);
-BENCHMARK(Base64Encode_GMime)->Apply(PeerArgs);
-BENCHMARK(QPDecode_Ours)->Apply(PumpArgs);
-BENCHMARK(QPDecodeList_Ours)->Apply(PumpArgs);
-BENCHMARK(QPDecode_GMime)->Apply(PeerArgs);
-BENCHMARK(QPEncode_Ours)->Apply(PumpArgs);
-BENCHMARK(QPEncodeList_Ours)->Apply(PumpArgs);
-BENCHMARK(QPEncode_GMime)->Apply(PeerArgs);
-BENCHMARK(UUEncode_Ours)->Apply(PumpArgs);
-BENCHMARK(UUEncode_GMime)->Apply(PeerArgs);
-BENCHMARK(UUDecode_Ours)->Apply(PumpArgs);
-BENCHMARK(UUDecode_GMime)->Apply(PeerArgs);
-BENCHMARK(LineSplit_Ours)->Apply(PumpArgs);
-BENCHMARK(LineSplit_GMime)->Apply(PeerArgs);
-BENCHMARK(HeaderValues_Ours)->Apply(PumpArgs);
-BENCHMARK(HeaderValues_GMime)->Apply(PeerArgs);
+BENCHMARK(ProcessMessagesCall)->ArgName("pump")->Arg(0)->Arg(1);
+
+#define PV_CASE(X)                                                                                 \
+    BENCHMARK_CAPTURE(Ours, X, X##Pass)->Apply(PeerArgs);                                          \
+    BENCHMARK(X##_GMime)->Name("GMime/" #X)->Apply(PeerArgs)
+#define PV_PUMP_COST(X)                                                                            \
+    BENCHMARK_CAPTURE(PumpCost, X, X##Pass)->Unit(benchmark::kMillisecond)->MinTime(2.0)
+
+PV_CASE(Base64Decode);
+PV_CASE(Base64Encode);
+PV_CASE(QPDecode);
+BENCHMARK_CAPTURE(Ours, QPDecodeList, QPDecodeListPass)->Apply(PeerArgs);
+PV_CASE(QPEncode);
+BENCHMARK_CAPTURE(Ours, QPEncodeList, QPEncodeListPass)->Apply(PeerArgs);
+PV_CASE(UUEncode);
+PV_CASE(UUDecode);
+PV_CASE(LineSplit);
+PV_CASE(HeaderValues);
+// The codecs that call ProcessMessages().
+PV_PUMP_COST(Base64Decode);
+PV_PUMP_COST(Base64Encode);
+PV_PUMP_COST(QPDecodeList);
+PV_PUMP_COST(QPEncode);
+PV_PUMP_COST(QPEncodeList);
+PV_PUMP_COST(HeaderValues);
 
 int main(int argc, char** argv) {
     g_mime_init();

@@ -11,5 +11,6 @@ cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPV_BUILD_TESTS=O
 cmake --build build-bench --target codec_bench >/dev/null
 out=build-bench/codec_bench.json
 build-bench/bench/codec_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+  --benchmark_enable_random_interleaving=true \
   --benchmark_out="$out" --benchmark_out_format=json "$@" >&2
 /usr/bin/python3 bench/codec_table.py "$out"

@@ -13,11 +13,13 @@ using TDateTime = double;
 
 // The value of the first field called name (with its continuation lines joined by single
 // spaces), "" if absent. Values of fields other than Content-Type and X-UIDL are decoded
-// (encoded words) and cut to a short text.
+// (encoded words) and cut to a short text. Header lookups end at the first empty line after
+// a field, so a list that goes on with body lines is read as its header block only.
 std::string GetHeaderValue(const TStringList& headers, std::string_view name);
 // Removes the first field called name and its continuation lines.
 void DeleteHeader(TStringList& headers, std::string_view name);
-// Splits every field called name into address items (one per comma outside double quotes).
+// Splits every field called name (with its continuation lines) into address items: one per
+// comma outside double quotes, comments and angle brackets; a group gives its members.
 void GetHeaderAddresses(const TStringList& headers, std::string_view name, TStringList& items);
 // Fills address from one address item; raises Exception "Unable to parse email address"
 // for a "<" without a later ">".
