@@ -194,7 +194,7 @@ bool TNmState::AddActive(const QString& path) {
     return true;
 }
 
-void TNmState::DropActive(const QString& path) {
+void TNmState::DropActive(QString path) {
     FBus.disconnect(kService, path, kPropsIface, QStringLiteral("PropertiesChanged"), this,
                     SLOT(ActivePropertiesChanged(QString, QVariantMap, QStringList, QDBusMessage)));
     FBus.disconnect(kService, path, kActiveIface, QStringLiteral("StateChanged"), this,

@@ -87,7 +87,7 @@ private slots:
 private:
     void SetActivePaths(const QStringList& paths);
     bool AddActive(const QString& path);
-    void DropActive(const QString& path);
+    void DropActive(QString path); // a copy: the caller's may live in the list
     void SetState(TNmActive& active, uint state, int reason);
     void ReadProfile(const QString& path);
     void Clear();
