@@ -18,8 +18,8 @@ public:
 
     void WaitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
                    int64_t deadlineMs) override {
-        cv.wait_until(lock, std::chrono::steady_clock::time_point(
-                                std::chrono::milliseconds(deadlineMs)));
+        cv.wait_until(lock,
+                      std::chrono::steady_clock::time_point(std::chrono::milliseconds(deadlineMs)));
     }
 };
 } // namespace

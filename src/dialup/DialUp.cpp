@@ -13,7 +13,7 @@
 
 namespace {
 const char kGetEntryDialParamsFailed[] = "GetEntryDialParams failed";
-const char kIpSeparator[] = " \xF7 "; // blank, division sign (Windows-1252), blank
+const char kIpSeparator[] = " \367 "; // blank, division sign (Windows-1252), blank
 
 // The RAS functions, by the names they are looked up under.
 const std::string kRasDialA = "RasDialA";
@@ -38,54 +38,49 @@ struct TStateTexts {
     const char* Text[3]; // English, German, Portuguese (Windows-1252)
 };
 
-// Every byte escape ends its literal, so no following letter is read as a hex digit.
+// Non-ASCII letters are three-digit octal escapes of their Windows-1252 bytes.
 const TStateTexts kStateTexts[] = {
-    {RASCS_OpenPort, {"Opening port", "\xD6" "ffne Port", "Abrindo a porta"}},
-    {RASCS_PortOpened, {"Port opened", "Port ge\xF6" "ffnet", "Porta aberta"}},
-    {RASCS_ConnectDevice, {"Connecting device", "Verbinde Ger\xE4" "t", "Conectando componente"}},
-    {RASCS_DeviceConnected, {"Device connected", "Ger\xE4" "t verbunden", "Componente conenctado"}},
+    {RASCS_OpenPort, {"Opening port", "\326ffne Port", "Abrindo a porta"}},
+    {RASCS_PortOpened, {"Port opened", "Port ge\366ffnet", "Porta aberta"}},
+    {RASCS_ConnectDevice, {"Connecting device", "Verbinde Ger\344t", "Conectando componente"}},
+    {RASCS_DeviceConnected, {"Device connected", "Ger\344t verbunden", "Componente conenctado"}},
     {RASCS_AllDevicesConnected,
-     {"All devices connected", "Alle Ger\xE4" "te verbunden", "Todos componentes conectados"}},
-    {RASCS_Authenticate,
-     {"Start authenticating", "Starte Erkennung", "Iniciando autentica\xE7" "ao"}},
-    {RASCS_AuthNotify,
-     {"Authentication: notify", "Anfrage erkannt", "Autentica\xE7" "ao: enviando"}},
+     {"All devices connected", "Alle Ger\344te verbunden", "Todos componentes conectados"}},
+    {RASCS_Authenticate, {"Start authenticating", "Starte Erkennung", "Iniciando autentica\347ao"}},
+    {RASCS_AuthNotify, {"Authentication: notify", "Anfrage erkannt", "Autentica\347ao: enviando"}},
     {RASCS_AuthRetry,
-     {"Authentication: retry", "Wiederhole Erkennung", "Autentica\xE7" "ao: Reenviando"}},
+     {"Authentication: retry", "Wiederhole Erkennung", "Autentica\347ao: Reenviando"}},
     {RASCS_AuthCallback,
-     {"Authentication: callback", "Beglaubigungsr\xFC" "ckruf", "Autentica\xE7" "ao: Esperando"}},
+     {"Authentication: callback", "Beglaubigungsr\374ckruf", "Autentica\347ao: Esperando"}},
     {RASCS_AuthChangePassword,
-     {"Authentication: change password", "Erkennung: \xE4" "ndere Passwort",
-      "Autentica\xE7" "ao: Senha incorreta"}},
+     {"Authentication: change password", "Erkennung: \344ndere Passwort",
+      "Autentica\347ao: Senha incorreta"}},
     {RASCS_AuthProject,
-     {"Authentication: projecting", "Erkennung: Projektierung", "Autentica\xE7" "ao: enviando"}},
+     {"Authentication: projecting", "Erkennung: Projektierung", "Autentica\347ao: enviando"}},
     {RASCS_AuthLinkSpeed,
      {"Authentication: link speed", "Erkennung: Linkgeschwindigkeit",
-      "Autentica\xE7" "ao: Velocidade da linha"}},
+      "Autentica\347ao: Velocidade da linha"}},
     {RASCS_AuthAck,
-     {"Authentication: acknowledge", "Erkennung: erkannt", "Autentica\xE7" "ao: enviando"}},
+     {"Authentication: acknowledge", "Erkennung: erkannt", "Autentica\347ao: enviando"}},
     {RASCS_ReAuthenticate,
-     {"Authentication: reauthenticate", "Erkennung: R\xFC" "ck-Authentikation",
-      "Autentica\xE7" "ao: Re-Autenticando"}},
+     {"Authentication: reauthenticate", "Erkennung: R\374ck-Authentikation",
+      "Autentica\347ao: Re-Autenticando"}},
     {RASCS_Authenticated, {"Authenticated", "Anfrage anerkannt", "Autenticado"}},
     {RASCS_PrepareForCallback,
-     {"Preparing for callback", "R\xFC" "ckrufvorbereitung", "Preparando para callback"}},
+     {"Preparing for callback", "R\374ckrufvorbereitung", "Preparando para callback"}},
     {RASCS_WaitForModemReset,
      {"Waiting for modem reset", "Warte auf Modem Reset", "Esperando Reset do modem"}},
-    {RASCS_WaitForCallback,
-     {"Waiting for callback", "Warte auf R\xFC" "ckruf", "Esperando callback"}},
+    {RASCS_WaitForCallback, {"Waiting for callback", "Warte auf R\374ckruf", "Esperando callback"}},
     {RASCS_Projected, {"Projected", "Projektiert", "Enviando"}},
     {RASCS_StartAuthentication,
-     {"Start authentication", "Starte Erkennung", "Autentica\xE7" "ao iniciada"}},
-    {RASCS_CallbackComplete, {"Callback complete", "R\xFC" "ckruf komplett", "Callback completo"}},
+     {"Start authentication", "Starte Erkennung", "Autentica\347ao iniciada"}},
+    {RASCS_CallbackComplete, {"Callback complete", "R\374ckruf komplett", "Callback completo"}},
     {RASCS_LogonNetwork, {"Logging on network", "Loggon in Netzwerk", "Logando na rede"}},
     {RASCS_Interactive, {"Interactive", "Interaktiv", "Modo Interativo"}},
-    {RASCS_RetryAuthentication,
-     {"Retry Authentication", "Wiederhole Erkennung", "Re-autenticar"}},
+    {RASCS_RetryAuthentication, {"Retry Authentication", "Wiederhole Erkennung", "Re-autenticar"}},
     {RASCS_CallbackSetByCaller,
-     {"Callback set by caller", "R\xFC" "ckfrage durch Aufrufer",
-      "Callback foi conf. pelo destino"}},
-    {RASCS_PasswordExpired, {"Password expired", "Passwort erwartet", "Senha inv\xE1" "lida"}},
+     {"Callback set by caller", "R\374ckfrage durch Aufrufer", "Callback foi conf. pelo destino"}},
+    {RASCS_PasswordExpired, {"Password expired", "Passwort erwartet", "Senha inv\341lida"}},
     {RASCS_Connected, {"Connected", "Verbunden", "Conectado"}},
     {RASCS_Disconnected, {"Disconnected", "Verbindung getrennt", "Desconectado"}},
 };
@@ -134,7 +129,9 @@ std::string TDialUp::StateText(int32_t State, int32_t Error) {
     return StateTextIn(State, Error, column);
 }
 
-bool TDialUp::ReadAdapters() { return false; }
+bool TDialUp::ReadAdapters() {
+    return false;
+}
 
 int TDialUp::GetEntries() {
     FEntries.Clear();
@@ -192,8 +189,8 @@ int TDialUp::Dial() {
 
     SetAsyncDialer(FMailbox);
     if (OnDialing) OnDialing(this);
-    r = GetRasProc(kRasDialA)
-            .RasDialA(nullptr, nullptr, &params, kRasNotifierType1, RasDialProgress, &handle);
+    r = GetRasProc(kRasDialA).RasDialA(nullptr, nullptr, &params, kRasNotifierType1,
+                                       RasDialProgress, &handle);
     FDialHandle = handle;
     if (r != 0) {
         const std::string text = ErrorText(r);
@@ -227,7 +224,9 @@ void TDialUp::DispatchAsyncEvent() {
     if (current && report.Error != 0 && FDialHandle == report.Handle) HangUp();
 }
 
-int TDialUp::HangUp() { return HangUpConnection(FDialHandle); }
+int TDialUp::HangUp() {
+    return HangUpConnection(FDialHandle);
+}
 
 int TDialUp::HangUpConnection(THRasConn Handle) {
     const uint32_t r = GetRasProc(kRasHangUpA).RasHangUpA(Handle);
@@ -298,10 +297,10 @@ bool TDialUp::GetActiveConnection() {
     FConnHandle = found->hrasconn;
     TRasConnStatusA status = EmptyStatus();
     GetRasProc(kRasGetConnectStatusA).RasGetConnectStatusA(found->hrasconn, &status);
-    const std::string text =
-        StateTextIn(status.rasconnstate, int32_t(status.dwError),
-                    FLanguage == Czech ? tcGerman : tcEnglish) +
-        RasFieldText(ip.szIpAddress) + kIpSeparator + RasFieldText(ip.szServerIpAddress);
+    const std::string text = StateTextIn(status.rasconnstate, int32_t(status.dwError),
+                                         FLanguage == Czech ? tcGerman : tcEnglish) +
+                             RasFieldText(ip.szIpAddress) + kIpSeparator +
+                             RasFieldText(ip.szServerIpAddress);
     if (OnActiveConnection)
         OnActiveConnection(this, found->hrasconn, status, text, RasFieldText(found->szEntryName),
                            RasFieldText(found->szDeviceType), RasFieldText(found->szDeviceName));

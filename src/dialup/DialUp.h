@@ -31,10 +31,10 @@ public:
     using TOnError = TOnNotConn;
     using TOnAsyncEvent = std::function<void(TDialUp* Sender, int32_t State, int32_t Error,
                                              const std::string& MessageText)>;
-    using TOnActiveConn = std::function<void(
-        TDialUp* Sender, int32_t Handle, const TRasConnStatusA& Status,
-        const std::string& StatusString, const std::string& EntryName,
-        const std::string& DeviceType, const std::string& DeviceName)>;
+    using TOnActiveConn =
+        std::function<void(TDialUp* Sender, int32_t Handle, const TRasConnStatusA& Status,
+                           const std::string& StatusString, const std::string& EntryName,
+                           const std::string& DeviceType, const std::string& DeviceName)>;
 
     explicit TDialUp(TDialClock& clock = SystemDialClock());
     virtual ~TDialUp();

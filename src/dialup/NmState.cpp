@@ -1,6 +1,7 @@
 #include "dialup/NmState.h"
 
 #include <QDBusArgument>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -27,7 +28,9 @@ constexpr int kActivateTimeoutMs = 20000;
 
 using TSettings = QMap<QString, QVariantMap>;
 
-QString PathOf(const QVariant& v) { return qvariant_cast<QDBusObjectPath>(v).path(); }
+QString PathOf(const QVariant& v) {
+    return qvariant_cast<QDBusObjectPath>(v).path();
+}
 
 QStringList PathsOf(const QVariant& v) {
     QStringList paths;
@@ -50,17 +53,16 @@ TNmState::TNmState(const QDBusConnection& bus) : FBus(bus) {
                  SLOT(ManagerPropertiesChanged(QString, QVariantMap, QStringList)));
     FBus.connect(kService, kSettingsPath, kSettingsIface, QStringLiteral("NewConnection"), this,
                  SLOT(ProfileAdded(QDBusObjectPath)));
-    FBus.connect(kService, kSettingsPath, kSettingsIface, QStringLiteral("ConnectionRemoved"),
-                 this, SLOT(ProfileRemoved(QDBusObjectPath)));
+    FBus.connect(kService, kSettingsPath, kSettingsIface, QStringLiteral("ConnectionRemoved"), this,
+                 SLOT(ProfileRemoved(QDBusObjectPath)));
     FBus.connect(kService, QString(), kProfileIface, QStringLiteral("Updated"), this,
                  SLOT(ProfileUpdated(QDBusMessage)));
     FWatcher = std::make_unique<QDBusServiceWatcher>(
-        kService, FBus, QDBusServiceWatcher::WatchForRegistration |
-                            QDBusServiceWatcher::WatchForUnregistration);
+        kService, FBus,
+        QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration);
     connect(FWatcher.get(), &QDBusServiceWatcher::serviceUnregistered, this,
             &TNmState::ServiceGone);
-    connect(FWatcher.get(), &QDBusServiceWatcher::serviceRegistered, this,
-            &TNmState::ServiceBack);
+    connect(FWatcher.get(), &QDBusServiceWatcher::serviceRegistered, this, &TNmState::ServiceBack);
 }
 
 TNmState::~TNmState() {
@@ -74,6 +76,9 @@ QDBusMessage Call(QDBusConnection& bus, const QString& path, const QString& ifac
                   int timeoutMs = kCallTimeoutMs) {
     QDBusMessage msg = QDBusMessage::createMethodCall(kService, path, iface, method);
     msg.setArguments(args);
+    // Never have the bus start NetworkManager on our behalf: a machine that does not run it
+    // has its reasons.
+    msg.setAutoStartService(false);
     return bus.call(msg, QDBus::Block, timeoutMs);
 }
 
@@ -87,8 +92,8 @@ QVariantMap GetAll(QDBusConnection& bus, const QString& path, const QString& ifa
     return ok ? qdbus_cast<QVariantMap>(reply.arguments().at(0)) : QVariantMap();
 }
 
-QVariant Get(QDBusConnection& bus, const QString& path, const QString& iface,
-             const QString& name, bool& ok) {
+QVariant Get(QDBusConnection& bus, const QString& path, const QString& iface, const QString& name,
+             bool& ok) {
     const QDBusMessage reply = Call(bus, path, kPropsIface, QStringLiteral("Get"), {iface, name});
     ok = !Failed(reply);
     return ok ? qvariant_cast<QDBusVariant>(reply.arguments().at(0)).variant() : QVariant();
@@ -97,8 +102,9 @@ QVariant Get(QDBusConnection& bus, const QString& path, const QString& iface,
 
 bool TNmState::Load() {
     Clear();
-    const QDBusMessage list = Call(FBus, kSettingsPath, kSettingsIface,
-                                   QStringLiteral("ListConnections"));
+    if (!FBus.interface() || !FBus.interface()->isServiceRegistered(kService).value()) return false;
+    const QDBusMessage list =
+        Call(FBus, kSettingsPath, kSettingsIface, QStringLiteral("ListConnections"));
     if (Failed(list)) return false;
     for (const QString& path : PathsOf(list.arguments().at(0))) ReadProfile(path);
 
@@ -141,8 +147,10 @@ void TNmState::ReadProfile(const QString& path) {
     p.Uuid = connection.value(QStringLiteral("uuid")).toString();
     p.Type = connection.value(QStringLiteral("type")).toString();
     ReadTypeSettings(p, settings);
-    if (it != FProfiles.end()) *it = std::move(p);
-    else FProfiles.push_back(std::move(p));
+    if (it != FProfiles.end())
+        *it = std::move(p);
+    else
+        FProfiles.push_back(std::move(p));
 }
 
 // Mirrors the manager's list: drops what left it, adds what joined, keeps its order.
@@ -172,9 +180,9 @@ bool TNmState::AddActive(const QString& path) {
     bool ok = false;
     const QVariantMap props = GetAll(FBus, path, kActiveIface, ok);
     if (!ok) {
-        FBus.disconnect(kService, path, kPropsIface, QStringLiteral("PropertiesChanged"), this,
-                        SLOT(ActivePropertiesChanged(QString, QVariantMap, QStringList,
-                                                     QDBusMessage)));
+        FBus.disconnect(
+            kService, path, kPropsIface, QStringLiteral("PropertiesChanged"), this,
+            SLOT(ActivePropertiesChanged(QString, QVariantMap, QStringList, QDBusMessage)));
         FBus.disconnect(kService, path, kActiveIface, QStringLiteral("StateChanged"), this,
                         SLOT(ActiveStateChanged(uint, uint, QDBusMessage)));
         return false;
@@ -246,20 +254,26 @@ void TNmState::ActiveStateChanged(uint state, uint reason, const QDBusMessage& m
     if (OnActiveChanged) OnActiveChanged(message.path());
 }
 
-void TNmState::ProfileAdded(const QDBusObjectPath& path) { ReadProfile(path.path()); }
+void TNmState::ProfileAdded(const QDBusObjectPath& path) {
+    ReadProfile(path.path());
+}
 
 void TNmState::ProfileRemoved(const QDBusObjectPath& path) {
     std::erase_if(FProfiles, [&](const TNmProfile& p) { return p.Path == path.path(); });
 }
 
-void TNmState::ProfileUpdated(const QDBusMessage& message) { ReadProfile(message.path()); }
+void TNmState::ProfileUpdated(const QDBusMessage& message) {
+    ReadProfile(message.path());
+}
 
 void TNmState::ServiceGone() {
     FPinned.clear();
     Clear();
 }
 
-void TNmState::ServiceBack() { Load(); }
+void TNmState::ServiceBack() {
+    Load();
+}
 
 QString TNmState::Activate(const QString& profilePath, QString& errorName) {
     const QDBusMessage reply =
@@ -303,7 +317,8 @@ bool TNmState::ReadIp4(const QString& ip4ConfigPath, QString& address, QString& 
     if (!ok) return false;
     const QList<QVariantMap> addresses =
         qdbus_cast<QList<QVariantMap>>(props.value(QStringLiteral("AddressData")));
-    if (!addresses.isEmpty()) address = addresses.first().value(QStringLiteral("address")).toString();
+    if (!addresses.isEmpty())
+        address = addresses.first().value(QStringLiteral("address")).toString();
     gateway = props.value(QStringLiteral("Gateway")).toString();
     return true;
 }

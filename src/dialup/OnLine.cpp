@@ -12,9 +12,8 @@ constexpr int kDefaultInterval = 250;
 TOnLineDetect::TOnLineDetect() : FDetector(std::make_unique<TDialUp>()) {
     FDetector->OnActiveConnection = [this](TDialUp*, int32_t, const TRasConnStatusA&,
                                            const std::string&, const std::string& EntryName,
-                                           const std::string&, const std::string&) {
-        FConnections.Add(EntryName);
-    };
+                                           const std::string&,
+                                           const std::string&) { FConnections.Add(EntryName); };
     // Binds RAS now. Without RAS the detector reads as offline; the polls report why.
     try {
         FDetector->GetEntries();
@@ -28,9 +27,13 @@ TOnLineDetect::TOnLineDetect() : FDetector(std::make_unique<TDialUp>()) {
 
 TOnLineDetect::~TOnLineDetect() = default;
 
-int TOnLineDetect::Interval() const { return FPollTimer->interval(); }
+int TOnLineDetect::Interval() const {
+    return FPollTimer->interval();
+}
 
-void TOnLineDetect::SetInterval(int ms) { FPollTimer->setInterval(ms); }
+void TOnLineDetect::SetInterval(int ms) {
+    FPollTimer->setInterval(ms);
+}
 
 void TOnLineDetect::Poll() {
     FPollTimer->stop();

@@ -77,4 +77,6 @@ void SetRasLoader(TRasLoader loader) {
     Binding().Loader = std::move(loader);
 }
 
-bool RasLoaded() { return Binding().Loaded; }
+bool RasLoaded() {
+    return Binding().Loaded;
+}

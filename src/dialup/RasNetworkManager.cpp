@@ -49,8 +49,7 @@ uint32_t RasErrorForNmCall(const QString& errorName) {
         return ERROR_SERVICE_NOT_AVAILABLE;
     if (has("NoReply") || has("Timeout") || has("TimedOut")) return ERROR_REQUEST_TIMEOUT;
     if (has("PermissionDenied") || has("AccessDenied")) return ERROR_NO_DIALIN_PERMISSION;
-    if (has("UnknownConnection") || has("InvalidConnection") || has("UnknownMethod") ||
-        has("UnknownObject"))
+    if (has("UnknownConnection") || has("InvalidConnection") || has("UnknownObject"))
         return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
     if (has("UnknownDevice") || has("ConnectionNotAvailable") || has("DependencyFailed"))
         return ERROR_DEVICE_DOES_NOT_EXIST;
@@ -59,19 +58,28 @@ uint32_t RasErrorForNmCall(const QString& errorName) {
 
 uint32_t RasErrorForNmReason(int reason, bool wasUp) {
     switch (reason) {
-    case nmrUserDisconnected: return ERROR_USER_DISCONNECTION;
-    case nmrServiceStopped: return ERROR_REMOTE_DISCONNECTION;
-    case nmrIpConfigInvalid: return ERROR_PPP_NO_PROTOCOLS;
+    case nmrUserDisconnected:
+        return ERROR_USER_DISCONNECTION;
+    case nmrServiceStopped:
+        return ERROR_REMOTE_DISCONNECTION;
+    case nmrIpConfigInvalid:
+        return ERROR_PPP_NO_PROTOCOLS;
     case nmrConnectTimeout:
-    case nmrServiceStartTimeout: return ERROR_PPP_TIMEOUT;
+    case nmrServiceStartTimeout:
+        return ERROR_PPP_TIMEOUT;
     case nmrServiceStartFailed:
-    case nmrDependencyFailed: return ERROR_FROM_DEVICE;
+    case nmrDependencyFailed:
+        return ERROR_FROM_DEVICE;
     case nmrNoSecrets:
-    case nmrLoginFailed: return ERROR_AUTHENTICATION_FAILURE;
-    case nmrConnectionRemoved: return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+    case nmrLoginFailed:
+        return ERROR_AUTHENTICATION_FAILURE;
+    case nmrConnectionRemoved:
+        return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
     case nmrDeviceRealizeFailed:
-    case nmrDeviceRemoved: return ERROR_DEVICE_DOES_NOT_EXIST;
-    default: return wasUp ? ERROR_REMOTE_DISCONNECTION : ERROR_DISCONNECTION;
+    case nmrDeviceRemoved:
+        return ERROR_DEVICE_DOES_NOT_EXIST;
+    default:
+        return wasUp ? ERROR_REMOTE_DISCONNECTION : ERROR_DISCONNECTION;
     }
 }
 
@@ -99,10 +107,11 @@ std::vector<const TNmProfile*> TRasNetworkManager::OnDemandProfiles() const {
         if (IsOnDemand(p.Type)) profiles.push_back(&p);
     // Accounts name their entry by its position, so the order must not depend on the order
     // NetworkManager happened to load its profiles in.
-    std::stable_sort(profiles.begin(), profiles.end(), [](const TNmProfile* a, const TNmProfile* b) {
-        const int c = a->Id.compare(b->Id, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a->Uuid < b->Uuid;
-    });
+    std::stable_sort(profiles.begin(), profiles.end(),
+                     [](const TNmProfile* a, const TNmProfile* b) {
+                         const int c = a->Id.compare(b->Id, Qt::CaseInsensitive);
+                         return c != 0 ? c < 0 : a->Uuid < b->Uuid;
+                     });
     return profiles;
 }
 
@@ -253,7 +262,6 @@ uint32_t TRasNetworkManager::Status(THRasConn handle, TRasLinkStatus& status) {
     status.State = a->State == nmActivated    ? RASCS_Connected
                    : a->State <= nmActivating ? RASCS_Authenticate
                                               : RASCS_Disconnected;
-    status.DeviceName = ToAnsi(a->DeviceName);
     return 0;
 }
 

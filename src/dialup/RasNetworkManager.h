@@ -36,10 +36,10 @@ private:
         THRasConn Handle = 0;
         QString ActivePath;
         std::string Entry, DeviceType, DeviceName;
-        bool Dialled = false;           // activated by us
+        bool Dialled = false;             // activated by us
         TRasDialFunc1 Notifier = nullptr; // progress reports of our asynchronous dial
-        int32_t State = 0;              // last RAS state reached
-        uint32_t Error = 0;             // why it ended, once it has
+        int32_t State = 0;                // last RAS state reached
+        uint32_t Error = 0;               // why it ended, once it has
         bool Up = false;
         bool Ended = false;
         int Reason = -1; // last reason NetworkManager gave

@@ -39,16 +39,19 @@ void CopyRasField(char* field, std::size_t capacity, const std::string& s) {
 }
 
 bool TRasLibrary::Exports(std::string_view name) const {
-    static const std::string_view kExports[] = {
-        "RasDialA",           "RasEnumConnectionsA", "RasEnumEntriesA",
-        "RasGetConnectStatusA", "RasGetErrorStringA", "RasHangUpA",
-        "RasGetEntryDialParamsA", "RasGetProjectionInfoA"};
+    static const std::string_view kExports[] = {"RasDialA",
+                                                "RasEnumConnectionsA",
+                                                "RasEnumEntriesA",
+                                                "RasGetConnectStatusA",
+                                                "RasGetErrorStringA",
+                                                "RasHangUpA",
+                                                "RasGetEntryDialParamsA",
+                                                "RasGetProjectionInfoA"};
     return std::find(std::begin(kExports), std::end(kExports), name) != std::end(kExports);
 }
 
 uint32_t TRasProvider::RasDialA(const void*, const char*, TRasDialParamsA* params,
-                                uint32_t notifierType, TRasDialFunc1 notifier,
-                                THRasConn* handle) {
+                                uint32_t notifierType, TRasDialFunc1 notifier, THRasConn* handle) {
     if (!params || !handle) return ERROR_INVALID_PARAMETER;
     if (notifier && notifierType != kRasNotifierType1) return ERROR_INVALID_PARAMETER;
     *handle = 0;
@@ -69,10 +72,9 @@ uint32_t TRasProvider::RasEnumConnectionsA(TRasConnA* connections, uint32_t* byt
 
 uint32_t TRasProvider::RasEnumEntriesA(const char*, const char*, TRasEntryNameA* entries,
                                        uint32_t* byteCount, uint32_t* count) {
-    return FillRecords(entries, byteCount, count, PhoneBook(),
-                       [](TRasEntryNameA& r, const std::string& name) {
-                           CopyRasField(r.szEntryName, name);
-                       });
+    return FillRecords(
+        entries, byteCount, count, PhoneBook(),
+        [](TRasEntryNameA& r, const std::string& name) { CopyRasField(r.szEntryName, name); });
 }
 
 uint32_t TRasProvider::RasGetConnectStatusA(THRasConn handle, TRasConnStatusA* status) {

@@ -51,8 +51,7 @@ protected:
     // Starts a dial. With a notifier: returns at once and reports from the provider's
     // thread; without: returns when the link is up or has failed. handle is set whenever a
     // connection came into being, also on failure.
-    virtual uint32_t Dial(const std::string& entry, TRasDialFunc1 notifier,
-                          THRasConn& handle) = 0;
+    virtual uint32_t Dial(const std::string& entry, TRasDialFunc1 notifier, THRasConn& handle) = 0;
     // The open connections (links that are up), in a stable order.
     virtual std::vector<TRasConnInfo> Connections() = 0;
     virtual uint32_t Status(THRasConn handle, TRasLinkStatus& status) = 0;

@@ -11,9 +11,9 @@ const char kDefaultDeviceType[] = "modem";
 const char kDefaultDeviceName[] = "Simulated modem";
 const char kDefaultClientIP[] = "192.0.2.2";
 const char kDefaultServerIP[] = "192.0.2.1";
-const TRasSimStep kDefaultSteps[] = {{RASCS_OpenPort, 200},     {RASCS_ConnectDevice, 300},
+const TRasSimStep kDefaultSteps[] = {{RASCS_OpenPort, 200},        {RASCS_ConnectDevice, 300},
                                      {RASCS_DeviceConnected, 800}, {RASCS_Authenticate, 200},
-                                     {RASCS_Authenticated, 400}, {RASCS_Connected, 200}};
+                                     {RASCS_Authenticated, 400},   {RASCS_Connected, 200}};
 
 [[noreturn]] void Fail(int line, const std::string& why) {
     throw EConvertError("RAS simulator script, line " + std::to_string(line) + ": " + why);
@@ -50,20 +50,34 @@ std::vector<TRasSimStep> ParseSteps(int line, std::string_view value) {
 }
 
 void SetKey(TRasSimEntry& e, int line, std::string_view key, std::string value) {
-    if (SameText(key, "User")) e.UserName = std::move(value);
-    else if (SameText(key, "Password")) e.Password = std::move(value);
-    else if (SameText(key, "Phone")) e.PhoneNumber = std::move(value);
-    else if (SameText(key, "Domain")) e.Domain = std::move(value);
-    else if (SameText(key, "DeviceType")) e.DeviceType = std::move(value);
-    else if (SameText(key, "DeviceName")) e.DeviceName = std::move(value);
-    else if (SameText(key, "ClientIP")) e.ClientIP = std::move(value);
-    else if (SameText(key, "ServerIP")) e.ServerIP = std::move(value);
-    else if (SameText(key, "Steps")) e.Steps = ParseSteps(line, value);
-    else if (SameText(key, "Error")) e.Error = uint32_t(ToInt(line, value));
-    else if (SameText(key, "DialError")) e.DialError = uint32_t(ToInt(line, value));
-    else if (SameText(key, "DropAfter")) e.DropAfterMs = ToInt(line, value);
-    else if (SameText(key, "Online")) e.Online = ToInt(line, value) != 0;
-    else Fail(line, "unknown key \"" + std::string(key) + "\"");
+    if (SameText(key, "User"))
+        e.UserName = std::move(value);
+    else if (SameText(key, "Password"))
+        e.Password = std::move(value);
+    else if (SameText(key, "Phone"))
+        e.PhoneNumber = std::move(value);
+    else if (SameText(key, "Domain"))
+        e.Domain = std::move(value);
+    else if (SameText(key, "DeviceType"))
+        e.DeviceType = std::move(value);
+    else if (SameText(key, "DeviceName"))
+        e.DeviceName = std::move(value);
+    else if (SameText(key, "ClientIP"))
+        e.ClientIP = std::move(value);
+    else if (SameText(key, "ServerIP"))
+        e.ServerIP = std::move(value);
+    else if (SameText(key, "Steps"))
+        e.Steps = ParseSteps(line, value);
+    else if (SameText(key, "Error"))
+        e.Error = uint32_t(ToInt(line, value));
+    else if (SameText(key, "DialError"))
+        e.DialError = uint32_t(ToInt(line, value));
+    else if (SameText(key, "DropAfter"))
+        e.DropAfterMs = ToInt(line, value);
+    else if (SameText(key, "Online"))
+        e.Online = ToInt(line, value) != 0;
+    else
+        Fail(line, "unknown key \"" + std::string(key) + "\"");
 }
 } // namespace
 

@@ -19,7 +19,9 @@ TRasSimulator::TRasSimulator(TRasSimScript script, TDialClock& clock)
         if (e.Online) AddLink(e, true);
 }
 
-TRasSimulator::~TRasSimulator() { FReports.reset(); }
+TRasSimulator::~TRasSimulator() {
+    FReports.reset();
+}
 
 const TRasSimEntry* TRasSimulator::FindEntry(const std::string& name) const {
     if (name.empty()) return nullptr;
@@ -86,8 +88,7 @@ uint32_t TRasSimulator::DialParams(const std::string& entry, TRasDialCredentials
     return 0;
 }
 
-uint32_t TRasSimulator::Dial(const std::string& entry, TRasDialFunc1 notifier,
-                             THRasConn& handle) {
+uint32_t TRasSimulator::Dial(const std::string& entry, TRasDialFunc1 notifier, THRasConn& handle) {
     const TRasSimEntry* e = FindEntry(entry);
     if (!e) return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
     handle = AddLink(*e, false);
@@ -107,7 +108,8 @@ void TRasSimulator::PlaySteps(THRasConn handle, const TRasSimEntry& e, TRasDialF
         due += e.Steps[i].DelayMs;
         FReports->Post({handle, notifier, e.Steps[i].State, StepError(e, i)}, due);
     }
-    if (e.Steps.empty() && e.Error) FReports->Post({handle, notifier, RASCS_OpenPort, e.Error}, due);
+    if (e.Steps.empty() && e.Error)
+        FReports->Post({handle, notifier, RASCS_OpenPort, e.Error}, due);
     if (!e.Error && e.DropAfterMs >= 0)
         FReports->Post({handle, notifier, RASCS_Disconnected, ERROR_REMOTE_DISCONNECTION},
                        due + e.DropAfterMs);

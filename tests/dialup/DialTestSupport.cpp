@@ -54,9 +54,13 @@ TRasInstall::TRasInstall(std::shared_ptr<TRasLibrary> lib) {
     });
 }
 
-TRasInstall::~TRasInstall() { SetRasLoader(nullptr); }
+TRasInstall::~TRasInstall() {
+    SetRasLoader(nullptr);
+}
 
-TRasSimScript Script(const std::string& text) { return ParseRasSimScript(text); }
+TRasSimScript Script(const std::string& text) {
+    return ParseRasSimScript(text);
+}
 
 TDialRecorder::TDialRecorder(TDialUp& d) {
     auto add = [this](std::string line) { Lines.push_back(std::move(line)); };

@@ -68,9 +68,9 @@ TEST(DialUpProgress, DelaysFollowTheClockAndHangUpStopsTheRest) {
     EXPECT_EQ(sim->PendingReports(), 0) << "hanging up drops the reports still to come";
     clock.Advance(5000);
     QCoreApplication::processEvents();
-    EXPECT_EQ(events.Lines, (std::vector<std::string>{"Dialing", "Async 0 0 Opening port",
-                                                      "Async 5 0 Start authenticating",
-                                                      "NotConnected 0 "}));
+    EXPECT_EQ(events.Lines,
+              (std::vector<std::string>{"Dialing", "Async 0 0 Opening port",
+                                        "Async 5 0 Start authenticating", "NotConnected 0 "}));
 }
 
 TEST(DialUpProgress, ComponentGoneWhileAReportWaits) {
@@ -109,6 +109,6 @@ TEST(DialUpProgress, ReportsOfAnotherDialNeverReachTheCurrentOne) {
     ASSERT_TRUE(WaitFor([&] { return sim->PendingReports() == 1; }));
     clock.Advance(1000);
     ASSERT_TRUE(WaitFor([&] { return events.Count("Async 8192") == 1; }));
-    EXPECT_EQ(events.Lines,
-              (std::vector<std::string>{"Dialing", "Async 0 0 Opening port", "Async 8192 0 Connected"}));
+    EXPECT_EQ(events.Lines, (std::vector<std::string>{"Dialing", "Async 0 0 Opening port",
+                                                      "Async 8192 0 Connected"}));
 }

@@ -28,7 +28,8 @@ const QString kIp4Iface = QStringLiteral("org.freedesktop.NetworkManager.IP4Conf
 const QString kPropsIface = QStringLiteral("org.freedesktop.DBus.Properties");
 constexpr int kStartMs = 20000;
 
-const char kBusConfig[] = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+const char kBusConfig[] =
+    R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>session</type>
@@ -85,8 +86,10 @@ void RegisterTypes() {
 
 TNmMock::TNmMock(bool withNetworkManager) {
     RegisterTypes();
-    if (!FDir.isValid()) FProblem = QStringLiteral("no temporary folder");
-    else if (StartBus() && withNetworkManager) StartNetworkManager();
+    if (!FDir.isValid())
+        FProblem = QStringLiteral("no temporary folder");
+    else if (StartBus() && withNetworkManager)
+        StartNetworkManager();
 }
 
 TNmMock::~TNmMock() {
@@ -109,14 +112,15 @@ bool TNmMock::StartBus() {
     file.close();
 
     EndWithParent(FDaemon);
-    FDaemon.start(QString::fromLatin1(kDaemon), {QStringLiteral("--config-file=") + config,
-                                                 QStringLiteral("--nofork"),
-                                                 QStringLiteral("--print-address=1")});
+    FDaemon.start(QString::fromLatin1(kDaemon),
+                  {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                   QStringLiteral("--print-address=1")});
     if (!FDaemon.waitForStarted(kStartMs)) {
         FProblem = QStringLiteral("dbus-daemon does not start (package dbus)");
         return false;
     }
-    while (!FDaemon.canReadLine() && FDaemon.waitForReadyRead(kStartMs)) {}
+    while (!FDaemon.canReadLine() && FDaemon.waitForReadyRead(kStartMs)) {
+    }
     FAddress = QString::fromLatin1(FDaemon.readLine()).trimmed();
     if (FAddress.isEmpty()) {
         FProblem = QStringLiteral("dbus-daemon gave no address");
@@ -164,7 +168,9 @@ void TNmMock::StopNetworkManager() {
     }
 }
 
-QDBusConnection TNmMock::Bus() const { return QDBusConnection(FConnectionName); }
+QDBusConnection TNmMock::Bus() const {
+    return QDBusConnection(FConnectionName);
+}
 
 QDBusMessage TNmMock::Call(const QString& path, const QString& iface, const QString& method,
                            const QVariantList& args) {
@@ -172,7 +178,8 @@ QDBusMessage TNmMock::Call(const QString& path, const QString& iface, const QStr
     msg.setArguments(args);
     QDBusMessage reply = Bus().call(msg, QDBus::Block, kStartMs);
     if (reply.type() == QDBusMessage::ErrorMessage)
-        qWarning("stand-in call %s failed: %s", qPrintable(method), qPrintable(reply.errorMessage()));
+        qWarning("stand-in call %s failed: %s", qPrintable(method),
+                 qPrintable(reply.errorMessage()));
     return reply;
 }
 
@@ -216,9 +223,9 @@ QString TNmMock::AddIp4Config(const QString& address, const QString& gateway) {
 }
 
 void TNmMock::ScriptActivation(unsigned state, const QString& ip4Config) {
-    QString code = QStringLiteral(
-        "ret = self.activate_connection(self, args[0], args[1], args[2])\n"
-        "o = objects[ret]\n");
+    QString code =
+        QStringLiteral("ret = self.activate_connection(self, args[0], args[1], args[2])\n"
+                       "o = objects[ret]\n");
     if (!ip4Config.isEmpty())
         code += QStringLiteral("o.AddProperty('%1', 'Ip4Config', dbus.ObjectPath('%2'))\n")
                     .arg(kActiveIface, ip4Config);
@@ -229,12 +236,11 @@ void TNmMock::ScriptActivation(unsigned state, const QString& ip4Config) {
 }
 
 QString TNmMock::Activate(const QString& profilePath) {
-    const QDBusMessage reply =
-        Call(kManagerPath, QStringLiteral("org.freedesktop.NetworkManager"),
-             QStringLiteral("ActivateConnection"),
-             {QVariant::fromValue(QDBusObjectPath(profilePath)),
-              QVariant::fromValue(QDBusObjectPath(QStringLiteral("/"))),
-              QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")))});
+    const QDBusMessage reply = Call(kManagerPath, QStringLiteral("org.freedesktop.NetworkManager"),
+                                    QStringLiteral("ActivateConnection"),
+                                    {QVariant::fromValue(QDBusObjectPath(profilePath)),
+                                     QVariant::fromValue(QDBusObjectPath(QStringLiteral("/"))),
+                                     QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")))});
     return reply.arguments().isEmpty()
                ? QString()
                : qvariant_cast<QDBusObjectPath>(reply.arguments().at(0)).path();
@@ -247,9 +253,9 @@ void TNmMock::Deactivate(const QString& activePath) {
 }
 
 QStringList TNmMock::ActiveConnections() {
-    const QDBusMessage reply =
-        Call(kManagerPath, kPropsIface, QStringLiteral("Get"),
-             {QStringLiteral("org.freedesktop.NetworkManager"), QStringLiteral("ActiveConnections")});
+    const QDBusMessage reply = Call(
+        kManagerPath, kPropsIface, QStringLiteral("Get"),
+        {QStringLiteral("org.freedesktop.NetworkManager"), QStringLiteral("ActiveConnections")});
     QStringList paths;
     if (reply.arguments().isEmpty()) return paths;
     const QVariant value = qvariant_cast<QDBusVariant>(reply.arguments().at(0)).variant();

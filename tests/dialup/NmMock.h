@@ -22,7 +22,8 @@ public:
     QDBusConnection Bus() const;
 
     // A connection profile; typeSettings go to the section named after the type.
-    QString AddProfile(const QString& id, const QString& type, const QVariantMap& typeSettings = {});
+    QString AddProfile(const QString& id, const QString& type,
+                       const QVariantMap& typeSettings = {});
     void DeleteProfile(const QString& path);
     // A wired device; the stand-in deactivates through its devices, so tests add one.
     QString AddDevice(const QString& interfaceName);

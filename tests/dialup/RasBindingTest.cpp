@@ -65,10 +65,14 @@ TEST(RasBinding, WithoutRasEveryOperationRaisesTheOpeningError) {
 }
 
 TEST(RasBinding, LookUpRulesAndFallBack) {
-    const std::set<std::string, std::less<>> all = {
-        "RasDialA",           "RasEnumConnectionsA",  "RasEnumEntriesA",
-        "RasGetConnectStatusA", "RasGetErrorStringA", "RasHangUpA",
-        "RasGetEntryDialParamsA", "RasGetProjectionInfoA"};
+    const std::set<std::string, std::less<>> all = {"RasDialA",
+                                                    "RasEnumConnectionsA",
+                                                    "RasEnumEntriesA",
+                                                    "RasGetConnectStatusA",
+                                                    "RasGetErrorStringA",
+                                                    "RasHangUpA",
+                                                    "RasGetEntryDialParamsA",
+                                                    "RasGetProjectionInfoA"};
     {
         // The primary library answers "X" with "XA", and also a name that already ends in A.
         auto ras = std::make_shared<TExportsOnly>(all);
