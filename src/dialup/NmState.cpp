@@ -213,10 +213,14 @@ void TNmState::DropActive(QString path) {
 }
 
 // States only move forward (activating, activated, deactivating, deactivated), so a late
-// signal from before the last read cannot set an active connection back.
+// signal from before the last read cannot set an active connection back. A reason belongs to
+// the state it came with.
 void TNmState::SetState(TNmActive& active, uint state, int reason) {
     if (state < active.State) return;
-    active.State = state;
+    if (state > active.State) {
+        active.State = state;
+        active.Reason = -1;
+    }
     if (reason >= 0) active.Reason = reason;
 }
 
@@ -297,8 +301,7 @@ QString TNmState::Deactivate(const QString& activePath) {
 }
 
 void TNmState::Follow(const QString& activePath) {
-    if (FindActive(activePath)) return;
-    if (AddActive(activePath)) FPinned << activePath;
+    if (!FindActive(activePath) && AddActive(activePath)) FPinned << activePath;
     if (OnActiveChanged) OnActiveChanged(activePath);
 }
 

@@ -38,7 +38,7 @@ struct TNmActive {
     QString Ip4Config;  // object path, empty or "/" when there is none
     QString DeviceName; // interface of its first device, if any
     uint State = nmUnknown;
-    int Reason = -1; // reason of the last state change, -1 when NetworkManager gave none
+    int Reason = -1; // why State was reached, -1 while NetworkManager has not said
 };
 
 class TNmState : public QObject {

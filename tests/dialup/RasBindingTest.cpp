@@ -10,12 +10,9 @@
 #include "dialup/RasErrors.h"
 #include "dialup/RasSimulator.h"
 
-#include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <set>
 
 namespace {
@@ -110,9 +107,7 @@ TEST(RasBinding, ConfiguredProvider) {
     EXPECT_EQ(CreateConfiguredRas("sim:/nonexistent/script.ini", noBus), nullptr);
     EXPECT_NE(std::dynamic_pointer_cast<TRasEmpty>(CreateConfiguredRas("", noBus)), nullptr);
 
-    QTemporaryDir dir;
-    const std::string script = dir.filePath(QStringLiteral("ras.ini")).toStdString();
-    std::ofstream(script) << "[Office]\nSteps=0@0 8192@0\n[Home]\n";
+    const std::string script = PV_TEST_DATA_DIR "/dialup/demo-phonebook.ini";
     EXPECT_NE(std::dynamic_pointer_cast<TRasSimulator>(CreateConfiguredRas("sim:" + script, noBus)),
               nullptr);
 
@@ -121,7 +116,8 @@ TEST(RasBinding, ConfiguredProvider) {
     SetRasLoader(nullptr);
     TDialUp dialUp;
     EXPECT_EQ(dialUp.GetEntries(), 0);
-    EXPECT_EQ(dialUp.Entries(), (TStringList{"Office", "Home"}));
+    EXPECT_EQ(dialUp.Entries(), (TStringList{"Office VPN", "Mobile", "Home ISDN", "Provider"}));
+    EXPECT_TRUE(dialUp.GetActiveConnection());
 
     setenv(kRasEnvironment, "none", 1);
     SetRasLoader(nullptr);
