@@ -90,3 +90,7 @@ int TDialRecorder::Count(const std::string& prefix) const {
         if (l.rfind(prefix, 0) == 0) ++n;
     return n;
 }
+
+bool TDialRecorder::WaitForLast(const std::string& prefix) {
+    return WaitFor([&] { return !Lines.empty() && Lines.back().rfind(prefix, 0) == 0; });
+}

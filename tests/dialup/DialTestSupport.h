@@ -56,4 +56,6 @@ public:
     explicit TDialRecorder(TDialUp& dialUp);
     std::vector<std::string> Lines;
     int Count(const std::string& prefix) const;
+    // Runs the event loop until the last line starts with prefix; false on the safety limit.
+    bool WaitForLast(const std::string& prefix);
 };

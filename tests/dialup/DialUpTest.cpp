@@ -24,11 +24,7 @@ struct TSimDial {
         : Sim(std::make_shared<TRasSimulator>(Script(script), clock)), Install(Sim), Dialer(clock),
           Events(Dialer) {}
 
-    // Runs the event loop until the last event recorded starts with prefix.
-    bool WaitForEvent(const std::string& prefix) {
-        return WaitFor(
-            [&] { return !Events.Lines.empty() && Events.Lines.back().rfind(prefix, 0) == 0; });
-    }
+    bool WaitForEvent(const std::string& prefix) { return Events.WaitForLast(prefix); }
     bool LinkExists(THRasConn handle) {
         TRasConnStatusA status = {};
         status.dwSize = sizeof(status);

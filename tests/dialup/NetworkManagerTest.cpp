@@ -35,9 +35,11 @@ protected:
         Nm.reset();
     }
 
-    bool WaitForEvent(TDialRecorder& events, const std::string& prefix) {
-        return WaitFor(
-            [&] { return !events.Lines.empty() && events.Lines.back().rfind(prefix, 0) == 0; });
+    bool WaitForEvent(const std::string& prefix) { return Events.WaitForLast(prefix); }
+    // Dials entry asynchronously and waits for the report that starts with prefix.
+    bool DialAndWaitFor(const std::string& entry, const std::string& prefix) {
+        Dialer.SetEntry(entry);
+        return Dialer.Dial() == 0 && WaitForEvent(prefix);
     }
     int OpenConnections() {
         TDialUp probe;
@@ -49,6 +51,8 @@ protected:
     QString Vpn, Mobile, Wifi;
     std::shared_ptr<TRasNetworkManager> Nm;
     std::unique_ptr<TRasInstall> Install;
+    TDialUp Dialer{Clock};
+    TDialRecorder Events{Dialer};
 };
 
 const std::string kOpening = "Async 0 0 Opening port";
@@ -85,86 +89,67 @@ TEST_F(NetworkManager, PhoneBookIsTheOnDemandProfilesInNameOrder) {
 }
 
 TEST_F(NetworkManager, DialConnectsEnumeratesAndHangsUp) {
-    TDialUp dialUp;
-    TDialRecorder events(dialUp);
-    dialUp.SetEntry("Work VPN");
-    ASSERT_EQ(dialUp.Dial(), 0);
-    ASSERT_TRUE(WaitForEvent(events, "Async 8192"));
-    EXPECT_EQ(events.Lines, (Lines{"Dialing", kOpening, kConnected}));
+    ASSERT_TRUE(DialAndWaitFor("Work VPN", "Async 8192"));
+    EXPECT_EQ(Events.Lines, (Lines{"Dialing", kOpening, kConnected}));
     ASSERT_EQ(Mock.ActiveConnections().size(), 1);
 
-    events.Lines.clear();
-    EXPECT_EQ(dialUp.GetConnections(), 1);
-    EXPECT_EQ(events.Lines, (Lines{"Active Work VPN | vpn |  | 8192 | Connected"}));
+    Events.Lines.clear();
+    EXPECT_EQ(Dialer.GetConnections(), 1);
+    EXPECT_EQ(Events.Lines, (Lines{"Active Work VPN | vpn |  | 8192 | Connected"}));
 
-    events.Lines.clear();
-    EXPECT_EQ(dialUp.HangUp(), 0);
-    EXPECT_EQ(events.Lines, (Lines{"NotConnected 0 "}));
+    Events.Lines.clear();
+    EXPECT_EQ(Dialer.HangUp(), 0);
+    EXPECT_EQ(Events.Lines, (Lines{"NotConnected 0 "}));
     EXPECT_TRUE(Mock.ActiveConnections().isEmpty());
     ASSERT_TRUE(WaitFor([&] { return OpenConnections() == 0; }));
-    EXPECT_EQ(events.Count("Async"), 0) << "no report after our own hang-up";
+    EXPECT_EQ(Events.Count("Async"), 0) << "no report after our own hang-up";
 }
 
 TEST_F(NetworkManager, ActivationProgressOpeningAuthenticatingConnected) {
     Mock.ScriptActivation(nmActivating);
-    TDialUp dialUp;
-    TDialRecorder events(dialUp);
-    dialUp.SetEntry("mobile");
-    ASSERT_EQ(dialUp.Dial(), 0);
-    ASSERT_TRUE(WaitForEvent(events, "Async 5"));
+    ASSERT_TRUE(DialAndWaitFor("mobile", "Async 5"));
     EXPECT_EQ(OpenConnections(), 0) << "a link still being set up is not open yet";
 
-    const QString active = Mock.ActiveConnections().value(0);
-    Mock.SetActiveState(active, nmActivated);
-    ASSERT_TRUE(WaitForEvent(events, "Async 8192"));
-    EXPECT_EQ(events.Lines, (Lines{"Dialing", kOpening, kAuthenticating, kConnected}));
+    Mock.SetActiveState(Mock.ActiveConnections().value(0), nmActivated);
+    ASSERT_TRUE(WaitForEvent("Async 8192"));
+    EXPECT_EQ(Events.Lines, (Lines{"Dialing", kOpening, kAuthenticating, kConnected}));
     EXPECT_EQ(OpenConnections(), 1);
 }
 
 TEST_F(NetworkManager, FailedActivationReportsTheReasonAndIsHungUp) {
     Mock.ScriptActivation(nmActivating);
-    TDialUp dialUp;
-    TDialRecorder events(dialUp);
-    dialUp.SetEntry("Work VPN");
-    ASSERT_EQ(dialUp.Dial(), 0);
-    ASSERT_TRUE(WaitForEvent(events, "Async 5"));
-
+    ASSERT_TRUE(DialAndWaitFor("Work VPN", "Async 5"));
+    // The state first, its reason in a second signal: the report waits for the reason.
+    const QString active = Mock.ActiveConnections().value(0);
+    Mock.SetActiveState(active, nmDeactivated);
     const int loginFailed = 10;
-    Mock.SetActiveState(Mock.ActiveConnections().value(0), nmDeactivated, loginFailed);
-    ASSERT_TRUE(WaitForEvent(events, "NotConnected"));
-    EXPECT_EQ(events.Lines, (Lines{"Dialing", kOpening, kAuthenticating,
+    Mock.SetActiveState(active, nmDeactivated, loginFailed);
+    ASSERT_TRUE(WaitForEvent("NotConnected"));
+    EXPECT_EQ(Events.Lines, (Lines{"Dialing", kOpening, kAuthenticating,
                                    "Async 5 691 Access denied: user name or password not accepted.",
                                    "NotConnected 0 "}));
-    EXPECT_EQ(dialUp.DialHandle(), 0);
+    EXPECT_EQ(Dialer.DialHandle(), 0);
 }
 
 TEST_F(NetworkManager, LinkDroppedAfterConnectingIsReported) {
-    TDialUp dialUp;
-    TDialRecorder events(dialUp);
-    dialUp.SetEntry("Work VPN");
-    ASSERT_EQ(dialUp.Dial(), 0);
-    ASSERT_TRUE(WaitForEvent(events, "Async 8192"));
+    ASSERT_TRUE(DialAndWaitFor("Work VPN", "Async 8192"));
     Mock.Deactivate(Mock.ActiveConnections().value(0)); // someone else takes it down
-    ASSERT_TRUE(WaitForEvent(events, "NotConnected"));
-    EXPECT_EQ(events.Count("Async 8193 629"), 1);
+    ASSERT_TRUE(WaitForEvent("NotConnected"));
+    EXPECT_EQ(Events.Count("Async 8193 629"), 1);
 }
 
 TEST_F(NetworkManager, SyncDialWaitsForTheLink) {
     Mock.ScriptActivation(nmActivated);
-    TDialUp dialUp(Clock);
-    TDialRecorder events(dialUp);
-    dialUp.SetDialMode(dmSync);
-    dialUp.SetEntry("Work VPN");
-    EXPECT_EQ(dialUp.Dial(), 0);
-    EXPECT_EQ(events.Lines, (Lines{"Dialing", "Connect"}));
+    Dialer.SetDialMode(dmSync);
+    Dialer.SetEntry("Work VPN");
+    EXPECT_EQ(Dialer.Dial(), 0);
+    EXPECT_EQ(Events.Lines, (Lines{"Dialing", "Connect"}));
 }
 
 TEST_F(NetworkManager, UnknownProfileIsRefusedAtOnce) {
-    TDialUp dialUp;
-    TDialRecorder events(dialUp);
-    dialUp.SetEntry("Home wifi"); // exists, but is not a dial-up entry
-    EXPECT_EQ(dialUp.Dial(), int(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY));
-    EXPECT_EQ(events.Lines, (Lines{"Error 623 GetEntryDialParams failed"}));
+    Dialer.SetEntry("Home wifi"); // exists, but is not a dial-up entry
+    EXPECT_EQ(Dialer.Dial(), int(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY));
+    EXPECT_EQ(Events.Lines, (Lines{"Error 623 GetEntryDialParams failed"}));
     EXPECT_TRUE(Mock.ActiveConnections().isEmpty());
 }
 
@@ -173,12 +158,10 @@ TEST_F(NetworkManager, ActiveConnectionCarriesClientAndGatewayAddresses) {
         nmActivated, Mock.AddIp4Config(QStringLiteral("10.8.0.2"), QStringLiteral("10.8.0.1")));
     Mock.Activate(Vpn);
     ASSERT_TRUE(WaitFor([&] { return OpenConnections() == 1; }));
-    TDialUp dialUp;
-    TDialRecorder events(dialUp);
-    EXPECT_TRUE(dialUp.GetActiveConnection());
-    EXPECT_EQ(events.Lines,
+    EXPECT_TRUE(Dialer.GetActiveConnection());
+    EXPECT_EQ(Events.Lines,
               (Lines{"Active Work VPN | vpn |  | 8192 | Connected10.8.0.2 \367 10.8.0.1"}));
-    EXPECT_EQ(dialUp.HangUp(), int(ERROR_INVALID_HANDLE)) << "someone else's link stays up";
+    EXPECT_EQ(Dialer.HangUp(), int(ERROR_INVALID_HANDLE)) << "someone else's link stays up";
     EXPECT_EQ(Mock.ActiveConnections().size(), 1);
 }
 
