@@ -1,0 +1,28 @@
+// Run-time binding to RAS. Every RAS function is looked up by name at each call through
+// GetRasProc, which loads "rasapi32.dll" on first use and falls back to "rnaph.dll" when the
+// first library lacks the function. Loading a library asks the installed loader; the
+// default loader answers "rasapi32.dll" with the configured provider (RasConfig.h) and has
+// no "rnaph.dll". The binding is process-wide and stays until UnloadRas or program end.
+#pragma once
+
+#include "dialup/RasApi.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+// Loads a library by file name; nullptr when it cannot be loaded.
+using TRasLoader = std::function<std::shared_ptr<TRasLibrary>(const std::string& fileName)>;
+
+// The library that exports name under the look-up rules (name + "A" first, then name; in
+// fall-back mode only name). Raises Exception "Error opening rasapi.dll", "Error opening
+// rnaph.dll" or "Function " + name + " not found!".
+TRasLibrary& GetRasProc(const std::string& name);
+
+// Drops the loaded libraries and uses loader from now on; an empty loader restores the
+// default one.
+void SetRasLoader(TRasLoader loader);
+// Drops the loaded libraries; the next look-up loads again.
+void UnloadRas();
+// True once a look-up has succeeded.
+bool RasLoaded();

@@ -1,0 +1,291 @@
+#include "dialup/RasNetworkManager.h"
+
+#include "base/StrUtils.h"
+
+#include <QStringEncoder>
+
+#include <algorithm>
+
+namespace {
+// Connection types a user brings up on demand: these are our phone book.
+const char* const kOnDemandTypes[] = {"vpn", "wireguard", "gsm", "cdma", "pppoe", "bluetooth"};
+
+constexpr int kSyncPollMs = 100;
+constexpr int kSyncDialLimitMs = 120000;
+
+// NetworkManager's reasons for an active connection's state change.
+enum {
+    nmrUserDisconnected = 2,
+    nmrServiceStopped = 4,
+    nmrIpConfigInvalid = 5,
+    nmrConnectTimeout = 6,
+    nmrServiceStartTimeout = 7,
+    nmrServiceStartFailed = 8,
+    nmrNoSecrets = 9,
+    nmrLoginFailed = 10,
+    nmrConnectionRemoved = 11,
+    nmrDependencyFailed = 12,
+    nmrDeviceRealizeFailed = 13,
+    nmrDeviceRemoved = 14,
+};
+
+bool IsOnDemand(const QString& type) {
+    for (const char* t : kOnDemandTypes)
+        if (type == QLatin1String(t)) return true;
+    return false;
+}
+
+// Names cross into the program as Windows-1252 text, like everything it shows.
+std::string ToAnsi(const QString& s) {
+    QStringEncoder encoder("windows-1252");
+    const QByteArray bytes = encoder.isValid() ? QByteArray(encoder.encode(s)) : s.toLatin1();
+    return bytes.toStdString();
+}
+} // namespace
+
+uint32_t RasErrorForNmCall(const QString& errorName) {
+    auto has = [&](const char* part) { return errorName.contains(QLatin1String(part)); };
+    if (has("ServiceUnknown") || has("NoServer") || has("Disconnected") || has("NameHasNoOwner"))
+        return ERROR_SERVICE_NOT_AVAILABLE;
+    if (has("NoReply") || has("Timeout") || has("TimedOut")) return ERROR_REQUEST_TIMEOUT;
+    if (has("PermissionDenied") || has("AccessDenied")) return ERROR_NO_DIALIN_PERMISSION;
+    if (has("UnknownConnection") || has("InvalidConnection") || has("UnknownObject"))
+        return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+    if (has("UnknownDevice") || has("ConnectionNotAvailable") || has("DependencyFailed"))
+        return ERROR_DEVICE_DOES_NOT_EXIST;
+    return ERROR_FROM_DEVICE;
+}
+
+uint32_t RasErrorForNmReason(int reason, bool wasUp) {
+    switch (reason) {
+    case nmrUserDisconnected:
+        return ERROR_USER_DISCONNECTION;
+    case nmrServiceStopped:
+        return ERROR_REMOTE_DISCONNECTION;
+    case nmrIpConfigInvalid:
+        return ERROR_PPP_NO_PROTOCOLS;
+    case nmrConnectTimeout:
+    case nmrServiceStartTimeout:
+        return ERROR_PPP_TIMEOUT;
+    case nmrServiceStartFailed:
+    case nmrDependencyFailed:
+        return ERROR_FROM_DEVICE;
+    case nmrNoSecrets:
+    case nmrLoginFailed:
+        return ERROR_AUTHENTICATION_FAILURE;
+    case nmrConnectionRemoved:
+        return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+    case nmrDeviceRealizeFailed:
+    case nmrDeviceRemoved:
+        return ERROR_DEVICE_DOES_NOT_EXIST;
+    default:
+        return wasUp ? ERROR_REMOTE_DISCONNECTION : ERROR_DISCONNECTION;
+    }
+}
+
+std::shared_ptr<TRasNetworkManager> TRasNetworkManager::Create(const QDBusConnection& bus,
+                                                               TDialClock& clock) {
+    if (!bus.isConnected()) return nullptr;
+    std::shared_ptr<TRasNetworkManager> nm(new TRasNetworkManager(bus, clock));
+    if (!nm->FNm.Load()) return nullptr;
+    return nm;
+}
+
+TRasNetworkManager::TRasNetworkManager(const QDBusConnection& bus, TDialClock& clock)
+    : FClock(clock), FNm(bus), FReports(std::make_unique<TRasReportThread>(clock)) {
+    FNm.OnActiveChanged = [this](const QString& path) { ActiveChanged(path); };
+}
+
+TRasNetworkManager::~TRasNetworkManager() {
+    FNm.OnActiveChanged = nullptr;
+    FReports.reset();
+}
+
+std::vector<const TNmProfile*> TRasNetworkManager::OnDemandProfiles() const {
+    std::vector<const TNmProfile*> profiles;
+    for (const TNmProfile& p : FNm.Profiles())
+        if (IsOnDemand(p.Type)) profiles.push_back(&p);
+    // Accounts name their entry by its position, so the order must not depend on the order
+    // NetworkManager happened to load its profiles in.
+    std::stable_sort(profiles.begin(), profiles.end(),
+                     [](const TNmProfile* a, const TNmProfile* b) {
+                         const int c = a->Id.compare(b->Id, Qt::CaseInsensitive);
+                         return c != 0 ? c < 0 : a->Uuid < b->Uuid;
+                     });
+    return profiles;
+}
+
+const TNmProfile* TRasNetworkManager::FindProfile(const std::string& entry) const {
+    const std::vector<const TNmProfile*> profiles = OnDemandProfiles();
+    for (const TNmProfile* p : profiles)
+        if (ToAnsi(p->Id) == entry) return p;
+    for (const TNmProfile* p : profiles)
+        if (SameText(ToAnsi(p->Id), entry)) return p;
+    return nullptr;
+}
+
+TRasNetworkManager::TLink* TRasNetworkManager::FindLink(THRasConn handle) {
+    for (TLink& l : FLinks)
+        if (l.Handle == handle) return &l;
+    return nullptr;
+}
+
+TRasNetworkManager::TLink& TRasNetworkManager::LinkFor(const TNmActive& active) {
+    for (TLink& l : FLinks)
+        if (l.ActivePath == active.Path) return l;
+    TLink link;
+    link.Handle = FNextHandle++;
+    link.ActivePath = active.Path;
+    link.Entry = ToAnsi(active.Id);
+    link.DeviceType = ToAnsi(active.Type);
+    link.DeviceName = ToAnsi(active.DeviceName);
+    FLinks.push_back(std::move(link));
+    return FLinks.back();
+}
+
+std::vector<std::string> TRasNetworkManager::PhoneBook() {
+    std::vector<std::string> names;
+    for (const TNmProfile* p : OnDemandProfiles()) names.push_back(ToAnsi(p->Id));
+    return names;
+}
+
+uint32_t TRasNetworkManager::DialParams(const std::string& entry,
+                                        TRasDialCredentials& credentials) {
+    const TNmProfile* p = FindProfile(entry);
+    if (!p) return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+    // Secrets stay with NetworkManager and its agents; we hand out no password.
+    credentials = {ToAnsi(p->UserName), std::string(), ToAnsi(p->PhoneNumber), std::string()};
+    return 0;
+}
+
+uint32_t TRasNetworkManager::Dial(const std::string& entry, TRasDialFunc1 notifier,
+                                  THRasConn& handle) {
+    const TNmProfile* p = FindProfile(entry);
+    if (!p) return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+    QString errorName;
+    const QString path = FNm.Activate(p->Path, errorName);
+    if (path.isEmpty()) return RasErrorForNmCall(errorName);
+
+    TLink link;
+    link.Handle = FNextHandle++;
+    link.ActivePath = path;
+    link.Entry = ToAnsi(p->Id);
+    link.DeviceType = ToAnsi(p->Type);
+    link.Dialled = true;
+    link.Notifier = notifier;
+    FLinks.push_back(std::move(link));
+    handle = FLinks.back().Handle;
+
+    if (!notifier) return WaitForLink(FLinks.back());
+    Report(FLinks.back(), RASCS_OpenPort, 0);
+    FNm.Follow(path); // reports what NetworkManager has reached already
+    return 0;
+}
+
+// A synchronous dial: the GUI thread blocks, so no signal arrives; ask for the state.
+uint32_t TRasNetworkManager::WaitForLink(TLink& link) {
+    const THRasConn handle = link.Handle;
+    for (int waited = 0;; waited += kSyncPollMs) {
+        const uint state = FNm.ReadState(link.ActivePath);
+        TLink* l = FindLink(handle);
+        if (state == nmActivated) {
+            l->State = RASCS_Connected;
+            l->Up = true;
+            return 0;
+        }
+        if (state >= nmDeactivating || waited >= kSyncDialLimitMs) {
+            l->Ended = true;
+            l->Error = state >= nmDeactivating ? ERROR_DISCONNECTION : ERROR_PPP_TIMEOUT;
+            return l->Error;
+        }
+        l->State = RASCS_Authenticate;
+        FClock.Pause(kSyncPollMs);
+    }
+}
+
+void TRasNetworkManager::Report(TLink& link, int32_t state, uint32_t error) {
+    link.State = state;
+    link.Error = error;
+    if (link.Notifier) FReports->Post({link.Handle, link.Notifier, state, error});
+}
+
+void TRasNetworkManager::ActiveChanged(const QString& activePath) {
+    auto it = std::find_if(FLinks.begin(), FLinks.end(),
+                           [&](const TLink& l) { return l.ActivePath == activePath; });
+    if (it == FLinks.end()) return;
+    const TNmActive* active = FNm.FindActive(activePath);
+    if (it->Dialled) {
+        Advance(*it, active);
+    } else if (!active) {
+        FLinks.erase(it); // someone else's connection went
+    }
+}
+
+// Moves our own dial along NetworkManager's states and reports each step once.
+void TRasNetworkManager::Advance(TLink& link, const TNmActive* active) {
+    if (link.Ended) return;
+    if (active && active->Reason >= 0) link.Reason = active->Reason;
+    if (active && !active->DeviceName.isEmpty()) link.DeviceName = ToAnsi(active->DeviceName);
+    const uint state = active ? active->State : uint(nmDeactivated);
+    if (state == nmActivating && link.State < RASCS_Authenticate && !link.Up)
+        Report(link, RASCS_Authenticate, 0);
+    if (state == nmActivated && !link.Up) {
+        link.Up = true;
+        Report(link, RASCS_Connected, 0);
+    }
+    // Deactivated: wait for the reason (StateChanged) unless the connection is already gone.
+    const bool over = !active || (state == nmDeactivated && active->Reason >= 0);
+    if (!over) return;
+    const bool wasUp = link.Up;
+    link.Up = false;
+    link.Ended = true;
+    Report(link, wasUp ? RASCS_Disconnected : link.State, RasErrorForNmReason(link.Reason, wasUp));
+}
+
+std::vector<TRasConnInfo> TRasNetworkManager::Connections() {
+    std::vector<TRasConnInfo> result;
+    for (const TNmActive& a : FNm.Actives()) {
+        if (a.State != nmActivated || !IsOnDemand(a.Type)) continue;
+        const TLink& l = LinkFor(a);
+        result.push_back({l.Handle, l.Entry, l.DeviceType, l.DeviceName});
+    }
+    return result;
+}
+
+uint32_t TRasNetworkManager::Status(THRasConn handle, TRasLinkStatus& status) {
+    const TLink* l = FindLink(handle);
+    if (!l) return ERROR_INVALID_HANDLE;
+    status = {l->State, l->Error, l->DeviceType, l->DeviceName};
+    if (l->Dialled) return 0;
+    const TNmActive* a = FNm.FindActive(l->ActivePath);
+    if (!a) return ERROR_INVALID_HANDLE;
+    status.State = a->State == nmActivated    ? RASCS_Connected
+                   : a->State <= nmActivating ? RASCS_Authenticate
+                                              : RASCS_Disconnected;
+    return 0;
+}
+
+uint32_t TRasNetworkManager::HangUp(THRasConn handle) {
+    TLink* l = FindLink(handle);
+    if (!l) return ERROR_INVALID_HANDLE;
+    if (!l->Ended && FNm.FindActive(l->ActivePath)) {
+        const QString errorName = FNm.Deactivate(l->ActivePath);
+        // Already down is what we wanted.
+        if (!errorName.isEmpty() && !errorName.contains(QLatin1String("ConnectionNotActive")))
+            return RasErrorForNmCall(errorName);
+    }
+    FReports->Cancel(handle);
+    std::erase_if(FLinks, [handle](const TLink& link) { return link.Handle == handle; });
+    return 0;
+}
+
+uint32_t TRasNetworkManager::Addresses(THRasConn handle, TRasAddresses& addresses) {
+    const TLink* l = FindLink(handle);
+    if (!l) return ERROR_INVALID_HANDLE;
+    const TNmActive* a = FNm.FindActive(l->ActivePath);
+    if (!a || a->State != nmActivated) return ERROR_PROJECTION_NOT_COMPLETE;
+    QString client, gateway;
+    if (!FNm.ReadIp4(a->Ip4Config, client, gateway)) return ERROR_SERVICE_NOT_AVAILABLE;
+    addresses = {client.toStdString(), gateway.toStdString()};
+    return 0;
+}

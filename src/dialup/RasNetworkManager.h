@@ -1,0 +1,69 @@
+// The RAS provider on NetworkManager. The phone book is the connection profiles that are
+// brought up on demand (VPN, WireGuard, mobile broadband, PPPoE, Bluetooth); the open RAS
+// connections are the active connections of those types. Dialling activates a profile and
+// reports RAS states from the provider's own thread as NetworkManager's activation goes on.
+// Enumeration reads a mirror kept current from NetworkManager's signals (NmState.h).
+#pragma once
+
+#include "dialup/DialClock.h"
+#include "dialup/NmState.h"
+#include "dialup/RasProvider.h"
+#include "dialup/RasReportThread.h"
+
+#include <QDBusConnection>
+
+#include <memory>
+
+class TRasNetworkManager : public TRasProvider {
+public:
+    // nullptr when NetworkManager does not answer on bus.
+    static std::shared_ptr<TRasNetworkManager> Create(const QDBusConnection& bus,
+                                                      TDialClock& clock = SystemDialClock());
+    ~TRasNetworkManager() override;
+
+protected:
+    std::vector<std::string> PhoneBook() override;
+    uint32_t DialParams(const std::string& entry, TRasDialCredentials& credentials) override;
+    uint32_t Dial(const std::string& entry, TRasDialFunc1 notifier, THRasConn& handle) override;
+    std::vector<TRasConnInfo> Connections() override;
+    uint32_t Status(THRasConn handle, TRasLinkStatus& status) override;
+    uint32_t HangUp(THRasConn handle) override;
+    uint32_t Addresses(THRasConn handle, TRasAddresses& addresses) override;
+
+private:
+    // A RAS handle for an active connection: one we dialled, or one we enumerated.
+    struct TLink {
+        THRasConn Handle = 0;
+        QString ActivePath;
+        std::string Entry, DeviceType, DeviceName;
+        bool Dialled = false;             // activated by us
+        TRasDialFunc1 Notifier = nullptr; // progress reports of our asynchronous dial
+        int32_t State = 0;                // last RAS state reached
+        uint32_t Error = 0;               // why it ended, once it has
+        bool Up = false;
+        bool Ended = false;
+        int Reason = -1; // last reason NetworkManager gave
+    };
+
+    TRasNetworkManager(const QDBusConnection& bus, TDialClock& clock);
+    std::vector<const TNmProfile*> OnDemandProfiles() const;
+    const TNmProfile* FindProfile(const std::string& entry) const;
+    TLink* FindLink(THRasConn handle);
+    TLink& LinkFor(const TNmActive& active);
+    void ActiveChanged(const QString& activePath);
+    void Advance(TLink& link, const TNmActive* active);
+    void Report(TLink& link, int32_t state, uint32_t error);
+    uint32_t WaitForLink(TLink& link);
+
+    TDialClock& FClock;
+    TNmState FNm;
+    std::vector<TLink> FLinks;
+    THRasConn FNextHandle = 1;
+    std::unique_ptr<TRasReportThread> FReports; // last: stops before the rest goes
+};
+
+// Our RAS error number for a failed NetworkManager call (D-Bus error name).
+uint32_t RasErrorForNmCall(const QString& errorName);
+// Our RAS error number for the reason NetworkManager gave for ending an active connection
+// (-1: none given); wasUp tells a dropped link from a failed activation.
+uint32_t RasErrorForNmReason(int reason, bool wasUp);

@@ -1,0 +1,96 @@
+#include "DialTestSupport.h"
+
+#include "dialup/RasBinding.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTimer>
+
+void TManualDialClock::Pause(int ms) {
+    ++FPauses;
+    Advance(ms);
+}
+
+void TManualDialClock::WaitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                                 int64_t deadlineMs) {
+    {
+        std::lock_guard guard(FWaitersLock);
+        FWaiters.push_back({&cv, lock.mutex()});
+    }
+    if (NowMs() < deadlineMs) cv.wait(lock);
+    std::lock_guard guard(FWaitersLock);
+    std::erase_if(FWaiters, [&](const TWaiter& w) { return w.Cv == &cv; });
+}
+
+void TManualDialClock::Advance(int ms) {
+    FNow += ms;
+    std::vector<TWaiter> waiters;
+    {
+        std::lock_guard guard(FWaitersLock);
+        waiters = FWaiters;
+    }
+    // Taking the waiter's lock orders the wake after its look at the clock.
+    for (const TWaiter& w : waiters) {
+        std::lock_guard guard(*w.Lock);
+        w.Cv->notify_all();
+    }
+}
+
+bool WaitFor(const std::function<bool()>& done, int safetyMs) {
+    const QDeadlineTimer deadline(safetyMs);
+    QTimer guard;
+    guard.setSingleShot(true);
+    guard.start(safetyMs);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+TRasInstall::TRasInstall(std::shared_ptr<TRasLibrary> lib) {
+    SetRasLoader([lib](const std::string& fileName) -> std::shared_ptr<TRasLibrary> {
+        return fileName == "rasapi32.dll" ? lib : nullptr;
+    });
+}
+
+TRasInstall::~TRasInstall() {
+    SetRasLoader(nullptr);
+}
+
+TRasSimScript Script(const std::string& text) {
+    return ParseRasSimScript(text);
+}
+
+TDialRecorder::TDialRecorder(TDialUp& d) {
+    auto add = [this](std::string line) { Lines.push_back(std::move(line)); };
+    d.OnEntryGet = [add](TDialUp*, const std::string& name) { add("Entry " + name); };
+    d.OnDialing = [add](TDialUp*) { add("Dialing"); };
+    d.OnConnect = [add](TDialUp*) { add("Connect"); };
+    d.OnNotConnected = [add](TDialUp*, int32_t code, const std::string& text) {
+        add("NotConnected " + std::to_string(code) + " " + text);
+    };
+    d.OnError = [add](TDialUp*, int32_t code, const std::string& text) {
+        add("Error " + std::to_string(code) + " " + text);
+    };
+    d.OnAsyncEvent = [add](TDialUp*, int32_t state, int32_t error, const std::string& text) {
+        add("Async " + std::to_string(state) + " " + std::to_string(error) + " " + text);
+    };
+    d.OnActiveConnection = [add](TDialUp*, int32_t, const TRasConnStatusA& status,
+                                 const std::string& text, const std::string& entry,
+                                 const std::string& type, const std::string& device) {
+        add("Active " + entry + " | " + type + " | " + device + " | " +
+            std::to_string(status.rasconnstate) + " | " + text);
+    };
+}
+
+int TDialRecorder::Count(const std::string& prefix) const {
+    int n = 0;
+    for (const std::string& l : Lines)
+        if (l.rfind(prefix, 0) == 0) ++n;
+    return n;
+}
+
+bool TDialRecorder::WaitForLast(const std::string& prefix) {
+    return WaitFor([&] { return !Lines.empty() && Lines.back().rfind(prefix, 0) == 0; });
+}

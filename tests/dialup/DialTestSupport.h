@@ -1,0 +1,61 @@
+// Helpers of the dial-up tests: a clock the test advances, event-driven waits, a RAS
+// provider installed for one test, and a recorder of TDialUp's events.
+#pragma once
+
+#include "dialup/DialClock.h"
+#include "dialup/DialUp.h"
+#include "dialup/RasApi.h"
+#include "dialup/RasSimScript.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Time stands still until the test advances it; pauses advance it and are counted.
+class TManualDialClock : public TDialClock {
+public:
+    int64_t NowMs() const override { return FNow.load(); }
+    void Pause(int ms) override;
+    void WaitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                   int64_t deadlineMs) override;
+
+    void Advance(int ms);
+    int Pauses() const { return FPauses.load(); }
+
+private:
+    struct TWaiter {
+        std::condition_variable* Cv;
+        std::mutex* Lock;
+    };
+    std::atomic<int64_t> FNow{1000};
+    std::atomic<int> FPauses{0};
+    std::mutex FWaitersLock;
+    std::vector<TWaiter> FWaiters;
+};
+
+// Runs the event loop until done() holds; false when safetyMs passed first. The limit only
+// guards against a hang: the wait ends as soon as the awaited event has been handled.
+bool WaitFor(const std::function<bool()>& done, int safetyMs = 20000);
+
+// Makes lib answer for "rasapi32.dll" (nullptr: nothing loads) until the object goes.
+class TRasInstall {
+public:
+    explicit TRasInstall(std::shared_ptr<TRasLibrary> lib);
+    ~TRasInstall();
+};
+
+// The simulator's script from text.
+TRasSimScript Script(const std::string& text);
+
+// Records TDialUp's events as readable lines, e.g. "Async 5 0 Start authenticating".
+class TDialRecorder {
+public:
+    explicit TDialRecorder(TDialUp& dialUp);
+    std::vector<std::string> Lines;
+    int Count(const std::string& prefix) const;
+    // Runs the event loop until the last line starts with prefix; false on the safety limit.
+    bool WaitForLast(const std::string& prefix);
+};

@@ -1,0 +1,216 @@
+// The NetworkManager provider against python3-dbusmock's NetworkManager stand-in on a
+// private bus.
+#include "DialTestSupport.h"
+#include "NmMock.h"
+
+#include "dialup/DialUp.h"
+#include "dialup/NmState.h"
+#include "dialup/OnLine.h"
+#include "dialup/RasConfig.h"
+#include "dialup/RasEmpty.h"
+#include "dialup/RasNetworkManager.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+using Lines = std::vector<std::string>;
+
+class NetworkManager : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Mock.Problem().isEmpty()) << Mock.Problem().toStdString();
+        Mock.AddDevice(QStringLiteral("eth0"));
+        Vpn = Mock.AddProfile(QStringLiteral("Work VPN"), QStringLiteral("vpn"),
+                              {{QStringLiteral("user-name"), QStringLiteral("alice")}});
+        Mobile = Mock.AddProfile(QStringLiteral("mobile"), QStringLiteral("gsm"),
+                                 {{QStringLiteral("username"), QStringLiteral("web")},
+                                  {QStringLiteral("number"), QStringLiteral("*99#")}});
+        Wifi = Mock.AddProfile(QStringLiteral("Home wifi"), QStringLiteral("802-11-wireless"));
+        Nm = TRasNetworkManager::Create(Mock.Bus(), Clock);
+        ASSERT_NE(Nm, nullptr);
+        Install = std::make_unique<TRasInstall>(Nm);
+    }
+    void TearDown() override {
+        Install.reset();
+        Nm.reset();
+    }
+
+    bool WaitForEvent(const std::string& prefix) { return Events.WaitForLast(prefix); }
+    // Dials entry asynchronously and waits for the report that starts with prefix.
+    bool DialAndWaitFor(const std::string& entry, const std::string& prefix) {
+        Dialer.SetEntry(entry);
+        return Dialer.Dial() == 0 && WaitForEvent(prefix);
+    }
+    int OpenConnections() {
+        TDialUp probe;
+        return probe.GetConnections();
+    }
+
+    TNmMock Mock;
+    TManualDialClock Clock;
+    QString Vpn, Mobile, Wifi;
+    std::shared_ptr<TRasNetworkManager> Nm;
+    std::unique_ptr<TRasInstall> Install;
+    TDialUp Dialer{Clock};
+    TDialRecorder Events{Dialer};
+};
+
+const std::string kOpening = "Async 0 0 Opening port";
+const std::string kAuthenticating = "Async 5 0 Start authenticating";
+const std::string kConnected = "Async 8192 0 Connected";
+} // namespace
+
+TEST_F(NetworkManager, PhoneBookIsTheOnDemandProfilesInNameOrder) {
+    TDialUp dialUp;
+    EXPECT_EQ(dialUp.GetEntries(), 0);
+    EXPECT_EQ(dialUp.Entries(), (TStringList{"mobile", "Work VPN"}));
+
+    TRasDialParamsA params = {};
+    params.dwSize = sizeof(params);
+    std::strcpy(params.szEntryName, "mobile");
+    int32_t saved = 1;
+    ASSERT_EQ(Nm->RasGetEntryDialParamsA(nullptr, &params, &saved), 0u);
+    EXPECT_STREQ(params.szUserName, "web");
+    EXPECT_STREQ(params.szPhoneNumber, "*99#");
+    EXPECT_STREQ(params.szPassword, "");
+    EXPECT_EQ(saved, 0);
+    std::strcpy(params.szEntryName, "Home wifi");
+    EXPECT_EQ(Nm->RasGetEntryDialParamsA(nullptr, &params, &saved),
+              ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);
+
+    // Profiles added and removed later show in the next listing.
+    Mock.AddProfile(QStringLiteral("Backup line"), QStringLiteral("pppoe"));
+    Mock.DeleteProfile(Mobile);
+    ASSERT_TRUE(WaitFor([&] {
+        dialUp.GetEntries();
+        return dialUp.Entries().Count() == 2 && dialUp.Entries()[0] == "Backup line";
+    }));
+    EXPECT_EQ(dialUp.Entries(), (TStringList{"Backup line", "Work VPN"}));
+}
+
+TEST_F(NetworkManager, DialConnectsEnumeratesAndHangsUp) {
+    ASSERT_TRUE(DialAndWaitFor("Work VPN", "Async 8192"));
+    EXPECT_EQ(Events.Lines, (Lines{"Dialing", kOpening, kConnected}));
+    ASSERT_EQ(Mock.ActiveConnections().size(), 1);
+
+    Events.Lines.clear();
+    EXPECT_EQ(Dialer.GetConnections(), 1);
+    EXPECT_EQ(Events.Lines, (Lines{"Active Work VPN | vpn |  | 8192 | Connected"}));
+
+    Events.Lines.clear();
+    EXPECT_EQ(Dialer.HangUp(), 0);
+    EXPECT_EQ(Events.Lines, (Lines{"NotConnected 0 "}));
+    EXPECT_TRUE(Mock.ActiveConnections().isEmpty());
+    ASSERT_TRUE(WaitFor([&] { return OpenConnections() == 0; }));
+    EXPECT_EQ(Events.Count("Async"), 0) << "no report after our own hang-up";
+}
+
+TEST_F(NetworkManager, ActivationProgressOpeningAuthenticatingConnected) {
+    Mock.ScriptActivation(nmActivating);
+    ASSERT_TRUE(DialAndWaitFor("mobile", "Async 5"));
+    EXPECT_EQ(OpenConnections(), 0) << "a link still being set up is not open yet";
+
+    Mock.SetActiveState(Mock.ActiveConnections().value(0), nmActivated);
+    ASSERT_TRUE(WaitForEvent("Async 8192"));
+    EXPECT_EQ(Events.Lines, (Lines{"Dialing", kOpening, kAuthenticating, kConnected}));
+    EXPECT_EQ(OpenConnections(), 1);
+}
+
+TEST_F(NetworkManager, FailedActivationReportsTheReasonAndIsHungUp) {
+    Mock.ScriptActivation(nmActivating);
+    ASSERT_TRUE(DialAndWaitFor("Work VPN", "Async 5"));
+    // The state first, its reason in a second signal: the report waits for the reason.
+    const QString active = Mock.ActiveConnections().value(0);
+    Mock.SetActiveState(active, nmDeactivated);
+    const int loginFailed = 10;
+    Mock.SetActiveState(active, nmDeactivated, loginFailed);
+    ASSERT_TRUE(WaitForEvent("NotConnected"));
+    EXPECT_EQ(Events.Lines, (Lines{"Dialing", kOpening, kAuthenticating,
+                                   "Async 5 691 Access denied: user name or password not accepted.",
+                                   "NotConnected 0 "}));
+    EXPECT_EQ(Dialer.DialHandle(), 0);
+}
+
+TEST_F(NetworkManager, LinkDroppedAfterConnectingIsReported) {
+    ASSERT_TRUE(DialAndWaitFor("Work VPN", "Async 8192"));
+    Mock.Deactivate(Mock.ActiveConnections().value(0)); // someone else takes it down
+    ASSERT_TRUE(WaitForEvent("NotConnected"));
+    EXPECT_EQ(Events.Count("Async 8193 629"), 1);
+}
+
+TEST_F(NetworkManager, SyncDialWaitsForTheLink) {
+    Mock.ScriptActivation(nmActivated);
+    Dialer.SetDialMode(dmSync);
+    Dialer.SetEntry("Work VPN");
+    EXPECT_EQ(Dialer.Dial(), 0);
+    EXPECT_EQ(Events.Lines, (Lines{"Dialing", "Connect"}));
+}
+
+TEST_F(NetworkManager, UnknownProfileIsRefusedAtOnce) {
+    Dialer.SetEntry("Home wifi"); // exists, but is not a dial-up entry
+    EXPECT_EQ(Dialer.Dial(), int(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY));
+    EXPECT_EQ(Events.Lines, (Lines{"Error 623 GetEntryDialParams failed"}));
+    EXPECT_TRUE(Mock.ActiveConnections().isEmpty());
+}
+
+TEST_F(NetworkManager, ActiveConnectionCarriesClientAndGatewayAddresses) {
+    Mock.ScriptActivation(
+        nmActivated, Mock.AddIp4Config(QStringLiteral("10.8.0.2"), QStringLiteral("10.8.0.1")));
+    Mock.Activate(Vpn);
+    ASSERT_TRUE(WaitFor([&] { return OpenConnections() == 1; }));
+    EXPECT_TRUE(Dialer.GetActiveConnection());
+    EXPECT_EQ(Events.Lines,
+              (Lines{"Active Work VPN | vpn |  | 8192 | Connected10.8.0.2 \367 10.8.0.1"}));
+    EXPECT_EQ(Dialer.HangUp(), int(ERROR_INVALID_HANDLE)) << "someone else's link stays up";
+    EXPECT_EQ(Mock.ActiveConnections().size(), 1);
+}
+
+TEST_F(NetworkManager, OnlineDetectorFollowsNetworkManager) {
+    TOnLineDetect detector;
+    int changes = 0;
+    detector.OnChange = [&](TOnLineDetect*) { ++changes; };
+    detector.SetInterval(1);
+
+    Mock.Activate(Wifi); // not a dial-up link
+    const QString vpn = Mock.Activate(Vpn);
+    ASSERT_TRUE(WaitFor([&] { return changes == 1; }));
+    EXPECT_EQ(detector.Connections(), TStringList{"Work VPN"});
+
+    Mock.Deactivate(vpn);
+    ASSERT_TRUE(WaitFor([&] { return changes == 2; }));
+    EXPECT_FALSE(detector.IsOnline());
+}
+
+TEST_F(NetworkManager, PollingCostsNoBusTraffic) {
+    Mock.Activate(Vpn);
+    ASSERT_TRUE(WaitFor([&] { return OpenConnections() == 1; }));
+    TDialUp dialUp;
+    const int before = Mock.LoggedCalls();
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(dialUp.GetConnections(), 1);
+    EXPECT_EQ(Mock.LoggedCalls(), before);
+}
+
+TEST_F(NetworkManager, NetworkManagerGoingAwayReadsOffline) {
+    Mock.Activate(Vpn);
+    ASSERT_TRUE(WaitFor([&] { return OpenConnections() == 1; }));
+    Mock.StopNetworkManager();
+    ASSERT_TRUE(WaitFor([&] { return OpenConnections() == 0; }));
+    TDialUp dialUp;
+    EXPECT_EQ(dialUp.GetEntries(), 0);
+    EXPECT_TRUE(dialUp.Entries().Empty());
+}
+
+TEST(NetworkManagerChoice, UsedWhenItAnswersElseTheEmptyPhoneBook) {
+    {
+        TNmMock mock;
+        ASSERT_TRUE(mock.Problem().isEmpty()) << mock.Problem().toStdString();
+        EXPECT_NE(
+            std::dynamic_pointer_cast<TRasNetworkManager>(CreateConfiguredRas("", mock.Bus())),
+            nullptr);
+        EXPECT_EQ(CreateConfiguredRas("none", mock.Bus()), nullptr);
+    }
+    TNmMock busOnly(false);
+    ASSERT_TRUE(busOnly.Problem().isEmpty()) << busOnly.Problem().toStdString();
+    EXPECT_NE(std::dynamic_pointer_cast<TRasEmpty>(CreateConfiguredRas("", busOnly.Bus())),
+              nullptr);
+}

@@ -1,0 +1,280 @@
+#include "NmMock.h"
+
+#include "DialTestSupport.h"
+
+#include <QDBusArgument>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QFile>
+#include <QUuid>
+
+#include <csignal>
+#include <sys/prctl.h>
+
+namespace {
+const char kPython[] = "/usr/bin/python3";
+const char kDaemon[] = "/usr/bin/dbus-daemon";
+const QString kNm = QStringLiteral("org.freedesktop.NetworkManager");
+const QString kMainPath = QStringLiteral("/org/freedesktop");
+const QString kManagerPath = QStringLiteral("/org/freedesktop/NetworkManager");
+const QString kSettingsPath = QStringLiteral("/org/freedesktop/NetworkManager/Settings");
+const QString kMockIface = QStringLiteral("org.freedesktop.DBus.Mock");
+const QString kActiveIface = QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
+const QString kIp4Iface = QStringLiteral("org.freedesktop.NetworkManager.IP4Config");
+const QString kPropsIface = QStringLiteral("org.freedesktop.DBus.Properties");
+constexpr int kStartMs = 20000;
+
+const char kBusConfig[] =
+    R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=%1</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)";
+
+// A method for the stand-in's AddObject: (name, in, out, code). None are used,
+// but the argument must have its D-Bus type.
+struct TMockMethod {
+    QString Name, In, Out, Code;
+};
+
+// A helper process ends with the test, also when the test crashes, so that it never keeps
+// the test's output open.
+void EndWithParent(QProcess& process) {
+    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+} // namespace
+
+Q_DECLARE_METATYPE(TMockMethod)
+using TNmSettingsMap = QMap<QString, QVariantMap>;
+
+namespace {
+QDBusArgument& operator<<(QDBusArgument& arg, const TMockMethod& m) {
+    arg.beginStructure();
+    arg << m.Name << m.In << m.Out << m.Code;
+    arg.endStructure();
+    return arg;
+}
+const QDBusArgument& operator>>(const QDBusArgument& arg, TMockMethod& m) {
+    arg.beginStructure();
+    arg >> m.Name >> m.In >> m.Out >> m.Code;
+    arg.endStructure();
+    return arg;
+}
+
+void RegisterTypes() {
+    static bool done = false;
+    if (done) return;
+    qDBusRegisterMetaType<TMockMethod>();
+    qDBusRegisterMetaType<QList<TMockMethod>>();
+    qDBusRegisterMetaType<TNmSettingsMap>();
+    qDBusRegisterMetaType<QList<QVariantMap>>();
+    done = true;
+}
+} // namespace
+
+TNmMock::TNmMock(bool withNetworkManager) {
+    RegisterTypes();
+    if (!FDir.isValid())
+        FProblem = QStringLiteral("no temporary folder");
+    else if (StartBus() && withNetworkManager)
+        StartNetworkManager();
+}
+
+TNmMock::~TNmMock() {
+    StopNetworkManager();
+    if (!FConnectionName.isEmpty()) QDBusConnection::disconnectFromBus(FConnectionName);
+    if (FDaemon.state() != QProcess::NotRunning) {
+        FDaemon.kill();
+        FDaemon.waitForFinished(kStartMs);
+    }
+}
+
+bool TNmMock::StartBus() {
+    const QString config = FDir.filePath(QStringLiteral("bus.conf"));
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly)) {
+        FProblem = QStringLiteral("cannot write the bus configuration");
+        return false;
+    }
+    file.write(QString::fromLatin1(kBusConfig).arg(FDir.path()).toUtf8());
+    file.close();
+
+    EndWithParent(FDaemon);
+    FDaemon.start(QString::fromLatin1(kDaemon),
+                  {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                   QStringLiteral("--print-address=1")});
+    if (!FDaemon.waitForStarted(kStartMs)) {
+        FProblem = QStringLiteral("dbus-daemon does not start (package dbus)");
+        return false;
+    }
+    while (!FDaemon.canReadLine() && FDaemon.waitForReadyRead(kStartMs)) {
+    }
+    FAddress = QString::fromLatin1(FDaemon.readLine()).trimmed();
+    if (FAddress.isEmpty()) {
+        FProblem = QStringLiteral("dbus-daemon gave no address");
+        return false;
+    }
+    FConnectionName = QStringLiteral("pv-test-") + QUuid::createUuid().toString(QUuid::Id128);
+    if (!QDBusConnection::connectToBus(FAddress, FConnectionName).isConnected()) {
+        FProblem = QStringLiteral("cannot connect to the private bus");
+        return false;
+    }
+    return true;
+}
+
+bool TNmMock::StartNetworkManager() {
+    QDBusConnection bus = Bus();
+    QDBusServiceWatcher watcher(kNm, bus, QDBusServiceWatcher::WatchForRegistration);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), FAddress);
+    FMock.setProcessEnvironment(env);
+    FMock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    EndWithParent(FMock);
+    FMock.start(QString::fromLatin1(kPython),
+                {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
+                 QStringLiteral("networkmanager"), QStringLiteral("-l"),
+                 FDir.filePath(QStringLiteral("nm.log"))});
+    const bool up = WaitFor(
+        [&] {
+            return FMock.state() == QProcess::NotRunning ||
+                   bus.interface()->isServiceRegistered(kNm).value();
+        },
+        kStartMs);
+    if (!up || FMock.state() == QProcess::NotRunning) {
+        FProblem = QStringLiteral("python3-dbusmock's networkmanager template does not start");
+        return false;
+    }
+    return true;
+}
+
+void TNmMock::StopNetworkManager() {
+    if (FMock.state() == QProcess::NotRunning) return;
+    FMock.terminate();
+    if (!FMock.waitForFinished(kStartMs)) {
+        FMock.kill();
+        FMock.waitForFinished(kStartMs);
+    }
+}
+
+QDBusConnection TNmMock::Bus() const {
+    return QDBusConnection(FConnectionName);
+}
+
+QDBusMessage TNmMock::Call(const QString& path, const QString& iface, const QString& method,
+                           const QVariantList& args) {
+    QDBusMessage msg = QDBusMessage::createMethodCall(kNm, path, iface, method);
+    msg.setArguments(args);
+    QDBusMessage reply = Bus().call(msg, QDBus::Block, kStartMs);
+    if (reply.type() == QDBusMessage::ErrorMessage)
+        qWarning("stand-in call %s failed: %s", qPrintable(method),
+                 qPrintable(reply.errorMessage()));
+    return reply;
+}
+
+QString TNmMock::AddProfile(const QString& id, const QString& type,
+                            const QVariantMap& typeSettings) {
+    TNmSettingsMap settings;
+    settings[QStringLiteral("connection")] = {
+        {QStringLiteral("id"), id},
+        {QStringLiteral("type"), type},
+        {QStringLiteral("uuid"), QUuid::createUuid().toString(QUuid::WithoutBraces)}};
+    if (!typeSettings.isEmpty()) settings[type] = typeSettings;
+    const QDBusMessage reply =
+        Call(kSettingsPath, QStringLiteral("org.freedesktop.NetworkManager.Settings"),
+             QStringLiteral("AddConnection"), {QVariant::fromValue(settings)});
+    return reply.arguments().isEmpty()
+               ? QString()
+               : qvariant_cast<QDBusObjectPath>(reply.arguments().at(0)).path();
+}
+
+void TNmMock::DeleteProfile(const QString& path) {
+    Call(path, QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection"),
+         QStringLiteral("Delete"), {});
+}
+
+QString TNmMock::AddDevice(const QString& interfaceName) {
+    const QDBusMessage reply = Call(kMainPath, kMockIface, QStringLiteral("AddEthernetDevice"),
+                                    {interfaceName + QStringLiteral("dev"), interfaceName, 30});
+    return reply.arguments().isEmpty() ? QString() : reply.arguments().at(0).toString();
+}
+
+QString TNmMock::AddIp4Config(const QString& address, const QString& gateway) {
+    const QString path =
+        QStringLiteral("/org/freedesktop/NetworkManager/IP4Config/") + QString::number(++FIp4Count);
+    const QList<QVariantMap> addressData = {
+        {{QStringLiteral("address"), address}, {QStringLiteral("prefix"), 24u}}};
+    const QVariantMap props = {{QStringLiteral("AddressData"), QVariant::fromValue(addressData)},
+                               {QStringLiteral("Gateway"), gateway}};
+    Call(kMainPath, kMockIface, QStringLiteral("AddObject"),
+         {path, kIp4Iface, props, QVariant::fromValue(QList<TMockMethod>())});
+    return path;
+}
+
+void TNmMock::ScriptActivation(unsigned state, const QString& ip4Config) {
+    QString code =
+        QStringLiteral("ret = self.activate_connection(self, args[0], args[1], args[2])\n"
+                       "o = objects[ret]\n");
+    if (!ip4Config.isEmpty())
+        code += QStringLiteral("o.AddProperty('%1', 'Ip4Config', dbus.ObjectPath('%2'))\n")
+                    .arg(kActiveIface, ip4Config);
+    code += QStringLiteral("o.Set('%1', 'State', dbus.UInt32(%2))\n").arg(kActiveIface).arg(state);
+    Call(kManagerPath, kMockIface, QStringLiteral("AddMethod"),
+         {QStringLiteral("org.freedesktop.NetworkManager"), QStringLiteral("ActivateConnection"),
+          QStringLiteral("ooo"), QStringLiteral("o"), code});
+}
+
+QString TNmMock::Activate(const QString& profilePath) {
+    const QDBusMessage reply = Call(kManagerPath, QStringLiteral("org.freedesktop.NetworkManager"),
+                                    QStringLiteral("ActivateConnection"),
+                                    {QVariant::fromValue(QDBusObjectPath(profilePath)),
+                                     QVariant::fromValue(QDBusObjectPath(QStringLiteral("/"))),
+                                     QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")))});
+    return reply.arguments().isEmpty()
+               ? QString()
+               : qvariant_cast<QDBusObjectPath>(reply.arguments().at(0)).path();
+}
+
+void TNmMock::Deactivate(const QString& activePath) {
+    Call(kManagerPath, QStringLiteral("org.freedesktop.NetworkManager"),
+         QStringLiteral("DeactivateConnection"),
+         {QVariant::fromValue(QDBusObjectPath(activePath))});
+}
+
+QStringList TNmMock::ActiveConnections() {
+    const QDBusMessage reply = Call(
+        kManagerPath, kPropsIface, QStringLiteral("Get"),
+        {QStringLiteral("org.freedesktop.NetworkManager"), QStringLiteral("ActiveConnections")});
+    QStringList paths;
+    if (reply.arguments().isEmpty()) return paths;
+    const QVariant value = qvariant_cast<QDBusVariant>(reply.arguments().at(0)).variant();
+    for (const QDBusObjectPath& p : qdbus_cast<QList<QDBusObjectPath>>(value)) paths << p.path();
+    return paths;
+}
+
+void TNmMock::SetActiveState(const QString& activePath, unsigned state, int reason) {
+    Call(kMainPath, kMockIface, QStringLiteral("SetProperty"),
+         {activePath, kActiveIface, QStringLiteral("State"),
+          QVariant::fromValue(QDBusVariant(QVariant(uint(state))))});
+    if (reason >= 0)
+        Call(activePath, kMockIface, QStringLiteral("EmitSignal"),
+             {kActiveIface, QStringLiteral("StateChanged"), QStringLiteral("uu"),
+              QVariantList{uint(state), uint(reason)}});
+}
+
+int TNmMock::LoggedCalls() const {
+    QFile log(FDir.filePath(QStringLiteral("nm.log")));
+    if (!log.open(QIODevice::ReadOnly)) return 0;
+    return int(log.readAll().count('\n'));
+}
