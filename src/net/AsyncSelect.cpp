@@ -20,6 +20,7 @@ struct TAsyncSelect::TEntry {
     bool Connecting = false;
     bool Connected = false;
     bool Closed = false;
+    int Error = 0;
 };
 
 TAsyncSelect::TAsyncSelect() = default;
@@ -91,6 +92,14 @@ void TAsyncSelect::SendBlocked(TSocket s) {
     if (TEntry* entry = Find(s)) entry->Write->setEnabled(true);
 }
 
+int TAsyncSelect::TakeError(TSocket s) {
+    TEntry* entry = Find(s);
+    if (!entry) return 0;
+    int error = entry->Error;
+    entry->Error = 0;
+    return error;
+}
+
 void TAsyncSelect::ArmRead(TEntry& entry) {
     if (entry.Connected && !entry.Closed && (entry.Mask & (FD_READ | FD_OOB | FD_CLOSE)) &&
         !entry.Read->isEnabled()) {
@@ -111,7 +120,8 @@ void TAsyncSelect::ReadReady(TEntry& entry) {
         entry.Read->setEnabled(true);
     } else {
         entry.Closed = true;
-        Post(entry, FD_CLOSE, WinsockCodeOfErrno(errno));
+        entry.Error = WinsockCodeOfErrno(errno);
+        Post(entry, FD_CLOSE, entry.Error);
     }
 }
 

@@ -29,6 +29,9 @@ public:
     void Received(TSocket s);
     // A send on s would have blocked: report when there is room again.
     void SendBlocked(TSocket s);
+    // The error of a broken connection that the close report took from the system (which
+    // hands it out only once), or 0; a receive that sees the end reports it instead.
+    int TakeError(TSocket s);
 
 private:
     struct TEntry;

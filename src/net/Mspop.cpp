@@ -28,8 +28,12 @@ TmsPOPClient::TmsPOPClient() {
     SetPort(kDefaultPop3Port);
 }
 
-void TmsPOPClient::SetUserName(std::string_view value) { FUserName = ShortText(value); }
-void TmsPOPClient::SetPassword(std::string_view value) { FPassword = ShortText(value); }
+void TmsPOPClient::SetUserName(std::string_view value) {
+    FUserName = ShortText(value);
+}
+void TmsPOPClient::SetPassword(std::string_view value) {
+    FPassword = ShortText(value);
+}
 
 void TmsPOPClient::SetCurrentMessage(int index) {
     if (FMessageCount == 0) {
@@ -62,7 +66,9 @@ void TmsPOPClient::Command(const std::string& line) {
     CheckStatus(ReadResponse(LastResponse));
 }
 
-std::string TmsPOPClient::MessageNumber() const { return std::to_string(FCurrentMessage + 1); }
+std::string TmsPOPClient::MessageNumber() const {
+    return std::to_string(FCurrentMessage + 1);
+}
 
 void TmsPOPClient::Login() {
     Connect();
@@ -120,7 +126,9 @@ void TmsPOPClient::RetrieveMessage() {
     if (OnMessageRetrieved) OnMessageRetrieved(this);
 }
 
-void TmsPOPClient::DeleteMessage() { Command(kDele + MessageNumber()); }
+void TmsPOPClient::DeleteMessage() {
+    Command(kDele + MessageNumber());
+}
 
 void TmsPOPClient::Logout() {
     Command(kQuit);

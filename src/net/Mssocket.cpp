@@ -65,7 +65,9 @@ TmsSocketBase::TmsSocketBase()
 
 TmsSocketBase::~TmsSocketBase() = default;
 
-QObject* TmsSocketBase::WindowHandle() const { return FWindowHandle.get(); }
+QObject* TmsSocketBase::WindowHandle() const {
+    return FWindowHandle.get();
+}
 
 TmsWinsock& TmsSocketBase::Winsock() const {
     TmsWinsock* winsock = FWinsock ? FWinsock : GlobalWinsock;
@@ -83,7 +85,9 @@ void TmsSocket::SetTimeOut(int value) {
     if (FTimeCounter) FTimeCounter->TimeOut = value;
 }
 
-bool TmsSocket::TimedOut() const { return FTimeCounter && FTimeCounter->TimedOut; }
+bool TmsSocket::TimedOut() const {
+    return FTimeCounter && FTimeCounter->TimedOut;
+}
 
 void TmsSocket::ResetState() {
     FConnectSignalled = false;
@@ -164,7 +168,8 @@ bool TmsSocket::CallWouldBlock() {
 
 void TmsSocket::PassMessages(bool wouldBlock) {
     if (FBlocking) return;
-    if (wouldBlock) {
+    // Sleeping makes no sense when the loop is about to end anyway.
+    if (wouldBlock && !FCanceled && !TimedOut()) {
         WaitForMessages();
     } else {
         ProcessMessages();
@@ -204,7 +209,7 @@ void TmsSocket::SendLine(std::string_view text) {
     line.append(text).append(kLineEnd);
     SendBuffer(line.data(), int64_t(line.size()));
     AddToLog(text.find(kPassword) != std::string_view::npos ? std::string_view(kPasswordHidden)
-                                                             : text);
+                                                            : text);
 }
 
 void TmsSocket::ReadLine(std::string& text) {
@@ -262,8 +267,7 @@ void TmsSocket::ReadBlock(TStream& stream, int64_t expectedSize) {
             received += FLastResult;
             terminated = watch.Add(buffer.get(), std::size_t(FLastResult));
             if (OnTransferProgress) {
-                OnTransferProgress(this, Percent(received, expectedSize), received,
-                                   FLastResult);
+                OnTransferProgress(this, Percent(received, expectedSize), received, FLastResult);
             }
             RestartCounter();
         } else if (FLastResult == 0) {
@@ -272,8 +276,7 @@ void TmsSocket::ReadBlock(TStream& stream, int64_t expectedSize) {
             wouldBlock = CallWouldBlock();
         }
         PassMessages(wouldBlock);
-    } while (!terminated && !FCanceled && !TimedOut() &&
-             !(FCloseSignalled && FLastResult == 0));
+    } while (!terminated && !FCanceled && !TimedOut() && !(FCloseSignalled && FLastResult == 0));
     if (FCanceled) throw EmsCanceledError();
     StopCounter();
     if (TimedOut()) throw EmsTimedOutError();

@@ -38,7 +38,9 @@ bool IsReservedInvalidName(std::string_view name) {
 }
 
 // Versions compare by major (low byte), then minor (high byte).
-int VersionOrder(uint16_t v) { return (v & 0xFF) * 256 + (v >> 8); }
+int VersionOrder(uint16_t v) {
+    return (v & 0xFF) * 256 + (v >> 8);
+}
 
 void CopyCut(char* target, std::size_t capacity, std::string_view text) {
     std::size_t n = std::min(text.size(), capacity - 1);
@@ -136,15 +138,21 @@ uint32_t TmsWinsock::ParseAddress(std::string_view text) {
     return address;
 }
 
-int TmsWinsock::WSAGetLastError() const { return tLastError; }
-void TmsWinsock::WSASetLastError(int code) { tLastError = code; }
+int TmsWinsock::WSAGetLastError() const {
+    return tLastError;
+}
+void TmsWinsock::WSASetLastError(int code) {
+    tLastError = code;
+}
 
 int TmsWinsock::Fail(int code) {
     tLastError = code;
     return SOCKET_ERROR;
 }
 
-int TmsWinsock::FailErrno() { return Fail(WinsockCodeOfErrno(errno)); }
+int TmsWinsock::FailErrno() {
+    return Fail(WinsockCodeOfErrno(errno));
+}
 
 void TmsWinsock::EnterBlocking(TSocket s) {
     FBlockingCanceled = false;
@@ -223,6 +231,9 @@ int TmsWinsock::recv(TSocket s, char* buf, int len, int flags) {
     if (LeaveBlocking()) return Fail(WSAEINTR);
     FAsync->Received(s);
     if (n < 0) return Fail(WinsockCodeOfErrno(error));
+    if (n == 0 && len > 0) {
+        if (int broken = FAsync->TakeError(s)) return Fail(broken);
+    }
     return int(n);
 }
 
@@ -236,11 +247,12 @@ uint32_t TmsWinsock::inet_addr(const char* cp) {
     return address;
 }
 
-const char* TmsWinsock::inet_ntoa(in_addr in) { return Proc<char*(in_addr)>("inet_ntoa")(in); }
+const char* TmsWinsock::inet_ntoa(in_addr in) {
+    return Proc<char*(in_addr)>("inet_ntoa")(in);
+}
 
 const hostent* TmsWinsock::gethostbyname(const char* name) {
-    auto* lookup =
-        Proc<int(const char*, const char*, const addrinfo*, addrinfo**)>("getaddrinfo");
+    auto* lookup = Proc<int(const char*, const char*, const addrinfo*, addrinfo**)>("getaddrinfo");
     auto* release = Proc<void(addrinfo*)>("freeaddrinfo");
     if (!name || IsReservedInvalidName(name)) {
         Fail(WSAHOST_NOT_FOUND);

@@ -11,7 +11,9 @@ constexpr unsigned kTimerId = 1;
 TmsTimer::TmsTimer()
     : FWindow(std::make_unique<THiddenWindow>([this](TMessage& m) { WndProc(m); })) {}
 
-TmsTimer::~TmsTimer() { SetEnabled(false); }
+TmsTimer::~TmsTimer() {
+    SetEnabled(false);
+}
 
 void TmsTimer::SetInterval(unsigned value) {
     if (value == FInterval) return;
@@ -51,7 +53,9 @@ void TmsTimeCounter::Start() {
     FTimer.SetEnabled(true);
 }
 
-void TmsTimeCounter::Stop() { FTimer.SetEnabled(false); }
+void TmsTimeCounter::Stop() {
+    FTimer.SetEnabled(false);
+}
 
 void TmsTimeCounter::Restart() {
     Remaining = TimeOut;
