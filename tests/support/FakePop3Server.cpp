@@ -14,7 +14,7 @@
 namespace pvtest {
 
 namespace {
-enum TStepKind { skSay, skExpect, skPause, skDelay, skClose, skAbort };
+enum TStepKind { skSay, skExpect, skPause, skDelay, skClose, skAbort, skNextConnection };
 
 struct TStep {
     TStepKind Kind;
@@ -50,6 +50,8 @@ const char* StepName(TStepKind kind) {
         return "close";
     case skAbort:
         return "abort";
+    case skNextConnection:
+        return "next connection";
     }
     return "?";
 }
@@ -122,6 +124,7 @@ private:
         FSocket = FServer->nextPendingConnection();
         ++FConnections;
         FInput.clear();
+        FFresh = true;
         QObject::connect(FSocket, &QTcpSocket::readyRead, this, [this] { Read(); });
         QObject::connect(FSocket, &QTcpSocket::disconnected, this, [this] { Gone(); });
         Run();
@@ -149,25 +152,43 @@ private:
         if (FFailure.empty()) FFailure = text;
     }
 
+    // Ends the connection; what follows in the script is for the next one.
     void Drop(bool reset) {
         QTcpSocket* socket = FSocket;
+        FSocket = nullptr;
+        socket->disconnect(this);
         if (reset) {
             // A zero linger time makes the close a reset.
             linger option{1, 0};
             ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &option,
                          sizeof option);
             socket->abort();
+            socket->deleteLater();
+        } else if (socket->state() == QAbstractSocket::UnconnectedState) {
+            socket->deleteLater();
         } else {
+            // Closes once what was said has gone out.
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             socket->disconnectFromHost();
         }
-        if (FSocket == socket && socket->state() == QAbstractSocket::UnconnectedState) Gone();
+        QTimer::singleShot(0, this, [this] { Accept(); });
     }
 
     // Runs the steps as far as the client's input, pauses and delays allow.
     void Run() {
         while (FSocket && FNext < FSteps.size()) {
             const TStep& step = FSteps[FNext];
+            bool fresh = FFresh;
+            FFresh = false;
             switch (step.Kind) {
+            case skNextConnection:
+                if (!fresh) {
+                    FFresh = false;
+                    return;
+                }
+                FFresh = true;
+                ++FNext;
+                break;
             case skSay:
                 FSocket->write(step.Text.data(), qint64(step.Text.size()));
                 FSocket->flush();
@@ -228,6 +249,7 @@ private:
     std::string FReceived;
     std::string FFailure;
     int FConnections = 0;
+    bool FFresh = false; // no step has run on this connection yet
     bool FResumed = false;
     bool FDelayRunning = false;
     bool FDelayDone = false;
@@ -299,6 +321,11 @@ TFakePop3Server& TFakePop3Server::Close() {
 
 TFakePop3Server& TFakePop3Server::Abort() {
     FCore->Add({skAbort, {}});
+    return *this;
+}
+
+TFakePop3Server& TFakePop3Server::NextConnection() {
+    FCore->Add({skNextConnection, {}});
     return *this;
 }
 

@@ -41,6 +41,9 @@ public:
     TFakePop3Server& Close();
     // Resets the connection (the client sees a reset, not an orderly end).
     TFakePop3Server& Abort();
+    // The following steps belong to the next connection: when the client closed this one
+    // itself, the server may not have noticed yet.
+    TFakePop3Server& NextConnection();
 
     void Resume();
     // Every byte received so far, over all connections.
