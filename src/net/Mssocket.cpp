@@ -78,7 +78,22 @@ TmsWinsock& TmsSocketBase::Winsock() const {
 // ---- TmsSocket
 
 TmsSocket::TmsSocket() = default;
-TmsSocket::~TmsSocket() = default;
+
+// An owner that forgot to disconnect must not keep the server's session (and its lock on
+// the mailbox) open until the program ends. No event: the owner is going away.
+TmsSocket::~TmsSocket() {
+    CloseQuietly();
+}
+
+void TmsSocket::CloseQuietly() noexcept {
+    if (FSocketHandle == INVALID_SOCKET) return;
+    TSocket handle = FSocketHandle;
+    FSocketHandle = INVALID_SOCKET;
+    try {
+        Winsock().closesocket(handle);
+    } catch (const std::exception&) {
+    }
+}
 
 void TmsSocket::SetTimeOut(int value) {
     FTimeOut = value;
@@ -330,14 +345,7 @@ void TmsClientSocket::Connect() {
     } catch (...) {
         // A socket that never got connected is of no further use: close it, so the owner
         // does not take it for an open connection.
-        if (FSocketHandle != INVALID_SOCKET) {
-            TSocket handle = FSocketHandle;
-            FSocketHandle = INVALID_SOCKET;
-            try {
-                Winsock().closesocket(handle);
-            } catch (const std::exception&) {
-            }
-        }
+        CloseQuietly();
         throw;
     }
     if (OnConnected) OnConnected(this);

@@ -134,6 +134,8 @@ protected:
     // last call would have blocked. Nothing happens in blocking mode.
     void PassMessages(bool wouldBlock);
     void AddToLog(std::string_view line);
+    // Closes the socket without an event (a connect that failed, an owner going away).
+    void CloseQuietly() noexcept;
 
     bool FCanceled = false;
     bool FConnectSignalled = false;
