@@ -19,6 +19,7 @@ const char* const kDele = "DELE ";
 const char* const kQuit = "QUIT";
 const char* const kClosedByServer = "Connection closed by the server";
 const char* const kEmptyAnswer = "Empty answer from the server";
+const char* const kNoMailMessage = "No message object to receive the mail";
 
 constexpr int kDefaultPop3Port = 110;
 } // namespace
@@ -101,19 +102,26 @@ int64_t TmsPOPClient::GetMessageSize() {
     return GetWordAsInt64(LastResponse, 2);
 }
 
+TmsMessage& TmsPOPClient::Target() const {
+    if (!FMailMessage) throw Exception(kNoMailMessage);
+    return *FMailMessage;
+}
+
 void TmsPOPClient::RetrieveHeaders() {
-    FMailMessage->Clear();
+    TmsMessage& message = Target();
+    message.Clear();
     Command(kTop + MessageNumber() + kTopLines);
     TMemoryStream stream;
     ReadBlock(stream, -1);
     RemoveDotStuffing(stream);
     TmsHeaders headers;
     headers.LoadFromStream(stream);
-    FMailMessage->ProcessHeaders(headers);
+    message.ProcessHeaders(headers);
 }
 
 void TmsPOPClient::RetrieveMessage() {
-    FMailMessage->Clear();
+    TmsMessage& message = Target();
+    message.Clear();
     if (OnRetrievingMessage) OnRetrievingMessage(this);
     Command(kRetr + MessageNumber());
     int64_t expectedSize = GetWordAsInt64(LastResponse, 1);
@@ -121,7 +129,7 @@ void TmsPOPClient::RetrieveMessage() {
         TMemoryStream stream;
         ReadBlock(stream, expectedSize);
         RemoveDotStuffing(stream);
-        FMailMessage->LoadFromStream(stream);
+        message.LoadFromStream(stream);
     }
     if (OnMessageRetrieved) OnMessageRetrieved(this);
 }

@@ -50,6 +50,8 @@ private:
     // EmsConnectionClosedError when the line is missing because the server hung up.
     void CheckStatus(int code);
     void Command(const std::string& line);
+    // MailMessage; raises when none is assigned (rather than crash).
+    TmsMessage& Target() const;
     // CurrentMessage + 1, the message number on the server.
     std::string MessageNumber() const;
 

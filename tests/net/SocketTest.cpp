@@ -144,6 +144,22 @@ TEST_F(SocketTest, ConnectionEndingInsideABlockIsAnError) {
               "[10054] Connection reset by peer");
 }
 
+TEST_F(SocketTest, SendingToAConnectionThePeerClosedIsAnErrorNotASignal) {
+    TFakePop3Server server;
+    server.Close();
+    TmsClientSocket socket;
+    Open(socket, server);
+    std::string line;
+    socket.ReadLine(line);
+    ASSERT_TRUE(socket.CloseSignalled());
+    // The first send may still go out; the peer answers it with a reset.
+    std::string error;
+    for (int i = 0; i < 1000 && error.empty(); ++i) {
+        error = MessageOf<EWinsockError>([&] { socket.SendLine("QUIT"); });
+    }
+    EXPECT_EQ(error, "[10054] Connection reset by peer");
+}
+
 TEST_F(SocketTest, CancelFromAHandlerEndsTheWaitAndClosesTheSocket) {
     TFakePop3Server server;
     server.SayRaw("Subject: slow\r\n"); // and then nothing
