@@ -113,13 +113,6 @@ TMailbox& Mailbox() {
     return mailbox;
 }
 
-void Prepare(TmsPOPClient& client, TmsMessage& message) {
-    client.SetHost(Mailbox().Dovecot.HostAndPort());
-    client.SetUserName(kUser);
-    client.SetPassword(kPassword);
-    client.SetMailMessage(&message);
-}
-
 void Report(benchmark::State& state, double wall, double cpu, int64_t bytes, int64_t items) {
     state.SetIterationTime(wall);
     state.counters["cpu_s"] = cpu;
@@ -127,64 +120,51 @@ void Report(benchmark::State& state, double wall, double cpu, int64_t bytes, int
     if (items) state.counters["msg/s"] = double(items) / wall;
 }
 
-// RETR of every message through RetrieveMessage: transfer, unstuffing and the parse.
-void BM_Postvigil_Retrieve(benchmark::State& state) {
+// One log-in per iteration; work(client, n) runs for every message number n.
+template <class F> void RunClient(benchmark::State& state, int64_t bytes, int64_t items, F work) {
     TMailbox& mailbox = Mailbox();
     for (auto _ : state) {
         TmsPOPClient client;
         TmsMessage message;
-        Prepare(client, message);
+        client.SetHost(mailbox.Dovecot.HostAndPort());
+        client.SetUserName(kUser);
+        client.SetPassword(kPassword);
+        client.SetMailMessage(&message);
         double cpu = ProcessCpuSeconds();
         double start = Now();
         client.Login();
-        for (int i = 0; i < client.MessageCount(); ++i) {
-            client.SetCurrentMessage(i);
-            client.RetrieveMessage();
-        }
+        for (int n = 1; n <= client.MessageCount(); ++n) work(client, n);
         client.Logout();
-        Report(state, Now() - start, ProcessCpuSeconds() - cpu, mailbox.Bytes, 0);
+        Report(state, Now() - start, ProcessCpuSeconds() - cpu, bytes, items);
     }
+}
+
+// RETR of every message through RetrieveMessage: transfer, unstuffing and the parse.
+void BM_Postvigil_Retrieve(benchmark::State& state) {
+    RunClient(state, Mailbox().Bytes, 0, [](TmsPOPClient& client, int n) {
+        client.SetCurrentMessage(n - 1);
+        client.RetrieveMessage();
+    });
 }
 
 // The same transfer without the parse: RETR, the block and the unstuffing.
 void BM_Postvigil_RetrieveRaw(benchmark::State& state) {
-    TMailbox& mailbox = Mailbox();
-    for (auto _ : state) {
-        TmsPOPClient client;
-        TmsMessage message;
-        Prepare(client, message);
-        double cpu = ProcessCpuSeconds();
-        double start = Now();
-        client.Login();
-        TMemoryStream stream;
-        for (int n = 1; n <= client.MessageCount(); ++n) {
-            client.SendLine("RETR " + std::to_string(n));
-            if (client.ReadResponse(client.LastResponse) != 1) state.SkipWithError("RETR");
-            client.ReadBlock(stream, -1);
-            RemoveDotStuffing(stream);
-        }
-        client.Logout();
-        Report(state, Now() - start, ProcessCpuSeconds() - cpu, mailbox.Bytes, 0);
-    }
+    TMemoryStream stream;
+    RunClient(state, Mailbox().Bytes, 0, [&](TmsPOPClient& client, int n) {
+        client.SendLine("RETR " + std::to_string(n));
+        if (client.ReadResponse(client.LastResponse) != 1) throw EmsServerError("RETR");
+        client.ReadBlock(stream, -1);
+        RemoveDotStuffing(stream);
+    });
 }
 
 // The header listing of a mail check: TOP n 1 and LIST n for every message.
 void BM_Postvigil_HeaderListing(benchmark::State& state) {
-    for (auto _ : state) {
-        TmsPOPClient client;
-        TmsMessage message;
-        Prepare(client, message);
-        double cpu = ProcessCpuSeconds();
-        double start = Now();
-        client.Login();
-        for (int i = 0; i < client.MessageCount(); ++i) {
-            client.SetCurrentMessage(i);
-            client.RetrieveHeaders();
-            client.GetMessageSize();
-        }
-        client.Logout();
-        Report(state, Now() - start, ProcessCpuSeconds() - cpu, 0, kMessages);
-    }
+    RunClient(state, 0, kMessages, [](TmsPOPClient& client, int n) {
+        client.SetCurrentMessage(n - 1);
+        client.RetrieveHeaders();
+        client.GetMessageSize();
+    });
 }
 
 // Runs a peer program to its end; wall seconds and its CPU seconds.

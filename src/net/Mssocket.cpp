@@ -191,6 +191,12 @@ void TmsSocket::PassMessages(bool wouldBlock) {
     }
 }
 
+void TmsSocket::EndWait() {
+    StopCounter();
+    if (TimedOut()) throw EmsTimedOutError();
+    if (FCanceled) throw EmsCanceledError();
+}
+
 void TmsSocket::AddToLog(std::string_view line) {
     if (!FLogFileName.empty()) FProtocolLog.Add(std::string(line));
 }
@@ -213,9 +219,7 @@ void TmsSocket::SendBuffer(const char* buffer, int64_t length) {
         }
         PassMessages(wouldBlock);
     } while (!done && !TimedOut() && !FCanceled);
-    StopCounter();
-    if (TimedOut()) throw EmsTimedOutError();
-    if (FCanceled) throw EmsCanceledError();
+    EndWait();
 }
 
 void TmsSocket::SendLine(std::string_view text) {
@@ -252,9 +256,7 @@ void TmsSocket::ReadLine(std::string& text) {
         }
         PassMessages(wouldBlock);
     } while (!done && !TimedOut() && !FCanceled);
-    StopCounter();
-    if (TimedOut()) throw EmsTimedOutError();
-    if (FCanceled) throw EmsCanceledError();
+    EndWait();
 
     std::size_t lf = line.find('\n');
     if (lf != std::string::npos) line.resize(lf);
@@ -293,8 +295,7 @@ void TmsSocket::ReadBlock(TStream& stream, int64_t expectedSize) {
         PassMessages(wouldBlock);
     } while (!terminated && !FCanceled && !TimedOut() && !(FCloseSignalled && FLastResult == 0));
     if (FCanceled) throw EmsCanceledError();
-    StopCounter();
-    if (TimedOut()) throw EmsTimedOutError();
+    EndWait();
     if (!terminated) throw EmsConnectionClosedError(kClosedInBlock);
 }
 
@@ -378,8 +379,7 @@ void TmsClientSocket::OpenAndConnect() {
     }
     StopCounter();
     if (FLastError != 0) winsock.RaiseError(FLastError);
-    if (TimedOut()) throw EmsTimedOutError();
-    if (FCanceled) throw EmsCanceledError();
+    EndWait();
 }
 
 int TmsClientSocket::ReadResponse(std::string& text) {

@@ -133,6 +133,8 @@ protected:
     // Runs the application's events between two calls; waits for the next one when the
     // last call would have blocked. Nothing happens in blocking mode.
     void PassMessages(bool wouldBlock);
+    // Stops the countdown and raises what ended the wait: the time-out, then a cancel.
+    void EndWait();
     void AddToLog(std::string_view line);
     // Closes the socket without an event (a connect that failed, an owner going away).
     void CloseQuietly() noexcept;

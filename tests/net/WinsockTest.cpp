@@ -1,3 +1,4 @@
+#include "LoopbackPort.h"
 #include "NetFixture.h"
 #include "net/Mssocket.h"
 #include "net/ResStrings.h"
@@ -16,18 +17,6 @@ std::string RaisedText(int code) {
     return MessageOf<EWinsockError>([&] { GlobalWinsock->RaiseError(code); });
 }
 
-// A loopback port nothing listens on.
-int ClosedPort() {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(s);
-    return ntohs(address.sin_port);
-}
 } // namespace
 
 TEST_F(WinsockTest, ErrorTextsComeFromTheStringTableByCode) {
@@ -130,7 +119,7 @@ TEST_F(WinsockTest, RefusedConnectionReportsAndLeavesNothingOpen) {
     for (bool blocking : {false, true}) {
         TmsClientSocket socket;
         socket.SetBlocking(blocking);
-        socket.SetHost("127.0.0.1:" + std::to_string(ClosedPort()));
+        socket.SetHost("127.0.0.1:" + std::to_string(pvtest::FreeLoopbackPort()));
         int disconnected = 0;
         socket.OnDisconnected = [&](TmsSocketBase*) { ++disconnected; };
         EXPECT_EQ(MessageOf<EWinsockError>([&] { socket.Connect(); }),

@@ -1,5 +1,7 @@
 #include "DovecotServer.h"
 
+#include "LoopbackPort.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -8,13 +10,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
 #include <spawn.h>
 #include <sstream>
 #include <sys/inotify.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -44,33 +44,9 @@ void WriteFile(const fs::path& path, const std::string& text) {
     out << text;
 }
 
-// A loopback port that was free a moment ago.
-uint16_t FreePort() {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(s);
-    return ntohs(address.sin_port);
-}
-
 std::string UserName(uid_t uid) {
     const passwd* entry = ::getpwuid(uid);
     return entry ? entry->pw_name : std::to_string(uid);
-}
-
-bool CanConnect(uint16_t port) {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(s);
-    return connected;
 }
 
 // Waits for a process to end; false when the guard ran out.
@@ -171,7 +147,7 @@ bool TDovecotServer::Start(std::string& error) {
     }
     // The port can be taken between the look-up and the bind; then try another.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        FPort = FreePort();
+        FPort = FreeLoopbackPort();
         WriteConfiguration();
         std::string config = FFolder + "/dovecot.conf";
         std::string errors = FFolder + "/dovecot.err";
