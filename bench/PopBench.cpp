@@ -42,6 +42,17 @@ double ProcessCpuSeconds() {
     return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
 }
 
+// The process's peak resident memory so far, in MB.
+double PeakMegabytes(const rusage& usage) {
+    return double(usage.ru_maxrss) / 1024.0;
+}
+
+double OwnPeakMegabytes() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return PeakMegabytes(usage);
+}
+
 double Now() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
@@ -113,9 +124,11 @@ TMailbox& Mailbox() {
     return mailbox;
 }
 
-void Report(benchmark::State& state, double wall, double cpu, int64_t bytes, int64_t items) {
+void Report(benchmark::State& state, double wall, double cpu, double peakMb, int64_t bytes,
+            int64_t items) {
     state.SetIterationTime(wall);
     state.counters["cpu_s"] = cpu;
+    state.counters["peak_MB"] = peakMb;
     if (bytes) state.counters["MB/s"] = double(bytes) / 1e6 / wall;
     if (items) state.counters["msg/s"] = double(items) / wall;
 }
@@ -135,7 +148,7 @@ template <class F> void RunClient(benchmark::State& state, int64_t bytes, int64_
         client.Login();
         for (int n = 1; n <= client.MessageCount(); ++n) work(client, n);
         client.Logout();
-        Report(state, Now() - start, ProcessCpuSeconds() - cpu, bytes, items);
+        Report(state, Now() - start, ProcessCpuSeconds() - cpu, OwnPeakMegabytes(), bytes, items);
     }
 }
 
@@ -167,8 +180,13 @@ void BM_Postvigil_HeaderListing(benchmark::State& state) {
     });
 }
 
-// Runs a peer program to its end; wall seconds and its CPU seconds.
-bool RunPeer(std::vector<std::string> args, double& wall, double& cpu) {
+// Runs a peer program to its end under GNU time, which reports the peer's own peak memory
+// (a process started straight from here would inherit this one's high-water mark); wall
+// seconds, CPU seconds of the peer and its peak in MB.
+bool RunPeer(std::vector<std::string> args, double& wall, double& cpu, double& peakMb) {
+    char report[] = "/tmp/pv-peer-peak-XXXXXX";
+    ::close(::mkstemp(report));
+    args.insert(args.begin(), {"/usr/bin/time", "-f", "%M", "-o", report});
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -179,13 +197,16 @@ bool RunPeer(std::vector<std::string> args, double& wall, double& cpu) {
     pid_t pid;
     int spawned = ::posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ);
     ::posix_spawn_file_actions_destroy(&files);
-    if (spawned != 0) return false;
     int status = 0;
     rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
+    if (spawned == 0) ::wait4(pid, &status, 0, &usage);
     wall = Now() - start;
     cpu = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    double peakKb = 0;
+    std::ifstream(report) >> peakKb;
+    peakMb = peakKb / 1024.0;
+    std::remove(report);
+    return spawned == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::string PeerScript() {
@@ -197,13 +218,14 @@ void RunPoplib(benchmark::State& state, const char* mode, int64_t bytes, int64_t
     for (auto _ : state) {
         double wall = 0;
         double cpu = 0;
+        double peakMb = 0;
         if (!RunPeer({"/usr/bin/python3", PeerScript(), mode, "127.0.0.1",
                       std::to_string(mailbox.Dovecot.Port()), kUser, kPassword},
-                     wall, cpu)) {
+                     wall, cpu, peakMb)) {
             state.SkipWithError("poplib peer failed");
             return;
         }
-        Report(state, wall, cpu, bytes, items);
+        Report(state, wall, cpu, peakMb, bytes, items);
     }
 }
 
@@ -232,13 +254,14 @@ void BM_Fetchmail_Retrieve(benchmark::State& state) {
         std::remove(output.c_str());
         double wall = 0;
         double cpu = 0;
+        double peakMb = 0;
         if (!RunPeer({"/usr/bin/fetchmail", "--fetchmailrc", rc, "--pidfile", dir + "/pid",
                       "--idfile", dir + "/ids", "--nosyslog", "--keep", "--all", "--bsmtp", output},
-                     wall, cpu)) {
+                     wall, cpu, peakMb)) {
             state.SkipWithError("fetchmail failed");
             return;
         }
-        Report(state, wall, cpu, mailbox.Bytes, 0);
+        Report(state, wall, cpu, peakMb, mailbox.Bytes, 0);
     }
     std::string cleanup = "rm -rf " + dir;
     if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", folder);
@@ -257,7 +280,7 @@ void BM_Postvigil_IdleWait(benchmark::State& state) {
         double start = Now();
         std::string line;
         client.ReadLine(line);
-        Report(state, Now() - start, ProcessCpuSeconds() - cpu, 0, 0);
+        Report(state, Now() - start, ProcessCpuSeconds() - cpu, OwnPeakMegabytes(), 0, 0);
         client.Disconnect();
     }
 }
