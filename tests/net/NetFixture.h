@@ -4,12 +4,15 @@
 
 #include "TestApplication.h"
 #include "base/MessagePump.h"
+#include "base/Streams.h"
+#include "message/msmsg.h"
 #include "net/Mswsock.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 class TNetTest : public ::testing::Test {
 public:
@@ -29,3 +32,15 @@ template <class E, class F> std::string MessageOf(F&& f) {
     }
     return {};
 }
+
+// A message that keeps the text it is loaded from, exactly as the client hands it over.
+class TRecordingMessage : public TmsMessage {
+public:
+    void LoadFromStream(TStream& stream) override {
+        Loads.emplace_back();
+        std::string& text = Loads.back();
+        text.resize(std::size_t(stream.Size() - stream.Position()));
+        stream.ReadBuffer(text.data(), int64_t(text.size()));
+    }
+    std::vector<std::string> Loads;
+};
