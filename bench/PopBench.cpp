@@ -286,7 +286,7 @@ void BM_Postvigil_IdleWait(benchmark::State& state) {
 }
 
 void Options(benchmark::internal::Benchmark* b) {
-    b->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+    b->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
 }
 } // namespace
 
