@@ -1,0 +1,168 @@
+#include "net/Mspop.h"
+
+#include "base/StrUtils.h"
+#include "base/Streams.h"
+#include "message/msmsg.h"
+#include "message/mspars.h"
+
+#include <cstring>
+
+namespace {
+const char* const kUser = "USER ";
+const char* const kPass = "PASS ";
+const char* const kStat = "STAT";
+const char* const kList = "LIST ";
+const char* const kTop = "TOP ";
+const char* const kTopLines = " 1";
+const char* const kRetr = "RETR ";
+const char* const kDele = "DELE ";
+const char* const kQuit = "QUIT";
+const char* const kClosedByServer = "Connection closed by the server";
+const char* const kEmptyAnswer = "Empty answer from the server";
+const char* const kNoMailMessage = "No message object to receive the mail";
+
+constexpr int kDefaultPop3Port = 110;
+} // namespace
+
+TmsPOPClient::TmsPOPClient() {
+    FDefaultPort = kDefaultPop3Port;
+    SetPort(kDefaultPop3Port);
+}
+
+void TmsPOPClient::SetUserName(std::string_view value) {
+    FUserName = ShortText(value);
+}
+void TmsPOPClient::SetPassword(std::string_view value) {
+    FPassword = ShortText(value);
+}
+
+void TmsPOPClient::SetCurrentMessage(int index) {
+    if (FMessageCount == 0) {
+        FCurrentMessage = -1;
+    } else if (index < FMessageCount) {
+        FCurrentMessage = index < 0 ? 0 : index;
+    } else {
+        FCurrentMessage = FMessageCount - 1;
+    }
+}
+
+int TmsPOPClient::GetResponseCode(const std::string& line) {
+    if (line.empty()) return 0;
+    if (line[0] == '+') return 1;
+    if (line[0] == '-') return -1;
+    return 0;
+}
+
+void TmsPOPClient::CheckStatus(int code) {
+    if (code == 1) return;
+    if (LastResponse.empty()) {
+        if (CloseSignalled()) throw EmsConnectionClosedError(kClosedByServer);
+        throw EmsServerError(kEmptyAnswer);
+    }
+    throw EmsServerError(LastResponse);
+}
+
+void TmsPOPClient::Command(const std::string& line) {
+    SendLine(line);
+    CheckStatus(ReadResponse(LastResponse));
+}
+
+std::string TmsPOPClient::MessageNumber() const {
+    return std::to_string(FCurrentMessage + 1);
+}
+
+void TmsPOPClient::Login() {
+    Connect();
+    CheckStatus(ReadMultiLineResponse());
+    Command(kUser + FUserName);
+    Command(kPass + FPassword);
+    GetStatus();
+    if (FMessageCount > 0) SetCurrentMessage(0);
+}
+
+void TmsPOPClient::GetStatus() {
+    FCurrentMessage = -1;
+    Command(kStat);
+    LastResponse.erase(0, 4);
+    std::size_t blank = LastResponse.find(' ');
+    if (blank == std::string::npos) {
+        // "+OK 5": a count without a size still counts; a missing count is no number.
+        FMessageCount = StrToInt(LastResponse);
+        FMailboxSize = 0;
+        return;
+    }
+    FMessageCount = StrToInt(std::string_view(LastResponse).substr(0, blank));
+    LastResponse.erase(0, blank + 1);
+    blank = LastResponse.find(' ');
+    FMailboxSize = StrToInt64(std::string_view(LastResponse).substr(0, blank));
+}
+
+int64_t TmsPOPClient::GetMessageSize() {
+    Command(kList + MessageNumber());
+    return GetWordAsInt64(LastResponse, 2);
+}
+
+TmsMessage& TmsPOPClient::Target() const {
+    if (!FMailMessage) throw Exception(kNoMailMessage);
+    return *FMailMessage;
+}
+
+void TmsPOPClient::RetrieveHeaders() {
+    TmsMessage& message = Target();
+    message.Clear();
+    Command(kTop + MessageNumber() + kTopLines);
+    TMemoryStream stream;
+    ReadBlock(stream, -1);
+    RemoveDotStuffing(stream);
+    TmsHeaders headers;
+    headers.LoadFromStream(stream);
+    message.ProcessHeaders(headers);
+}
+
+void TmsPOPClient::RetrieveMessage() {
+    TmsMessage& message = Target();
+    message.Clear();
+    if (OnRetrievingMessage) OnRetrievingMessage(this);
+    Command(kRetr + MessageNumber());
+    int64_t expectedSize = GetWordAsInt64(LastResponse, 1);
+    {
+        TMemoryStream stream;
+        ReadBlock(stream, expectedSize);
+        RemoveDotStuffing(stream);
+        message.LoadFromStream(stream);
+    }
+    if (OnMessageRetrieved) OnMessageRetrieved(this);
+}
+
+void TmsPOPClient::DeleteMessage() {
+    Command(kDele + MessageNumber());
+}
+
+void TmsPOPClient::Logout() {
+    Command(kQuit);
+    Disconnect();
+}
+
+void RemoveDotStuffing(TMemoryStream& stream) {
+    char* data = stream.Memory();
+    std::size_t size = std::size_t(stream.Size());
+    std::string_view raw(data, size);
+    if (raw == ".\r\n") {
+        size = 0;
+    } else if (raw.ends_with("\r\n.\r\n")) {
+        size -= 3;
+    }
+    // Copy line by line, skipping the first byte of every line that starts with a dot.
+    std::size_t in = 0;
+    std::size_t out = 0;
+    while (in < size) {
+        if (data[in] == '.') ++in;
+        const void* lf = std::memchr(data + in, '\n', size - in);
+        std::size_t end = lf ? std::size_t(static_cast<const char*>(lf) - data) + 1 : size;
+        if (out != in) std::memmove(data + out, data + in, end - in);
+        out += end - in;
+        in = end;
+    }
+    stream.SetSize(int64_t(out));
+    stream.SetPosition(0);
+}

@@ -1,0 +1,179 @@
+// Client sockets: one TCP connection, commands sent as CR LF lines, answers read as single
+// lines or as blocks ending in a "." line. In the default non-blocking mode every wait runs
+// the application's events, so the user interface stays live, a countdown of TimeOut
+// seconds without progress ends it with EmsTimedOutError and Cancel with EmsCanceledError.
+#pragma once
+
+#include "base/Exceptions.h"
+#include "base/StringList.h"
+#include "net/Mswsock.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class QObject;
+class TStream;
+class THiddenWindow;
+class TmsTimeCounter;
+struct TMessage;
+
+class EmsTimedOutError : public Exception {
+public:
+    EmsTimedOutError();
+};
+
+class EmsCanceledError : public Exception {
+public:
+    EmsCanceledError();
+};
+
+// A status line the server answered with other than success; the message is that line.
+PV_DECLARE_EXCEPTION(EmsServerError, Exception);
+// The server closed the connection in the middle of an answer.
+PV_DECLARE_EXCEPTION(EmsConnectionClosedError, Exception);
+
+// The socket notification message.
+inline constexpr unsigned WM_SOCKETNOTIFY = 2146;
+
+class TmsSocketBase;
+using TmsNotifyEvent = std::function<void(TmsSocketBase* Sender)>;
+// Perc: percent of the expected size or -1; ByteCount: bytes received so far; LineCount:
+// bytes of the last receive.
+using TmsProgressEvent =
+    std::function<void(TmsSocketBase* Sender, int Perc, int64_t ByteCount, int LineCount)>;
+
+class TmsSocketBase {
+public:
+    TmsSocketBase();
+    virtual ~TmsSocketBase();
+    TmsSocketBase(const TmsSocketBase&) = delete;
+    TmsSocketBase& operator=(const TmsSocketBase&) = delete;
+
+    std::string Version() const { return "2.02"; }
+    void SetVersion(std::string_view) {}
+
+    QObject* WindowHandle() const;
+    // None in blocking mode.
+    TmsTimeCounter* TimeCounter() const { return FTimeCounter.get(); }
+    bool Blocking() const { return FBlocking; }
+    // Takes effect at the next Connect.
+    void SetBlocking(bool value) { FBlocking = value; }
+    TSocket SocketHandle() const { return FSocketHandle; }
+    int LastResult() const { return FLastResult; }
+    uint16_t LastError() const { return FLastError; }
+
+    // The binding every call goes through: GlobalWinsock unless one is set here.
+    TmsWinsock& Winsock() const;
+    void SetWinsock(TmsWinsock* winsock) { FWinsock = winsock; }
+
+protected:
+    virtual void WndProc(TMessage&) {}
+
+    int FTimeOut = 60;
+    std::unique_ptr<TmsTimeCounter> FTimeCounter;
+    bool FBlocking = false;
+    TSocket FSocketHandle = INVALID_SOCKET;
+    int FLastResult = 0;
+    uint16_t FLastError = 0;
+
+private:
+    std::unique_ptr<THiddenWindow> FWindowHandle;
+    TmsWinsock* FWinsock = nullptr;
+};
+
+class TmsSocket : public TmsSocketBase {
+public:
+    TmsSocket();
+    ~TmsSocket() override;
+
+    int TimeOut() const { return FTimeOut; }
+    void SetTimeOut(int value);
+    TmsNotifyEvent OnConnected;
+    TmsNotifyEvent OnDisconnected;
+    TmsProgressEvent OnTransferProgress;
+    // When not empty, every line sent or received is added to ProtocolLog.
+    const std::string& LogFileName() const { return FLogFileName; }
+    void SetLogFileName(std::string_view value) { FLogFileName = value; }
+    TStringList& ProtocolLog() { return FProtocolLog; }
+    bool Canceled() const { return FCanceled; }
+    bool ConnectSignalled() const { return FConnectSignalled; }
+    bool CloseSignalled() const { return FCloseSignalled; }
+
+    bool IsConnected() const { return FSocketHandle != INVALID_SOCKET; }
+    bool TimedOut() const;
+    // Clears the flags of the previous connection and restarts the countdown.
+    virtual void ResetState();
+
+    void SendBuffer(const char* buffer, int64_t length);
+    // Sends text + CR LF; a line containing "PASS" is logged as "PASS *Hidden*".
+    void SendLine(std::string_view text);
+    // One line without its line end (and without its first CR). A line longer than 2047
+    // bytes comes back cut to those; the rest of it up to the LF is read and dropped.
+    void ReadLine(std::string& text);
+    // The raw answer up to and including its "." line, written to stream from position 0.
+    // Raises EmsConnectionClosedError when the connection ends before that line.
+    void ReadBlock(TStream& stream, int64_t expectedSize);
+    void Disconnect();
+    // Ends the current wait (it then raises EmsCanceledError) and closes the socket.
+    void Cancel();
+
+protected:
+    void WndProc(TMessage& message) override;
+    void SetBlockingMode(bool blocking);
+    void EnableNotifications();
+    void StartCounter();
+    void StopCounter();
+    void RestartCounter();
+    // The failure rule after a call returned an error: true when the call would have
+    // blocked; raises the socket error unless a cancel or time-out is already pending.
+    bool CallWouldBlock();
+    // Runs the application's events between two calls; waits for the next one when the
+    // last call would have blocked. Nothing happens in blocking mode.
+    void PassMessages(bool wouldBlock);
+    // Stops the countdown and raises what ended the wait: the time-out, then a cancel.
+    void EndWait();
+    void AddToLog(std::string_view line);
+    // Closes the socket without an event (a connect that failed, an owner going away).
+    void CloseQuietly() noexcept;
+
+    bool FCanceled = false;
+    bool FConnectSignalled = false;
+    bool FCloseSignalled = false;
+
+private:
+    std::string FLogFileName;
+    TStringList FProtocolLog;
+};
+
+class TmsClientSocket : public TmsSocket {
+public:
+    TmsClientSocket();
+
+    const std::string& Host() const { return FHost; }
+    // "name:port" sets both; a plain name (or a port that is not a number from 0 to 65535)
+    // puts DefaultPort into Port when it is above 0.
+    void SetHost(std::string_view value);
+    int Port() const { return FPort; }
+    void SetPort(int value) { FPort = value; }
+    int DefaultPort() const { return FDefaultPort; }
+    TmsNotifyEvent OnConnecting;
+    std::string LastResponse;
+
+    virtual int GetResponseCode(const std::string&) { return 1; }
+    // Opens the connection to Host:Port. A failure closes the socket again.
+    virtual void Connect();
+    int ReadResponse(std::string& text);
+    int ReadMultiLineResponse();
+
+protected:
+    int FDefaultPort = 0;
+
+private:
+    void OpenAndConnect();
+
+    std::string FHost;
+    int FPort = 0;
+};

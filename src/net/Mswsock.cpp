@@ -1,0 +1,324 @@
+#include "net/Mswsock.h"
+
+#include "base/StrUtils.h"
+#include "net/AsyncSelect.h"
+#include "net/ResStrings.h"
+#include "net/SocketErrors.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dlfcn.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+
+namespace {
+const char* const kInvalidVersion = "Invalid winsock version";
+const char* const kNotLoaded = "Winsock not loaded";
+const char* const kFunction = "Function ";
+const char* const kNotFound = " not found";
+const char* const kErrorNo = "Winsock error no ";
+const char* const kHostTooLong = "Host name too long (more than 127 characters)";
+const char* const kSystemStatus = "Running";
+
+// The host name buffers hold 128 bytes with the closing NUL.
+constexpr std::size_t kHostBufferSize = 128;
+constexpr int kStringBase = 40000;
+constexpr uint16_t kSupportedVersion = 0x0101;
+constexpr uint16_t kMaxUdpDatagram = 65507;
+
+thread_local int tLastError = 0;
+
+// Host names under the reserved top-level domain "invalid" never resolve (RFC 6761, 6.4);
+// they are answered at once, without asking the resolver.
+bool IsReservedInvalidName(std::string_view name) {
+    while (!name.empty() && name.back() == '.') name.remove_suffix(1);
+    return SameText(name, "invalid") ||
+           (name.size() > 8 && SameText(name.substr(name.size() - 8), ".invalid"));
+}
+
+// Versions compare by major (low byte), then minor (high byte).
+int VersionOrder(uint16_t v) {
+    return (v & 0xFF) * 256 + (v >> 8);
+}
+
+void CopyCut(char* target, std::size_t capacity, std::string_view text) {
+    std::size_t n = std::min(text.size(), capacity - 1);
+    std::memcpy(target, text.data(), n);
+    target[n] = 0;
+}
+
+void CheckHostLength(std::string_view host) {
+    if (host.size() >= kHostBufferSize) throw EWinsockError(kHostTooLong);
+}
+} // namespace
+
+struct TmsWinsock::THostEntry {
+    hostent Entry{};
+    in_addr Address{};
+    char* AddressList[2] = {nullptr, nullptr};
+    char* NoAliases[1] = {nullptr};
+    std::string Name;
+};
+
+TmsWinsock* GlobalWinsock = nullptr;
+
+void CreateGlobalWinsock() {
+    if (!GlobalWinsock) GlobalWinsock = new TmsWinsock(0x0101);
+}
+
+void FreeGlobalWinsock() {
+    delete GlobalWinsock;
+    GlobalWinsock = nullptr;
+}
+
+TmsWinsock::TmsWinsock(uint16_t requestedVersion, const char* libraryName)
+    : FLibraryName(libraryName ? libraryName : ""), FAsync(std::make_unique<TAsyncSelect>()),
+      FHostEntry(std::make_unique<THostEntry>()) {
+    FHandle = ::dlopen(FLibraryName.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!FHandle) return;
+    TWSAData data;
+    if (WSAStartup(requestedVersion, &data) != 0) {
+        ::dlclose(FHandle);
+        FHandle = nullptr;
+        throw EWinsockError(kInvalidVersion);
+    }
+    Version = data.wVersion;
+    HighVersion = data.wHighVersion;
+    Description = ShortText(data.szDescription);
+    SystemStatus = ShortText(data.szSystemStatus);
+    MaxSockets = data.iMaxSockets;
+    MaxUdpDg = data.iMaxUdpDg;
+}
+
+TmsWinsock::~TmsWinsock() {
+    if (!FHandle) return;
+    WSACleanup();
+    FAsync.reset();
+    ::dlclose(FHandle);
+    FHandle = nullptr;
+}
+
+void TmsWinsock::RequireLoaded() const {
+    if (!FHandle) throw EWinsockError(kNotLoaded);
+}
+
+void* TmsWinsock::GetProc(const char* name) {
+    RequireLoaded();
+    void* address = ::dlsym(FHandle, name);
+    if (!address) throw EWinsockError(std::string(kFunction) + name + kNotFound);
+    return address;
+}
+
+void TmsWinsock::RaiseError(int code) {
+    int low = code & 0xFFFF;
+    std::string text = LoadResString(kStringBase + low);
+    if (text.empty()) text = kErrorNo + std::to_string(low);
+    throw EWinsockError(text);
+}
+
+std::string TmsWinsock::ResolveHost(std::string_view host) {
+    CheckHostLength(host);
+    char buffer[kHostBufferSize];
+    CopyCut(buffer, sizeof buffer, host);
+    if (inet_addr(buffer) != INADDR_NONE_VALUE) return std::string(host);
+    const hostent* entry = gethostbyname(buffer);
+    if (!entry) RaiseError(WSAGetLastError());
+    in_addr address;
+    std::memcpy(&address, entry->h_addr_list[0], sizeof address);
+    return inet_ntoa(address);
+}
+
+uint32_t TmsWinsock::ParseAddress(std::string_view text) {
+    CheckHostLength(text);
+    char buffer[kHostBufferSize];
+    CopyCut(buffer, sizeof buffer, text);
+    uint32_t address = inet_addr(buffer);
+    if (address == INADDR_NONE_VALUE) RaiseError(WSAGetLastError());
+    return address;
+}
+
+int TmsWinsock::WSAGetLastError() const {
+    return tLastError;
+}
+void TmsWinsock::WSASetLastError(int code) {
+    tLastError = code;
+}
+
+int TmsWinsock::Fail(int code) {
+    tLastError = code;
+    return SOCKET_ERROR;
+}
+
+int TmsWinsock::FailErrno() {
+    return Fail(WinsockCodeOfErrno(errno));
+}
+
+void TmsWinsock::EnterBlocking(TSocket s) {
+    FBlockingCanceled = false;
+    FBlockingSocket = s;
+}
+
+bool TmsWinsock::LeaveBlocking() {
+    FBlockingSocket = INVALID_SOCKET;
+    return FBlockingCanceled.exchange(false);
+}
+
+TSocket TmsWinsock::socket(int af, int type, int protocol) {
+    auto* fn = Proc<int(int, int, int)>("socket");
+    int s = fn(af, type | SOCK_CLOEXEC, protocol);
+    if (s < 0) return FailErrno();
+    return s;
+}
+
+int TmsWinsock::connect(TSocket s, const sockaddr* name, int nameLen) {
+    auto* fn = Proc<int(int, const sockaddr*, socklen_t)>("connect");
+    EnterBlocking(s);
+    int result = fn(s, name, socklen_t(nameLen));
+    int error = errno;
+    if (LeaveBlocking()) return Fail(WSAEINTR);
+    if (result == 0) {
+        FAsync->ConnectDone(s);
+        return 0;
+    }
+    if (error == EINPROGRESS) FAsync->ConnectStarted(s);
+    return Fail(WinsockCodeOfErrno(error));
+}
+
+int TmsWinsock::closesocket(TSocket s) {
+    auto* fn = Proc<int(int)>("close");
+    FAsync->Forget(s);
+    if (fn(s) != 0) return FailErrno();
+    return 0;
+}
+
+int TmsWinsock::ioctlsocket(TSocket s, long cmd, uint32_t* argp) {
+    auto* fn = Proc<int(int, unsigned long, ...)>("ioctl");
+    if (!argp) return Fail(WSAEINVAL);
+    int value = int(*argp);
+    int result;
+    if (cmd == WSA_FIONBIO) {
+        result = fn(s, FIONBIO, &value);
+    } else if (cmd == WSA_FIONREAD) {
+        result = fn(s, FIONREAD, &value);
+        if (result == 0) *argp = uint32_t(value);
+    } else {
+        return Fail(WSAEINVAL);
+    }
+    if (result != 0) return FailErrno();
+    return 0;
+}
+
+int TmsWinsock::send(TSocket s, const char* buf, int len, int flags) {
+    auto* fn = Proc<ssize_t(int, const void*, size_t, int)>("send");
+    EnterBlocking(s);
+    // A peer that has gone must give an error here, not a signal that ends the program.
+    ssize_t n = fn(s, buf, size_t(len < 0 ? 0 : len), flags | MSG_NOSIGNAL);
+    int error = errno;
+    if (LeaveBlocking()) return Fail(WSAEINTR);
+    if (n < 0) {
+        if (error == EAGAIN || error == EWOULDBLOCK) FAsync->SendBlocked(s);
+        return Fail(WinsockCodeOfErrno(error));
+    }
+    return int(n);
+}
+
+int TmsWinsock::recv(TSocket s, char* buf, int len, int flags) {
+    auto* fn = Proc<ssize_t(int, void*, size_t, int)>("recv");
+    EnterBlocking(s);
+    ssize_t n = fn(s, buf, size_t(len < 0 ? 0 : len), flags);
+    int error = errno;
+    if (LeaveBlocking()) return Fail(WSAEINTR);
+    FAsync->Received(s);
+    if (n < 0) return Fail(WinsockCodeOfErrno(error));
+    if (n == 0 && len > 0) {
+        if (int broken = FAsync->TakeError(s)) return Fail(broken);
+    }
+    return int(n);
+}
+
+uint16_t TmsWinsock::htons(uint16_t hostShort) {
+    return Proc<uint16_t(uint16_t)>("htons")(hostShort);
+}
+
+uint32_t TmsWinsock::inet_addr(const char* cp) {
+    uint32_t address = Proc<in_addr_t(const char*)>("inet_addr")(cp);
+    if (address == INADDR_NONE_VALUE) tLastError = WSAEINVAL;
+    return address;
+}
+
+const char* TmsWinsock::inet_ntoa(in_addr in) {
+    return Proc<char*(in_addr)>("inet_ntoa")(in);
+}
+
+const hostent* TmsWinsock::gethostbyname(const char* name) {
+    auto* lookup = Proc<int(const char*, const char*, const addrinfo*, addrinfo**)>("getaddrinfo");
+    auto* release = Proc<void(addrinfo*)>("freeaddrinfo");
+    if (!name || IsReservedInvalidName(name)) {
+        Fail(WSAHOST_NOT_FOUND);
+        return nullptr;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    int result = lookup(name, nullptr, &hints, &found);
+    if (result != 0 || !found) {
+        Fail(result != 0 ? WinsockCodeOfResolver(result, errno) : WSANO_DATA);
+        return nullptr;
+    }
+    THostEntry& h = *FHostEntry;
+    h.Address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+    release(found);
+    h.Name = name;
+    h.AddressList[0] = reinterpret_cast<char*>(&h.Address);
+    h.Entry.h_name = h.Name.data();
+    h.Entry.h_aliases = h.NoAliases;
+    h.Entry.h_addrtype = AF_INET;
+    h.Entry.h_length = sizeof h.Address;
+    h.Entry.h_addr_list = h.AddressList;
+    return &h.Entry;
+}
+
+int TmsWinsock::WSAStartup(uint16_t versionRequested, TWSAData* data) {
+    RequireLoaded();
+    if (!data || (versionRequested & 0xFF) == 0) return WSAVERNOTSUPPORTED;
+    *data = TWSAData();
+    data->wVersion = VersionOrder(versionRequested) < VersionOrder(kSupportedVersion)
+                         ? versionRequested
+                         : kSupportedVersion;
+    data->wHighVersion = kSupportedVersion;
+    CopyCut(data->szDescription, sizeof data->szDescription, "BSD sockets of " + FLibraryName);
+    CopyCut(data->szSystemStatus, sizeof data->szSystemStatus, kSystemStatus);
+    rlimit files{};
+    rlim_t maxFiles = ::getrlimit(RLIMIT_NOFILE, &files) == 0 ? files.rlim_cur : 1024;
+    data->iMaxSockets = uint16_t(std::min<rlim_t>(maxFiles, 0xFFFF));
+    data->iMaxUdpDg = kMaxUdpDatagram;
+    FStarted = true;
+    return 0;
+}
+
+int TmsWinsock::WSACleanup() {
+    RequireLoaded();
+    if (!FStarted) return Fail(WSANOTINITIALISED);
+    FAsync = std::make_unique<TAsyncSelect>();
+    FStarted = false;
+    return 0;
+}
+
+int TmsWinsock::WSACancelBlockingCall() {
+    RequireLoaded();
+    TSocket s = FBlockingSocket;
+    if (s == INVALID_SOCKET) return Fail(WSAEINVAL);
+    FBlockingCanceled = true;
+    ::shutdown(s, SHUT_RDWR);
+    return 0;
+}
+
+int TmsWinsock::WSAAsyncSelect(TSocket s, QObject* window, unsigned msg, long mask) {
+    RequireLoaded();
+    if (s < 0) return Fail(WSAENOTSOCK);
+    if (mask != 0 && !window) return Fail(WSAEINVAL);
+    FAsync->Select(s, window, msg, mask);
+    return 0;
+}

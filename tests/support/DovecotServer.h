@@ -1,0 +1,49 @@
+// A real POP3 server for integration tests: Dovecot with its own temporary configuration,
+// users and Maildirs, listening on a free loopback port. Stopped (by its own pid) and
+// removed when the object goes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace pvtest {
+
+class TDovecotServer {
+public:
+    TDovecotServer();
+    ~TDovecotServer();
+    TDovecotServer(const TDovecotServer&) = delete;
+    TDovecotServer& operator=(const TDovecotServer&) = delete;
+
+    // Before Start.
+    void AddUser(const std::string& user, const std::string& password);
+    // Delivers text (stored as given) to the user's Maildir; messages are listed in the
+    // order they were added. Returns the file's base name.
+    std::string AddMessage(const std::string& user, const std::string& text);
+
+    // Starts the server; false with a reason (and the server's log) when it did not start.
+    bool Start(std::string& error);
+    void Stop();
+
+    uint16_t Port() const { return FPort; }
+    std::string HostAndPort() const;
+    // Contents of every message file in the user's Maildir, in delivery order.
+    std::vector<std::string> Messages(const std::string& user) const;
+    std::string Log() const;
+
+private:
+    std::string MaildirOf(const std::string& user) const;
+    void WriteConfiguration() const;
+    bool WaitUntilListening() const;
+
+    std::string FFolder;
+    uint16_t FPort = 0;
+    pid_t FPid = -1;
+    int FDelivered = 0;
+    uid_t FMailUid;
+    gid_t FMailGid;
+};
+
+} // namespace pvtest

@@ -1,0 +1,350 @@
+#include "FakePop3Server.h"
+
+#include <QHostAddress>
+#include <QMetaObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+
+#include <mutex>
+#include <sys/socket.h>
+#include <vector>
+
+namespace pvtest {
+
+namespace {
+enum TStepKind { skSay, skExpect, skPause, skDelay, skClose, skAbort, skNextConnection };
+
+struct TStep {
+    TStepKind Kind;
+    std::string Text;
+    int Milliseconds = 0;
+};
+
+std::string Visible(const std::string& bytes) {
+    std::string out;
+    for (char c : bytes) {
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+const char* StepName(TStepKind kind) {
+    switch (kind) {
+    case skSay:
+        return "say";
+    case skExpect:
+        return "expect";
+    case skPause:
+        return "pause";
+    case skDelay:
+        return "delay";
+    case skClose:
+        return "close";
+    case skAbort:
+        return "abort";
+    case skNextConnection:
+        return "next connection";
+    }
+    return "?";
+}
+} // namespace
+
+class TFakePop3Server::TCore : public QObject {
+public:
+    void Listen() {
+        FServer = std::make_unique<QTcpServer>();
+        FServer->listen(QHostAddress::LocalHost, 0);
+        FPort = FServer->serverPort();
+        QObject::connect(FServer.get(), &QTcpServer::newConnection, this, [this] { Accept(); });
+    }
+
+    void Shutdown() {
+        std::lock_guard lock(FMutex);
+        if (FSocket) {
+            FSocket->disconnect(this);
+            FSocket->abort();
+            delete FSocket;
+            FSocket = nullptr;
+        }
+        FServer.reset();
+    }
+
+    // Steps added while a connection is open run as soon as the server's thread gets to them.
+    void Add(TStep step) {
+        std::lock_guard lock(FMutex);
+        FSteps.push_back(std::move(step));
+        QMetaObject::invokeMethod(this, [this] {
+            std::lock_guard lock(FMutex);
+            Run();
+        });
+    }
+
+    void Resume() {
+        std::lock_guard lock(FMutex);
+        FResumed = true;
+        Run();
+    }
+
+    uint16_t Port() const { return FPort; }
+
+    std::string Received() const {
+        std::lock_guard lock(FMutex);
+        return FReceived;
+    }
+
+    std::string Failure() const {
+        std::lock_guard lock(FMutex);
+        if (!FFailure.empty()) return FFailure;
+        if (FNext < FSteps.size()) {
+            const TStep& step = FSteps[FNext];
+            return std::string("script not finished: next step is ") + StepName(step.Kind) + " \"" +
+                   Visible(step.Text) + "\"";
+        }
+        if (!FInput.empty()) return "client sent \"" + Visible(FInput) + "\" after the script";
+        return {};
+    }
+
+    int Connections() const {
+        std::lock_guard lock(FMutex);
+        return FConnections;
+    }
+
+private:
+    void Accept() {
+        std::lock_guard lock(FMutex);
+        if (FSocket || !FServer->hasPendingConnections()) return;
+        FSocket = FServer->nextPendingConnection();
+        ++FConnections;
+        FInput.clear();
+        FFresh = true;
+        QObject::connect(FSocket, &QTcpSocket::readyRead, this, [this] { Read(); });
+        QObject::connect(FSocket, &QTcpSocket::disconnected, this, [this] { Gone(); });
+        Run();
+    }
+
+    void Read() {
+        std::lock_guard lock(FMutex);
+        if (!FSocket) return;
+        QByteArray bytes = FSocket->readAll();
+        FReceived.append(bytes.constData(), std::size_t(bytes.size()));
+        FInput.append(bytes.constData(), std::size_t(bytes.size()));
+        Run();
+    }
+
+    void Gone() {
+        std::lock_guard lock(FMutex);
+        if (!FSocket) return;
+        FSocket->disconnect(this);
+        FSocket->deleteLater();
+        FSocket = nullptr;
+        QTimer::singleShot(0, this, [this] { Accept(); });
+    }
+
+    void Fail(const std::string& text) {
+        if (FFailure.empty()) FFailure = text;
+    }
+
+    // Ends the connection; what follows in the script is for the next one.
+    void Drop(bool reset) {
+        QTcpSocket* socket = FSocket;
+        FSocket = nullptr;
+        socket->disconnect(this);
+        if (reset) {
+            // A zero linger time makes the close a reset.
+            linger option{1, 0};
+            ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &option,
+                         sizeof option);
+            socket->abort();
+            socket->deleteLater();
+        } else if (socket->state() == QAbstractSocket::UnconnectedState) {
+            socket->deleteLater();
+        } else {
+            // Closes once what was said has gone out.
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            socket->disconnectFromHost();
+        }
+        QTimer::singleShot(0, this, [this] { Accept(); });
+    }
+
+    // Runs the steps as far as the client's input, pauses and delays allow.
+    void Run() {
+        while (FSocket && FNext < FSteps.size()) {
+            const TStep& step = FSteps[FNext];
+            bool fresh = FFresh;
+            FFresh = false;
+            switch (step.Kind) {
+            case skNextConnection:
+                if (!fresh) {
+                    FFresh = false;
+                    return;
+                }
+                FFresh = true;
+                ++FNext;
+                break;
+            case skSay:
+                FSocket->write(step.Text.data(), qint64(step.Text.size()));
+                FSocket->flush();
+                ++FNext;
+                break;
+            case skExpect: {
+                std::size_t lf = FInput.find('\n');
+                if (lf == std::string::npos) return;
+                std::string line = FInput.substr(0, lf + 1);
+                FInput.erase(0, lf + 1);
+                ++FNext;
+                if (line != step.Text) {
+                    Fail("expected \"" + Visible(step.Text) + "\", client sent \"" + Visible(line) +
+                         "\"");
+                    FNext = FSteps.size();
+                    Drop(true);
+                    return;
+                }
+                break;
+            }
+            case skPause:
+                if (!FResumed) return;
+                FResumed = false;
+                ++FNext;
+                break;
+            case skDelay:
+                if (FDelayDone) {
+                    FDelayDone = false;
+                    ++FNext;
+                    break;
+                }
+                if (!FDelayRunning) {
+                    FDelayRunning = true;
+                    QTimer::singleShot(step.Milliseconds, this, [this] {
+                        std::lock_guard lock(FMutex);
+                        FDelayRunning = false;
+                        FDelayDone = true;
+                        Run();
+                    });
+                }
+                return;
+            case skClose:
+            case skAbort:
+                ++FNext;
+                Drop(step.Kind == skAbort);
+                return;
+            }
+        }
+    }
+
+    mutable std::recursive_mutex FMutex;
+    std::unique_ptr<QTcpServer> FServer;
+    QTcpSocket* FSocket = nullptr;
+    uint16_t FPort = 0;
+    std::vector<TStep> FSteps;
+    std::size_t FNext = 0;
+    std::string FInput;
+    std::string FReceived;
+    std::string FFailure;
+    int FConnections = 0;
+    bool FFresh = false; // no step has run on this connection yet
+    bool FResumed = false;
+    bool FDelayRunning = false;
+    bool FDelayDone = false;
+};
+
+struct TFakePop3Server::TThread {
+    QThread Thread;
+};
+
+TFakePop3Server::TFakePop3Server(TStart start) : FCore(std::make_unique<TCore>()) {
+    if (start == InCallerThread) {
+        FCore->Listen();
+        return;
+    }
+    FThread = std::make_unique<TThread>();
+    FThread->Thread.start();
+    FCore->moveToThread(&FThread->Thread);
+    QMetaObject::invokeMethod(
+        FCore.get(), [this] { FCore->Listen(); }, Qt::BlockingQueuedConnection);
+}
+
+TFakePop3Server::~TFakePop3Server() {
+    if (FThread) {
+        QMetaObject::invokeMethod(
+            FCore.get(), [this] { FCore->Shutdown(); }, Qt::BlockingQueuedConnection);
+        FThread->Thread.quit();
+        FThread->Thread.wait();
+    } else {
+        FCore->Shutdown();
+    }
+}
+
+uint16_t TFakePop3Server::Port() const {
+    return FCore->Port();
+}
+
+std::string TFakePop3Server::HostAndPort() const {
+    return "127.0.0.1:" + std::to_string(Port());
+}
+
+TFakePop3Server& TFakePop3Server::Say(const std::string& line) {
+    return SayRaw(line + "\r\n");
+}
+
+TFakePop3Server& TFakePop3Server::SayRaw(const std::string& bytes) {
+    FCore->Add({skSay, bytes});
+    return *this;
+}
+
+TFakePop3Server& TFakePop3Server::Expect(const std::string& line) {
+    FCore->Add({skExpect, line + "\r\n"});
+    return *this;
+}
+
+TFakePop3Server& TFakePop3Server::Pause() {
+    FCore->Add({skPause, {}});
+    return *this;
+}
+
+TFakePop3Server& TFakePop3Server::Delay(int milliseconds) {
+    FCore->Add({skDelay, {}, milliseconds});
+    return *this;
+}
+
+TFakePop3Server& TFakePop3Server::Close() {
+    FCore->Add({skClose, {}});
+    return *this;
+}
+
+TFakePop3Server& TFakePop3Server::Abort() {
+    FCore->Add({skAbort, {}});
+    return *this;
+}
+
+TFakePop3Server& TFakePop3Server::NextConnection() {
+    FCore->Add({skNextConnection, {}});
+    return *this;
+}
+
+void TFakePop3Server::Resume() {
+    if (FThread) {
+        QMetaObject::invokeMethod(FCore.get(), [this] { FCore->Resume(); });
+    } else {
+        FCore->Resume();
+    }
+}
+
+std::string TFakePop3Server::Received() const {
+    return FCore->Received();
+}
+std::string TFakePop3Server::Failure() const {
+    return FCore->Failure();
+}
+int TFakePop3Server::Connections() const {
+    return FCore->Connections();
+}
+
+} // namespace pvtest

@@ -1,0 +1,63 @@
+// A scripted POP3 server on 127.0.0.1 for protocol tests. A test writes the conversation as
+// steps: what the server says, the exact line it expects from the client next, pauses the
+// test lifts from inside the client's events, and dropped or silent connections. The steps
+// run in order across connections; every byte the client sends is recorded.
+//
+// By default the server runs in the caller's thread and is served by the waits of the
+// client under test (non-blocking sockets run the event loop). A client in blocking mode
+// runs no events, so for it the server runs in a thread of its own (RunInThread).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace pvtest {
+
+class TFakePop3Server {
+public:
+    enum TStart { InCallerThread, RunInThread };
+    explicit TFakePop3Server(TStart start = InCallerThread);
+    ~TFakePop3Server();
+    TFakePop3Server(const TFakePop3Server&) = delete;
+    TFakePop3Server& operator=(const TFakePop3Server&) = delete;
+
+    uint16_t Port() const;
+    // "127.0.0.1:port", ready for TmsClientSocket::SetHost.
+    std::string HostAndPort() const;
+
+    // Sends line + CR LF.
+    TFakePop3Server& Say(const std::string& line);
+    // Sends bytes exactly as given.
+    TFakePop3Server& SayRaw(const std::string& bytes);
+    // Waits for the client's next line and compares it, CR LF included, with line + CR LF. A
+    // different line is recorded as a failure and the connection is reset.
+    TFakePop3Server& Expect(const std::string& line);
+    // Waits until Resume is called.
+    TFakePop3Server& Pause();
+    TFakePop3Server& Delay(int milliseconds);
+    // Ends the connection in an orderly way after what was said; later steps belong to the
+    // next connection.
+    TFakePop3Server& Close();
+    // Resets the connection (the client sees a reset, not an orderly end).
+    TFakePop3Server& Abort();
+    // The following steps belong to the next connection: when the client closed this one
+    // itself, the server may not have noticed yet.
+    TFakePop3Server& NextConnection();
+
+    void Resume();
+    // Every byte received so far, over all connections.
+    std::string Received() const;
+    // "" when every step ran and matched; otherwise what went wrong.
+    std::string Failure() const;
+    int Connections() const;
+
+    class TCore;
+
+private:
+    std::unique_ptr<TCore> FCore;
+    struct TThread;
+    std::unique_ptr<TThread> FThread;
+};
+
+} // namespace pvtest
