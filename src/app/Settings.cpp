@@ -48,6 +48,10 @@ void InitMainUnit() {
     MailMaxSize = 100000;
     RasIndex = -1;
     RetrvMode = kRetrvModeFromFile;
+    AutoStart = false;
+    AutoConnect = true;
+    PVMinimized = false;
+    ShowInfos = true;
     ExternOnline = false;
     UserOnline = false;
     CurSetName.clear();

@@ -1,0 +1,219 @@
+// The main window's controls, menus and tray icon.
+#include "app/Icons.h"
+#include "app/MainUnit.h"
+#include "app/TrayMenu.h"
+#include "dialup/DialUp.h"
+#include "dialup/OnLine.h"
+#include "net/Mspop.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStandardItemModel>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QToolButton>
+#include <QTreeWidget>
+
+namespace {
+constexpr int kWidth = 619;
+constexpr int kHeight = 379;
+
+// Hints: the short form becomes the tooltip, the long form the status bar text.
+template <class W> W* Hinted(W* w, const char* hint) {
+    const QString h = QString::fromLatin1(hint);
+    const int bar = h.indexOf('|');
+    w->setToolTip(bar < 0 ? h : h.left(bar));
+    w->setStatusTip(bar < 0 ? h : h.mid(bar + 1));
+    return w;
+}
+
+QPushButton* Button(QWidget* parent, const char* caption, QRect geometry, const char* hint = "") {
+    auto* b = new QPushButton(QString::fromLatin1(caption), parent);
+    b->setGeometry(geometry);
+    if (*hint) Hinted(b, hint);
+    return b;
+}
+} // namespace
+
+TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(AppIcon());
+    QFont font("Arial", 8);
+    font.setStyleHint(QFont::SansSerif);
+    setFont(font);
+    BuildControls();
+    BuildMenus();
+    BuildTray();
+    setFixedSize(kWidth, kHeight);
+    if (const QScreen* screen = QApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(kWidth / 2, kHeight / 2));
+    }
+    FormCreate();
+}
+
+TFormMain::~TFormMain() = default;
+
+void TFormMain::BuildControls() {
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+
+    auto* sections = new QStandardItemModel(0, 3, client);
+    sections->setHorizontalHeaderLabels({"RAS entry name", "Device", "Device name"});
+    HeaderControl = new QHeaderView(Qt::Horizontal, client);
+    HeaderControl->setModel(sections);
+    HeaderControl->setGeometry(0, 0, kWidth, 20);
+    HeaderControl->resizeSection(0, 185);
+    HeaderControl->resizeSection(1, 100);
+    HeaderControl->resizeSection(2, 335);
+    HeaderControl->setSectionsClickable(false);
+
+    BtnListMail = new QToolButton(client);
+    BtnListMail->setText("&Query eMail account");
+    BtnListMail->setGeometry(4, 24, 140, 30);
+    BtnListMail->setPopupMode(QToolButton::MenuButtonPopup);
+    Hinted(BtnListMail, "Inquire for waiting eMail at the eMail server");
+    BtnStopp = Button(client, "Cancel", QRect(4, 24, 140, 30));
+    BtnStopp->hide();
+    BtnGetMailList = Button(client, "&Collect eMail", QRect(148, 24, 96, 30),
+                            "Get waiting eMail from the POP3 server");
+    BtnGetMailList->setEnabled(false);
+    BtnPostkeeper = Button(client, "&Postkeeper", QRect(248, 24, 84, 30),
+                           "Download waiting eMail and open Tessmar Postkeeper");
+    BtnOpenMail =
+        Button(client, "&Open", QRect(336, 24, 58, 30), "Load eMail and open it at eMail program");
+    BtnOpenMail->setProperty("tag", 11);
+    BtnPrintMail =
+        Button(client, "&Print", QRect(398, 24, 58, 30), "Load eMail and print it unformatted");
+    BtnPrintMail->setProperty("tag", 22);
+    BtnHelp = Button(client, "&Help", QRect(460, 24, 50, 30), "Help menu");
+    BtnMinimize = Button(client, "&Symbol", QRect(514, 24, 52, 30), "Minimize Postvigil as symbol");
+    BtnExit = Button(client, "&End", QRect(570, 24, 45, 30), "End of program");
+
+    MsgLabel = Hinted(new QLabel(client), "Open session protocol by double clicking");
+    MsgLabel->setGeometry(4, 58, 611, 18);
+    MsgLabel->setFrameShape(QFrame::StyledPanel);
+
+    BtnDialHang = Button(client, "OFFLINE", QRect(4, 80, 84, 22),
+                         "Go online / offline by clicking (\"Autoconnect\" must be set)");
+    BtnDialHang->setStyleSheet("QPushButton { color: #008080; font-weight: bold; }");
+    LabelStatus = new QLabel("Status", client);
+    LabelStatus->setGeometry(92, 80, 376, 22);
+    LabelStatus->setAutoFillBackground(true);
+    LabelStatus->setStyleSheet(
+        "QLabel { color: #000080; font-weight: bold; background: #ffffe1; padding-left: 3px; }");
+    ProgressBar = Hinted(new QProgressBar(client), "Remaining time until next check");
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setValue(0);
+    ProgressBar->setGeometry(472, 80, 143, 22);
+
+    auto* mode = new QLabel("Mode", client);
+    mode->setGeometry(4, 106, 70, 18);
+    mode->setAlignment(Qt::AlignCenter);
+    mode->setFrameShape(QFrame::StyledPanel);
+    BtnGetDel = Button(client, "&Get", QRect(4, 126, 70, 26),
+                       "Tag for collecting from server and deleting at server");
+    BtnCopyMail = Button(client, "&Copy", QRect(4, 154, 70, 26),
+                         "Tag for collecting from server and leaving at server (copy)");
+    BtnDelMail = Button(client, "&Delete", QRect(4, 182, 70, 26),
+                        "Tag for NOT downloading but deleting at server");
+    BtnReset =
+        Button(client, "&Neutral", QRect(4, 210, 70, 26), "Tag for neutral, \"do nothing\" ");
+    BtnGetDel->setIcon(ModeIcon(0));
+    BtnCopyMail->setIcon(ModeIcon(1));
+    BtnDelMail->setIcon(ModeIcon(2));
+    BtnReset->setIcon(ModeIcon(3));
+    for (QPushButton* b : {BtnGetDel, BtnCopyMail, BtnDelMail, BtnReset}) b->setEnabled(false);
+    BtnPotocol = Button(client, "Protocol", QRect(4, 250, 70, 26), "Show the session protocol");
+    BtnSetting = Button(client, "&Setting", QRect(4, 278, 70, 26), "Start setting dialog");
+
+    ListViewRemoPOP = Hinted(new QTreeWidget(client), "Show header by double clicking");
+    ListViewRemoPOP->setGeometry(78, 106, 537, 200);
+    ListViewRemoPOP->setRootIsDecorated(false);
+    ListViewRemoPOP->setUniformRowHeights(true);
+    ListViewRemoPOP->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListViewRemoPOP->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListViewRemoPOP->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListViewRemoPOP->setStyleSheet("QTreeView::item { border: 1px solid #d8d8d8; }");
+    ListViewRemoPOP->setHeaderLabels({"Subject", "Sender", "Priority", "Size", "Date"});
+    const int widths[] = {185, 155, 25, 65, 120};
+    for (int i = 0; i < 5; ++i) ListViewRemoPOP->setColumnWidth(i, widths[i]);
+    ListViewRemoPOP->headerItem()->setTextAlignment(2, Qt::AlignCenter);
+    ListViewRemoPOP->headerItem()->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+
+    MsgMemo = new QPlainTextEdit("No protocol written yet", client);
+    MsgMemo->setGeometry(78, 310, 537, 24);
+    MsgMemo->setReadOnly(true);
+    MsgMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    MsgMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    MsgMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
+
+    statusBar()->setSizeGripEnabled(false);
+}
+
+void TFormMain::BuildMenus() {
+    PMRASCon = new QMenu(this);
+    for (int i = 0; i < 10; ++i) {
+        QAction* item = PMRASCon->addAction(" ");
+        item->setData(i);
+        item->setVisible(false);
+        AccountItems[std::size_t(i)] = item;
+    }
+
+    HelpMenu = new QMenu(this);
+    HelpMenu->addAction("&Help for program");
+    HelpMenu->addAction("&Info about program");
+    Hinted(HelpMenu->addAction("Program &update"), "Homepage for update checkup");
+    HelpCheckModeMenu = HelpMenu->addMenu("Check &Mode");
+    HelpCheckModeMenu->addAction("&Reakt individual")->setData(4);
+    HelpCheckModeMenu->addAction("Open &Postvigil")->setData(5);
+    HelpCheckModeMenu->addAction("&Open Postkeeper")->setData(6);
+    for (QAction* a : HelpCheckModeMenu->actions()) a->setCheckable(true);
+    connect(BtnHelp, &QPushButton::clicked, this,
+            [this] { HelpMenu->popup(BtnHelp->mapToGlobal(QPoint(0, BtnHelp->height()))); });
+}
+
+void TFormMain::BuildTray() {
+    TrayMenu = new TTrayMenu(this);
+    auto add = [this](QMenu* menu, int tag, const char* caption) {
+        QAction* a = menu->addAction(TrayMenuImage(tag - 1), caption);
+        a->setData(tag);
+        TrayItems[std::size_t(tag)] = a;
+        return a;
+    };
+    add(TrayMenu, 1, "&Tessmar Postvigil");
+    TrayMenu->addSeparator();
+    add(TrayMenu, 2, "&Check for waiting eMail");
+    QMenu* checkMode = new QMenu("&Check mode", TrayMenu);
+    TrayItems[3] = TrayMenu->addMenu(checkMode);
+    TrayItems[3]->setIcon(TrayMenuImage(2));
+    TrayItems[3]->setData(3);
+    add(checkMode, 4, "&Reakt individual")->setCheckable(true);
+    add(checkMode, 5, "Open &Postvigil")->setCheckable(true);
+    add(checkMode, 6, "&Open Postkeeper")->setCheckable(true);
+    TrayMenu->addSeparator();
+    add(TrayMenu, 7, "Tessmar &Brightkit");
+    add(TrayMenu, 8, "&Info about program");
+    TrayMenu->addSeparator();
+    add(TrayMenu, 9, "&End");
+
+    TrayIcon = new QSystemTrayIcon(AppIcon(), this);
+    TrayIcon->setToolTip("Postvigil");
+    TrayIcon->setContextMenu(TrayMenu);
+}
+
+void TFormMain::SetStatusText(const QString& text) {
+    statusBar()->showMessage(text);
+}
+
+QString TFormMain::StatusText() const {
+    return statusBar()->currentMessage();
+}

@@ -1,0 +1,314 @@
+// TFormMain's behaviour: start-up, accounts, idle handling, tray and online display.
+#include "app/MainUnit.h"
+
+#include "app/FormLogo.h"
+#include "app/Icons.h"
+#include "app/PaWoUnit.h"
+#include "app/Settings.h"
+#include "app/TrayMenu.h"
+#include "base/StrUtils.h"
+#include "dialup/DialUp.h"
+#include "dialup/OnLine.h"
+#include "net/Mspop.h"
+#include "platform/Ansi.h"
+#include "platform/Paths.h"
+#include "platform/Registry.h"
+
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <filesystem>
+
+namespace {
+const char* const kCaptionPrefix = "Postvigil for: ";
+constexpr int kCaptionMax = 79;
+const char* const kAppTitle = "Tessmar Postvigil";
+const char* const kChangeHint = "Change mail server to: ";
+const char* const kTooManyAccounts = "More than ten accounts are listed; only the first ten "
+                                     "(in sorted order) are offered in the account menu";
+const char* const kLogFile = "POP-Log.TXT";
+const char* const kOnline = "ONLINE";
+const char* const kOffline = "OFFLINE";
+const char* const kReady = "Ready for checking!";
+const char* const kAbout = "Tessmar Postvigil 2.0\n\nWatches your POP3 accounts for waiting eMail.";
+constexpr int kMinuteMs = 60000;
+constexpr int kEmeditMs = 30000;
+constexpr int kTrayFrameMs = 500;
+constexpr int kAccountItems = 10;
+} // namespace
+
+int TFormMain::RunModal(QDialog& dialog) { return ExecModal ? ExecModal(dialog) : dialog.exec(); }
+
+// --- start-up ---------------------------------------------------------------------
+
+void TFormMain::FormCreate() {
+    POPClient = std::make_unique<TmsPOPClient>();
+    POPClient->SetMailMessage(&MailMessage);
+    DialUp = std::make_unique<TDialUp>();
+    OnLineDetect = std::make_unique<TOnLineDetect>();
+    TimerInterval = new QTimer(this);
+    TimerEmedit = new QTimer(this);
+    TimerWait = new QTimer(this);
+    TrayTimer = new QTimer(this);
+    TimerInterval->setInterval(kMinuteMs);
+    TrayTimer->setInterval(kTrayFrameMs);
+    ConnectComponents();
+
+    // 1. The information window comes before anything else.
+    {
+        TRegistry reg;
+        reg.OpenKey(kPostvigilKey, false);
+        ShowInfos = reg.ReadBool("ShowInfos", true);
+        if (ShowInfos) ShowInfoDialog();
+    }
+    // 2., 3.
+    ClientRec = TClientRec();
+    QApplication::setApplicationDisplayName(kAppTitle);
+    // 4. A connection that is up before we start is someone else's. A dial-up service that
+    // fails here must not stop the start: report it and take the machine as offline.
+    try {
+        ExternOnline = DialUp->GetActiveConnection();
+    } catch (const Exception& e) {
+        ExternOnline = false;
+        SetStatusText(AnsiToQ("Error: " + e.Message));
+    }
+    BtnDialHang->setEnabled(!ExternOnline);
+    // 5.
+    DialUp->GetEntries();
+    // 6. The client keeps its protocol in memory; no file of that name is written.
+    POPClient->SetLogFileName(ProgDir() + kLogFile);
+    // 7., 8.
+    {
+        TRegistry reg;
+        reg.OpenKey(kPostkeeperSetKey, false);
+        CurSetName = reg.ReadString("DFUIniName", "Dummy");
+        StartSetName = CurSetName;
+        RetrvMode = reg.ReadInteger("RtrvMode", 5);
+    }
+    // 9., 10.
+    LoadSettings();
+    setWindowState(PVMinimized ? Qt::WindowMinimized : Qt::WindowNoState);
+    // 11., 12.
+    ReadClientFile(AccountFileName(CurSetName));
+    ApplyClientRec();
+    FDialConnected = FDialing = FDialError = false;
+    // 13.
+    if (ClientRec.CheckEmedit) {
+        TimerEmedit->setInterval(kEmeditMs);
+        TimerEmedit->setSingleShot(true);
+        TimerEmedit->start();
+        FMinutes = 0;
+        ProgressBar->setValue(0);
+    }
+    // 14. The minute timer runs from the start; its tick does nothing while Interval is 0,
+    // so an interval set later in the settings takes effect.
+    TimerInterval->start();
+}
+
+void TFormMain::ConnectComponents() {
+    connect(TrayTimer, &QTimer::timeout, this, [this] {
+        static const QList<QIcon> frames = TrayFrames();
+        FTrayFrame = FTrayFrame % (frames.size() - 1) + 1;
+        TrayIcon->setIcon(frames[FTrayFrame]);
+    });
+    connect(TimerWait, &QTimer::timeout, TimerWait, &QTimer::stop);
+    OnLineDetect->OnChange = [this](TOnLineDetect*) { OnLineDetectChange(); };
+
+    for (QAction* item : AccountItems)
+        connect(item, &QAction::triggered, this, [this, item] { ChangeClient(item->data().toInt()); });
+    for (QMenu* menu : {HelpCheckModeMenu, TrayItems[3]->menu()}) {
+        connect(menu, &QMenu::aboutToShow, this, [this, menu] { UpdateCheckModeMarks(menu); });
+        for (QAction* a : menu->actions())
+            connect(a, &QAction::triggered, this, [this, a] { SetFollowAct(a->data().toInt()); });
+    }
+    connect(TrayItems[1], &QAction::triggered, this, &TFormMain::RestoreAndRaise);
+    connect(TrayItems[2], &QAction::triggered, this, [this] {
+        QCoreApplication::postEvent(this, new QEvent(QEvent::Type(WM_TIMEDCHECK)));
+    });
+    connect(TrayItems[7], &QAction::triggered, this, &TFormMain::ShowInfoDialog);
+    connect(TrayItems[8], &QAction::triggered, this, &TFormMain::ShowAbout);
+    connect(TrayItems[9], &QAction::triggered, this, &QWidget::close);
+    connect(HelpMenu->actions().at(1), &QAction::triggered, this, &TFormMain::ShowAbout);
+    connect(TrayIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::DoubleClick) RestoreAndRaise();
+            });
+    connect(BtnMinimize, &QPushButton::clicked, this, &QWidget::showMinimized);
+    connect(BtnExit, &QPushButton::clicked, this, &QWidget::close);
+    if (QSystemTrayIcon::isSystemTrayAvailable()) TrayIcon->show();
+    // The idle handler runs whenever the event loop has nothing left to do.
+    if (auto* dispatcher = QAbstractEventDispatcher::instance())
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+                &TFormMain::AppEventsIdle);
+}
+
+bool TFormMain::event(QEvent* e) {
+    if (e->type() == QEvent::Type(WM_ASKPASSWORD)) {
+        AskPassword();
+        return true;
+    }
+    return QMainWindow::event(e);
+}
+
+void TFormMain::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    if (ClientRec.Password.empty())
+        QCoreApplication::postEvent(this, new QEvent(QEvent::Type(WM_ASKPASSWORD)));
+}
+
+void TFormMain::changeEvent(QEvent* e) {
+    QMainWindow::changeEvent(e);
+    if (e->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+}
+
+// --- accounts ---------------------------------------------------------------------
+
+void TFormMain::FormActivate() {
+    BtnListMail->setMenu(nullptr);
+    ReadAccountNames();
+    if (!SetList.Empty()) BtnListMail->setMenu(PMRASCon);
+    if (SetList.Count() > kAccountItems && FNoteTooManyAccounts) {
+        FNoteTooManyAccounts = false;
+        WriteLog(kTooManyAccounts);
+    }
+    for (int i = 0; i < SetList.Count() && i < kAccountItems; ++i) {
+        const std::string file = FindFileNoCase(ProgDir(), SetList[i] + ".set");
+        if (!std::filesystem::exists(file)) continue;
+        QAction* item = AccountItems[std::size_t(i)];
+        const QString caption = AnsiToQ(ReadIniDescript(file));
+        item->setText(caption);
+        item->setVisible(true);
+        item->setData(i);
+        item->setStatusTip(kChangeHint + caption);
+        item->setToolTip(kChangeHint + caption);
+        item->setIcon(AccountImage(i));
+    }
+}
+
+void TFormMain::ApplyClientRec() {
+    // The port is set after the host, because setting the host resets the port.
+    POPClient->SetPassword(ClientRec.Password);
+    POPClient->SetHost(ClientRec.Server);
+    POPClient->SetPort(uint16_t(ClientRec.DefPort));
+    POPClient->SetUserName(ClientRec.UserName);
+    MailMessage.Sender().SetAddress(ClientRec.MailAddress);
+    MailMessage.Sender().SetName(ClientRec.MailName);
+    POPClient->SetTimeOut(ClientRec.Timeout);
+    const int entries = DialUp->Entries().Count();
+    if (RasIndex < 0 || RasIndex > entries - 1) RasIndex = 0;
+    TimerWait->setInterval(ClientRec.Timeout * 1000);
+    TimerWait->stop();
+    if (ClientRec.NoRAS) {
+        RasIndex = -1;
+        AutoConnect = false;
+    }
+    if (!ExternOnline && !UserOnline) BtnDialHang->setEnabled(AutoConnect);
+    // An empty phone book has no entry to dial, as for an account without dial-up.
+    DialUp->SetEntry(RasIndex >= 0 && RasIndex < entries ? DialUp->Entries()[RasIndex] : "");
+    setWindowTitle(AnsiToQ((kCaptionPrefix + ClientRec.IniDescript).substr(0, kCaptionMax)));
+}
+
+void TFormMain::ChangeClient(int Index) {
+    if (Index < 0 || Index >= SetList.Count() || SetList[Index] == CurSetName) return;
+    CurSetName = SetList[Index];
+    ReadClientFile(AccountFileName(CurSetName));
+    ApplyClientRec();
+    ListViewRemoPOP->clear();
+    LabelStatus->clear();
+}
+
+void TFormMain::AskPassword() {
+    TFormPassword dlg(this);
+    RunModal(dlg);
+    // The typed password is taken whole: long passphrases must log in.
+    const std::string typed = QToAnsi(dlg.EditPassword->text());
+    ClientRec.Password = typed;
+    POPClient->SetPassword(Trim(typed));
+}
+
+void TFormMain::ShowInfoDialog() {
+    TLogoForm dlg(ShowInfos, isVisible() ? this : nullptr);
+    dlg.setWindowTitle(kAppTitle);
+    RunModal(dlg);
+    if (dlg.CBShowInfo->isChecked() == ShowInfos) return;
+    ShowInfos = dlg.CBShowInfo->isChecked();
+    TRegistry reg;
+    if (reg.OpenKey(kPostvigilKey, true)) reg.WriteBool("ShowInfos", ShowInfos);
+}
+
+// --- protocol, idle, tray ------------------------------------------------------------
+
+void TFormMain::WriteLog(const std::string& Text) {
+    const QString text = AnsiToQ(Text);
+    MsgLabel->setText(text);
+    MsgMemo->appendPlainText(text);
+    ProgramLog.Add(Text);
+}
+
+void TFormMain::AppEventsIdle() {
+    const int rows = ListViewRemoPOP->topLevelItemCount();
+    const bool animate = rows > 0;
+    if (animate != TrayTimer->isActive()) {
+        if (animate) {
+            TrayTimer->start();
+        } else {
+            TrayTimer->stop();
+            TrayIcon->setIcon(AppIcon());
+        }
+    }
+    const QString hint = rows > 0 ? QString("Postvigil [%1] eMail at Postoffice").arg(rows)
+                                  : QString("Postvigil [%1] eMail at the server")
+                                        .arg(POPClient->MessageCount());
+    if (TrayIcon->toolTip() != hint) TrayIcon->setToolTip(hint);
+    for (QPushButton* b : {BtnGetMailList, BtnGetDel, BtnDelMail, BtnReset, BtnCopyMail})
+        if (b->isEnabled() != (rows > 0)) b->setEnabled(rows > 0);
+}
+
+void TFormMain::OnLineDetectChange() {
+    FOnline = OnLineDetect->IsOnline();
+    ExternOnline = ExternOnline && FOnline;
+    if (!ExternOnline) ExternOnline = FOnline && !FDialing;
+    UserOnline = UserOnline && FOnline;
+    if (FOnline) {
+        BtnDialHang->setText(kOnline);
+        BtnDialHang->setStyleSheet("QPushButton { color: #ff0000; font-weight: bold; }");
+    } else {
+        BtnDialHang->setText(kOffline);
+        BtnDialHang->setStyleSheet("QPushButton { color: #008080; font-weight: bold; }");
+        ExternOnline = false;
+        UserOnline = false;
+    }
+    BtnDialHang->setEnabled(!ExternOnline);
+    if (ExternOnline) LabelStatus->setText(kReady);
+}
+
+void TFormMain::SetFollowAct(int tag) { ClientRec.FollowAct = tag - 4; }
+
+void TFormMain::UpdateCheckModeMarks(QMenu* menu) {
+    for (QAction* a : menu->actions()) a->setChecked(a->data().toInt() - 4 == ClientRec.FollowAct);
+}
+
+void TFormMain::RestoreAndRaise() {
+    if (isMinimized()) showNormal();
+    show();
+    raise();
+    activateWindow();
+}
+
+void TFormMain::ShowAbout() {
+    QMessageBox::about(isVisible() ? this : nullptr, QString(), kAbout);
+}

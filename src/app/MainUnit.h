@@ -1,0 +1,130 @@
+// TFormMain: the program's main window.
+#pragma once
+
+#include "message/msmsg.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QDialog;
+class QTimer;
+class TDialUp;
+class TOnLineDetect;
+class TmsPOPClient;
+class QHeaderView;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QSystemTrayIcon;
+class QToolButton;
+class QTreeWidget;
+class TTrayMenu;
+
+class TFormMain : public QMainWindow {
+    Q_OBJECT
+public:
+    // Private window messages, posted as events of these types.
+    static constexpr int WM_TIMEDCHECK = 0x1400;
+    static constexpr int WM_ASKPASSWORD = 0x1401;
+
+    // Builds the controls and runs the start-up sequence (FormCreate).
+    explicit TFormMain(QWidget* parent = nullptr);
+    ~TFormMain() override;
+
+    // Components owned for the whole run.
+    std::unique_ptr<TmsPOPClient> POPClient;
+    TmsMessage MailMessage;
+    std::unique_ptr<TDialUp> DialUp;
+    std::unique_ptr<TOnLineDetect> OnLineDetect;
+    QTimer* TimerInterval;
+    QTimer* TimerEmedit;
+    QTimer* TimerWait;
+    QTimer* TrayTimer;
+
+    bool FListDone = false;
+    bool FDialConnected = false;
+    bool FDialing = false;
+    bool FDialError = false;
+    bool FOnline = false;
+    int FMinutes = 0;
+
+    // Shows a dialog modally and returns its result. Empty means QDialog::exec(); tests
+    // install a function that fills in and closes the dialog instead.
+    static inline std::function<int(QDialog& dialog)> ExecModal;
+    static int RunModal(QDialog& dialog);
+
+    void FormCreate();
+    // Rebuilds the account menu (runs on every activation of the window).
+    void FormActivate();
+    void ApplyClientRec();
+    void ChangeClient(int Index);
+    void AskPassword();
+    void ShowInfoDialog();
+    void WriteLog(const std::string& Text);
+    void AppEventsIdle();
+    void OnLineDetectChange();
+    void SetFollowAct(int tag);
+    // Restores the window from the tray or the task bar and brings it to the front.
+    void RestoreAndRaise();
+
+    // Controls, top to bottom and left to right.
+    QHeaderView* HeaderControl;
+    QToolButton* BtnListMail;
+    QPushButton* BtnStopp;
+    QPushButton* BtnGetMailList;
+    QPushButton* BtnPostkeeper;
+    QLabel* MsgLabel;
+    QPushButton* BtnOpenMail;
+    QPushButton* BtnPrintMail;
+    QPushButton* BtnHelp;
+    QPushButton* BtnMinimize;
+    QPushButton* BtnExit;
+    QPushButton* BtnDialHang;
+    QLabel* LabelStatus;
+    QProgressBar* ProgressBar;
+    QPushButton* BtnGetDel;
+    QPushButton* BtnCopyMail;
+    QPushButton* BtnDelMail;
+    QPushButton* BtnReset;
+    QPushButton* BtnPotocol;
+    QPushButton* BtnSetting;
+    QTreeWidget* ListViewRemoPOP;
+    QPlainTextEdit* MsgMemo;
+
+    // The account menu on the Query button's arrow: ten items, tags 0..9.
+    QMenu* PMRASCon;
+    std::array<QAction*, 10> AccountItems{};
+    // The help menu and the tray with its menu.
+    QMenu* HelpMenu;
+    QMenu* HelpCheckModeMenu;
+    QSystemTrayIcon* TrayIcon;
+    TTrayMenu* TrayMenu;
+    // Tray menu items by tag (1..9); index 0 is unused.
+    std::array<QAction*, 10> TrayItems{};
+
+    // The status bar's single text field.
+    void SetStatusText(const QString& text);
+    QString StatusText() const;
+
+protected:
+    bool event(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void changeEvent(QEvent* e) override;
+
+private:
+    void ConnectComponents();
+    void ShowAbout();
+    void UpdateCheckModeMarks(QMenu* menu);
+    void BuildControls();
+    void BuildMenus();
+    void BuildTray();
+
+    int FTrayFrame = 0;
+    bool FNoteTooManyAccounts = true;
+};

@@ -1,0 +1,57 @@
+#include "app/AddressDlg.h"
+#include "app/Application.h"
+#include "app/MainUnit.h"
+#include "app/QtPrompts.h"
+#include "app/Settings.h"
+#include "app/SingleInstance.h"
+#include "base/MessagePump.h"
+#include "message/mspars.h"
+#include "platform/Ansi.h"
+
+#include <QMimeDatabase>
+#include <QStatusBar>
+
+namespace {
+const char* const kTitle = "Tessmar Postvigil";
+
+std::string ContentTypeFromDesktop(std::string_view extension) {
+    static const QMimeDatabase db;
+    const QMimeType type =
+        db.mimeTypeForFile("x" + AnsiToQ(extension), QMimeDatabase::MatchExtension);
+    if (!type.isValid() || type.isDefault()) return "";
+    return type.name().toStdString();
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    TApplication app(argc, argv);
+    QApplication::setApplicationName("Postvigil");
+    QApplication::setApplicationDisplayName(kTitle);
+    QApplication::setOrganizationName("Tessmar");
+
+    TSingleInstance instance("postvigil");
+    if (instance.NotifyRunning()) return 0;
+    instance.Listen();
+
+    InstallMessagePump([] { QCoreApplication::processEvents(); });
+    SetContentTypeLookup(ContentTypeFromDesktop);
+    InstallAddressEditor();
+    TQtPrompts prompts;
+    SetPrompts(&prompts);
+    InitMainUnit();
+
+    TFormMain window;
+    prompts.SetParent(&window);
+    app.OnException = [&window](const std::string& text) { window.SetStatusText(AnsiToQ(text)); };
+    QObject::connect(&instance, &TSingleInstance::Activate, &window, [&window] {
+        if (window.isMinimized()) window.showNormal();
+        window.show();
+        window.raise();
+        window.activateWindow();
+    });
+    window.show();
+    const int rc = app.exec();
+    SetPrompts(nullptr);
+    RemoveMessagePump();
+    return rc;
+}

@@ -1,0 +1,15 @@
+// main() of the application tests: the program's own application object, offscreen.
+#include "app/Application.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // The dial-up service of every test here: a simulated phone book with two entries.
+    setenv("POSTVIGIL_RAS", "sim:" PV_TEST_DATA_DIR "/app/phonebook.sim", 1);
+    TApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,205 @@
+#include "app/FormLogo.h"
+#include "app/MainUnit.h"
+#include "app/PaWoUnit.h"
+#include "app/Settings.h"
+#include "dialup/DialUp.h"
+#include "net/Mspop.h"
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
+#include "platform/Registry.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+struct MainWindowFixture : ::testing::Test {
+    fs::path home;
+    std::vector<QString> dialogs;
+    QString typedPassword;
+    bool keepShowInfo = true;
+
+    void SetUp() override {
+        char tmpl[] = "/tmp/pv-main-XXXXXX";
+        home = mkdtemp(tmpl);
+        setenv("POSTVIGIL_HOME", home.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+        InitMainUnit();
+        Registry(kPostvigilKey, "ShowInfos", "0");
+        TFormMain::ExecModal = [this](QDialog& d) {
+            dialogs.push_back(d.windowTitle());
+            if (auto* p = qobject_cast<TFormPassword*>(&d)) p->EditPassword->setText(typedPassword);
+            if (auto* l = qobject_cast<TLogoForm*>(&d)) l->CBShowInfo->setChecked(keepShowInfo);
+            return int(QDialog::Accepted);
+        };
+    }
+    void TearDown() override {
+        TFormMain::ExecModal = nullptr;
+        unsetenv("POSTVIGIL_HOME");
+        unsetenv("XDG_CONFIG_HOME");
+        fs::remove_all(home);
+    }
+    void Registry(const char* key, const char* name, const std::string& value) {
+        TRegistry reg;
+        reg.OpenKey(key, true);
+        reg.WriteString(name, value);
+    }
+    void Account(const std::string& name, const std::string& text) {
+        std::ofstream(home / (name + ".Set"), std::ios::binary) << text;
+    }
+};
+} // namespace
+
+TEST_F(MainWindowFixture, StartsOnAFreshMachineAndAsksForThePassword) {
+    typedPassword = "  a-30-character-long-password  ";
+    TFormMain w;
+    EXPECT_EQ(w.windowTitle(), "Postvigil for: Empty");
+    EXPECT_EQ(CurSetName, "Dummy");
+    EXPECT_EQ(w.POPClient->Port(), 110);
+    EXPECT_EQ(w.POPClient->TimeOut(), 60);
+    EXPECT_TRUE(dialogs.empty());
+    w.show();
+    QCoreApplication::sendPostedEvents(&w);
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0], "Insert password");
+    // Trimmed for the client, never cut.
+    EXPECT_EQ(w.POPClient->Password(), "a-30-character-long-password");
+    EXPECT_EQ(ClientRec.Password, "  a-30-character-long-password  ");
+}
+
+TEST_F(MainWindowFixture, AppliesTheAccountToTheComponents) {
+    Registry(kPostkeeperSetKey, "DFUIniName", "Home");
+    Account("HOME", "[ProgSet]\nIniDescript=" + std::string(90, 'x') +
+                        "\nTimeout=25\n[RASSet]\nRASService=-1\n[POPClient]\n"
+                        "Server=pop.example.org\nDefPort=1995\nUserName=me\n"
+                        "MailAddress=me@example.org\nMailName=Me\n");
+    TFormMain w;
+    // The description holds 60 characters, so the caption stays within its 79.
+    EXPECT_EQ(w.windowTitle(), "Postvigil for: " + QString(60, 'x'));
+    EXPECT_EQ(w.POPClient->Host(), "pop.example.org");
+    EXPECT_EQ(w.POPClient->Port(), 1995); // after the host, which resets the port
+    EXPECT_EQ(w.POPClient->UserName(), "me");
+    EXPECT_EQ(w.POPClient->TimeOut(), 25);
+    EXPECT_EQ(w.MailMessage.Sender().Address(), "me@example.org");
+    EXPECT_EQ(w.MailMessage.Sender().Name(), "Me");
+    // No dial-up for this account: automatic dialling off for the run, button disabled.
+    EXPECT_FALSE(AutoConnect);
+    EXPECT_EQ(RasIndex, -1);
+    EXPECT_EQ(w.DialUp->Entry(), "");
+    EXPECT_FALSE(w.BtnDialHang->isEnabled());
+}
+
+TEST_F(MainWindowFixture, PhoneBookIndexOutOfRangeSelectsTheFirstEntry) {
+    Account("Dummy", "[RASSet]\nRASService=7\n");
+    TFormMain w;
+    EXPECT_EQ(RasIndex, 0);
+    ASSERT_EQ(w.DialUp->Entries().Count(), 2);
+    EXPECT_EQ(w.DialUp->Entry(), "Office VPN");
+    EXPECT_TRUE(w.BtnDialHang->isEnabled());
+}
+
+TEST_F(MainWindowFixture, AccountMenuAndSwitching) {
+    Registry(kCheckAssKey, "@", "3");
+    Registry(kCheckAssKey, "0", "b");
+    Registry(kCheckAssKey, "1", "a");
+    Registry(kCheckAssKey, "2", "a");
+    Account("a", "[ProgSet]\nIniDescript=Account A\n[POPClient]\nServer=a.example.org\n");
+    Account("B", "[ProgSet]\nIniDescript=Account B\n[POPClient]\nServer=b.example.org\n");
+    TFormMain w;
+    w.FormActivate();
+    EXPECT_EQ(w.BtnListMail->menu(), w.PMRASCon);
+    EXPECT_EQ(w.AccountItems[0]->text(), "Account A");
+    EXPECT_EQ(w.AccountItems[1]->text(), "Account B");
+    EXPECT_EQ(w.AccountItems[1]->statusTip(), "Change mail server to: Account B");
+    for (int i = 2; i < 10; ++i) EXPECT_FALSE(w.AccountItems[i]->isVisible());
+
+    new QTreeWidgetItem(w.ListViewRemoPOP, QStringList{"row"});
+    w.AccountItems[1]->trigger();
+    EXPECT_EQ(CurSetName, "b");
+    EXPECT_EQ(w.POPClient->Host(), "b.example.org");
+    EXPECT_EQ(w.windowTitle(), "Postvigil for: Account B");
+    EXPECT_EQ(w.ListViewRemoPOP->topLevelItemCount(), 0);
+    // Choosing the loaded account again changes nothing.
+    new QTreeWidgetItem(w.ListViewRemoPOP, QStringList{"row"});
+    w.ChangeClient(1);
+    EXPECT_EQ(w.ListViewRemoPOP->topLevelItemCount(), 1);
+}
+
+TEST_F(MainWindowFixture, InfoDialogAtStartStoresTheShowAgainChoice) {
+    Registry(kPostvigilKey, "ShowInfos", "1");
+    keepShowInfo = false;
+    TFormMain w;
+    ASSERT_FALSE(dialogs.empty());
+    EXPECT_EQ(dialogs[0], "Tessmar Postvigil");
+    EXPECT_FALSE(ShowInfos);
+    EXPECT_EQ(TIniFile(RegistryFile()).ReadString(kPostvigilKey, "ShowInfos", ""), "0");
+}
+
+TEST_F(MainWindowFixture, IdleHandlerFollowsTheList) {
+    TFormMain w;
+    w.AppEventsIdle();
+    EXPECT_FALSE(w.BtnGetDel->isEnabled());
+    for (int i = 0; i < 4; ++i) new QTreeWidgetItem(w.ListViewRemoPOP, QStringList{"m"});
+    w.AppEventsIdle();
+    EXPECT_TRUE(w.BtnGetDel->isEnabled());
+    EXPECT_TRUE(w.BtnGetMailList->isEnabled());
+    EXPECT_TRUE(w.TrayTimer->isActive());
+    EXPECT_EQ(w.TrayIcon->toolTip(), "Postvigil [4] eMail at Postoffice");
+    w.ListViewRemoPOP->clear();
+    w.AppEventsIdle();
+    EXPECT_FALSE(w.TrayTimer->isActive());
+    EXPECT_EQ(w.TrayIcon->toolTip(), "Postvigil [0] eMail at the server");
+    EXPECT_FALSE(w.BtnCopyMail->isEnabled());
+}
+
+TEST_F(MainWindowFixture, LooksAsDescribed) {
+    TFormMain w;
+    EXPECT_EQ(w.size(), QSize(619, 379));
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(w.BtnListMail->text(), "&Query eMail account");
+    EXPECT_EQ(w.BtnListMail->statusTip(), "Inquire for waiting eMail at the eMail server");
+    EXPECT_TRUE(w.BtnStopp->isHidden());
+    EXPECT_FALSE(w.BtnGetMailList->isEnabled());
+    EXPECT_EQ(w.BtnReset->toolTip(), "Tag for neutral, \"do nothing\" ");
+    EXPECT_EQ(w.BtnOpenMail->property("tag").toInt(), 11);
+    EXPECT_EQ(w.BtnDialHang->text(), "OFFLINE");
+    EXPECT_EQ(w.LabelStatus->text(), "Status");
+    EXPECT_EQ(w.MsgMemo->toPlainText(), "No protocol written yet");
+
+    ASSERT_EQ(w.ListViewRemoPOP->columnCount(), 5);
+    const char* names[] = {"Subject", "Sender", "Priority", "Size", "Date"};
+    const int widths[] = {185, 155, 25, 65, 120};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(w.ListViewRemoPOP->headerItem()->text(i), names[i]);
+        EXPECT_EQ(w.ListViewRemoPOP->columnWidth(i), widths[i]);
+    }
+    EXPECT_EQ(w.HeaderControl->sectionSize(0), 185);
+    EXPECT_EQ(w.HeaderControl->sectionSize(2), 335);
+
+    // Ten hidden account items with tags 0..9; the tray menu's items by tag.
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(w.AccountItems[i]->data().toInt(), i);
+        EXPECT_FALSE(w.AccountItems[i]->isVisible());
+    }
+    EXPECT_EQ(w.TrayItems[9]->text(), "&End");
+    EXPECT_EQ(w.TrayItems[6]->text(), "&Open Postkeeper");
+    EXPECT_EQ(w.TrayIcon->toolTip(), "Postvigil");
+}
