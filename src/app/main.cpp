@@ -6,6 +6,7 @@
 #include "app/SingleInstance.h"
 #include "base/MessagePump.h"
 #include "message/mspars.h"
+#include "net/Mswsock.h"
 #include "platform/Ansi.h"
 
 #include <QMimeDatabase>
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
     if (instance.NotifyRunning()) return 0;
     instance.Listen();
 
+    CreateGlobalWinsock();
     InstallMessagePump([] { QCoreApplication::processEvents(); });
     SetContentTypeLookup(ContentTypeFromDesktop);
     InstallAddressEditor();
@@ -53,5 +55,6 @@ int main(int argc, char** argv) {
     const int rc = app.exec();
     SetPrompts(nullptr);
     RemoveMessagePump();
+    FreeGlobalWinsock();
     return rc;
 }
