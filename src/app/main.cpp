@@ -42,17 +42,20 @@ int main(int argc, char** argv) {
     SetPrompts(&prompts);
     InitMainUnit();
 
-    TFormMain window;
-    prompts.SetParent(&window);
-    app.OnException = [&window](const std::string& text) { window.SetStatusText(AnsiToQ(text)); };
-    QObject::connect(&instance, &TSingleInstance::Activate, &window, [&window] {
-        if (window.isMinimized()) window.showNormal();
+    int rc;
+    {
+        // The window and its components go before the socket binding they use.
+        TFormMain window;
+        prompts.SetParent(&window);
+        app.OnException = [&window](const std::string& text) {
+            window.SetStatusText(AnsiToQ(text));
+        };
+        QObject::connect(&instance, &TSingleInstance::Activate, &window,
+                         [&window] { window.RestoreAndRaise(); });
         window.show();
-        window.raise();
-        window.activateWindow();
-    });
-    window.show();
-    const int rc = app.exec();
+        rc = app.exec();
+        app.OnException = nullptr;
+    }
     SetPrompts(nullptr);
     RemoveMessagePump();
     FreeGlobalWinsock();
