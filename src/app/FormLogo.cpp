@@ -1,5 +1,6 @@
 #include "app/FormLogo.h"
 
+#include "app/HelpViewer.h"
 #include "app/Icons.h"
 #include "platform/Prompts.h"
 
@@ -80,6 +81,10 @@ TLogoForm::TLogoForm(bool showInfos, QWidget* parent) : QDialog(parent) {
     bottom->setFont(bold);
     layout->addWidget(bottom);
     setFixedWidth(520);
+    // The pages of the maker's programs are part of our own help.
+    OnOpenTarget = [this](const std::string& target) {
+        THelpViewer::ShowHelp(parentWidget(), QString::fromStdString(target));
+    };
 }
 
 void TLogoForm::RowClicked(int row) {

@@ -1,4 +1,5 @@
 // The main window's controls, menus and tray icon.
+#include "app/HelpViewer.h"
 #include "app/Icons.h"
 #include "app/MainUnit.h"
 #include "app/TrayMenu.h"
@@ -169,7 +170,8 @@ void TFormMain::BuildMenus() {
     }
 
     HelpMenu = new QMenu(this);
-    HelpMenu->addAction("&Help for program");
+    connect(HelpMenu->addAction("&Help for program"), &QAction::triggered, this,
+            [this] { THelpViewer::ShowHelp(this, "index.html#contents"); });
     HelpMenu->addAction("&Info about program");
     Hinted(HelpMenu->addAction("Program &update"), "Homepage for update checkup");
     HelpCheckModeMenu = HelpMenu->addMenu("Check &Mode");

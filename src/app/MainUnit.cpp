@@ -51,7 +51,9 @@ constexpr int kTrayFrameMs = 500;
 constexpr int kAccountItems = 10;
 } // namespace
 
-int TFormMain::RunModal(QDialog& dialog) { return ExecModal ? ExecModal(dialog) : dialog.exec(); }
+int TFormMain::RunModal(QDialog& dialog) {
+    return ExecModal ? ExecModal(dialog) : dialog.exec();
+}
 
 // --- start-up ---------------------------------------------------------------------
 
@@ -129,16 +131,16 @@ void TFormMain::ConnectComponents() {
     OnLineDetect->OnChange = [this](TOnLineDetect*) { OnLineDetectChange(); };
 
     for (QAction* item : AccountItems)
-        connect(item, &QAction::triggered, this, [this, item] { ChangeClient(item->data().toInt()); });
+        connect(item, &QAction::triggered, this,
+                [this, item] { ChangeClient(item->data().toInt()); });
     for (QMenu* menu : {HelpCheckModeMenu, TrayItems[3]->menu()}) {
         connect(menu, &QMenu::aboutToShow, this, [this, menu] { UpdateCheckModeMarks(menu); });
         for (QAction* a : menu->actions())
             connect(a, &QAction::triggered, this, [this, a] { SetFollowAct(a->data().toInt()); });
     }
     connect(TrayItems[1], &QAction::triggered, this, &TFormMain::RestoreAndRaise);
-    connect(TrayItems[2], &QAction::triggered, this, [this] {
-        QCoreApplication::postEvent(this, new QEvent(QEvent::Type(WM_TIMEDCHECK)));
-    });
+    connect(TrayItems[2], &QAction::triggered, this,
+            [this] { QCoreApplication::postEvent(this, new QEvent(QEvent::Type(WM_TIMEDCHECK))); });
     connect(TrayItems[7], &QAction::triggered, this, &TFormMain::ShowInfoDialog);
     connect(TrayItems[8], &QAction::triggered, this, &TFormMain::ShowAbout);
     connect(TrayItems[9], &QAction::triggered, this, &QWidget::close);
@@ -270,9 +272,9 @@ void TFormMain::AppEventsIdle() {
             TrayIcon->setIcon(AppIcon());
         }
     }
-    const QString hint = rows > 0 ? QString("Postvigil [%1] eMail at Postoffice").arg(rows)
-                                  : QString("Postvigil [%1] eMail at the server")
-                                        .arg(POPClient->MessageCount());
+    const QString hint =
+        rows > 0 ? QString("Postvigil [%1] eMail at Postoffice").arg(rows)
+                 : QString("Postvigil [%1] eMail at the server").arg(POPClient->MessageCount());
     if (TrayIcon->toolTip() != hint) TrayIcon->setToolTip(hint);
     for (QPushButton* b : {BtnGetMailList, BtnGetDel, BtnDelMail, BtnReset, BtnCopyMail})
         if (b->isEnabled() != (rows > 0)) b->setEnabled(rows > 0);
@@ -296,7 +298,9 @@ void TFormMain::OnLineDetectChange() {
     if (ExternOnline) LabelStatus->setText(kReady);
 }
 
-void TFormMain::SetFollowAct(int tag) { ClientRec.FollowAct = tag - 4; }
+void TFormMain::SetFollowAct(int tag) {
+    ClientRec.FollowAct = tag - 4;
+}
 
 void TFormMain::UpdateCheckModeMarks(QMenu* menu) {
     for (QAction* a : menu->actions()) a->setChecked(a->data().toInt() - 4 == ClientRec.FollowAct);

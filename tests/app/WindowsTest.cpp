@@ -1,6 +1,7 @@
 #include "app/Application.h"
 #include "app/FormLogo.h"
 #include "app/HelpUnit.h"
+#include "app/HelpViewer.h"
 #include "app/MainUnit.h"
 #include "app/PaWoUnit.h"
 #include "app/SingleInstance.h"
@@ -18,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSystemTrayIcon>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -114,4 +116,16 @@ TEST(SingleInstance, SecondStartActivatesTheFirst) {
 
     TSingleInstance lonely(name + "-none");
     EXPECT_FALSE(lonely.NotifyRunning());
+}
+
+TEST(HelpViewer, ShowsBuiltInPagesInOneWindow) {
+    THelpViewer* first = THelpViewer::ShowHelp(nullptr);
+    EXPECT_TRUE(first->Browser->toPlainText().contains("Query eMail account"));
+    // Every page the information window links to exists.
+    for (const TLogoRow& row : TLogoForm::kRows) {
+        THelpViewer* v = THelpViewer::ShowHelp(nullptr, row.Target);
+        EXPECT_EQ(v, first);
+        EXPECT_FALSE(v->Browser->toPlainText().isEmpty()) << row.Target;
+    }
+    THelpViewer::CloseHelp();
 }
