@@ -4,8 +4,10 @@
 #include "app/QtPrompts.h"
 #include "app/Settings.h"
 #include "app/SingleInstance.h"
+#include "base/Exceptions.h"
 #include "base/MessagePump.h"
 #include "message/mspars.h"
+#include "net/HiddenWindow.h"
 #include "net/Mswsock.h"
 #include "platform/Ansi.h"
 
@@ -35,6 +37,11 @@ int main(int argc, char** argv) {
     instance.Listen();
 
     CreateGlobalWinsock();
+    // Socket notifications are dispatched outside Qt's handlers; their errors go the same way.
+    SetApplicationExceptionHandler([&app](const std::exception& e) {
+        const auto* own = dynamic_cast<const Exception*>(&e);
+        app.HandleException(own ? own->Message : e.what());
+    });
     InstallMessagePump([] { QCoreApplication::processEvents(); });
     SetContentTypeLookup(ContentTypeFromDesktop);
     InstallAddressEditor();
