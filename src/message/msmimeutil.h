@@ -1,0 +1,22 @@
+// Small helpers the message decoder and encoder share.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+// The file name without its folder ("C:\a\b.txt" and "a/b.txt" give "b.txt").
+std::string BareFileName(std::string_view fileName);
+// The same, lower-cased.
+std::string BareLowerName(std::string_view fileName);
+// True when the bare, lower-cased file name begins with prefix (given in lower case).
+bool BareNameStartsWith(std::string_view fileName, std::string_view prefix);
+
+// A Content-Type value without the named parameters: the media type and every other
+// parameter as written, joined by "; ". A parameter "name" also drops its RFC 2231 forms
+// ("name*", "name*0*", ...).
+std::string ContentTypeWithout(std::string_view value,
+                               std::initializer_list<std::string_view> params);
+
+// True for a media type (or a Content-Type value) of the multipart family.
+bool IsMultipartType(std::string_view contentType);
