@@ -377,8 +377,10 @@ TmsCustomDecoder::TPartEnd TmsCustomDecoder::ReadPartData(TmsAttItem& item, bool
 
 void TmsCustomDecoder::DecodeTextBody() {
     const std::string contentType = GetHeaderValue(FHeaderBlock, "Content-Type");
+    // text/html and text/rtf select how the body is written back; any other type but plain
+    // text (text/calendar, say) is kept so that it is written back too.
     const std::string media = LowerCase(GetMediaType(contentType));
-    if (media == "text/html" || media == "text/rtf") FMessage->SetContentType(media);
+    if (!media.empty() && media != "text/plain") FMessage->SetContentType(media);
     TStringList& body = FMessage->Body();
     body.Clear();
     const std::string cte = LowerCase(GetHeaderValue(FHeaderBlock, "Content-Transfer-Encoding"));

@@ -159,6 +159,10 @@ void TmsCustomEncoder::WriteTextPartHeaders(const std::string& contentType) {
                   : FMessage.CharSet() == csISO2022jp ? "iso-2022-jp"
                                                       : "us-ascii";
     WriteLine("Content-Type: " + contentType + "; charset=" + Quoted(charset));
+    WriteTransferEncoding();
+}
+
+void TmsCustomEncoder::WriteTransferEncoding() {
     const char* encoding = "7bit";
     if (BodyIsQuotedPrintable()) {
         encoding = "quoted-printable";
@@ -204,9 +208,9 @@ void TmsCustomEncoder::WriteHtmlOrRtf() {
     if (charset.empty() && FMessage.CharSet() != csUSASCII) charset = "iso-8859-1";
     if (!charset.empty()) line += "; charset=" + Quoted(charset);
     WriteLine(line);
-    WriteLine("Content-Transfer-Encoding: quoted-printable");
+    WriteTransferEncoding();
     WriteLine("");
-    WriteBodyLines(true);
+    WriteBodyLines(BodyIsQuotedPrintable());
 }
 
 void TmsCustomEncoder::WriteAttachmentHeaders(const TmsAttItem& item, bool named) {
@@ -346,7 +350,8 @@ void TmsCustomEncoder::WriteUUMessage() {
         const std::string_view data = item->Data.View();
         for (std::size_t pos = 0;; pos += 45) {
             const std::string_view chunk = data.substr(std::min(pos, data.size()), 45);
-            WriteLine(UUEncodeLine(chunk));
+            UUEncodeAppend(chunk, FOut);
+            WriteLine("");
             if (chunk.size() < 45) break;
         }
         WriteLine("`");

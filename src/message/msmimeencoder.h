@@ -58,6 +58,9 @@ private:
     void WriteUUMessage();
     void WriteAttachmentData(const TmsAttItem& item, bool inMultipart);
     void WriteTextPartHeaders(const std::string& contentType);
+    // The body's transfer encoding: quoted-printable for ISO-8859 text or lines of 256
+    // characters or more, else 8bit or 7bit as the text holds 8-bit bytes or not.
+    void WriteTransferEncoding();
     void WriteBodyLines(bool quotedPrintable);
     void WriteAttachmentHeaders(const TmsAttItem& item, bool named);
     // The Content-Type of the text part: the one the body arrived with when it is of the
