@@ -37,6 +37,30 @@ std::string Quoted(std::string_view text) {
     result += '"';
     return result;
 }
+// A file name parameter: name="value", or, for a name that a quoted string cannot hold (a
+// double quote, a backslash, a control character), the percent-encoded form of RFC 2231.
+std::string FileNameParameter(std::string_view parameter, std::string_view name) {
+    bool plain = true;
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        plain = plain && c >= 0x20 && c != 0x7f && c != '"' && c != '\\';
+    }
+    std::string result(parameter);
+    if (plain) return result + "=" + Quoted(name);
+    static const char kHex[] = "0123456789ABCDEF";
+    result += "*=''";
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c > 0x20 && c < 0x7f && c != '%' && c != '"' && c != '\\' && c != ';' && c != '\'') {
+            result += ch;
+        } else {
+            result += '%';
+            result += kHex[c >> 4];
+            result += kHex[c & 15];
+        }
+    }
+    return result;
+}
 } // namespace
 
 std::string NewBoundary() {
@@ -87,14 +111,22 @@ TmsCustomEncoder::TBodyKind TmsCustomEncoder::BodyKind() const {
         // reads back as the attachment it was.
         return IsMultipartType(attachments.Items(0).ContentType()) ? bkMixed : bkSingleAttachment;
     }
+    // Text lines that would read back as uuencoded blocks go into a multipart, where a text
+    // part is not searched for them.
+    for (const std::string& line : FMessage.Body())
+        if (IsUUBegin(line)) return bkWrappedText;
     if (contentType == "text/html" || contentType == "text/rtf") return bkHtmlOrRtf;
     return bkText;
+}
+
+std::string TmsCustomEncoder::SingleTextType() const {
+    const std::string& contentType = FMessage.ContentType();
+    return IsMultipartType(contentType) || contentType.empty() ? "text/plain" : contentType;
 }
 
 void TmsCustomEncoder::Encode() {
     FStream->SetPosition(0);
     const TBodyKind kind = BodyKind();
-    FSingleAttachment = kind == bkSingleAttachment;
     WriteHeaders();
     switch (kind) {
     case bkUU:
@@ -112,12 +144,12 @@ void TmsCustomEncoder::Encode() {
     case bkHtmlOrRtf:
         WriteHtmlOrRtf();
         break;
-    case bkText: {
-        const std::string& contentType = FMessage.ContentType();
-        WritePlainText(IsMultipartType(contentType) || contentType.empty() ? "text/plain"
-                                                                           : contentType);
+    case bkText:
+        WritePlainText(SingleTextType());
         break;
-    }
+    case bkWrappedText:
+        WriteWrappedText();
+        break;
     }
     Flush();
     FStream->SetSize(FStream->Position());
@@ -132,10 +164,11 @@ void TmsCustomEncoder::DeleteField(std::string_view name) {
 }
 
 void TmsCustomEncoder::RemoveComposedHeaders() {
-    for (const char* name :
-         {"Mime-Version", "Content-Type", "X-Encoding", "Content-Transfer-Encoding"})
+    // The fields that describe the content are written anew with it; the disposition of the
+    // original content would otherwise turn a text written back into an attachment.
+    for (const char* name : {"Mime-Version", "Content-Type", "X-Encoding",
+                             "Content-Transfer-Encoding", "Content-Disposition"})
         DeleteField(name);
-    if (FSingleAttachment) DeleteField("Content-Disposition");
 }
 
 void TmsCustomEncoder::WriteRemainingHeaders() {
@@ -201,6 +234,19 @@ void TmsCustomEncoder::WritePlainText(const std::string& contentType) {
     WriteBodyLines(BodyIsQuotedPrintable());
 }
 
+void TmsCustomEncoder::WriteWrappedText() {
+    const std::string boundary = FreshBoundary();
+    WriteLine("Content-Type: multipart/mixed; boundary=" + Quoted(boundary));
+    WriteLine("");
+    WriteLine(kPreamble);
+    WriteLine("");
+    WriteLine("--" + boundary);
+    WriteTextPartHeaders(TextPartType(SingleTextType()));
+    WriteLine("");
+    WriteBodyLines(BodyIsQuotedPrintable());
+    WriteLine("--" + boundary + "--");
+}
+
 void TmsCustomEncoder::WriteHtmlOrRtf() {
     const std::string& contentType = FMessage.ContentType();
     std::string line = "Content-Type: " + TextPartType(contentType);
@@ -213,17 +259,26 @@ void TmsCustomEncoder::WriteHtmlOrRtf() {
     WriteBodyLines(BodyIsQuotedPrintable());
 }
 
-void TmsCustomEncoder::WriteAttachmentHeaders(const TmsAttItem& item, bool named) {
+void TmsCustomEncoder::WriteAttachmentHeaders(const TmsAttItem& item, bool named, bool single) {
     const std::string name = BareFileName(item.FileName());
-    named = named && !name.empty() && !IsMultipartType(item.ContentType());
-    std::string line = "Content-Type: ";
-    line += item.ContentType().empty() ? kOctetStream : item.ContentType();
-    if (named) line += "; name=" + Quoted(name);
+    named = named && !name.empty();
+    // The name comes first after the media type, before any parameter that might hold the
+    // letters "name" too.
+    const std::string type = item.ContentType().empty() ? kOctetStream : item.ContentType();
+    const std::size_t semicolon = type.find(';');
+    std::string line = "Content-Type: " + TrimRight(type.substr(0, semicolon));
+    if (named) line += "; " + FileNameParameter("name", name);
+    if (semicolon != std::string::npos) line += type.substr(semicolon);
     WriteLine(line);
     std::string encoding = kTransferEncodingNames[item.Encoding()];
     if (item.Encoding() == aeSevenBit && Has8BitByte(item.Data.View())) encoding = "8bit";
     WriteLine("Content-Transfer-Encoding: " + encoding);
-    if (named) WriteLine("Content-Disposition: attachment; filename=" + Quoted(name));
+    // A nested multipart keeps its name, but is not made an attachment: readers show it in
+    // place.
+    if (named && !IsMultipartType(item.ContentType()))
+        WriteLine("Content-Disposition: attachment; " + FileNameParameter("filename", name));
+    else if (single && name.empty())
+        WriteLine("Content-Disposition: attachment"); // not to be read back as a text body
 }
 
 void TmsCustomEncoder::WriteSingleAttachment() {
@@ -235,7 +290,7 @@ void TmsCustomEncoder::WriteSingleAttachment() {
         WriteLine(std::string("Content-Transfer-Encoding: ") +
                   kTransferEncodingNames[item.Encoding()]);
     } else {
-        WriteAttachmentHeaders(item, true);
+        WriteAttachmentHeaders(item, true, true);
     }
     WriteLine("");
     WriteAttachmentData(item, false);
@@ -281,7 +336,7 @@ void TmsCustomEncoder::WriteMultipart(bool alternative) {
             WriteLine("--" + boundary);
             bodyInAttachment = false;
         }
-        WriteAttachmentHeaders(item, !alternative && !nested && !bodyInAttachment);
+        WriteAttachmentHeaders(item, !alternative && !nested && !bodyInAttachment, false);
         WriteLine("");
         WriteAttachmentData(item, true);
         const bool last = i + 1 == attachments.Count();

@@ -48,10 +48,22 @@ protected:
     TmsHeaders FHeaders;
 
 private:
-    enum TBodyKind { bkUU, bkMixed, bkAlternative, bkSingleAttachment, bkHtmlOrRtf, bkText };
+    enum TBodyKind {
+        bkUU,
+        bkMixed,
+        bkAlternative,
+        bkSingleAttachment,
+        bkHtmlOrRtf,
+        bkText,
+        bkWrappedText
+    };
 
     TBodyKind BodyKind() const;
+    // The type of a single-part text message.
+    std::string SingleTextType() const;
     void WritePlainText(const std::string& contentType);
+    // A text message as the only part of a multipart.
+    void WriteWrappedText();
     void WriteHtmlOrRtf();
     void WriteSingleAttachment();
     void WriteMultipart(bool alternative);
@@ -62,7 +74,9 @@ private:
     // characters or more, else 8bit or 7bit as the text holds 8-bit bytes or not.
     void WriteTransferEncoding();
     void WriteBodyLines(bool quotedPrintable);
-    void WriteAttachmentHeaders(const TmsAttItem& item, bool named);
+    // The part headers of an attachment; named adds its file name; single tells that the
+    // attachment is the whole message.
+    void WriteAttachmentHeaders(const TmsAttItem& item, bool named, bool single);
     // The Content-Type of the text part: the one the body arrived with when it is of the
     // given media type (or of any, for type ""), else type ("text/plain" for "").
     std::string TextPartType(const std::string& type) const;
@@ -76,7 +90,6 @@ private:
 
     TStream* FStream = nullptr;
     bool FLongLines = false;
-    bool FSingleAttachment = false;
     std::set<std::string> FBoundaries;
     std::string FOut;
 };
