@@ -7,6 +7,7 @@
 #include "message/mspars.h"
 #include "message/msuucode.h"
 
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -30,11 +31,11 @@ enum TDelimiter { dlNone, dlPart, dlClose };
 
 // A boundary delimiter line is the delimiter, optionally "--" (the closing one), then at most
 // blanks (transport padding). "--abc" is no delimiter of the boundary "ab".
-TDelimiter DelimiterOf(const std::string& line, const std::string& delimiter) {
+TDelimiter DelimiterOf(std::string_view line, const std::string& delimiter) {
     if (line.size() < delimiter.size() || line[0] != '-' ||
         line.compare(0, delimiter.size(), delimiter) != 0)
         return dlNone;
-    std::string_view rest = std::string_view(line).substr(delimiter.size());
+    std::string_view rest = line.substr(delimiter.size());
     TDelimiter kind = dlPart;
     if (rest.size() >= 2 && rest[0] == '-' && rest[1] == '-') {
         kind = dlClose;
@@ -101,7 +102,7 @@ std::unique_ptr<TmsAttItem> NewItem(const TmsCustomMessage& message, const TmsHe
         }
         item->SetEncoding(encoding);
     }
-    if (declared) item->SetContentType(ContentTypeWithout(contentType, {"name"}));
+    if (declared) item->SetContentType(ContentTypeWithout(contentType, {"name", "name*"}));
     return item;
 }
 
@@ -119,14 +120,17 @@ template <class Read> auto DecodingAttachment(Read read) {
 } // namespace
 
 TmsCustomDecoder::TmsCustomDecoder(TStream& source) {
-    FSource.LoadFromStream(source);
+    if (auto* memory = dynamic_cast<TMemoryStream*>(&source))
+        FSource.WriteString(memory->View());
+    else
+        FSource.LoadFromStream(source);
     FSource.Reset();
     const std::string_view text = FSource.View();
     FSourceEndsWithBreak = !text.empty() && (text.back() == '\n' || text.back() == '\r');
 }
 
 bool TmsCustomDecoder::ReadLine() {
-    return FSource.ReadLine(FLine);
+    return FSource.ReadLineView(FLine);
 }
 
 void TmsCustomDecoder::ReadHeaderBlock(TmsHeaders& list) {
@@ -137,7 +141,7 @@ void TmsCustomDecoder::ReadHeaderBlock(TmsHeaders& list) {
             return;
         }
         if (FLine.empty()) return;
-        list.Add(FLine);
+        list.Add(std::string(FLine));
     }
 }
 
@@ -254,7 +258,8 @@ void TmsCustomDecoder::DecodeFirstPart() {
 void TmsCustomDecoder::TakeBodyPart(const std::string& contentType) {
     const std::string charset = GetHeaderParam("charset", contentType);
     if (!charset.empty()) FMessage->SetCharSetName(ShortText(charset));
-    FMessage->SetBodyContentType(ShortText(ContentTypeWithout(contentType, {"charset", "name"})));
+    FMessage->SetBodyContentType(ShortText(ContentTypeWithout(
+        contentType, {"charset", "charset*", "name", "name*", "filename", "filename*"})));
 }
 
 TmsCustomDecoder::TPartEnd TmsCustomDecoder::ReadBodyLines(const std::string& cte) {
@@ -272,7 +277,7 @@ TmsCustomDecoder::TPartEnd TmsCustomDecoder::ReadBodyLines(const std::string& ct
         } else if (qp) {
             QPDecodeLineAppend(FLine, FBuffer);
         } else {
-            body.Add(FLine);
+            body.Add(std::string(FLine));
         }
     }
     if (base64 || qp) SplitLines(FBuffer, body.Items());
@@ -322,18 +327,23 @@ void TmsCustomDecoder::DecodeSinglePartAttachment() {
 std::size_t TmsCustomDecoder::BytesToDelimiter() {
     const std::string_view text = FSource.View();
     const std::size_t from = std::size_t(FSource.Position());
-    const std::size_t at = text.find("\n" + FDelimiter, from);
-    return (at == std::string_view::npos ? text.size() : at) - from;
+    const std::string needle = "\n" + FDelimiter;
+    const void* at = memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+    return at ? std::size_t(static_cast<const char*>(at) - (text.data() + from))
+              : text.size() - from;
 }
 
 TmsCustomDecoder::TPartEnd TmsCustomDecoder::ReadPartData(TmsAttItem& item, bool uuencoded,
                                                           bool inMultipart) {
     const TmsAttEncoding encoding = item.Encoding();
-    // Room for the decoded data at once: a large attachment is not copied while it grows.
-    const std::size_t span =
-        inMultipart ? BytesToDelimiter() : std::size_t(FSource.Size() - FSource.Position());
-    item.Data.Reserve(item.Data.Size() +
-                      int64_t(encoding == aeBase64 ? span / 4 * 3 + 3 : span + span / 16 + 2));
+    // Once the data proves large, room for all of it is made at once, so that a large
+    // attachment is not copied while it grows.
+    auto reserve = [&] {
+        const std::size_t span =
+            inMultipart ? BytesToDelimiter() : std::size_t(FSource.Size() - FSource.Position());
+        item.Data.Reserve(int64_t(FBuffer.size()) +
+                          int64_t(encoding == aeBase64 ? span / 4 * 3 + 3 : span + span / 16 + 2));
+    };
     FBuffer.clear();
     // The line break after the last line read, held back: before a delimiter it belongs to
     // the delimiter, not to the data.
@@ -365,6 +375,7 @@ TmsCustomDecoder::TPartEnd TmsCustomDecoder::ReadPartData(TmsAttItem& item, bool
             }
         }
         if (FBuffer.size() >= kFlushSize) {
+            if (item.Data.Size() == 0) reserve();
             item.Data.WriteString(FBuffer);
             FBuffer.clear();
         }
@@ -409,7 +420,7 @@ void TmsCustomDecoder::DecodeTextBody() {
             RestartAsPlain();
             return;
         }
-        body.Add(FLine);
+        body.Add(std::string(FLine));
     }
     if (qp) {
         for (const std::string& line : body) QPDecodeLineAppend(line, FBuffer);
@@ -441,7 +452,7 @@ void TmsCustomDecoder::DecodePlainBody() {
             FMessage->SetEncoding(meUU);
             return;
         }
-        body.Add(FLine);
+        body.Add(std::string(FLine));
     }
 }
 
@@ -483,7 +494,7 @@ void TmsCustomDecoder::ExtractUUBlocks() {
             first = false;
             if (blockEnd) continue;
             if (IsUUBegin(FLine)) break;
-            body.Add(FLine);
+            body.Add(std::string(FLine));
         }
     }
 }

@@ -70,7 +70,7 @@ private:
     std::string FSavedDelimiter;
     bool FAlternativeMessage = false;
 
-    std::string FLine;           // the line last read
+    std::string_view FLine;      // the line last read, a view of the source
     bool FFirstPartLeft = false; // the first part's headers are read, its data is not
     bool FDone = false;          // the multipart has no further parts
     bool FSourceEndsWithBreak = false;

@@ -191,8 +191,23 @@ void TmsCustomEncoder::WriteTextPartHeaders(const std::string& contentType) {
         charset = FMessage.CharSet() == csISO8859     ? "iso-8859-1"
                   : FMessage.CharSet() == csISO2022jp ? "iso-2022-jp"
                                                       : "us-ascii";
-    WriteLine("Content-Type: " + contentType + "; charset=" + Quoted(charset));
+    WriteLine("Content-Type: " + TextContentType(contentType, charset));
     WriteTransferEncoding();
+}
+
+std::string TmsCustomEncoder::TextContentType(const std::string& type,
+                                              const std::string& charset) const {
+    auto withCharset = [&](std::string value) {
+        if (!charset.empty()) value += "; charset=" + Quoted(charset);
+        return value;
+    };
+    std::string value = withCharset(type);
+    // Parameters kept from the original must not make the text read back as a named
+    // attachment or in another charset; if they would, the media type goes alone.
+    const std::string name = GetHeaderParam("name", value);
+    if ((!name.empty() && name != "cc:Mail") || GetHeaderParam("charset", value) != charset)
+        value = withCharset(GetMediaType(type));
+    return value;
 }
 
 void TmsCustomEncoder::WriteTransferEncoding() {
@@ -249,11 +264,9 @@ void TmsCustomEncoder::WriteWrappedText() {
 
 void TmsCustomEncoder::WriteHtmlOrRtf() {
     const std::string& contentType = FMessage.ContentType();
-    std::string line = "Content-Type: " + TextPartType(contentType);
     std::string charset = FMessage.CharSetName();
     if (charset.empty() && FMessage.CharSet() != csUSASCII) charset = "iso-8859-1";
-    if (!charset.empty()) line += "; charset=" + Quoted(charset);
-    WriteLine(line);
+    WriteLine("Content-Type: " + TextContentType(TextPartType(contentType), charset));
     WriteTransferEncoding();
     WriteLine("");
     WriteBodyLines(BodyIsQuotedPrintable());

@@ -70,6 +70,8 @@ private:
     void WriteUUMessage();
     void WriteAttachmentData(const TmsAttItem& item, bool inMultipart);
     void WriteTextPartHeaders(const std::string& contentType);
+    // The Content-Type value of a text part: type with the charset (none for "").
+    std::string TextContentType(const std::string& type, const std::string& charset) const;
     // The body's transfer encoding: quoted-printable for ISO-8859 text or lines of 256
     // characters or more, else 8bit or 7bit as the text holds 8-bit bytes or not.
     void WriteTransferEncoding();

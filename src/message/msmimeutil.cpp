@@ -39,7 +39,7 @@ std::vector<std::string_view> SplitParameters(std::string_view value) {
 }
 
 std::string_view ParameterName(std::string_view parameter) {
-    return TrimView(parameter.substr(0, parameter.find_first_of("=*")));
+    return TrimView(parameter.substr(0, parameter.find('=')));
 }
 } // namespace
 

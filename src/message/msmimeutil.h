@@ -13,8 +13,8 @@ std::string BareLowerName(std::string_view fileName);
 bool BareNameStartsWith(std::string_view fileName, std::string_view prefix);
 
 // A Content-Type value without the named parameters: the media type and every other
-// parameter as written, joined by "; ". A parameter "name" also drops its RFC 2231 forms
-// ("name*", "name*0*", ...).
+// parameter as written, joined by "; ". Names are compared whole: "name*" is the one-piece
+// RFC 2231 form of "name"; continuations such as "name*0*" are other parameters.
 std::string ContentTypeWithout(std::string_view value,
                                std::initializer_list<std::string_view> params);
 
