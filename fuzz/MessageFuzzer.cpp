@@ -16,14 +16,7 @@
 namespace {
 std::string WithCRLF(std::string_view text) {
     std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' || text[i] == '\n') {
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-            out += "\r\n";
-        } else {
-            out += text[i];
-        }
-    }
+    AppendWithCRLF(text, out);
     return out;
 }
 

@@ -16,8 +16,8 @@ const char* const kOctetStream = "application/octet-stream";
 
 // Output is handed to the stream in blocks of about this size.
 constexpr std::size_t kFlushSize = 1024 * 1024;
-// Body text and attachment data are quoted-printable encoded in pieces of about this size.
-constexpr std::size_t kQPPiece = 256 * 1024;
+// Body text and attachment data are encoded in pieces of about this size.
+constexpr std::size_t kPiece = 256 * 1024;
 // A body line this long or longer is written quoted-printable.
 constexpr std::size_t kLongLine = 256;
 
@@ -79,10 +79,6 @@ TmsCustomEncoder::TmsCustomEncoder(const TmsCustomMessage& message) : FMessage(m
             FLongLines = true;
             break;
         }
-}
-
-void TmsCustomEncoder::Put(std::string_view bytes) {
-    FOut += bytes;
 }
 
 void TmsCustomEncoder::FlushIfFull() {
@@ -235,7 +231,7 @@ void TmsCustomEncoder::WriteBodyLines(bool quotedPrintable) {
     for (int i = 0; i < body.Count(); ++i) {
         text += body[i];
         text += "\r\n";
-        if (text.size() >= kQPPiece || i + 1 == body.Count()) {
+        if (text.size() >= kPiece || i + 1 == body.Count()) {
             QPEncodeAppend(text, FOut);
             text.clear();
             FlushIfFull();
@@ -376,7 +372,7 @@ void TmsCustomEncoder::WriteAttachmentData(const TmsAttItem& item, bool inMultip
         break;
     case aeQuotedPrintable:
         for (std::size_t pos = 0; pos < data.size();) {
-            std::size_t end = std::min(data.size(), pos + kQPPiece);
+            std::size_t end = std::min(data.size(), pos + kPiece);
             // Pieces end after a line break where there is one, for tidy lines.
             if (end < data.size()) {
                 const std::size_t lf = data.rfind('\n', end - 1);
@@ -392,18 +388,13 @@ void TmsCustomEncoder::WriteAttachmentData(const TmsAttItem& item, bool inMultip
         break;
     case aeSevenBit:
         // Line breaks become CR LF; everything else is written as it is, whatever the line
-        // length.
-        for (std::size_t i = 0; i < data.size();) {
-            const std::size_t stop = data.find_first_of("\r\n", i);
-            if (stop == std::string_view::npos) {
-                Put(data.substr(i));
-                break;
-            }
-            Put(data.substr(i, stop - i));
-            FOut += "\r\n";
-            i = stop +
-                (data[stop] == '\r' && stop + 1 < data.size() && data[stop + 1] == '\n' ? 2 : 1);
+        // length. A piece never ends between the CR and the LF of a line break.
+        for (std::size_t pos = 0; pos < data.size();) {
+            std::size_t end = std::min(data.size(), pos + kPiece);
+            if (end < data.size() && data[end - 1] == '\r') ++end;
+            AppendWithCRLF(data.substr(pos, end - pos), FOut);
             FlushIfFull();
+            pos = end;
         }
         if (inMultipart) FOut += "\r\n";
         break;

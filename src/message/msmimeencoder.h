@@ -86,7 +86,6 @@ private:
     // A boundary that is new in this message and occurs in none of the text it encloses.
     std::string FreshBoundary();
     bool OccursInText(std::string_view delimiter) const;
-    void Put(std::string_view bytes);
     void FlushIfFull();
     void Flush();
 

@@ -64,3 +64,16 @@ bool IsMultipartType(std::string_view contentType) {
     const std::string_view media = TrimView(contentType.substr(0, contentType.find_first_of(" ;")));
     return SameText(media, "multipart") || StartsText("multipart/", media);
 }
+
+void AppendWithCRLF(std::string_view text, std::string& out) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t stop = text.find_first_of("\r\n", i);
+        if (stop == std::string_view::npos) {
+            out.append(text.substr(i));
+            return;
+        }
+        out.append(text.substr(i, stop - i));
+        out += "\r\n";
+        i = stop + (text[stop] == '\r' && stop + 1 < text.size() && text[stop + 1] == '\n' ? 2 : 1);
+    }
+}

@@ -18,5 +18,8 @@ bool BareNameStartsWith(std::string_view fileName, std::string_view prefix);
 std::string ContentTypeWithout(std::string_view value,
                                std::initializer_list<std::string_view> params);
 
+// Appends text with every line break (CR LF, a lone CR, a lone LF) written as CR LF.
+void AppendWithCRLF(std::string_view text, std::string& out);
+
 // True for a media type (or a Content-Type value) of the multipart family.
 bool IsMultipartType(std::string_view contentType);

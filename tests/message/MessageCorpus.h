@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/Streams.h"
+#include "message/msmimeutil.h"
 #include "message/msmsg.h"
 
 #include <gtest/gtest.h>
@@ -37,15 +38,7 @@ inline void WriteBytes(const fs::path& path, std::string_view data) {
 // Every line break becomes CR LF, as a POP3 client hands a message over.
 inline std::string WithCRLF(std::string_view text) {
     std::string out;
-    out.reserve(text.size() + text.size() / 32);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' || text[i] == '\n') {
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-            out += "\r\n";
-        } else {
-            out += text[i];
-        }
-    }
+    AppendWithCRLF(text, out);
     return out;
 }
 

@@ -85,6 +85,12 @@ def multipart(boundary, parts, preamble=("This is a multi-part message in MIME f
     return block
 
 
+def nested(content_type, boundary, parts, preamble=()):
+    """A multipart as a part of another one."""
+    return ['Content-Type: %s; boundary="%s"' % (content_type, boundary), ""] + \
+        multipart(boundary, parts, preamble=preamble)
+
+
 def message(head, body_lines):
     return lines(*(head + [""] + body_lines))
 
@@ -133,10 +139,10 @@ def test_corpus(g):
         headers("Mixed with alternative and two files",
                 ['Content-Type: multipart/mixed; boundary="%s"' % outer]),
         multipart(outer, [
-            ['Content-Type: multipart/alternative; boundary="%s"' % inner, ""] + multipart(inner, [
+            nested("multipart/alternative", inner, [
                 part("text/plain; charset=us-ascii", text, "7bit"),
                 part("text/html; charset=us-ascii", qp(html.encode()), "quoted-printable"),
-            ], preamble=()),
+            ]),
             part('application/pdf; name="report.pdf"', b64(g.binary(50000)), "base64",
                  ['Content-Disposition: attachment; filename="report.pdf"']),
             part("image/png", b64(g.binary(3000)), "base64",
@@ -148,11 +154,11 @@ def test_corpus(g):
         headers("HTML with an inline picture",
                 ['Content-Type: multipart/related; type="multipart/alternative"; boundary="%s"' % rel]),
         multipart(rel, [
-            ['Content-Type: multipart/alternative; boundary="%s"' % alt, ""] + multipart(alt, [
+            nested("multipart/alternative", alt, [
                 part("text/plain; charset=iso-8859-1", qp("Caf\xe9\n".encode("latin-1")),
                      "quoted-printable"),
                 part("text/html; charset=iso-8859-1", '<img src="cid:pic1@example">', "7bit"),
-            ], preamble=()),
+            ]),
             part('image/gif; name="pic.gif"', b64(g.binary(2000)), "base64",
                  ["Content-ID: <pic1@example>"]),
         ]))
@@ -163,10 +169,10 @@ def test_corpus(g):
                 ['Content-Type: multipart/alternative; boundary="%s"' % alt]),
         multipart(alt, [
             part("text/plain", text, "7bit"),
-            ['Content-Type: multipart/related; boundary="%s"' % rel, ""] + multipart(rel, [
+            nested("multipart/related", rel, [
                 part("text/html", '<img src="cid:p@x">', "7bit"),
                 part("image/png", b64(g.binary(1500)), "base64", ["Content-ID: <p@x>"]),
-            ], preamble=()),
+            ]),
         ]))
 
     b1, b2, b3 = g.boundary("d1"), g.boundary("d2"), g.boundary("d3")
@@ -174,9 +180,9 @@ def test_corpus(g):
         headers("Three levels", ['Content-Type: multipart/mixed; boundary="%s"' % b1]),
         multipart(b1, [
             part("text/plain", "Outer text", "7bit"),
-            ['Content-Type: multipart/mixed; boundary="%s"' % b2, ""] + multipart(b2, [
+            nested("multipart/mixed", b2, [
                 part("text/plain", "Middle text", "7bit"),
-                ['Content-Type: multipart/mixed; boundary="%s"' % b3, ""] + multipart(b3, [
+                nested("multipart/mixed", b3, [
                     part("application/octet-stream; name=deep.bin", b64(g.binary(700)), "base64"),
                 ]),
             ]),
@@ -323,8 +329,7 @@ def test_corpus(g):
         headers("Inner boundary starts with the outer one",
                 ['Content-Type: multipart/mixed; boundary="b1"']),
         multipart("b1", [part("text/plain", "outer text", "7bit"),
-                         ['Content-Type: multipart/mixed; boundary="b1-inner"', ""] +
-                         multipart("b1-inner", [part("text/plain", "inner", "7bit"),
+                         nested("multipart/mixed", "b1-inner", [part("text/plain", "inner", "7bit"),
                                                 part("application/octet-stream; name=i.bin",
                                                      b64(g.binary(120)), "base64")])]))
 
@@ -389,10 +394,9 @@ def random_message(g, i, big=False):
                                      part("text/html", qp(g.html(5).encode()), "quoted-printable")]))
     inner = g.boundary("n%d" % i)
     return message(headers(subject, ['Content-Type: multipart/mixed; boundary="%s"' % b]),
-                   multipart(b, [['Content-Type: multipart/alternative; boundary="%s"' % inner, ""] +
-                                 multipart(inner, [part("text/plain", text, "7bit"),
-                                                   part("text/html", g.html(3), "7bit")],
-                                           preamble=())] + files))
+                   multipart(b, [nested("multipart/alternative", inner,
+                                        [part("text/plain", text, "7bit"),
+                                         part("text/html", g.html(3), "7bit")])] + files))
 
 
 def write_corpus(outdir, corpus, tag=""):
