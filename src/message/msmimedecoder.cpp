@@ -215,7 +215,9 @@ void TmsCustomDecoder::DecodeFirstPart() {
     FPartHeaders.Clear();
     ReadHeaderBlock(FPartHeaders);
     std::string contentType = GetHeaderValue(FPartHeaders, "Content-Type");
-    if (LowerCase(GetMediaType(contentType)) == "multipart/alternative") {
+    // A nested alternative block as first part; inside an alternative message such a block is
+    // one of the alternatives and stays whole.
+    if (!FAlternativeMessage && LowerCase(GetMediaType(contentType)) == "multipart/alternative") {
         FInAlternative = true;
         FSavedDelimiter = FDelimiter;
         const std::string boundary = GetHeaderParam("boundary", contentType);
