@@ -12,6 +12,7 @@ Running it again on an up-to-date OUTDIR does nothing (a stamp holds this script
 """
 import base64
 import binascii
+import fcntl
 import hashlib
 import os
 import quopri
@@ -409,11 +410,7 @@ def write_corpus(outdir, corpus, tag=""):
     with open(os.path.join(tmp, "STAMP"), "w") as f:
         f.write(stamp() + tag)
     shutil.rmtree(outdir, ignore_errors=True)
-    try:
-        os.rename(tmp, outdir)
-    except OSError:
-        # Another run finished first with the same content.
-        shutil.rmtree(tmp, ignore_errors=True)
+    os.rename(tmp, outdir)
 
 
 def stamp():
@@ -446,17 +443,27 @@ def bench_corpus(g, megabytes):
     return c
 
 
+def locked(outdir):
+    """An exclusive lock next to OUTDIR, so that tests running side by side generate once."""
+    os.makedirs(os.path.dirname(os.path.abspath(outdir)), exist_ok=True)
+    lock = open(os.path.abspath(outdir) + ".lock", "w")
+    fcntl.flock(lock, fcntl.LOCK_EX)
+    return lock
+
+
 def main():
     args = sys.argv[1:]
     if len(args) == 3 and args[0] == "--bench":
         outdir, megabytes = args[1], int(args[2])
-        if not up_to_date(outdir, args[2]):
-            write_corpus(outdir, bench_corpus(Generator(2), megabytes), args[2])
+        with locked(outdir):
+            if not up_to_date(outdir, args[2]):
+                write_corpus(outdir, bench_corpus(Generator(2), megabytes), args[2])
         return
     if len(args) != 1:
         sys.exit(__doc__)
-    if not up_to_date(args[0]):
-        write_corpus(args[0], test_corpus(Generator(1)))
+    with locked(args[0]):
+        if not up_to_date(args[0]):
+            write_corpus(args[0], test_corpus(Generator(1)))
 
 
 if __name__ == "__main__":
