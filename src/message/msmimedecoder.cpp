@@ -146,6 +146,7 @@ void TmsCustomDecoder::ReadHeaderBlock(TmsHeaders& list) {
 }
 
 void TmsCustomDecoder::Decode() {
+    if (!FMessage) return;
     ReadHeaderBlock(FHeaderBlock);
     FillFromHeaders();
     try {
