@@ -38,9 +38,10 @@ std::string Quoted(std::string_view text) {
     return result;
 }
 // A file name parameter: name="value", or, for a name that a quoted string cannot hold (a
-// double quote, a backslash, a control character), the percent-encoded form of RFC 2231.
+// double quote, a backslash, a control character, a final ";" that readers take for a
+// separator), the percent-encoded form of RFC 2231.
 std::string FileNameParameter(std::string_view parameter, std::string_view name) {
-    bool plain = true;
+    bool plain = name.empty() || name.back() != ';';
     for (const char ch : name) {
         const auto c = static_cast<unsigned char>(ch);
         plain = plain && c >= 0x20 && c != 0x7f && c != '"' && c != '\\';
