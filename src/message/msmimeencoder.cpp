@@ -269,7 +269,7 @@ void TmsCustomEncoder::WriteHtmlOrRtf() {
     WriteBodyLines(BodyIsQuotedPrintable());
 }
 
-void TmsCustomEncoder::WriteAttachmentHeaders(const TmsAttItem& item, bool named, bool single) {
+void TmsCustomEncoder::WriteAttachmentHeaders(const TmsAttItem& item, bool named, bool firstPart) {
     const std::string name = BareFileName(item.FileName());
     named = named && !name.empty();
     // The name comes first after the media type, before any parameter that might hold the
@@ -287,8 +287,9 @@ void TmsCustomEncoder::WriteAttachmentHeaders(const TmsAttItem& item, bool named
     // place.
     if (named && !IsMultipartType(item.ContentType()))
         WriteLine("Content-Disposition: attachment; " + FileNameParameter("filename", name));
-    else if (single && name.empty())
-        WriteLine("Content-Disposition: attachment"); // not to be read back as a text body
+    else if (firstPart && !named)
+        // Not to be read back as the text body.
+        WriteLine("Content-Disposition: attachment");
 }
 
 void TmsCustomEncoder::WriteSingleAttachment() {
@@ -346,7 +347,8 @@ void TmsCustomEncoder::WriteMultipart(bool alternative) {
             WriteLine("--" + boundary);
             bodyInAttachment = false;
         }
-        WriteAttachmentHeaders(item, !alternative && !nested && !bodyInAttachment, false);
+        WriteAttachmentHeaders(item, !alternative && !nested && !bodyInAttachment,
+                               i == 0 && bodyEmpty && !bodyInAttachment);
         WriteLine("");
         WriteAttachmentData(item, true);
         const bool last = i + 1 == attachments.Count();

@@ -76,9 +76,9 @@ private:
     // characters or more, else 8bit or 7bit as the text holds 8-bit bytes or not.
     void WriteTransferEncoding();
     void WriteBodyLines(bool quotedPrintable);
-    // The part headers of an attachment; named adds its file name; single tells that the
-    // attachment is the whole message.
-    void WriteAttachmentHeaders(const TmsAttItem& item, bool named, bool single);
+    // The part headers of an attachment; named adds its file name. firstPart: the attachment
+    // comes where the text body would, and an unnamed one is marked as an attachment.
+    void WriteAttachmentHeaders(const TmsAttItem& item, bool named, bool firstPart);
     // The Content-Type of the text part: the one the body arrived with when it is of the
     // given media type (or of any, for type ""), else type ("text/plain" for "").
     std::string TextPartType(const std::string& type) const;
