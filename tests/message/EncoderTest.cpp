@@ -223,6 +223,59 @@ TEST_F(EncoderTest, AttachmentDataComesBackByteForByte) {
     EXPECT_EQ(Attachment(*Decode(Encode(single)), 0), "no final break");
 }
 
+// Messages whose parts could be read back as something else; each comes back as it was.
+TEST_F(EncoderTest, PartsReadBackAsWhatTheyWere) {
+    auto roundTrip = [](TmsMessage& m) { return Decode(Encode(m)); };
+
+    // File names a quoted string cannot hold.
+    for (const std::string name : {"say \"hi\".txt", "bell\x07ring", "ends with;", "tab\there"}) {
+        TmsMessage m;
+        m.Body().Add("text");
+        AddAttachment(m, name, "data")->SetEncoding(aeBase64);
+        const auto back = roundTrip(m);
+        ASSERT_EQ(back->Attachments().Count(), 1) << name;
+        EXPECT_EQ(back->Attachments().Items(0).FileName(), name);
+    }
+
+    // An unnamed text alternative in the body's place stays an attachment.
+    TmsMessage alternative;
+    TmsAttItem* plain = AddAttachment(alternative, "_alt.0", "plain text");
+    plain->SetContentType("text/plain");
+    plain->SetEncoding(aeSevenBit);
+    const auto alt = roundTrip(alternative);
+    EXPECT_TRUE(alt->Body().Empty());
+    ASSERT_EQ(alt->Attachments().Count(), 1);
+    EXPECT_EQ(alt->Attachments().Items(0).FileName(), "_alt.0");
+
+    // Text whose line looks like the start of a uuencoded block stays text.
+    TmsMessage looksUU;
+    looksUU.Body().Add("begin 644 notes.txt");
+    looksUU.Body().Add("is just text here");
+    const auto uu = roundTrip(looksUU);
+    EXPECT_EQ(uu->Encoding(), meMIME);
+    EXPECT_EQ(uu->Body().Items(), looksUU.Body().Items());
+    EXPECT_EQ(uu->Attachments().Count(), 0);
+
+    // A nested multipart keeps its name and its boundary.
+    TmsMessage nested;
+    nested.Body().Add("text");
+    TmsAttItem* inner = AddAttachment(nested, "inner.eml", "--in\r\n\r\nx\r\n--in--");
+    inner->SetContentType("multipart/mixed; boundary=\"in\"");
+    inner->SetEncoding(aeSevenBit);
+    const auto back = roundTrip(nested);
+    ASSERT_EQ(back->Attachments().Count(), 1);
+    EXPECT_EQ(back->Attachments().Items(0).FileName(), "inner.eml");
+    EXPECT_EQ(back->Attachments().Items(0).ContentType(), "multipart/mixed; boundary=\"in\"");
+    EXPECT_EQ(Attachment(*back, 0), Attachment(nested, 0));
+
+    // The disposition of the original content goes with it: the text stays the body.
+    const auto text = Decode("Subject: x\r\nMIME-Version: 1.0\r\n"
+                             "Content-Disposition: attachment\r\n\r\nbody\r\n");
+    const auto again = roundTrip(*text);
+    EXPECT_EQ(again->Body().Items(), text->Body().Items());
+    EXPECT_EQ(again->Attachments().Count(), text->Attachments().Count());
+}
+
 TEST_F(EncoderTest, UuencodedMessage) {
     Message.SetEncoding(meUU);
     Message.Body().Add("text");
