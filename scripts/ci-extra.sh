@@ -14,7 +14,7 @@ cmake --build build-tsan --target dialup_tests
 TSAN_OPTIONS="halt_on_error=1 die_after_fork=0 suppressions=$PWD/tests/dialup/tsan.supp" \
   ctest --test-dir build-tsan --output-on-failure -j2 -L dialup
 
-# -- message: fuzz the message decoder and encoder (libFuzzer with ASan and UBSan, 60 seconds).
+# -- message: the decoder and encoder under libFuzzer with ASan and UBSan, for 60 seconds.
 # Seeds: Python's email test messages and the small messages of the generated corpus.
 echo "== fuzz: message decoder and encoder"
 cmake -S fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
