@@ -272,13 +272,16 @@ void TmsCustomEncoder::WriteHtmlOrRtf() {
 void TmsCustomEncoder::WriteAttachmentHeaders(const TmsAttItem& item, bool named, bool firstPart) {
     const std::string name = BareFileName(item.FileName());
     named = named && !name.empty();
-    // The name comes first after the media type, before any parameter that might hold the
-    // letters "name" too.
+    // The name comes right after the media type, before anything that might hold the letters
+    // "name" too.
     const std::string type = item.ContentType().empty() ? kOctetStream : item.ContentType();
-    const std::size_t semicolon = type.find(';');
-    std::string line = "Content-Type: " + TrimRight(type.substr(0, semicolon));
+    const std::size_t mediaEnd = type.find_first_of(" ;");
+    std::string line = "Content-Type: " + type.substr(0, mediaEnd);
     if (named) line += "; " + FileNameParameter("name", name);
-    if (semicolon != std::string::npos) line += type.substr(semicolon);
+    if (mediaEnd != std::string::npos) {
+        const std::string rest = TrimLeft(type.substr(mediaEnd));
+        if (!rest.empty()) line += (rest[0] == ';' ? "" : "; ") + rest;
+    }
     WriteLine(line);
     std::string encoding = kTransferEncodingNames[item.Encoding()];
     if (item.Encoding() == aeSevenBit && Has8BitByte(item.Data.View())) encoding = "8bit";
