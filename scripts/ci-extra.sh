@@ -13,3 +13,16 @@ cmake --build build-tsan --target dialup_tests
 # right after the fork.
 TSAN_OPTIONS="halt_on_error=1 die_after_fork=0 suppressions=$PWD/tests/dialup/tsan.supp" \
   ctest --test-dir build-tsan --output-on-failure -j2 -L dialup
+
+# -- message: the decoder and encoder under libFuzzer with ASan and UBSan, for 60 seconds.
+# Seeds: Python's email test messages and the small messages of the generated corpus.
+echo "== fuzz: message decoder and encoder"
+cmake -S fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build build-fuzz --target message_fuzzer
+/usr/bin/python3 tests/data/message/make_corpus.py tests/data/generated/message
+rm -rf fuzz/corpus-run
+mkdir -p fuzz/corpus-run
+cp /usr/lib/python3.11/test/test_email/data/msg_*.txt fuzz/corpus-run/
+find tests/data/generated/message -name '*.eml' -size -256k -exec cp {} fuzz/corpus-run/ \;
+build-fuzz/message_fuzzer -max_total_time=60 -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
+  -dict=fuzz/message.dict -artifact_prefix=build-fuzz/ -print_final_stats=1 fuzz/corpus-run

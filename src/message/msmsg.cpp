@@ -1,6 +1,7 @@
 #include "message/msmsg.h"
 
 #include "base/StrUtils.h"
+#include "message/msmimeutil.h"
 #include "message/mspars.h"
 
 namespace {
@@ -8,12 +9,6 @@ const char* const kSenderRequired = "The address of sender is required";
 const char* const kRecipientRequired = "At least one Recipient, CC or BCC must be entered";
 const char* const kNewsgroupRequired = "Newsgroup header is required";
 const char* const kSubjectRequired = "Subject header is required";
-
-// The file name without its folder, lower-cased.
-std::string BareLowerName(const std::string& fileName) {
-    const std::size_t slash = fileName.find_last_of("\\/:");
-    return LowerCase(slash == std::string::npos ? fileName : fileName.substr(slash + 1));
-}
 
 // Fills address from one address text. Text that does not parse is kept whole as the
 // address, so a message with one odd recipient still lists and saves all the others.
@@ -54,7 +49,7 @@ const std::string& TmsCustomMessage::ContentType() const {
     const int count = FAttachments.Count();
     auto allAlternative = [this] {
         for (const auto& a : FAttachments)
-            if (BareLowerName(a->FileName()).rfind("_alt.", 0) != 0) return false;
+            if (!BareNameStartsWith(a->FileName(), "_alt.")) return false;
         return true;
     };
     if (FEncoding == meUU) {
@@ -90,6 +85,7 @@ void TmsCustomMessage::AssignCommon(const TmsCustomMessage& source) {
     FEncoding = source.FEncoding;
     FCharSet = source.FCharSet;
     FCharSetName = source.FCharSetName;
+    FBodyContentType = source.FBodyContentType;
     FHeaders.Assign(source.FHeaders);
     FBody.Assign(source.FBody);
     FAttachments.Assign(source.FAttachments);
@@ -114,6 +110,7 @@ void TmsCustomMessage::Clear() {
     FEncoding = meMIME;
     FCharSet = csUSASCII;
     FCharSetName.clear();
+    FBodyContentType.clear();
     FContentType.clear();
 }
 

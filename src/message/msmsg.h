@@ -44,6 +44,10 @@ public:
     // The charset parameter a text part arrived with, written back by the encoder.
     const std::string& CharSetName() const { return FCharSetName; }
     void SetCharSetName(std::string_view value) { FCharSetName = value; }
+    // The media type and parameters (all but charset) of the part the text body came from,
+    // for example "text/html" or "text/plain; format=flowed"; empty means plain text.
+    const std::string& BodyContentType() const { return FBodyContentType; }
+    void SetBodyContentType(std::string_view value) { FBodyContentType = value; }
 
     virtual void Assign(const TmsCustomMessage& source);
     virtual void CheckRequired() const;
@@ -71,6 +75,7 @@ private:
     TmsAttList FAttachments;
     mutable std::string FContentType = "text/plain";
     std::string FCharSetName;
+    std::string FBodyContentType;
 };
 
 class TmsMessage : public TmsCustomMessage {

@@ -84,10 +84,20 @@ void TLineStream::Reset() {
 }
 
 bool TLineStream::ReadLine(std::string& line) {
+    std::string_view view;
+    if (!ReadLineView(view)) {
+        line = kEndMarker;
+        return false;
+    }
+    line.assign(view);
+    return true;
+}
+
+bool TLineStream::ReadLineView(std::string_view& line) {
     const std::string_view text = View();
     const std::size_t start = std::size_t(Position());
     if (start >= text.size()) {
-        line = kEndMarker;
+        line = {};
         FEof = true;
         return false;
     }
@@ -102,7 +112,7 @@ bool TLineStream::ReadLine(std::string& line) {
     const void* cr = std::memchr(base, '\r', FNextLF - start);
     const char* stop = cr ? static_cast<const char*>(cr) : text.data() + FNextLF;
     const std::size_t length = std::size_t(stop - base);
-    line.assign(base, length);
+    line = std::string_view(base, length);
     std::size_t next = start + length;
     if (next < text.size()) {
         if (text[next] == '\r' && next + 1 < text.size() && text[next + 1] == '\n')

@@ -122,6 +122,9 @@ public:
     // Stores the next line in line (reusing its buffer) and returns true, or stores the end
     // marker, sets Eof and returns false.
     bool ReadLine(std::string& line);
+    // The same without a copy: line views the stream's own text and stays valid until the
+    // stream is written to. At the end line is empty.
+    bool ReadLineView(std::string_view& line);
     bool Eof() const { return FEof; }
     // True once the last line has been handed out.
     bool AtEnd() { return Position() >= Size(); }

@@ -1,19 +1,28 @@
 // Loading and saving messages as RFC 822/MIME text.
+#include "message/msmimedecoder.h"
+#include "message/msmimeencoder.h"
 #include "message/msmsg.h"
 
-namespace {
-const char* const kNoCodec = "Reading and writing message text is not available in this build";
+void TmsMessage::LoadFromStream(TStream& stream) {
+    TmsMessageDecoder decoder(stream);
+    decoder.SetMessage(this);
+    decoder.Decode();
 }
 
-void TmsMessage::LoadFromStream(TStream&) {
-    throw EMessageError(kNoCodec);
+void TmsMessage::SaveToStream(TStream& stream) {
+    TmsMessageEncoder encoder(*this);
+    encoder.SetStream(&stream);
+    encoder.Encode();
 }
-void TmsMessage::SaveToStream(TStream&) {
-    throw EMessageError(kNoCodec);
+
+void TmsArticle::LoadFromStream(TStream& stream) {
+    TmsArticleDecoder decoder(stream);
+    decoder.SetMessage(this);
+    decoder.Decode();
 }
-void TmsArticle::LoadFromStream(TStream&) {
-    throw EMessageError(kNoCodec);
-}
-void TmsArticle::SaveToStream(TStream&) {
-    throw EMessageError(kNoCodec);
+
+void TmsArticle::SaveToStream(TStream& stream) {
+    TmsArticleEncoder encoder(*this);
+    encoder.SetStream(&stream);
+    encoder.Encode();
 }
