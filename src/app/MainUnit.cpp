@@ -89,8 +89,12 @@ void TFormMain::FormCreate() {
         SetStatusText(AnsiToQ("Error: " + e.Message));
     }
     BtnDialHang->setEnabled(!ExternOnline);
-    // 5.
-    DialUp->GetEntries();
+    // 5. Without a dial-up service the phone book stays empty.
+    try {
+        DialUp->GetEntries();
+    } catch (const Exception& e) {
+        SetStatusText(AnsiToQ("Error: " + e.Message));
+    }
     // 6. The client keeps its protocol in memory; no file of that name is written.
     POPClient->SetLogFileName(ProgDir() + kLogFile);
     // 7., 8.
