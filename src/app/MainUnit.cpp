@@ -10,6 +10,7 @@
 #include "dialup/DialUp.h"
 #include "dialup/OnLine.h"
 #include "net/Mspop.h"
+#include "output/BTOdeum.h"
 #include "platform/Ansi.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
@@ -69,6 +70,7 @@ void TFormMain::FormCreate() {
     TimerInterval->setInterval(kMinuteMs);
     TrayTimer->setInterval(kTrayFrameMs);
     ConnectComponents();
+    ConnectCheckComponents();
 
     // 1. The information window comes before anything else.
     {
@@ -165,6 +167,10 @@ void TFormMain::ConnectComponents() {
 bool TFormMain::event(QEvent* e) {
     if (e->type() == QEvent::Type(WM_ASKPASSWORD)) {
         AskPassword();
+        return true;
+    }
+    if (e->type() == QEvent::Type(WM_TIMEDCHECK)) {
+        TimedCheck();
         return true;
     }
     return QMainWindow::event(e);
