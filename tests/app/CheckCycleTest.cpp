@@ -1,5 +1,8 @@
 #include "FakePop3Server.h"
 #include "MainWindowFixture.h"
+#include "app/CheckMode.h"
+#include "app/DemoMode.h"
+#include "app/DemoServer.h"
 #include "app/HelpUnit.h"
 #include "net/Mspop.h"
 #include "net/Mssocket.h"
@@ -16,9 +19,13 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+
+#include <set>
+#include <sstream>
 
 using pvtest::TFakePop3Server;
 
@@ -283,4 +290,70 @@ TEST_F(CheckCycle, DialsTheEntryChecksAndHangsUp) {
     EXPECT_EQ(server.Failure(), "");
     EXPECT_FALSE(w.FDialConnected);
     EXPECT_EQ(clock.Pauses.size(), pauses); // no hang-up pause
+}
+
+TEST_F(CheckCycle, HeadlessCheckPrintsRowsAndStatusOrFails) {
+    PopAccount();
+    LogIn(1);
+    Header(1, "From: Ann <ann@example.com>\r\nSubject: Hi\r\nDate: Tue, 07 Nov 2023 10:20:30 +0100",
+           "+OK 1 1500");
+    server.Expect("QUIT").Say("+OK bye");
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadlessCheck(out, err), 0);
+    const QString date = Local(QDateTime(QDate(2023, 11, 7), QTime(10, 20, 30)));
+    QLocale grouped;
+    grouped.setNumberOptions({});
+    EXPECT_EQ(out.str(), "Hi\tAnn\t!!\t" + grouped.toString(1500).rightJustified(8).toStdString() +
+                             "\t" + date.toStdString() + "\n1 eMail ready for collecting\n");
+    EXPECT_EQ(err.str(), "");
+    EXPECT_TRUE(dialogs.empty());
+
+    // A wrong password: the status line says so and the exit status is 1.
+    server.NextConnection();
+    server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
+    server.Say("-ERR [AUTH] Authentication failed.").Expect("QUIT").Say("+OK");
+    out.str("");
+    EXPECT_EQ(RunHeadlessCheck(out, err), 1);
+    EXPECT_EQ(out.str(), "Error when calling list, see protocol\n");
+    EXPECT_NE(err.str().find("Authentication failed"), std::string::npos);
+
+    // No stored password: no prompt, an error.
+    PopAccount("-1", "");
+    err.str("");
+    EXPECT_EQ(RunHeadlessCheck(out, err), 1);
+    EXPECT_NE(err.str().find("no stored password"), std::string::npos);
+    EXPECT_EQ(server.Connections(), 2);
+}
+
+TEST_F(CheckCycle, DemoListsItsSampleMailbox) {
+    setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
+    const auto demo = PrepareDemo();
+    EXPECT_EQ(DemoFolder(), (home / "cache" / "postvigil-demo").string());
+    unsetenv("XDG_CACHE_HOME");
+    InitMainUnit();
+    TFormMain w;
+    EXPECT_EQ(CurSetName, "Demo");
+    EXPECT_EQ(ClientRec.Password, "demo"); // stored scrambled, read back
+    w.BtnListMailClick();
+    ASSERT_EQ(w.ListViewRemoPOP->topLevelItemCount(), 12);
+    std::set<QString> priorities, subjects;
+    bool large = false;
+    for (int i = 0; i < 12; ++i) {
+        const QTreeWidgetItem* row = w.ListViewRemoPOP->topLevelItem(i);
+        priorities.insert(row->text(2));
+        subjects.insert(row->text(0));
+        large = large || row->text(3).remove(QRegularExpression("[^0-9]")).toLongLong() > 100000;
+    }
+    EXPECT_EQ(priorities, (std::set<QString>{"!", "!!", "!!!"}));
+    EXPECT_TRUE(subjects.count(QString::fromUtf8("Grüße aus München")));
+    EXPECT_TRUE(subjects.count(QString::fromUtf8("Olá, tudo bem?")));
+    EXPECT_TRUE(large);
+    EXPECT_EQ(w.LabelStatus->text(), "12 eMail ready for collecting");
+}
+
+TEST(Scramble, PasswordsSurviveTheStoredForm) {
+    for (std::string p : {std::string(), std::string("demo"), std::string("p\xe4ss w\xf6rd!"),
+                          std::string(35, '\xff')})
+        EXPECT_EQ(UnscramblePassword(ScramblePassword(p)), p);
+    EXPECT_EQ(UnscramblePassword(ScramblePassword(std::string(40, 'x'))), std::string(35, 'x'));
 }
