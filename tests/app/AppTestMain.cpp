@@ -8,7 +8,7 @@
 
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    // The dial-up service of every test here: a simulated phone book with two entries.
+    // The dial-up service of every test here: a simulated phone book.
     setenv("POSTVIGIL_RAS", "sim:" PV_TEST_DATA_DIR "/app/phonebook.sim", 1);
     TApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

@@ -4,6 +4,7 @@
 #include "app/DemoMode.h"
 #include "app/DemoServer.h"
 #include "app/HelpUnit.h"
+#include "dialup/DialUp.h"
 #include "net/Mspop.h"
 #include "net/Mssocket.h"
 #include "platform/Clock.h"
@@ -356,4 +357,48 @@ TEST(Scramble, PasswordsSurviveTheStoredForm) {
                           std::string(35, '\xff')})
         EXPECT_EQ(UnscramblePassword(ScramblePassword(p)), p);
     EXPECT_EQ(UnscramblePassword(ScramblePassword(std::string(40, 'x'))), std::string(35, 'x'));
+}
+
+TEST_F(CheckCycle, FailedDialWaitsForTheTimeoutThenReportsTheErrorOnce) {
+    PopAccount("2");
+    TFormMain w;
+    ASSERT_EQ(w.DialUp->Entry(), "Broken line");
+    // The wait's time-out, without waiting it out: it runs once the error is in.
+    auto reported = w.DialUp->OnAsyncEvent;
+    bool overrun = false;
+    w.DialUp->OnAsyncEvent = [&](TDialUp* s, int32_t state, int32_t error, const std::string& t) {
+        reported(s, state, error, t);
+        overrun = overrun || ProgramLog.IndexOf("Timeout-runtime of: 5 seconds exceeded!") >= 0;
+        if (error) QTimer::singleShot(0, w.TimerWait, [&] { w.TimerWait->stop(); });
+    };
+    LogIn(0);
+    server.Expect("QUIT").Say("+OK bye");
+    w.RunCheck(true, true, false);
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_TRUE(w.LabelStatus->text().endsWith(":    - Error when inquiring -"));
+    EXPECT_TRUE(overrun);
+    server.NextConnection();
+    LogIn(0);
+    server.Expect("QUIT").Say("+OK bye");
+    AutoConnect = false; // once: the next empty result is an empty post office again
+    w.RunCheck(true, true, false);
+    EXPECT_TRUE(w.LabelStatus->text().endsWith(":    - No new eMail -"));
+}
+
+TEST_F(CheckCycle, CancelDuringADialHangsUpAndSkipsTheCheck) {
+    PopAccount("3");
+    TFormMain w;
+    ASSERT_EQ(w.DialUp->Entry(), "Slow line");
+    auto dialing = w.DialUp->OnDialing;
+    w.DialUp->OnDialing = [&](TDialUp* s) {
+        dialing(s);
+        QTimer::singleShot(0, &w, [&] { w.BtnStoppClick(); });
+    };
+    w.BtnListMailClick();
+    EXPECT_EQ(server.Connections(), 0);
+    EXPECT_FALSE(w.FDialing);
+    EXPECT_FALSE(w.FDialConnected);
+    EXPECT_FALSE(w.TimerWait->isActive());
+    EXPECT_TRUE(w.MsgMemo->toPlainText().contains("Connection terminated\nCancelled"));
+    EXPECT_FALSE(w.Working());
 }

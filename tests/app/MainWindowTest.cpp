@@ -74,7 +74,7 @@ TEST_F(MainWindowFixture, PhoneBookIndexOutOfRangeSelectsTheFirstEntry) {
     Account("Dummy", "[RASSet]\nRASService=7\n");
     TFormMain w;
     EXPECT_EQ(RasIndex, 0);
-    ASSERT_EQ(w.DialUp->Entries().Count(), 2);
+    ASSERT_EQ(w.DialUp->Entries().Count(), 4);
     EXPECT_EQ(w.DialUp->Entry(), "Office VPN");
     EXPECT_TRUE(w.BtnDialHang->isEnabled());
 }
