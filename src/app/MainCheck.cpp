@@ -185,6 +185,7 @@ void TFormMain::ConnectCheckComponents() {
 
     connect(BtnListMail, &QToolButton::clicked, this, &TFormMain::BtnListMailClick);
     connect(BtnStopp, &QPushButton::clicked, this, &TFormMain::BtnStoppClick);
+    connect(BtnDialHang, &QPushButton::clicked, this, &TFormMain::BtnDialHangClick);
     connect(TimerInterval, &QTimer::timeout, this, &TFormMain::TimerIntervalTimer);
     connect(TimerEmedit, &QTimer::timeout, this,
             [this] { QCoreApplication::postEvent(this, new QEvent(QEvent::Type(WM_TIMEDCHECK))); });

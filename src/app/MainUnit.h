@@ -86,6 +86,8 @@ public:
     void BtnStoppClick();
     void BtnTransMode(int tag);
     void ListViewRemoPOPDblClick();
+    // The ONLINE/OFFLINE button: dials or hangs up by hand (only with AutoConnect).
+    void BtnDialHangClick();
     // Busy: Cancel instead of Query, the buttons that share the socket or the working
     // message disabled. Idle: the reverse.
     void EnterBusyState();
@@ -142,6 +144,9 @@ protected:
     bool event(QEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void changeEvent(QEvent* e) override;
+    // The close query: offers to hang up a connection that Postvigil or the user made.
+    void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
     void ConnectComponents();

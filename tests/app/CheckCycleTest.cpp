@@ -5,9 +5,11 @@
 #include "app/DemoServer.h"
 #include "app/HelpUnit.h"
 #include "dialup/DialUp.h"
+#include "dialup/OnLine.h"
 #include "net/Mspop.h"
 #include "net/Mssocket.h"
 #include "platform/Clock.h"
+#include "platform/Prompts.h"
 #include "platform/SystemSounds.h"
 #include "platform/TonePlayer.h"
 
@@ -407,4 +409,43 @@ TEST_F(CheckCycle, CancelDuringADialHangsUpAndSkipsTheCheck) {
     EXPECT_FALSE(w.TimerWait->isActive());
     EXPECT_TRUE(w.MsgMemo->toPlainText().contains("Connection terminated\nCancelled"));
     EXPECT_FALSE(w.Working());
+}
+
+TEST_F(CheckCycle, OnlineByHandThenTheCloseQueryHangsUp) {
+    TScriptedPrompts prompts;
+    SetPrompts(&prompts);
+    PopAccount("0");
+    TFormMain w;
+    w.BtnDialHangClick();
+    EXPECT_TRUE(UserOnline);
+    EXPECT_TRUE(w.FDialConnected);
+    EXPECT_EQ(w.LabelStatus->text(), "Ready for checking!");
+    EXPECT_EQ(sounds.Beeps.size(), 2u);
+    EXPECT_EQ(clock.Pauses, std::vector<int>{600});
+    EXPECT_TRUE(w.BtnListMail->isVisible() || !w.isVisible());
+    EXPECT_FALSE(w.BtnStopp->isVisible());
+    // While the user keeps the line, a check does not hang up after itself.
+    LogIn(0);
+    server.Expect("QUIT").Say("+OK bye");
+    w.BtnListMailClick();
+    EXPECT_TRUE(w.FDialConnected);
+
+    // Closing asks; Yes hangs up.
+    w.OnLineDetect->Poll();
+    prompts.QueueAnswer(mrYes);
+    EXPECT_TRUE(w.close());
+    ASSERT_GE(prompts.Shown.size(), 1u);
+    EXPECT_EQ(prompts.Shown[0].Text, "Terminate active connection?");
+    EXPECT_FALSE(w.FDialConnected);
+    EXPECT_FALSE(UserOnline);
+    SetPrompts(nullptr);
+
+    // Without automatic dialling the button only says so.
+    AutoConnect = false;
+    TScriptedPrompts told;
+    SetPrompts(&told);
+    w.BtnDialHangClick();
+    ASSERT_EQ(told.Shown.size(), 1u);
+    EXPECT_EQ(told.Shown[0].Text, "Only active when set to \"Autoconnect\"");
+    SetPrompts(nullptr);
 }
