@@ -40,7 +40,6 @@ const char* const kDisconnectedPop = "Disconnected from POP3 server";
 const char* const kConnectionInProgress = "Connection in progress";
 const char* const kConnectionTerminated = "Connection terminated";
 const char* const kAsyncVia = "Asynchrone connection via: ";
-const char* const kReady = "Ready for checking!";
 const char* const kErrorInquiringList = "Error when inquiring list\rsee protocol";
 const char* const kTimeoutRuntime = "Timeout-runtime of: ";
 const char* const kSecondsExceeded = " seconds exceeded!";
@@ -180,15 +179,14 @@ void TFormMain::ConnectCheckComponents() {
         sections->setHeaderData(2, Qt::Horizontal, AnsiToQ(DeviceName));
         WriteLog(std::string(kAsyncVia) + " " + DeviceName + ", " + DeviceType);
         WriteLog(StatusString);
-        if (ExternOnline) LabelStatus->setText(kReady);
+        if (ExternOnline) LabelStatus->setText(kReadyForChecking);
     };
 
     connect(BtnListMail, &QToolButton::clicked, this, &TFormMain::BtnListMailClick);
     connect(BtnStopp, &QPushButton::clicked, this, &TFormMain::BtnStoppClick);
     connect(BtnDialHang, &QPushButton::clicked, this, &TFormMain::BtnDialHangClick);
     connect(TimerInterval, &QTimer::timeout, this, &TFormMain::TimerIntervalTimer);
-    connect(TimerEmedit, &QTimer::timeout, this,
-            [this] { QCoreApplication::postEvent(this, new QEvent(QEvent::Type(WM_TIMEDCHECK))); });
+    connect(TimerEmedit, &QTimer::timeout, this, &TFormMain::PostTimedCheck);
     const std::pair<QPushButton*, int> modes[] = {
         {BtnGetDel, tmGet}, {BtnCopyMail, tmCopy}, {BtnDelMail, tmDelete}, {BtnReset, tmNeutral}};
     for (auto [button, tag] : modes) {
@@ -416,8 +414,7 @@ void TFormMain::TimerIntervalTimer() {
     }
     ++FMinutes;
     ProgressBar->setValue(std::clamp(MulDiv(FMinutes, 100, ClientRec.Interval), 0, 100));
-    if (ProgressBar->value() >= 100)
-        QCoreApplication::postEvent(this, new QEvent(QEvent::Type(WM_TIMEDCHECK)));
+    if (ProgressBar->value() >= 100) PostTimedCheck();
 }
 
 void TFormMain::TimedCheck() {

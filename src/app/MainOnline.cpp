@@ -15,7 +15,6 @@ namespace {
 const char* const kOnlyAutoconnect = "Only active when set to \"Autoconnect\"";
 const char* const kWaitPinging = "WAIT  until pinging!";
 const char* const kTerminated = "Connetion terminated";
-const char* const kReady = "Ready for checking!";
 const char* const kTerminateAsk = "Terminate active connection?";
 const char* const kExternStays = "Extern connection stays online!";
 const char* const kTerminateError = "Error when terminating connection\n\rClose connection at "
@@ -62,7 +61,7 @@ void TFormMain::BtnDialHangClick() {
     if (dialled && !FCancelled) {
         DoubleBeep();
         UserOnline = true;
-        LabelStatus->setText(kReady);
+        LabelStatus->setText(kReadyForChecking);
     }
 }
 

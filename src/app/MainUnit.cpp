@@ -44,13 +44,14 @@ const char* const kTooManyAccounts = "More than ten accounts are listed; only th
 const char* const kLogFile = "POP-Log.TXT";
 const char* const kOnline = "ONLINE";
 const char* const kOffline = "OFFLINE";
-const char* const kReady = "Ready for checking!";
 const char* const kAbout = "Tessmar Postvigil 2.0\n\nWatches your POP3 accounts for waiting eMail.";
 constexpr int kMinuteMs = 60000;
 constexpr int kEmeditMs = 30000;
 constexpr int kTrayFrameMs = 500;
 constexpr int kAccountItems = 10;
 } // namespace
+
+const char* const kReadyForChecking = "Ready for checking!";
 
 int TFormMain::RunModal(QDialog& dialog) {
     return ExecModal ? ExecModal(dialog) : dialog.exec();
@@ -145,8 +146,7 @@ void TFormMain::ConnectComponents() {
             connect(a, &QAction::triggered, this, [this, a] { SetFollowAct(a->data().toInt()); });
     }
     connect(TrayItems[1], &QAction::triggered, this, &TFormMain::RestoreAndRaise);
-    connect(TrayItems[2], &QAction::triggered, this,
-            [this] { QCoreApplication::postEvent(this, new QEvent(QEvent::Type(WM_TIMEDCHECK))); });
+    connect(TrayItems[2], &QAction::triggered, this, &TFormMain::PostTimedCheck);
     connect(TrayItems[7], &QAction::triggered, this, &TFormMain::ShowInfoDialog);
     connect(TrayItems[8], &QAction::triggered, this, &TFormMain::ShowAbout);
     connect(TrayItems[9], &QAction::triggered, this, &QWidget::close);
@@ -305,7 +305,11 @@ void TFormMain::OnLineDetectChange() {
         UserOnline = false;
     }
     BtnDialHang->setEnabled(!ExternOnline);
-    if (ExternOnline) LabelStatus->setText(kReady);
+    if (ExternOnline) LabelStatus->setText(kReadyForChecking);
+}
+
+void TFormMain::PostTimedCheck() {
+    QCoreApplication::postEvent(this, new QEvent(QEvent::Type(WM_TIMEDCHECK)));
 }
 
 void TFormMain::SetFollowAct(int tag) {

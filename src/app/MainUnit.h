@@ -27,6 +27,9 @@ class QToolButton;
 class QTreeWidget;
 class TTrayMenu;
 
+// The status text of a machine that is online and ready for a check.
+extern const char* const kReadyForChecking;
+
 class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
@@ -74,6 +77,8 @@ public:
     void SetFollowAct(int tag);
     // Restores the window from the tray or the task bar and brings it to the front.
     void RestoreAndRaise();
+    // Posts WM_TIMEDCHECK to the window.
+    void PostTimedCheck();
 
     // The check cycle.
     void BtnListMailClick();
