@@ -286,8 +286,11 @@ void TFormMain::AppEventsIdle() {
         rows > 0 ? QString("Postvigil [%1] eMail at Postoffice").arg(rows)
                  : QString("Postvigil [%1] eMail at the server").arg(POPClient->MessageCount());
     if (TrayIcon->toolTip() != hint) TrayIcon->setToolTip(hint);
-    for (QPushButton* b : {BtnGetMailList, BtnGetDel, BtnDelMail, BtnReset, BtnCopyMail})
+    for (QPushButton* b : {BtnGetDel, BtnDelMail, BtnReset, BtnCopyMail})
         if (b->isEnabled() != (rows > 0)) b->setEnabled(rows > 0);
+    // Collecting uses the socket of a running check: not before that check is over.
+    const bool collect = rows > 0 && !FWorking;
+    if (BtnGetMailList->isEnabled() != collect) BtnGetMailList->setEnabled(collect);
 }
 
 void TFormMain::OnLineDetectChange() {

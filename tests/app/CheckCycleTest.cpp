@@ -189,6 +189,9 @@ TEST_F(CheckCycle, CancelDuringTheHeaderLoopKeepsTheRowsAndRefusesSecondChecks) 
             EXPECT_TRUE(w.BtnListMail->isHidden());
             EXPECT_FALSE(w.BtnSetting->isEnabled());
             EXPECT_FALSE(w.BtnPrintMail->isEnabled());
+            w.AppEventsIdle();
+            EXPECT_FALSE(w.BtnGetMailList->isEnabled());
+            EXPECT_TRUE(w.BtnGetDel->isEnabled()); // marking rows is harmless
             w.TimedCheck();
             w.BtnListMailClick();
             EXPECT_EQ(server.Connections(), 1);
