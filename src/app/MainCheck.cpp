@@ -285,14 +285,22 @@ bool TFormMain::DialConnection() {
 }
 
 void TFormMain::CloseConnection() {
-    if (POPClient->IsConnected()) POPClient->Logout();
+    // A goodbye that fails must not keep the line up: hang up first, then report it.
+    std::exception_ptr failure;
+    try {
+        if (POPClient->IsConnected()) POPClient->Logout();
+    } catch (...) {
+        failure = std::current_exception();
+    }
     // A dial still in progress is ours too: hang it up rather than let it come up later.
-    if (ExternOnline || UserOnline || !(FDialConnected || FDialing)) return;
-    DialUp->HangUp();
-    platform::Pause(kPauseMs);
-    FDialConnected = false;
-    FDialing = false;
-    WriteLog(kConnectionTerminated);
+    if (!ExternOnline && !UserOnline && (FDialConnected || FDialing)) {
+        DialUp->HangUp();
+        platform::Pause(kPauseMs);
+        FDialConnected = false;
+        FDialing = false;
+        WriteLog(kConnectionTerminated);
+    }
+    if (failure) std::rethrow_exception(failure);
 }
 
 void TFormMain::BtnStoppClick() {

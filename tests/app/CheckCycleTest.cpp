@@ -14,6 +14,7 @@
 #include "platform/TonePlayer.h"
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QHeaderView>
@@ -451,4 +452,20 @@ TEST_F(CheckCycle, OnlineByHandThenTheCloseQueryHangsUp) {
     ASSERT_EQ(told.Shown.size(), 1u);
     EXPECT_EQ(told.Shown[0].Text, "Only active when set to \"Autoconnect\"");
     SetPrompts(nullptr);
+}
+
+TEST_F(CheckCycle, AnErrorInTheHeaderLoopStillHangsUpWhatWasDialled) {
+    PopAccount("0");
+    LogIn(2);
+    Header(1, "Subject: first", "+OK 1 10");
+    server.Expect("TOP 2 1").Say("-ERR no such message").Expect("QUIT").Say("+OK");
+    TFormMain w;
+    EXPECT_THROW(w.BtnListMailClick(), EmsServerError);
+    EXPECT_EQ(w.ListViewRemoPOP->topLevelItemCount(), 1);
+    EXPECT_EQ(w.LabelStatus->text(), "2 eMail ready for collecting");
+    EXPECT_FALSE(w.FDialConnected);
+    EXPECT_TRUE(w.MsgMemo->toPlainText().endsWith("Connection terminated"));
+    EXPECT_TRUE(w.FListDone);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(w.Working());
 }
