@@ -280,6 +280,9 @@ bool TFormMain::DialConnection() {
         DialUp->GetConnections();
     } else if (!FCancelled) {
         BtnStoppClick();
+        // Only the user's Cancel skips the check; after a dial that could not start it runs
+        // (another route may be up) and reports at log-in what went wrong.
+        FCancelled = false;
     }
     return ok;
 }
