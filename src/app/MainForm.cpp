@@ -6,6 +6,7 @@
 #include "dialup/DialUp.h"
 #include "dialup/OnLine.h"
 #include "net/Mspop.h"
+#include "output/BTOdeum.h"
 
 #include <QAction>
 #include <QApplication>

@@ -10,6 +10,7 @@
 #include "dialup/DialUp.h"
 #include "dialup/OnLine.h"
 #include "net/Mspop.h"
+#include "output/BTOdeum.h"
 #include "platform/Ansi.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
@@ -43,13 +44,14 @@ const char* const kTooManyAccounts = "More than ten accounts are listed; only th
 const char* const kLogFile = "POP-Log.TXT";
 const char* const kOnline = "ONLINE";
 const char* const kOffline = "OFFLINE";
-const char* const kReady = "Ready for checking!";
 const char* const kAbout = "Tessmar Postvigil 2.0\n\nWatches your POP3 accounts for waiting eMail.";
 constexpr int kMinuteMs = 60000;
 constexpr int kEmeditMs = 30000;
 constexpr int kTrayFrameMs = 500;
 constexpr int kAccountItems = 10;
 } // namespace
+
+const char* const kReadyForChecking = "Ready for checking!";
 
 int TFormMain::RunModal(QDialog& dialog) {
     return ExecModal ? ExecModal(dialog) : dialog.exec();
@@ -69,6 +71,7 @@ void TFormMain::FormCreate() {
     TimerInterval->setInterval(kMinuteMs);
     TrayTimer->setInterval(kTrayFrameMs);
     ConnectComponents();
+    ConnectCheckComponents();
 
     // 1. The information window comes before anything else.
     {
@@ -143,8 +146,7 @@ void TFormMain::ConnectComponents() {
             connect(a, &QAction::triggered, this, [this, a] { SetFollowAct(a->data().toInt()); });
     }
     connect(TrayItems[1], &QAction::triggered, this, &TFormMain::RestoreAndRaise);
-    connect(TrayItems[2], &QAction::triggered, this,
-            [this] { QCoreApplication::postEvent(this, new QEvent(QEvent::Type(WM_TIMEDCHECK))); });
+    connect(TrayItems[2], &QAction::triggered, this, &TFormMain::PostTimedCheck);
     connect(TrayItems[7], &QAction::triggered, this, &TFormMain::ShowInfoDialog);
     connect(TrayItems[8], &QAction::triggered, this, &TFormMain::ShowAbout);
     connect(TrayItems[9], &QAction::triggered, this, &QWidget::close);
@@ -165,6 +167,10 @@ void TFormMain::ConnectComponents() {
 bool TFormMain::event(QEvent* e) {
     if (e->type() == QEvent::Type(WM_ASKPASSWORD)) {
         AskPassword();
+        return true;
+    }
+    if (e->type() == QEvent::Type(WM_TIMEDCHECK)) {
+        TimedCheck();
         return true;
     }
     return QMainWindow::event(e);
@@ -280,8 +286,11 @@ void TFormMain::AppEventsIdle() {
         rows > 0 ? QString("Postvigil [%1] eMail at Postoffice").arg(rows)
                  : QString("Postvigil [%1] eMail at the server").arg(POPClient->MessageCount());
     if (TrayIcon->toolTip() != hint) TrayIcon->setToolTip(hint);
-    for (QPushButton* b : {BtnGetMailList, BtnGetDel, BtnDelMail, BtnReset, BtnCopyMail})
+    for (QPushButton* b : {BtnGetDel, BtnDelMail, BtnReset, BtnCopyMail})
         if (b->isEnabled() != (rows > 0)) b->setEnabled(rows > 0);
+    // Collecting uses the socket of a running check: not before that check is over.
+    const bool collect = rows > 0 && !FWorking;
+    if (BtnGetMailList->isEnabled() != collect) BtnGetMailList->setEnabled(collect);
 }
 
 void TFormMain::OnLineDetectChange() {
@@ -299,7 +308,11 @@ void TFormMain::OnLineDetectChange() {
         UserOnline = false;
     }
     BtnDialHang->setEnabled(!ExternOnline);
-    if (ExternOnline) LabelStatus->setText(kReady);
+    if (ExternOnline) LabelStatus->setText(kReadyForChecking);
+}
+
+void TFormMain::PostTimedCheck() {
+    QCoreApplication::postEvent(this, new QEvent(QEvent::Type(WM_TIMEDCHECK)));
 }
 
 void TFormMain::SetFollowAct(int tag) {

@@ -12,6 +12,7 @@
 class QAction;
 class QDialog;
 class QTimer;
+class TBTBeeper;
 class TDialUp;
 class TOnLineDetect;
 class TmsPOPClient;
@@ -25,6 +26,9 @@ class QSystemTrayIcon;
 class QToolButton;
 class QTreeWidget;
 class TTrayMenu;
+
+// The status text of a machine that is online and ready for a check.
+extern const char* const kReadyForChecking;
 
 class TFormMain : public QMainWindow {
     Q_OBJECT
@@ -42,6 +46,7 @@ public:
     TmsMessage MailMessage;
     std::unique_ptr<TDialUp> DialUp;
     std::unique_ptr<TOnLineDetect> OnLineDetect;
+    std::unique_ptr<TBTBeeper> BTBeeper;
     QTimer* TimerInterval;
     QTimer* TimerEmedit;
     QTimer* TimerWait;
@@ -72,6 +77,34 @@ public:
     void SetFollowAct(int tag);
     // Restores the window from the tray or the task bar and brings it to the front.
     void RestoreAndRaise();
+    // Posts WM_TIMEDCHECK to the window.
+    void PostTimedCheck();
+
+    // The check cycle.
+    void BtnListMailClick();
+    void RunCheck(bool IsStart, bool ListOnly, bool KeepConnected);
+    bool DialConnection();
+    void CloseConnection();
+    void ListMails(bool KeepConnected);
+    void TimedCheck();
+    void TimerIntervalTimer();
+    void BtnStoppClick();
+    void BtnTransMode(int tag);
+    void ListViewRemoPOPDblClick();
+    // The ONLINE/OFFLINE button: dials or hangs up by hand (only with AutoConnect).
+    void BtnDialHangClick();
+    // Busy: Cancel instead of Query, the buttons that share the socket or the working
+    // message disabled. Idle: the reverse.
+    void EnterBusyState();
+    void EnterIdleState();
+    // A check or transfer is running; triggers that would start another are ignored.
+    bool Working() const { return FWorking; }
+    // Set when the last check could not list the post office (log-in failed, cancelled or an
+    // error ended it); the text says why.
+    bool FCheckFailed = false;
+    std::string FCheckError;
+    // Header lines of a listed row, kept with the row when it was built.
+    static std::string RowHeaders(const class QTreeWidgetItem* row);
 
     // Controls, top to bottom and left to right.
     QHeaderView* HeaderControl;
@@ -116,6 +149,9 @@ protected:
     bool event(QEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void changeEvent(QEvent* e) override;
+    // The close query: offers to hang up a connection that Postvigil or the user made.
+    void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
     void ConnectComponents();
@@ -125,6 +161,14 @@ private:
     void BuildMenus();
     void BuildTray();
 
+    void ConnectCheckComponents();
+    // Pumps events until done() holds or TimerWait has run out (Timeout seconds).
+    template <class F> void WaitUntil(F done);
+    void AddRow(int64_t size);
+    bool RefuseWhileWorking();
+
+    bool FWorking = false;
+    bool FCancelled = false;
     int FTrayFrame = 0;
     bool FNoteTooManyAccounts = true;
 };

@@ -6,6 +6,7 @@
 #include "platform/Registry.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -118,6 +119,24 @@ void ReadClientFile(const std::string& fileName) {
     ClientRec.NoRAS = ClientRec.RASService == -1;
     RasIndex = ClientRec.RASService;
     if (RetrvMode == kRetrvModeFromFile) RetrvMode = ini.ReadInteger("ProgSet", "RetrvMode", 1);
+}
+
+std::string ScramblePassword(std::string_view password) {
+    unsigned char buffer[kScrambleBuffer];
+    const std::size_t length = std::min(password.size(), kScrambleBuffer - 1);
+    buffer[0] = static_cast<unsigned char>(length);
+    std::memset(buffer + 1, ' ', kScrambleBuffer - 1);
+    std::memcpy(buffer + 1, password.data(), length);
+    std::string out;
+    char group[8];
+    for (std::size_t i = 0; i < kScrambleBuffer; i += 2) {
+        // Each 16-bit word is written so that the five digits minus the offset give it back.
+        const int word = buffer[i] | (buffer[i + 1] << 8);
+        const int value = word + kScrambleOffset <= 99999 ? word : word - 65536;
+        std::snprintf(group, sizeof group, "%05d", value + kScrambleOffset);
+        out += group;
+    }
+    return out;
 }
 
 std::string UnscramblePassword(std::string_view text) {

@@ -66,4 +66,6 @@ void SaveSettings();
 void ReadClientFile(const std::string& fileName);
 std::string ReadIniDescript(const std::string& fileName);
 std::string UnscramblePassword(std::string_view text);
+// The stored form of a password (at most 35 characters are kept), as UnscramblePassword reads it.
+std::string ScramblePassword(std::string_view password);
 void ReadAccountNames();

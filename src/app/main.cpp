@@ -1,5 +1,8 @@
 #include "app/AddressDlg.h"
 #include "app/Application.h"
+#include "app/CheckMode.h"
+#include "app/DemoMode.h"
+#include "app/DemoServer.h"
 #include "app/MainUnit.h"
 #include "app/QtPrompts.h"
 #include "app/Settings.h"
@@ -14,8 +17,21 @@
 #include <QMimeDatabase>
 #include <QStatusBar>
 
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
 namespace {
 const char* const kTitle = "Tessmar Postvigil";
+enum TMode { mdWindow, mdCheck, mdDemo, mdHelp, mdUnknown };
+
+TMode ModeOf(int argc, char** argv) {
+    if (argc < 2) return mdWindow;
+    if (!std::strcmp(argv[1], "--check")) return mdCheck;
+    if (!std::strcmp(argv[1], "--demo")) return mdDemo;
+    if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) return mdHelp;
+    return mdUnknown;
+}
 
 std::string ContentTypeFromDesktop(std::string_view extension) {
     static const QMimeDatabase db;
@@ -24,31 +40,15 @@ std::string ContentTypeFromDesktop(std::string_view extension) {
     if (!type.isValid() || type.isDefault()) return "";
     return type.name().toStdString();
 }
-} // namespace
 
-int main(int argc, char** argv) {
-    TApplication app(argc, argv);
-    QApplication::setApplicationName("Postvigil");
-    QApplication::setApplicationDisplayName(kTitle);
-    QApplication::setOrganizationName("Tessmar");
-
-    TSingleInstance instance("postvigil");
+int RunWindow(TApplication& app, const char* instanceName) {
+    TSingleInstance instance(instanceName);
     if (instance.NotifyRunning()) return 0;
     instance.Listen();
-
-    CreateGlobalWinsock();
-    // Socket notifications are dispatched outside Qt's handlers; their errors go the same way.
-    SetApplicationExceptionHandler([&app](const std::exception& e) {
-        const auto* own = dynamic_cast<const Exception*>(&e);
-        app.HandleException(own ? own->Message : e.what());
-    });
-    InstallMessagePump([] { QCoreApplication::processEvents(); });
-    SetContentTypeLookup(ContentTypeFromDesktop);
     InstallAddressEditor();
     TQtPrompts prompts;
     SetPrompts(&prompts);
     InitMainUnit();
-
     int rc;
     {
         // The window and its components go before the socket binding they use.
@@ -64,6 +64,50 @@ int main(int argc, char** argv) {
         app.OnException = nullptr;
     }
     SetPrompts(nullptr);
+    return rc;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    const TMode mode = ModeOf(argc, argv);
+    if (mode == mdHelp || mode == mdUnknown) {
+        PrintUsage(mode == mdHelp ? std::cout : std::cerr);
+        return mode == mdHelp ? 0 : 2;
+    }
+    // The headless check needs no screen.
+    if (mode == mdCheck && !std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    TApplication app(argc, argv);
+    QApplication::setApplicationName("Postvigil");
+    QApplication::setApplicationDisplayName(kTitle);
+    QApplication::setOrganizationName("Tessmar");
+
+    CreateGlobalWinsock();
+    // Socket notifications are dispatched outside Qt's handlers; their errors go the same way.
+    SetApplicationExceptionHandler([&app](const std::exception& e) {
+        const auto* own = dynamic_cast<const Exception*>(&e);
+        app.HandleException(own ? own->Message : e.what());
+    });
+    InstallMessagePump([] { QCoreApplication::processEvents(); });
+    SetContentTypeLookup(ContentTypeFromDesktop);
+    int rc = 0;
+    if (mode == mdCheck) {
+        InitMainUnit();
+        rc = RunHeadlessCheck(std::cout, std::cerr);
+    } else if (mode == mdDemo) {
+        try {
+            // The server lives until the program ends.
+            const auto server = PrepareDemo();
+            std::cout << "Demo post office on 127.0.0.1:" << server->serverPort()
+                      << ", settings in " << DemoFolder() << "\n";
+            rc = RunWindow(app, "postvigil-demo");
+        } catch (const Exception& e) {
+            std::cerr << e.Message << "\n";
+            rc = 1;
+        }
+    } else {
+        rc = RunWindow(app, "postvigil");
+    }
     RemoveMessagePump();
     FreeGlobalWinsock();
     return rc;

@@ -1,5 +1,6 @@
 // main() of the application tests: the program's own application object, offscreen.
 #include "app/Application.h"
+#include "net/Mswsock.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +8,13 @@
 
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    // The dial-up service of every test here: a simulated phone book with two entries.
+    // The dial-up service of every test here: a simulated phone book.
     setenv("POSTVIGIL_RAS", "sim:" PV_TEST_DATA_DIR "/app/phonebook.sim", 1);
     TApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    // The one socket binding of the process, as the program entry makes it.
+    CreateGlobalWinsock();
+    const int rc = RUN_ALL_TESTS();
+    FreeGlobalWinsock();
+    return rc;
 }

@@ -1,3 +1,4 @@
+#include "MainWindowFixture.h"
 #include "app/FormLogo.h"
 #include "app/MainUnit.h"
 #include "app/PaWoUnit.h"
@@ -29,44 +30,6 @@
 #include <fstream>
 
 namespace fs = std::filesystem;
-
-namespace {
-struct MainWindowFixture : ::testing::Test {
-    fs::path home;
-    std::vector<QString> dialogs;
-    QString typedPassword;
-    bool keepShowInfo = true;
-
-    void SetUp() override {
-        char tmpl[] = "/tmp/pv-main-XXXXXX";
-        home = mkdtemp(tmpl);
-        setenv("POSTVIGIL_HOME", home.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
-        InitMainUnit();
-        Registry(kPostvigilKey, "ShowInfos", "0");
-        TFormMain::ExecModal = [this](QDialog& d) {
-            dialogs.push_back(d.windowTitle());
-            if (auto* p = qobject_cast<TFormPassword*>(&d)) p->EditPassword->setText(typedPassword);
-            if (auto* l = qobject_cast<TLogoForm*>(&d)) l->CBShowInfo->setChecked(keepShowInfo);
-            return int(QDialog::Accepted);
-        };
-    }
-    void TearDown() override {
-        TFormMain::ExecModal = nullptr;
-        unsetenv("POSTVIGIL_HOME");
-        unsetenv("XDG_CONFIG_HOME");
-        fs::remove_all(home);
-    }
-    void Registry(const char* key, const char* name, const std::string& value) {
-        TRegistry reg;
-        reg.OpenKey(key, true);
-        reg.WriteString(name, value);
-    }
-    void Account(const std::string& name, const std::string& text) {
-        std::ofstream(home / (name + ".Set"), std::ios::binary) << text;
-    }
-};
-} // namespace
 
 TEST_F(MainWindowFixture, StartsOnAFreshMachineAndAsksForThePassword) {
     typedPassword = "  a-30-character-long-password  ";
@@ -111,7 +74,7 @@ TEST_F(MainWindowFixture, PhoneBookIndexOutOfRangeSelectsTheFirstEntry) {
     Account("Dummy", "[RASSet]\nRASService=7\n");
     TFormMain w;
     EXPECT_EQ(RasIndex, 0);
-    ASSERT_EQ(w.DialUp->Entries().Count(), 2);
+    ASSERT_EQ(w.DialUp->Entries().Count(), 4);
     EXPECT_EQ(w.DialUp->Entry(), "Office VPN");
     EXPECT_TRUE(w.BtnDialHang->isEnabled());
 }

@@ -1,0 +1,72 @@
+#include "app/CheckMode.h"
+
+#include "app/MainUnit.h"
+#include "app/Settings.h"
+#include "platform/Prompts.h"
+
+#include <QDialog>
+#include <QLabel>
+#include <QTreeWidget>
+
+#include <ostream>
+
+namespace {
+const char* const kUsage =
+    "Usage: postvigil [option]\n"
+    "Watches a POP3 mailbox and lists the waiting eMail.\n"
+    "\n"
+    "  (none)    open the window\n"
+    "  --check   check the start-up account without a window: one line per message\n"
+    "            (subject, sender, priority, size, date separated by TAB), then the\n"
+    "            status line; exit status 0 when the check ran, 1 when it failed\n"
+    "  --demo    open the window on a demo account with a sample mailbox served on\n"
+    "            this machine (your own settings and accounts stay untouched)\n"
+    "  --help    show this text\n";
+const char* const kNoPassword = "The account has no stored password; --check asks for none";
+const char* const kCheckFailed = "The check failed";
+} // namespace
+
+void PrintUsage(std::ostream& out) {
+    out << kUsage;
+}
+
+int RunHeadlessCheck(std::ostream& out, std::ostream& err) {
+    // Nobody is there to answer: every dialog and box is declined unseen.
+    TScriptedPrompts prompts;
+    SetPrompts(&prompts);
+    auto previousModal = TFormMain::ExecModal;
+    TFormMain::ExecModal = [](QDialog&) { return int(QDialog::Rejected); };
+    struct TRestore {
+        decltype(previousModal)& modal;
+        ~TRestore() {
+            TFormMain::ExecModal = modal;
+            SetPrompts(nullptr);
+        }
+    } restore{previousModal};
+
+    TFormMain window;
+    if (ClientRec.Password.empty()) {
+        err << kNoPassword << "\n";
+        return 1;
+    }
+    std::string error;
+    try {
+        window.BtnListMailClick();
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    if (error.empty() && window.FCheckFailed) error = window.FCheckError;
+    QTreeWidget* list = window.ListViewRemoPOP;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = list->topLevelItem(i);
+        for (int c = 0; c < list->columnCount(); ++c)
+            out << (c ? "\t" : "") << row->text(c).toStdString();
+        out << "\n";
+    }
+    out << window.LabelStatus->text().toStdString() << "\n";
+    if (!error.empty() || window.FCheckFailed) {
+        err << (error.empty() ? kCheckFailed : error.c_str()) << "\n";
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,11 @@
+// The program's command-line modes besides the window.
+#pragma once
+
+#include <iosfwd>
+
+// Checks the start-up account without showing a window and answers no questions: prints one
+// line per listed row (the five columns separated by TAB), then the final status text. Returns
+// 0 when the check ran, 1 when it failed (the reason goes to err).
+int RunHeadlessCheck(std::ostream& out, std::ostream& err);
+// The options the program understands.
+void PrintUsage(std::ostream& out);

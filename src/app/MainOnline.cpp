@@ -1,0 +1,100 @@
+// TFormMain: going online and offline by hand, and the close query.
+#include "app/MainUnit.h"
+#include "app/Settings.h"
+#include "dialup/OnLine.h"
+#include "platform/Clock.h"
+#include "platform/Prompts.h"
+#include "platform/SystemSounds.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+const char* const kOnlyAutoconnect = "Only active when set to \"Autoconnect\"";
+const char* const kWaitPinging = "WAIT  until pinging!";
+const char* const kTerminated = "Connetion terminated";
+const char* const kTerminateAsk = "Terminate active connection?";
+const char* const kExternStays = "Extern connection stays online!";
+const char* const kTerminateError = "Error when terminating connection\n\rClose connection at "
+                                    "status bar";
+constexpr int kBeepGapMs = 600;
+constexpr int kClosePauseMs = 1000;
+
+void DoubleBeep() {
+    MessageBeep(MB_ICONASTERISK);
+    platform::Pause(kBeepGapMs);
+    MessageBeep(MB_ICONASTERISK);
+}
+} // namespace
+
+void TFormMain::BtnDialHangClick() {
+    if (!AutoConnect) {
+        Prompts().Tell(kOnlyAutoconnect);
+        return;
+    }
+    if (RefuseWhileWorking()) return;
+    LabelStatus->setText(kWaitPinging);
+    if (UserOnline) {
+        if (!FDialConnected) return;
+        UserOnline = false;
+        CloseConnection();
+        DoubleBeep();
+        LabelStatus->setText(kTerminated);
+        return;
+    }
+    bool dialled;
+    {
+        // The dial shares the dial-up component with checks: none may start meanwhile.
+        FWorking = true;
+        struct TDone {
+            TFormMain* w;
+            ~TDone() {
+                w->FWorking = false;
+                w->EnterIdleState();
+            }
+        } done{this};
+        FCancelled = false;
+        dialled = DialConnection();
+    }
+    if (dialled && !FCancelled) {
+        DoubleBeep();
+        UserOnline = true;
+        LabelStatus->setText(kReadyForChecking);
+    }
+}
+
+void TFormMain::closeEvent(QCloseEvent* e) {
+    // A running check is cancelled first; its wait is further up the stack.
+    if (FWorking) BtnStoppClick();
+    bool CanClose = !OnLineDetect->IsOnline();
+    if (!CanClose) CanClose = ExternOnline;
+    if (!CanClose) {
+        if (Prompts().Ask(kTerminateAsk) == mrYes) {
+            UserOnline = false;
+            ExternOnline = false;
+            CloseConnection();
+            platform::Pause(kClosePauseMs);
+            // A line that will not go down does not keep the program.
+            CanClose = true;
+        } else {
+            CanClose = true;
+        }
+    }
+    if (ExternOnline) Prompts().Tell(kExternStays);
+    if (OnLineDetect->IsOnline() && !ExternOnline) Prompts().Tell(kTerminateError);
+    if (CanClose)
+        e->accept();
+    else
+        e->ignore();
+}
+
+void TFormMain::keyPressEvent(QKeyEvent* e) {
+    // Esc closes the window like the End button, close query included.
+    if (e->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QMainWindow::keyPressEvent(e);
+}

@@ -1,0 +1,471 @@
+#include "FakePop3Server.h"
+#include "MainWindowFixture.h"
+#include "app/CheckMode.h"
+#include "app/DemoMode.h"
+#include "app/DemoServer.h"
+#include "app/HelpUnit.h"
+#include "dialup/DialUp.h"
+#include "dialup/OnLine.h"
+#include "net/Mspop.h"
+#include "net/Mssocket.h"
+#include "platform/Clock.h"
+#include "platform/Prompts.h"
+#include "platform/SystemSounds.h"
+#include "platform/TonePlayer.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <set>
+#include <sstream>
+
+using pvtest::TFakePop3Server;
+
+namespace {
+struct CheckCycle : MainWindowFixture {
+    TFakePop3Server server;
+    TManualClock clock;
+    TRecordingSystemSounds sounds;
+    TRecordingTonePlayer tones;
+    TStringList shownHeaders;
+
+    void SetUp() override {
+        MainWindowFixture::SetUp();
+        SetClock(&clock);
+        SetSystemSounds(&sounds);
+        SetTonePlayer(&tones);
+        auto answer = TFormMain::ExecModal;
+        TFormMain::ExecModal = [this, answer](QDialog& d) {
+            if (auto* h = qobject_cast<TFormHelp*>(&d)) shownHeaders = h->Lines();
+            return answer(d);
+        };
+    }
+    void TearDown() override {
+        SetClock(nullptr);
+        SetSystemSounds(nullptr);
+        SetTonePlayer(nullptr);
+        MainWindowFixture::TearDown();
+    }
+    // The start-up account on the fake server; "Dummy" keeps its password in plain text.
+    void PopAccount(const std::string& ras = "-1", const std::string& password = "secret") {
+        Account("Dummy",
+                "[ProgSet]\nIniDescript=Test box\nTimeout=5\n[RASSet]\nRASService=" + ras +
+                    "\n[POPClient]\nServer=127.0.0.1\nDefPort=" + std::to_string(server.Port()) +
+                    "\nUserName=bob\nPassword=" + password + "\n");
+    }
+    void LogIn(int count) {
+        server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret").Say("+OK");
+        server.Expect("STAT").Say("+OK " + std::to_string(count) + " 9000");
+    }
+    void Header(int n, const std::string& lines, const std::string& list) {
+        server.Expect("TOP " + std::to_string(n) + " 1").Say("+OK").SayRaw(lines + "\r\n.\r\n");
+        server.Expect("LIST " + std::to_string(n)).Say(list);
+    }
+    static QString Local(const QDateTime& t) { return QLocale().toString(t, QLocale::ShortFormat); }
+};
+} // namespace
+
+TEST_F(CheckCycle, ListsOneRowPerMessageWithItsColumnsAndHeaders) {
+    PopAccount();
+    LogIn(3);
+    Header(1,
+           "From: Ann Example <ann@example.com>\r\nSubject: Low one\r\nX-Priority: 5\r\n"
+           "Date: Tue, 07 Nov 2023 10:20:30 +0100",
+           "+OK 1 1500");
+    Header(2, "From: carl@example.com\r\nSubject: No date", "+OK 2");
+    Header(3, "From: Dora <dora@example.com>\r\nSubject: Urgent\r\nX-Priority: 1\r\nDate: junk",
+           "+OK 3 1234567");
+    server.Expect("QUIT").Say("+OK bye");
+    TFormMain w;
+    w.BtnListMailClick();
+    EXPECT_EQ(server.Failure(), "");
+
+    ASSERT_EQ(w.ListViewRemoPOP->topLevelItemCount(), 3);
+    auto cell = [&](int row, int col) { return w.ListViewRemoPOP->topLevelItem(row)->text(col); };
+    EXPECT_EQ(cell(0, 0), "Low one");
+    EXPECT_EQ(cell(0, 1), "Ann Example");
+    EXPECT_EQ(cell(1, 1), "carl@example.com");
+    EXPECT_EQ(cell(0, 2), "!");
+    EXPECT_EQ(cell(1, 2), "!!");
+    EXPECT_EQ(cell(2, 2), "!!!");
+    QLocale grouped;
+    grouped.setNumberOptions({});
+    EXPECT_EQ(cell(0, 3), grouped.toString(1500).rightJustified(8));
+    EXPECT_EQ(cell(0, 3).size(), 8);
+    EXPECT_EQ(cell(1, 3), "      -1");
+    EXPECT_EQ(cell(0, 4), Local(QDateTime(QDate(2023, 11, 7), QTime(10, 20, 30))));
+    // No date, or one that cannot be read: the time of the check.
+    const QString checkTime = Local(QDateTime::fromMSecsSinceEpoch(clock.Wall));
+    EXPECT_EQ(cell(1, 4), checkTime);
+    EXPECT_EQ(cell(2, 4), checkTime);
+    EXPECT_EQ(w.ListViewRemoPOP->topLevelItem(0)->data(0, Qt::UserRole).toInt(), RetrvMode);
+
+    EXPECT_EQ(w.LabelStatus->text(), "3 eMail ready for collecting");
+    EXPECT_FALSE(tones.Steps.empty());                               // the tune for found mail
+    EXPECT_EQ(sounds.Beeps, std::vector<unsigned>{MB_ICONASTERISK}); // end of the cycle
+    EXPECT_EQ(clock.Pauses, std::vector<int>{2000});
+    EXPECT_TRUE(w.FListDone);
+    EXPECT_FALSE(w.FCheckFailed);
+    EXPECT_TRUE(w.MsgMemo->toPlainText().startsWith("Connect to: 127.0.0.1\nConnected to POP3 "
+                                                    "server"));
+    EXPECT_TRUE(w.MsgMemo->toPlainText().endsWith("Disconnected from POP3 server"));
+    EXPECT_TRUE(ProgramLog.IndexOf("Connected to POP3 server") >= 0);
+
+    // A double click shows the headers of the row clicked, not of the message read last.
+    w.ListViewRemoPOP->setCurrentItem(w.ListViewRemoPOP->topLevelItem(0));
+    w.ListViewRemoPOPDblClick();
+    ASSERT_GE(shownHeaders.Count(), 3);
+    EXPECT_EQ(shownHeaders[1], "Subject: Low one");
+
+    // The mode buttons mark the selected rows.
+    w.ListViewRemoPOP->topLevelItem(2)->setSelected(true);
+    w.BtnDelMail->setEnabled(true);
+    w.BtnDelMail->click();
+    EXPECT_EQ(w.ListViewRemoPOP->topLevelItem(0)->data(0, Qt::UserRole).toInt(), tmDelete);
+    EXPECT_EQ(w.ListViewRemoPOP->topLevelItem(1)->data(0, Qt::UserRole).toInt(), RetrvMode);
+    EXPECT_EQ(w.ListViewRemoPOP->topLevelItem(2)->data(0, Qt::UserRole).toInt(), tmDelete);
+}
+
+TEST_F(CheckCycle, EmptyPostofficeClosesEvenWhenAskedToStayConnected) {
+    PopAccount();
+    LogIn(0);
+    server.Expect("QUIT").Say("+OK bye");
+    TFormMain w;
+    w.RunCheck(true, true, true);
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_FALSE(w.POPClient->IsConnected());
+    EXPECT_TRUE(w.LabelStatus->text().endsWith(":    - No new eMail -"));
+    EXPECT_EQ(sounds.Beeps, std::vector<unsigned>{MB_ICONASTERISK});
+    EXPECT_TRUE(tones.Steps.empty());
+    // A dial-up error since the last result turns the next empty result into an error, once.
+    w.FDialError = true;
+    server.NextConnection();
+    LogIn(0);
+    server.Expect("QUIT").Say("+OK bye");
+    w.RunCheck(true, true, false);
+    EXPECT_TRUE(w.LabelStatus->text().endsWith(":    - Error when inquiring -"));
+    EXPECT_FALSE(w.FDialError);
+}
+
+TEST_F(CheckCycle, FailedLogInKeepsItsTextsAndRaisesNoSecondError) {
+    PopAccount();
+    server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
+    server.Say("-ERR [AUTH] Authentication failed.");
+    server.Expect("QUIT").Say("+OK bye");
+    TFormMain w;
+    EXPECT_NO_THROW(w.BtnListMailClick());
+    EXPECT_EQ(w.LabelStatus->text(), "Error when calling list, see protocol");
+    EXPECT_TRUE(w.MsgMemo->toPlainText().contains("See ptotocol"));
+    EXPECT_TRUE(w.MsgMemo->toPlainText().endsWith("Cancelled"));
+    EXPECT_TRUE(w.FCheckFailed);
+    EXPECT_NE(w.FCheckError.find("Authentication failed"), std::string::npos);
+    EXPECT_TRUE(w.FListDone);
+    EXPECT_TRUE(w.BtnStopp->isHidden());
+    EXPECT_EQ(w.ListViewRemoPOP->topLevelItemCount(), 0);
+}
+
+TEST_F(CheckCycle, CancelDuringTheHeaderLoopKeepsTheRowsAndRefusesSecondChecks) {
+    PopAccount();
+    LogIn(2);
+    Header(1, "Subject: first", "+OK 1 10");
+    server.Expect("TOP 2 1").Pause();
+    TFormMain w;
+    bool checkedBusy = false;
+    QObject::connect(w.ListViewRemoPOP->model(), &QAbstractItemModel::rowsInserted, &w, [&] {
+        QTimer::singleShot(0, &w, [&] {
+            // Busy for the whole check: nothing that shares the socket can start.
+            EXPECT_TRUE(w.BtnStopp->isVisible() || !w.isVisible());
+            EXPECT_TRUE(w.BtnListMail->isHidden());
+            EXPECT_FALSE(w.BtnSetting->isEnabled());
+            EXPECT_FALSE(w.BtnPrintMail->isEnabled());
+            w.AppEventsIdle();
+            EXPECT_FALSE(w.BtnGetMailList->isEnabled());
+            EXPECT_TRUE(w.BtnGetDel->isEnabled()); // marking rows is harmless
+            w.TimedCheck();
+            w.BtnListMailClick();
+            EXPECT_EQ(server.Connections(), 1);
+            EXPECT_EQ(w.StatusText(), "A check is running; wait for it or press Cancel");
+            checkedBusy = true;
+            w.BtnStoppClick();
+        });
+    });
+    EXPECT_THROW(w.BtnListMailClick(), EmsCanceledError);
+    server.Resume();
+    EXPECT_TRUE(checkedBusy);
+    EXPECT_EQ(w.ListViewRemoPOP->topLevelItemCount(), 1);
+    EXPECT_EQ(w.LabelStatus->text(), "2 eMail ready for collecting");
+    EXPECT_TRUE(w.MsgMemo->toPlainText().contains("Cancelled"));
+    EXPECT_TRUE(w.FListDone);
+    EXPECT_FALSE(w.Working());
+    EXPECT_TRUE(w.BtnStopp->isHidden());
+    EXPECT_TRUE(w.BtnSetting->isEnabled());
+}
+
+TEST_F(CheckCycle, UnreadableHeaderBlockStillGetsARow) {
+    PopAccount();
+    LogIn(2);
+    // A sender address whose angle bracket is never closed.
+    Header(1, "Subject: broken\r\nFrom: Ann <ann@example.com", "+OK 1 55");
+    Header(2, "Subject: fine", "+OK 2 66");
+    server.Expect("QUIT").Say("+OK bye");
+    TFormMain w;
+    w.BtnListMailClick();
+    EXPECT_EQ(server.Failure(), "");
+    ASSERT_EQ(w.ListViewRemoPOP->topLevelItemCount(), 2);
+    EXPECT_EQ(w.ListViewRemoPOP->topLevelItem(0)->text(3).trimmed(), "55");
+    EXPECT_EQ(w.ListViewRemoPOP->topLevelItem(1)->text(0), "fine");
+}
+
+TEST_F(CheckCycle, IntervalTicksThenTimedCheckOfTheStartAccount) {
+    PopAccount();
+    Registry(kPostvigilKey, "Interval", "3");
+    Registry(kPostvigilKey, "FollowAct", "1");
+    TFormMain w;
+    w.showMinimized();
+    QCoreApplication::sendPostedEvents(&w);
+    int posted = 0;
+    for (int expected : {33, 67}) {
+        w.TimerIntervalTimer();
+        EXPECT_EQ(w.ProgressBar->value(), expected);
+    }
+    // The user switched accounts; the timed check goes back to the start-up one.
+    CurSetName = "Other";
+    w.POPClient->SetHost("elsewhere.example.org");
+    LogIn(0);
+    server.Expect("QUIT").Say("+OK bye");
+    w.TimerIntervalTimer();
+    EXPECT_EQ(w.ProgressBar->value(), 100);
+    QCoreApplication::sendPostedEvents(&w, TFormMain::WM_TIMEDCHECK);
+    posted = server.Connections();
+    EXPECT_EQ(posted, 1);
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(w.POPClient->Host(), "127.0.0.1");
+    EXPECT_EQ(CurSetName, "Other");
+    // An empty post office leaves the window minimized.
+    EXPECT_TRUE(w.isMinimized());
+    EXPECT_EQ(w.FMinutes, 0);
+    EXPECT_EQ(w.ProgressBar->value(), 0);
+    EXPECT_TRUE(w.TimerInterval->isActive());
+
+    // With no interval the tick does nothing; a tray check still re-arms the minute timer.
+    ClientRec.Interval = 0;
+    w.TimerIntervalTimer();
+    EXPECT_EQ(w.FMinutes, 0);
+    w.TimerInterval->stop();
+    server.NextConnection();
+    LogIn(0);
+    server.Expect("QUIT").Say("+OK bye");
+    w.TimedCheck();
+    EXPECT_TRUE(w.TimerInterval->isActive());
+}
+
+TEST_F(CheckCycle, DialsTheEntryChecksAndHangsUp) {
+    PopAccount("0");
+    LogIn(0);
+    server.Expect("QUIT").Say("+OK bye");
+    TFormMain w;
+    ASSERT_TRUE(AutoConnect);
+    w.BtnListMailClick();
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(w.HeaderControl->model()->headerData(0, Qt::Horizontal).toString(), "Office VPN");
+    EXPECT_EQ(w.HeaderControl->model()->headerData(2, Qt::Horizontal).toString(), "tun0");
+    EXPECT_TRUE(w.MsgMemo->toPlainText().endsWith("Connection terminated"));
+    EXPECT_FALSE(w.FDialConnected);
+    EXPECT_FALSE(w.FDialing);
+    EXPECT_TRUE(w.BtnListMail->isVisible() || !w.isVisible());
+    EXPECT_FALSE(w.BtnStopp->isVisible());
+
+    // A machine that is online through someone else: no dial and no hang-up.
+    ExternOnline = true;
+    server.NextConnection();
+    LogIn(0);
+    server.Expect("QUIT").Say("+OK bye");
+    const auto pauses = clock.Pauses.size();
+    w.BtnListMailClick();
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_FALSE(w.FDialConnected);
+    EXPECT_EQ(clock.Pauses.size(), pauses); // no hang-up pause
+}
+
+TEST_F(CheckCycle, HeadlessCheckPrintsRowsAndStatusOrFails) {
+    PopAccount();
+    LogIn(1);
+    Header(1, "From: Ann <ann@example.com>\r\nSubject: Hi\r\nDate: Tue, 07 Nov 2023 10:20:30 +0100",
+           "+OK 1 1500");
+    server.Expect("QUIT").Say("+OK bye");
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadlessCheck(out, err), 0);
+    const QString date = Local(QDateTime(QDate(2023, 11, 7), QTime(10, 20, 30)));
+    QLocale grouped;
+    grouped.setNumberOptions({});
+    EXPECT_EQ(out.str(), "Hi\tAnn\t!!\t" + grouped.toString(1500).rightJustified(8).toStdString() +
+                             "\t" + date.toStdString() + "\n1 eMail ready for collecting\n");
+    EXPECT_EQ(err.str(), "");
+    EXPECT_TRUE(dialogs.empty());
+
+    // A wrong password: the status line says so and the exit status is 1.
+    server.NextConnection();
+    server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
+    server.Say("-ERR [AUTH] Authentication failed.").Expect("QUIT").Say("+OK");
+    out.str("");
+    EXPECT_EQ(RunHeadlessCheck(out, err), 1);
+    EXPECT_EQ(out.str(), "Error when calling list, see protocol\n");
+    EXPECT_NE(err.str().find("Authentication failed"), std::string::npos);
+
+    // No stored password: no prompt, an error.
+    PopAccount("-1", "");
+    err.str("");
+    EXPECT_EQ(RunHeadlessCheck(out, err), 1);
+    EXPECT_NE(err.str().find("no stored password"), std::string::npos);
+    EXPECT_EQ(server.Connections(), 2);
+}
+
+TEST_F(CheckCycle, DemoListsItsSampleMailbox) {
+    setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
+    const auto demo = PrepareDemo();
+    EXPECT_EQ(DemoFolder(), (home / "cache" / "postvigil-demo").string());
+    unsetenv("XDG_CACHE_HOME");
+    InitMainUnit();
+    TFormMain w;
+    EXPECT_EQ(CurSetName, "Demo");
+    EXPECT_EQ(ClientRec.Password, "demo"); // stored scrambled, read back
+    w.BtnListMailClick();
+    ASSERT_EQ(w.ListViewRemoPOP->topLevelItemCount(), 12);
+    std::set<QString> priorities, subjects;
+    bool large = false;
+    for (int i = 0; i < 12; ++i) {
+        const QTreeWidgetItem* row = w.ListViewRemoPOP->topLevelItem(i);
+        priorities.insert(row->text(2));
+        subjects.insert(row->text(0));
+        large = large || row->text(3).remove(QRegularExpression("[^0-9]")).toLongLong() > 100000;
+    }
+    EXPECT_EQ(priorities, (std::set<QString>{"!", "!!", "!!!"}));
+    EXPECT_TRUE(subjects.count(QString::fromUtf8("Grüße aus München")));
+    EXPECT_TRUE(subjects.count(QString::fromUtf8("Olá, tudo bem?")));
+    EXPECT_TRUE(large);
+    EXPECT_EQ(w.LabelStatus->text(), "12 eMail ready for collecting");
+    // The picture in docs/ comes from here: PV_DEMO_SCREENSHOT=docs/demo-check.png.
+    if (const char* shot = std::getenv("PV_DEMO_SCREENSHOT")) {
+        w.show();
+        w.AppEventsIdle();
+        EXPECT_TRUE(w.grab().save(shot));
+    }
+}
+
+TEST(Scramble, PasswordsSurviveTheStoredForm) {
+    for (std::string p : {std::string(), std::string("demo"), std::string("p\xe4ss w\xf6rd!"),
+                          std::string(35, '\xff')})
+        EXPECT_EQ(UnscramblePassword(ScramblePassword(p)), p);
+    EXPECT_EQ(UnscramblePassword(ScramblePassword(std::string(40, 'x'))), std::string(35, 'x'));
+}
+
+TEST_F(CheckCycle, FailedDialWaitsForTheTimeoutThenReportsTheErrorOnce) {
+    PopAccount("2");
+    TFormMain w;
+    ASSERT_EQ(w.DialUp->Entry(), "Broken line");
+    // The wait's time-out, without waiting it out: it runs once the error is in.
+    auto reported = w.DialUp->OnAsyncEvent;
+    bool overrun = false;
+    w.DialUp->OnAsyncEvent = [&](TDialUp* s, int32_t state, int32_t error, const std::string& t) {
+        reported(s, state, error, t);
+        overrun = overrun || ProgramLog.IndexOf("Timeout-runtime of: 5 seconds exceeded!") >= 0;
+        if (error) QTimer::singleShot(0, w.TimerWait, [&] { w.TimerWait->stop(); });
+    };
+    LogIn(0);
+    server.Expect("QUIT").Say("+OK bye");
+    w.RunCheck(true, true, false);
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_TRUE(w.LabelStatus->text().endsWith(":    - Error when inquiring -"));
+    EXPECT_TRUE(overrun);
+    server.NextConnection();
+    LogIn(0);
+    server.Expect("QUIT").Say("+OK bye");
+    AutoConnect = false; // once: the next empty result is an empty post office again
+    w.RunCheck(true, true, false);
+    EXPECT_TRUE(w.LabelStatus->text().endsWith(":    - No new eMail -"));
+}
+
+TEST_F(CheckCycle, CancelDuringADialHangsUpAndSkipsTheCheck) {
+    PopAccount("3");
+    TFormMain w;
+    ASSERT_EQ(w.DialUp->Entry(), "Slow line");
+    auto dialing = w.DialUp->OnDialing;
+    w.DialUp->OnDialing = [&](TDialUp* s) {
+        dialing(s);
+        QTimer::singleShot(0, &w, [&] { w.BtnStoppClick(); });
+    };
+    w.BtnListMailClick();
+    EXPECT_EQ(server.Connections(), 0);
+    EXPECT_FALSE(w.FDialing);
+    EXPECT_FALSE(w.FDialConnected);
+    EXPECT_FALSE(w.TimerWait->isActive());
+    EXPECT_TRUE(w.MsgMemo->toPlainText().contains("Connection terminated\nCancelled"));
+    EXPECT_FALSE(w.Working());
+}
+
+TEST_F(CheckCycle, OnlineByHandThenTheCloseQueryHangsUp) {
+    TScriptedPrompts prompts;
+    SetPrompts(&prompts);
+    PopAccount("0");
+    TFormMain w;
+    w.BtnDialHangClick();
+    EXPECT_TRUE(UserOnline);
+    EXPECT_TRUE(w.FDialConnected);
+    EXPECT_EQ(w.LabelStatus->text(), "Ready for checking!");
+    EXPECT_EQ(sounds.Beeps.size(), 2u);
+    EXPECT_EQ(clock.Pauses, std::vector<int>{600});
+    EXPECT_TRUE(w.BtnListMail->isVisible() || !w.isVisible());
+    EXPECT_FALSE(w.BtnStopp->isVisible());
+    // While the user keeps the line, a check does not hang up after itself.
+    LogIn(0);
+    server.Expect("QUIT").Say("+OK bye");
+    w.BtnListMailClick();
+    EXPECT_TRUE(w.FDialConnected);
+
+    // Closing asks; Yes hangs up.
+    w.OnLineDetect->Poll();
+    prompts.QueueAnswer(mrYes);
+    EXPECT_TRUE(w.close());
+    ASSERT_GE(prompts.Shown.size(), 1u);
+    EXPECT_EQ(prompts.Shown[0].Text, "Terminate active connection?");
+    EXPECT_FALSE(w.FDialConnected);
+    EXPECT_FALSE(UserOnline);
+    SetPrompts(nullptr);
+
+    // Without automatic dialling the button only says so.
+    AutoConnect = false;
+    TScriptedPrompts told;
+    SetPrompts(&told);
+    w.BtnDialHangClick();
+    ASSERT_EQ(told.Shown.size(), 1u);
+    EXPECT_EQ(told.Shown[0].Text, "Only active when set to \"Autoconnect\"");
+    SetPrompts(nullptr);
+}
+
+TEST_F(CheckCycle, AnErrorInTheHeaderLoopStillHangsUpWhatWasDialled) {
+    PopAccount("0");
+    LogIn(2);
+    Header(1, "Subject: first", "+OK 1 10");
+    server.Expect("TOP 2 1").Say("-ERR no such message").Expect("QUIT").Say("+OK");
+    TFormMain w;
+    EXPECT_THROW(w.BtnListMailClick(), EmsServerError);
+    EXPECT_EQ(w.ListViewRemoPOP->topLevelItemCount(), 1);
+    EXPECT_EQ(w.LabelStatus->text(), "2 eMail ready for collecting");
+    EXPECT_FALSE(w.FDialConnected);
+    EXPECT_TRUE(w.MsgMemo->toPlainText().endsWith("Connection terminated"));
+    EXPECT_TRUE(w.FListDone);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(w.Working());
+}
