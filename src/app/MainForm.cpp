@@ -144,7 +144,10 @@ void TFormMain::BuildControls() {
     ListViewRemoPOP->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListViewRemoPOP->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListViewRemoPOP->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListViewRemoPOP->setStyleSheet("QTreeView::item { border: 1px solid #d8d8d8; }");
+    ListViewRemoPOP->setStyleSheet(
+        "QTreeView::item { border: 1px solid #d8d8d8; }"
+        "QTreeView::item:selected { background: palette(highlight); color: "
+        "palette(highlighted-text); }");
     ListViewRemoPOP->setHeaderLabels({"Subject", "Sender", "Priority", "Size", "Date"});
     const int widths[] = {185, 155, 25, 65, 120};
     for (int i = 0; i < 5; ++i) ListViewRemoPOP->setColumnWidth(i, widths[i]);
