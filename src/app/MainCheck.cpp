@@ -6,6 +6,7 @@
 #include "base/StrUtils.h"
 #include "dialup/DialUp.h"
 #include "dialup/OnLine.h"
+#include "message/msmsgtext.h"
 #include "message/mspars.h"
 #include "net/Mspop.h"
 #include "net/Mswsock.h"
@@ -229,7 +230,7 @@ void TFormMain::RunCheck(bool IsStart, bool ListOnly, bool KeepConnected) {
         try {
             bool go = true;
             // A transfer right after a check that kept the connection needs no dial.
-            if (AutoConnect && !POPClient->IsConnected()) {
+            if (AutoDial() && !POPClient->IsConnected()) {
                 DialConnection();
                 // Cancel during the dial skips the check.
                 go = !FCancelled;
@@ -254,12 +255,14 @@ void TFormMain::RunCheck(bool IsStart, bool ListOnly, bool KeepConnected) {
         return;
     }
     if (POPClient->IsConnected()) POPClient->Logout();
-    if (AutoConnect || UserOnline) {
+    if (AutoDial() || UserOnline) {
         CloseConnection();
         return;
     }
     platform::Pause(kPauseMs);
-    if (OnLineDetect->IsOnline()) MsgLabel->setText(AnsiToQ(kStillOnline));
+    // Only a line someone opened for the check is worth the reminder; the machine's own
+    // network (someone else's connection) is not ours to close.
+    if (OnLineDetect->IsOnline() && !ExternOnline) MsgLabel->setText(AnsiToQ(kStillOnline));
     MessageBeep(MB_ICONASTERISK);
 }
 
@@ -343,7 +346,7 @@ void TFormMain::BtnStoppClick() {
     }
     BtnStopp->hide();
     BtnListMail->show();
-    BtnDialHang->setEnabled(BtnListMail->isVisible() && AutoConnect && !ExternOnline);
+    BtnDialHang->setEnabled(BtnListMail->isVisible() && AutoDial() && !ExternOnline);
     WriteLog(kCancelled);
 }
 
@@ -355,9 +358,10 @@ void TFormMain::AddRow(int number, int64_t size, const std::string& uidl) {
     row.Size = size;
     row.Uidl = uidl;
     row.Mode = RetrvMode;
-    row.Subject = AnsiToQ(MailMessage.Subject());
-    const std::string& name = MailMessage.Sender().Name();
-    row.Sender = AnsiToQ(name.empty() ? MailMessage.Sender().Address() : name);
+    // What a person reads: the Unicode views of the mail library. The transfer's size
+    // confirmation shows these same texts.
+    row.Subject = QString::fromStdString(SubjectText(MailMessage));
+    row.Sender = QString::fromStdString(SenderDisplayText(MailMessage));
     row.Priority = int(MailMessage.Priority());
     row.Date = QLocale().toString(MailDate(MailMessage), QLocale::ShortFormat);
     for (int i = 0; i < MailMessage.Headers().Count(); ++i)
@@ -521,7 +525,7 @@ void TFormMain::EnterBusyState() {
 void TFormMain::EnterIdleState() {
     BtnStopp->hide();
     BtnListMail->show();
-    BtnDialHang->setEnabled(AutoConnect && !ExternOnline);
+    BtnDialHang->setEnabled(AutoDial() && !ExternOnline);
     for (QPushButton* b : {BtnPostkeeper, BtnOpenMail, BtnPrintMail, BtnSetting})
         b->setEnabled(true);
 }

@@ -144,6 +144,9 @@ public:
     void UnlockAccount();
     // A check or transfer is running; triggers that would start another are ignored.
     bool Working() const { return FWorking; }
+    // Checks dial and hang up by themselves: AutoConnect, and the applied account has a
+    // phone-book entry to dial.
+    bool AutoDial() const;
     // Set when the last check could not list the post office (log-in failed, cancelled or an
     // error ended it); the text says why.
     bool FCheckFailed = false;
@@ -234,6 +237,8 @@ private:
     // Uids whose DELE was sent in this session, to be forgotten once QUIT commits them.
     std::vector<std::string> FDeletedUidls;
     bool FCancelled = false;
+    // The applied account names a phone-book entry, but the phone book has none.
+    bool FNoDialEntry = false;
     int FTrayFrame = 0;
     bool FNoteTooManyAccounts = true;
 };
