@@ -3,13 +3,13 @@
 #include "app/MailRows.h"
 #include "app/MainUnit.h"
 #include "app/Settings.h"
+#include "base/Charset.h"
 #include "platform/Prompts.h"
-
-#include <QLabel>
 
 #include <QDialog>
 #include <QLabel>
 
+#include <cstdlib>
 #include <ostream>
 
 namespace {
@@ -33,7 +33,26 @@ const char* const kNoPassword = "The account has no stored password; --check ask
 const char* const kCheckFailed = "The check failed";
 const char* const kNoPasswordCollect =
     "The account has no stored password; --collect asks for none";
+
+// The charset the locale names for text ("ru_RU.KOI8-R" gives "KOI8-R"), the first of
+// LC_ALL, LC_CTYPE and LANG that is set; "" when none names one.
+std::string LocaleCharset() {
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (!value || !*value) continue;
+        std::string_view locale(value);
+        const std::size_t dot = locale.find('.');
+        if (dot == std::string_view::npos) return "";
+        locale.remove_prefix(dot + 1);
+        return std::string(locale.substr(0, locale.find('@')));
+    }
+    return "";
+}
 } // namespace
+
+std::string TerminalText(std::string_view utf8) {
+    return Utf8ToCharset(utf8, LocaleCharset());
+}
 
 void PrintUsage(std::ostream& out) {
     out << kUsage;
@@ -72,12 +91,12 @@ int RunHeadlessCheck(std::ostream& out, std::ostream& err) {
     const TMailRowModel& rows = *window.MailRows;
     for (int i = 0; i < rows.Count(); ++i) {
         for (int c = 0; c < TMailRowModel::colCount; ++c)
-            out << (c ? "\t" : "") << rows.Text(i, c).toStdString();
+            out << (c ? "\t" : "") << TerminalText(rows.Text(i, c).toStdString());
         out << "\n";
     }
-    out << window.LabelStatus->text().toStdString() << "\n";
+    out << TerminalText(window.LabelStatus->text().toStdString()) << "\n";
     if (!error.empty() || window.FCheckFailed) {
-        err << (error.empty() ? kCheckFailed : error.c_str()) << "\n";
+        err << TerminalText(RawToUtf8(error.empty() ? kCheckFailed : error)) << "\n";
         return 1;
     }
     return 0;
@@ -108,9 +127,10 @@ int RunHeadlessCollect(std::ostream& out, std::ostream& err, int mode) {
     }
     if (error.empty() && window.FCheckFailed) error = window.FCheckError;
     for (const std::string& path : window.FSavedFiles) out << path << "\n";
-    out << window.StatusText().toStdString() << "\n";
-    out << window.LabelStatus->text().toStdString() << "\n";
-    for (const std::string& note : window.FTransferNotes) err << note << "\n";
-    if (!error.empty()) err << error << "\n";
+    out << TerminalText(window.StatusText().toStdString()) << "\n";
+    out << TerminalText(window.LabelStatus->text().toStdString()) << "\n";
+    for (const std::string& note : window.FTransferNotes)
+        err << TerminalText(RawToUtf8(note)) << "\n";
+    if (!error.empty()) err << TerminalText(RawToUtf8(error)) << "\n";
     return error.empty() && window.FTransferNotes.empty() ? 0 : 1;
 }

@@ -507,8 +507,8 @@ void TFormMain::ListViewRemoPOPDblClick() {
     const std::string& text = MailRows->Row(current.row()).Headers;
     std::size_t start = 0;
     for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.Add(text.substr(start, end - start));
-    dlg.SetLines(lines);
+        lines.Add(HeaderLineText(std::string_view(text).substr(start, end - start)));
+    dlg.SetUnicodeLines(lines);
     RunModal(dlg);
 }
 
