@@ -317,17 +317,18 @@ TEST_F(CheckCycle, InternationalMailReadsRightInRowsHeaderViewAndCheckOutput) {
     {
         TFormMain w;
         w.BtnListMailClick();
-        ASSERT_EQ(w.ListViewRemoPOP->topLevelItemCount(), 4);
+        ASSERT_EQ(w.MailRows->Count(), 4);
         for (int i = 0; i < 4; ++i) {
-            EXPECT_EQ(w.ListViewRemoPOP->topLevelItem(i)->text(0).toStdString(), subjects[i]);
-            EXPECT_EQ(w.ListViewRemoPOP->topLevelItem(i)->text(1).toStdString(), senders[i]);
+            EXPECT_EQ(w.MailRows->Text(i, 0).toStdString(), subjects[i]);
+            EXPECT_EQ(w.MailRows->Text(i, 1).toStdString(), senders[i]);
         }
         QString shown;
         TFormMain::ExecModal = [&](QDialog& d) {
             if (auto* h = qobject_cast<TFormHelp*>(&d)) shown = h->Memo->toPlainText();
             return 0;
         };
-        w.ListViewRemoPOP->setCurrentItem(w.ListViewRemoPOP->topLevelItem(1));
+        w.MailRows->Flush();
+        w.ListViewRemoPOP->setCurrentIndex(w.MailRows->index(1, 0));
         w.ListViewRemoPOPDblClick();
         EXPECT_TRUE(shown.contains(QString::fromUtf8("From: 山田太郎 <yamada@example.jp>")))
             << shown.toStdString();
