@@ -106,6 +106,8 @@ void TFormMain::ConnectCheckComponents() {
     POPClient->OnConnecting = [this](TmsSocketBase*) {
         MsgMemo->clear();
         ProgramLog.Clear();
+        // The client's own protocol is kept per connection too (a transfer has copied it).
+        POPClient->ProtocolLog().Clear();
         WriteLog(kConnectTo + POPClient->Host());
     };
     POPClient->OnConnected = [this](TmsSocketBase*) {
@@ -390,11 +392,14 @@ void TFormMain::ListMails(bool KeepConnected) {
         LabelStatus->setText(kErrorCallingStatus);
         FCheckFailed = true;
         FCheckError = e.what();
+        // Why, in the server's own words, for a user who cannot open the protocol yet.
+        WriteLog(FCheckError);
         try {
             if (POPClient->IsConnected()) POPClient->Logout();
         } catch (const std::exception&) {
         }
         BtnStoppClick();
+        MsgLabel->setText(AnsiToQ(FCheckError));
         count = 0;
     }
     if (loggedIn && count == 0) {

@@ -113,6 +113,8 @@ TEST_F(CheckCycle, EmptyPostofficeClosesEvenWhenAskedToStayConnected) {
     EXPECT_TRUE(w.LabelStatus->text().endsWith(":    - No new eMail -"));
     EXPECT_EQ(sounds.Beeps, std::vector<unsigned>{MB_ICONASTERISK});
     EXPECT_TRUE(tones.Steps.empty());
+    const int sessionLines = w.POPClient->ProtocolLog().Count();
+    EXPECT_GT(sessionLines, 0);
     // A dial-up error since the last result turns the next empty result into an error, once.
     w.FDialError = true;
     server.NextConnection();
@@ -121,6 +123,8 @@ TEST_F(CheckCycle, EmptyPostofficeClosesEvenWhenAskedToStayConnected) {
     w.RunCheck(true, true, false);
     EXPECT_TRUE(w.LabelStatus->text().endsWith(":    - Error when inquiring -"));
     EXPECT_FALSE(w.FDialError);
+    // The client's protocol holds the last connection only, as the program's does.
+    EXPECT_EQ(w.POPClient->ProtocolLog().Count(), sessionLines);
 }
 
 TEST_F(CheckCycle, FailedLogInKeepsItsTextsAndRaisesNoSecondError) {
@@ -132,6 +136,9 @@ TEST_F(CheckCycle, FailedLogInKeepsItsTextsAndRaisesNoSecondError) {
     EXPECT_NO_THROW(w.BtnListMailClick());
     EXPECT_EQ(w.LabelStatus->text(), "Error when calling list, see protocol");
     EXPECT_TRUE(w.MsgMemo->toPlainText().contains("See ptotocol"));
+    // The server's reason is on show without opening the protocol.
+    EXPECT_EQ(w.MsgLabel->text(), "-ERR [AUTH] Authentication failed.");
+    EXPECT_TRUE(w.MsgMemo->toPlainText().contains("-ERR [AUTH] Authentication failed.\n"));
     EXPECT_TRUE(w.MsgMemo->toPlainText().endsWith("Cancelled"));
     EXPECT_TRUE(w.FCheckFailed);
     EXPECT_NE(w.FCheckError.find("Authentication failed"), std::string::npos);
