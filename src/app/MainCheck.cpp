@@ -69,8 +69,9 @@ QDateTime Now() {
     return QDateTime::fromMSecsSinceEpoch(Clock().WallMs());
 }
 
-std::string NowText() {
-    return QToAnsi(QLocale().toString(Now(), QLocale::ShortFormat));
+// The time of day in the user's locale, as Unicode (any script, not only Windows-1252's).
+QString NowText() {
+    return QLocale().toString(Now(), QLocale::ShortFormat);
 }
 
 QDateTime MailDate(const TmsMessage& message) {
@@ -127,7 +128,7 @@ void TFormMain::ConnectCheckComponents() {
         WriteLog(MessageText);
         if (Error != 0) {
             FDialError = true;
-            WriteLog(NowText() + ": " + MessageText);
+            WriteLogUnicode(NowText() + ": " + AnsiToQ(MessageText));
             WriteLog(kErrorInquiringList);
             LabelStatus->setText(AnsiToQ(MessageText));
             if (!FDialConnected) {
@@ -434,10 +435,10 @@ void TFormMain::ListMails(bool KeepConnected) {
     } else if (loggedIn) {
         // A failed log-in keeps its own texts: it must not look like an empty mailbox.
         if (FDialError) {
-            LabelStatus->setText(AnsiToQ(NowText() + kErrorInquiring));
+            LabelStatus->setText(NowText() + kErrorInquiring);
             FDialError = false;
         } else {
-            LabelStatus->setText(AnsiToQ(NowText() + kNoNewMail));
+            LabelStatus->setText(NowText() + kNoNewMail);
         }
         MessageBeep(MB_ICONASTERISK);
     } else {
