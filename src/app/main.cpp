@@ -1,3 +1,4 @@
+#include "app/AccountCli.h"
 #include "app/AddressDlg.h"
 #include "app/Application.h"
 #include "app/CheckMode.h"
@@ -13,6 +14,7 @@
 #include "net/HiddenWindow.h"
 #include "net/Mswsock.h"
 #include "platform/Ansi.h"
+#include "platform/SecretService.h"
 
 #include <QMimeDatabase>
 #include <QStatusBar>
@@ -23,12 +25,14 @@
 
 namespace {
 const char* const kTitle = "Tessmar Postvigil";
-enum TMode { mdWindow, mdCheck, mdDemo, mdHelp, mdUnknown };
+enum TMode { mdWindow, mdCheck, mdDemo, mdAddAccount, mdListAccounts, mdHelp, mdUnknown };
 
 TMode ModeOf(int argc, char** argv) {
     if (argc < 2) return mdWindow;
     if (!std::strcmp(argv[1], "--check")) return mdCheck;
     if (!std::strcmp(argv[1], "--demo")) return mdDemo;
+    if (!std::strcmp(argv[1], "--add-account")) return mdAddAccount;
+    if (!std::strcmp(argv[1], "--list-accounts")) return argc == 2 ? mdListAccounts : mdUnknown;
     if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) return mdHelp;
     return mdUnknown;
 }
@@ -74,6 +78,18 @@ int main(int argc, char** argv) {
         PrintUsage(mode == mdHelp ? std::cout : std::cerr);
         return mode == mdHelp ? 0 : 2;
     }
+    // Passwords go to the desktop's keyring when one runs (the demo keeps its own files).
+    TSecretServiceStore keyring;
+    if (mode != mdDemo) SetPasswordStore(&keyring);
+    // The account commands need neither a screen nor the event loop.
+    if (mode == mdAddAccount || mode == mdListAccounts) {
+        InitMainUnit();
+        const int rc = mode == mdListAccounts
+                           ? RunListAccounts(std::cout)
+                           : RunAddAccount({argv + 2, argv + argc}, std::cin, std::cout, std::cerr);
+        SetPasswordStore(nullptr);
+        return rc;
+    }
     // The headless check needs no screen.
     if (mode == mdCheck && !std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -110,5 +126,6 @@ int main(int argc, char** argv) {
     }
     RemoveMessagePump();
     FreeGlobalWinsock();
+    SetPasswordStore(nullptr);
     return rc;
 }
