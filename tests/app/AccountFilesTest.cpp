@@ -5,6 +5,7 @@
 #include "platform/Keyring.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "platform/SecretService.h"
 
 #include <gtest/gtest.h>
 
@@ -266,4 +267,29 @@ TEST_F(Accounts, CommandLineAddsAndListsAccounts) {
     RunListAccounts(list);
     EXPECT_EQ(list.str(), "Home\t" + (home / "Home.Set").string() + "\n" + "joe@pop.example.org\t" +
                               file + "\tstart-up\n");
+}
+
+TEST_F(Accounts, WithoutASessionBusThePasswordIsScrambledIntoTheFile) {
+    // No bus address, no bus in the runtime folder, no display to start one for.
+    const fs::path runtime = home / "run";
+    fs::create_directories(runtime);
+    const char* before = std::getenv("XDG_RUNTIME_DIR");
+    struct TRestore {
+        std::string value;
+        bool set;
+        ~TRestore() {
+            set ? setenv("XDG_RUNTIME_DIR", value.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
+        }
+    } restore{before ? before : "", before != nullptr};
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    unsetenv("DISPLAY");
+    TSecretServiceStore secretService;
+    SetPasswordStore(&secretService);
+    EXPECT_FALSE(secretService.Available());
+    const std::string file = AccountFileName(Create(Sample()));
+    const TIniFile ini(file);
+    EXPECT_FALSE(ini.ValueExists("POPClient", "PasswordStore"));
+    EXPECT_EQ(UnscramblePassword(ini.ReadString("POPClient", "Password", "")), Sample().Password);
+    EXPECT_EQ(Mode(file), 0600u);
 }
