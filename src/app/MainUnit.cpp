@@ -228,10 +228,17 @@ void TFormMain::ApplyClientRec() {
         RasIndex = -1;
         AutoConnect = false;
     }
-    if (!ExternOnline && !UserOnline) BtnDialHang->setEnabled(AutoConnect);
-    // An empty phone book has no entry to dial, as for an account without dial-up.
-    DialUp->SetEntry(RasIndex >= 0 && RasIndex < entries ? DialUp->Entries()[RasIndex] : "");
+    // An empty phone book (or none at all) has no entry to dial: while this account is
+    // applied it goes without dial-up, as one without RAS does; the setting is kept.
+    FNoDialEntry = !ClientRec.NoRAS && entries == 0;
+    if (FNoDialEntry) RasIndex = -1;
+    if (!ExternOnline && !UserOnline) BtnDialHang->setEnabled(AutoDial());
+    DialUp->SetEntry(RasIndex >= 0 ? DialUp->Entries()[RasIndex] : "");
     setWindowTitle(AnsiToQ((kCaptionPrefix + ClientRec.IniDescript).substr(0, kCaptionMax)));
+}
+
+bool TFormMain::AutoDial() const {
+    return AutoConnect && !FNoDialEntry;
 }
 
 void TFormMain::ChangeClient(int Index) {
