@@ -178,8 +178,10 @@ bool TFormMain::event(QEvent* e) {
 
 void TFormMain::showEvent(QShowEvent* e) {
     QMainWindow::showEvent(e);
-    if (ClientRec.Password.empty())
+    // Once per account: restoring the window does not ask again.
+    if (FPasswordPromptDue && ClientRec.Password.empty())
         QCoreApplication::postEvent(this, new QEvent(QEvent::Type(WM_ASKPASSWORD)));
+    FPasswordPromptDue = false;
 }
 
 void TFormMain::changeEvent(QEvent* e) {
@@ -214,6 +216,7 @@ void TFormMain::FormActivate() {
 void TFormMain::ApplyClientRec() {
     // The port is set after the host, because setting the host resets the port.
     POPClient->SetPassword(ClientRec.Password);
+    FPasswordPromptDue = ClientRec.Password.empty();
     POPClient->SetHost(ClientRec.Server);
     POPClient->SetPort(uint16_t(ClientRec.DefPort));
     POPClient->SetUserName(ClientRec.UserName);

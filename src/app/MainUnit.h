@@ -174,6 +174,8 @@ private:
     bool FCancelled = false;
     // The applied account names a phone-book entry, but the phone book has none.
     bool FNoDialEntry = false;
+    // The applied account has no password and the prompt for it has not been posted yet.
+    bool FPasswordPromptDue = false;
     int FTrayFrame = 0;
     bool FNoteTooManyAccounts = true;
 };
