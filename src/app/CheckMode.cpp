@@ -2,12 +2,14 @@
 
 #include "app/MainUnit.h"
 #include "app/Settings.h"
+#include "base/Charset.h"
 #include "platform/Prompts.h"
 
 #include <QDialog>
 #include <QLabel>
 #include <QTreeWidget>
 
+#include <cstdlib>
 #include <ostream>
 
 namespace {
@@ -31,7 +33,26 @@ const char* const kUsage =
     "  --help    show this text\n";
 const char* const kNoPassword = "The account has no stored password; --check asks for none";
 const char* const kCheckFailed = "The check failed";
+
+// The charset the locale names for text ("ru_RU.KOI8-R" gives "KOI8-R"), the first of
+// LC_ALL, LC_CTYPE and LANG that is set; "" when none names one.
+std::string LocaleCharset() {
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (!value || !*value) continue;
+        std::string_view locale(value);
+        const std::size_t dot = locale.find('.');
+        if (dot == std::string_view::npos) return "";
+        locale.remove_prefix(dot + 1);
+        return std::string(locale.substr(0, locale.find('@')));
+    }
+    return "";
+}
 } // namespace
+
+std::string TerminalText(std::string_view utf8) {
+    return Utf8ToCharset(utf8, LocaleCharset());
+}
 
 void PrintUsage(std::ostream& out) {
     out << kUsage;
@@ -67,12 +88,12 @@ int RunHeadlessCheck(std::ostream& out, std::ostream& err) {
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = list->topLevelItem(i);
         for (int c = 0; c < list->columnCount(); ++c)
-            out << (c ? "\t" : "") << row->text(c).toStdString();
+            out << (c ? "\t" : "") << TerminalText(row->text(c).toStdString());
         out << "\n";
     }
-    out << window.LabelStatus->text().toStdString() << "\n";
+    out << TerminalText(window.LabelStatus->text().toStdString()) << "\n";
     if (!error.empty() || window.FCheckFailed) {
-        err << (error.empty() ? kCheckFailed : error.c_str()) << "\n";
+        err << TerminalText(RawToUtf8(error.empty() ? kCheckFailed : error)) << "\n";
         return 1;
     }
     return 0;

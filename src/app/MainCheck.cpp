@@ -6,6 +6,7 @@
 #include "base/StrUtils.h"
 #include "dialup/DialUp.h"
 #include "dialup/OnLine.h"
+#include "message/msmsgtext.h"
 #include "message/mspars.h"
 #include "net/Mspop.h"
 #include "net/Mswsock.h"
@@ -328,9 +329,8 @@ void TFormMain::AddRow(int64_t size) {
     auto* row = new QTreeWidgetItem(ListViewRemoPOP);
     row->setIcon(0, ModeIcon(RetrvMode));
     row->setData(0, Qt::UserRole, RetrvMode);
-    row->setText(0, AnsiToQ(MailMessage.Subject()));
-    const std::string& name = MailMessage.Sender().Name();
-    row->setText(1, AnsiToQ(name.empty() ? MailMessage.Sender().Address() : name));
+    row->setText(0, QString::fromStdString(SubjectText(MailMessage)));
+    row->setText(1, QString::fromStdString(SenderDisplayText(MailMessage)));
     row->setText(2, QString(int(MailMessage.Priority()) + 1, '!'));
     row->setText(3, SizeText(size));
     row->setText(4, QLocale().toString(MailDate(MailMessage), QLocale::ShortFormat));
@@ -482,8 +482,8 @@ void TFormMain::ListViewRemoPOPDblClick() {
     const std::string text = RowHeaders(row);
     std::size_t start = 0;
     for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.Add(text.substr(start, end - start));
-    dlg.SetLines(lines);
+        lines.Add(HeaderLineText(std::string_view(text).substr(start, end - start)));
+    dlg.SetUnicodeLines(lines);
     RunModal(dlg);
 }
 

@@ -27,6 +27,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 
@@ -283,6 +285,77 @@ TEST_F(CheckCycle, HeadlessCheckPrintsRowsAndStatusOrFails) {
     EXPECT_EQ(RunHeadlessCheck(out, err), 1);
     EXPECT_NE(err.str().find("no stored password"), std::string::npos);
     EXPECT_EQ(server.Connections(), 2);
+}
+
+// Ordinary international mail: rows, header view and headless output read as sent.
+TEST_F(CheckCycle, InternationalMailReadsRightInRowsHeaderViewAndCheckOutput) {
+    const char* const subjects[] = {"Привет, мир — отчёт", "会議のお知らせ 🎉", "Zażółć gęślą jaźń",
+                                    "Café raw latin1"};
+    const char* const senders[] = {"Jürgen Müller", "山田太郎", "Zoë", "Привет"};
+    auto serve = [&] {
+        LogIn(4);
+        for (int n = 1; n <= 4; ++n) {
+            std::ifstream in(std::string(PV_TEST_DATA_DIR) + "/app/international/0" +
+                                 std::to_string(n) + ".eml",
+                             std::ios::binary);
+            const std::string mail{std::istreambuf_iterator<char>(in), {}};
+            Header(n, mail.substr(0, mail.find("\r\n\r\n")), "+OK " + std::to_string(n) + " 100");
+        }
+        server.Expect("QUIT").Say("+OK bye");
+    };
+    PopAccount();
+    serve();
+    {
+        TFormMain w;
+        w.BtnListMailClick();
+        ASSERT_EQ(w.ListViewRemoPOP->topLevelItemCount(), 4);
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(w.ListViewRemoPOP->topLevelItem(i)->text(0).toStdString(), subjects[i]);
+            EXPECT_EQ(w.ListViewRemoPOP->topLevelItem(i)->text(1).toStdString(), senders[i]);
+        }
+        QString shown;
+        TFormMain::ExecModal = [&](QDialog& d) {
+            if (auto* h = qobject_cast<TFormHelp*>(&d)) shown = h->Memo->toPlainText();
+            return 0;
+        };
+        w.ListViewRemoPOP->setCurrentItem(w.ListViewRemoPOP->topLevelItem(1));
+        w.ListViewRemoPOPDblClick();
+        EXPECT_TRUE(shown.contains(QString::fromUtf8("From: 山田太郎 <yamada@example.jp>")))
+            << shown.toStdString();
+        EXPECT_TRUE(shown.contains(QString::fromUtf8("Subject: 会議のお知らせ 🎉")));
+    }
+
+    // --check writes UTF-8, or the charset the locale names with "?" for what it lacks.
+    auto check = [&](const char* lang) {
+        server.NextConnection();
+        serve();
+        setenv("LANG", lang, 1);
+        std::ostringstream out, err;
+        EXPECT_EQ(RunHeadlessCheck(out, err), 0) << err.str();
+        unsetenv("LANG");
+        std::string firstColumns;
+        std::istringstream lines(out.str());
+        for (std::string line; std::getline(lines, line);) {
+            const std::size_t tab = line.find('\t');
+            if (tab == std::string::npos) continue;
+            firstColumns += line.substr(0, line.find('\t', tab + 1)) + "\n";
+        }
+        return firstColumns;
+    };
+    const char* const saved = std::getenv("LC_ALL");
+    const std::string lcAll = saved ? saved : "";
+    unsetenv("LC_ALL");
+    unsetenv("LC_CTYPE");
+    EXPECT_EQ(check("C"), "Привет, мир — отчёт\tJürgen Müller\n"
+                          "会議のお知らせ 🎉\t山田太郎\n"
+                          "Zażółć gęślą jaźń\tZoë\n"
+                          "Café raw latin1\tПривет\n");
+    EXPECT_EQ(check("ru_RU.KOI8-R"), "\xF0\xD2\xC9\xD7\xC5\xD4, \xCD\xC9\xD2 ? "
+                                     "\xCF\xD4\xDE\xA3\xD4\tJ?rgen M?ller\n"
+                                     "??????? ?\t????\n"
+                                     "Za???? g??l? ja??\tZo?\n"
+                                     "Caf? raw latin1\t\xF0\xD2\xC9\xD7\xC5\xD4\n");
+    if (saved) setenv("LC_ALL", lcAll.c_str(), 1);
 }
 
 TEST_F(CheckCycle, DemoListsItsSampleMailbox) {
