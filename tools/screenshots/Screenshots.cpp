@@ -14,7 +14,6 @@
 
 #include <QApplication>
 #include <QTimer>
-#include <QTreeWidget>
 
 #include <algorithm>
 #include <cstdio>
