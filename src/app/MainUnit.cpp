@@ -305,6 +305,12 @@ void TFormMain::WriteLog(const std::string& Text) {
     ProgramLog.Add(Text);
 }
 
+void TFormMain::WriteLogUnicode(const QString& Text) {
+    MsgLabel->setText(Text);
+    MsgMemo->appendPlainText(Text);
+    ProgramLog.Add(QToAnsi(Text));
+}
+
 void TFormMain::AppEventsIdle() {
     const int rows = MailRows->Count();
     const bool animate = rows > 0;
