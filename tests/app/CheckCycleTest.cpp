@@ -280,6 +280,11 @@ TEST_F(CheckCycle, HeadlessCheckPrintsRowsAndStatusOrFails) {
     server.Expect("QUIT").Say("+OK bye");
     std::ostringstream out, err;
     EXPECT_EQ(RunHeadlessCheck(out, err), 0);
+    // Mail found, and still no tune and no beep: nobody is listening.
+    EXPECT_TRUE(tones.Steps.empty());
+    EXPECT_TRUE(sounds.Beeps.empty());
+    EXPECT_EQ(&TonePlayer(), &tones);
+    EXPECT_EQ(&SystemSounds(), &sounds);
     const QString date = Local(QDateTime(QDate(2023, 11, 7), QTime(10, 20, 30)));
     QLocale grouped;
     grouped.setNumberOptions({});
