@@ -6,6 +6,8 @@
 #include "base/Charset.h"
 #include "net/Mspop.h"
 #include "platform/Prompts.h"
+#include "platform/SystemSounds.h"
+#include "platform/TonePlayer.h"
 
 #include <QDialog>
 #include <QLabel>
@@ -29,6 +31,13 @@ const char* const kUsage =
     "            when every marked message was handled, 1 otherwise\n"
     "  --demo    open the window on a demo account with a sample mailbox served on\n"
     "            this machine (your own settings and accounts stay untouched)\n"
+    "  --add-account --server HOST --user NAME [--port N] [--description TEXT]\n"
+    "            add an account; its password is the first line of standard input\n"
+    "            (asked for when that is a terminal). The first account becomes the\n"
+    "            start-up account. With a desktop keyring running, the password is kept\n"
+    "            there, otherwise scrambled in the account file (readable by you only)\n"
+    "  --list-accounts\n"
+    "            one line per account: description, file, \"start-up\" (TAB separated)\n"
     "  --help    show this text\n";
 const char* const kNoPassword = "The account has no stored password; --check asks for none";
 const char* const kCheckFailed = "The check failed";
@@ -60,16 +69,36 @@ void PrintUsage(std::ostream& out) {
 }
 
 namespace {
-// Nobody is there to answer: every dialog and box is declined unseen while this lives.
+// No tune and no beep: a headless run prints its output and nothing else.
+class TNoTones : public TTonePlayer {
+public:
+    void PlayTone(unsigned, int) override {}
+    void Rest(int) override {}
+};
+class TNoBeeps : public TSystemSounds {
+public:
+    void MessageBeep(unsigned) override {}
+};
+
+// Nobody is there to answer: every dialog and box is declined unseen while this lives, and
+// nobody is there to listen.
 struct THeadless {
     TScriptedPrompts prompts;
+    TNoTones tones;
+    TNoBeeps beeps;
     decltype(TFormMain::ExecModal) previousModal = TFormMain::ExecModal;
+    TTonePlayer& previousTones = TonePlayer();
+    TSystemSounds& previousBeeps = SystemSounds();
     THeadless() {
         SetPrompts(&prompts);
+        SetTonePlayer(&tones);
+        SetSystemSounds(&beeps);
         TFormMain::ExecModal = [](QDialog&) { return int(QDialog::Rejected); };
     }
     ~THeadless() {
         TFormMain::ExecModal = previousModal;
+        SetSystemSounds(&previousBeeps);
+        SetTonePlayer(&previousTones);
         SetPrompts(nullptr);
     }
 };
