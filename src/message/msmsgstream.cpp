@@ -9,6 +9,13 @@ void TmsMessage::LoadFromStream(TStream& stream) {
     decoder.Decode();
 }
 
+void TmsMessage::LoadFromRetrievedStream(TStream& stream) {
+    TmsMessageDecoder decoder(stream);
+    decoder.SetMessage(this);
+    decoder.SetTerminatorRemoved(true);
+    decoder.Decode();
+}
+
 void TmsMessage::SaveToStream(TStream& stream) {
     TmsMessageEncoder encoder(*this);
     encoder.SetStream(&stream);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Days since 1899-12-30 with the time of day as the fraction; 0 means "no date".
 using TDateTime = double;
@@ -18,6 +19,9 @@ using TDateTime = double;
 std::string GetHeaderValue(const TStringList& headers, std::string_view name);
 // Removes the first field called name and its continuation lines.
 void DeleteHeader(TStringList& headers, std::string_view name);
+// Removes every field of the header block whose name is one of names, with its continuation
+// lines, in one pass over the list.
+void DeleteFields(TStringList& headers, const std::vector<std::string_view>& names);
 // Splits every field called name (with its continuation lines) into address items: one per
 // comma outside double quotes, comments and angle brackets; a group gives its members.
 void GetHeaderAddresses(const TStringList& headers, std::string_view name, TStringList& items);

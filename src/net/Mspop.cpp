@@ -129,7 +129,7 @@ void TmsPOPClient::RetrieveMessage() {
         TMemoryStream stream;
         ReadBlock(stream, expectedSize);
         RemoveDotStuffing(stream);
-        message.LoadFromStream(stream);
+        message.LoadFromRetrievedStream(stream);
     }
     if (OnMessageRetrieved) OnMessageRetrieved(this);
 }
