@@ -26,8 +26,8 @@ const char* const kOriginalFileName = "original.eml";
 const char* const kOriginalContentType = "message/rfc822";
 const char* const kVMailsystem = "V Mailsystem R #0001";
 
-// A message is taken apart into at most this many attachments; one with more is kept whole
-// as "original.eml" after them.
+// A message is taken apart into at most this many attachments; of one with more, the first
+// parts but one are taken, and the whole text is kept as "original.eml" after them.
 constexpr int kMaxParts = 10000;
 // Every text line the model holds costs some 32 bytes, however short it is; a text body may
 // have this many lines, and one more for every kBytesPerLine bytes of the message. A message
@@ -347,8 +347,13 @@ void TmsCustomDecoder::AddBodyText(std::string_view text) {
     SplitLines(text, body.Items());
 }
 
-void TmsCustomDecoder::CheckPartCount() const {
-    if (FMessage->Attachments().Count() >= kMaxParts) throw EMessageParserError(kTooManyParts);
+void TmsCustomDecoder::CheckPartCount() {
+    TmsAttList& attachments = FMessage->Attachments();
+    if (attachments.Count() < kMaxParts) return;
+    // "original.eml" takes the place of the last part, so that the saved message, read
+    // again, holds no more parts than it may.
+    attachments.Delete(attachments.Count() - 1);
+    throw EMessageParserError(kTooManyParts);
 }
 
 void TmsCustomDecoder::DecodeSinglePartAttachment() {

@@ -48,8 +48,9 @@ private:
     // Add lines to the body; EMessageParserError when it would hold more than its share.
     void AddBodyLine(std::string_view line);
     void AddBodyText(std::string_view text);
-    // Raises EMessageParserError once the message has as many attachments as it may hold.
-    void CheckPartCount() const;
+    // Raises EMessageParserError, with room made for "original.eml", once the message holds
+    // as many attachments as it may.
+    void CheckPartCount();
     void DecodeTextBody();
     void DecodePlainBody();
     // True when the line read is a begin line and uuencoded data follows it.
