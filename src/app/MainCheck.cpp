@@ -222,7 +222,7 @@ void TFormMain::RunCheck(bool IsStart, bool ListOnly, bool KeepConnected) {
         EnterBusyState();
         try {
             bool go = true;
-            if (AutoConnect) {
+            if (AutoDial()) {
                 DialConnection();
                 // Cancel during the dial skips the check.
                 go = !FCancelled;
@@ -249,12 +249,14 @@ void TFormMain::RunCheck(bool IsStart, bool ListOnly, bool KeepConnected) {
         return;
     }
     if (POPClient->IsConnected()) POPClient->Logout();
-    if (AutoConnect || UserOnline) {
+    if (AutoDial() || UserOnline) {
         CloseConnection();
         return;
     }
     platform::Pause(kPauseMs);
-    if (OnLineDetect->IsOnline()) MsgLabel->setText(AnsiToQ(kStillOnline));
+    // Only a line someone opened for the check is worth the reminder; the machine's own
+    // network (someone else's connection) is not ours to close.
+    if (OnLineDetect->IsOnline() && !ExternOnline) MsgLabel->setText(AnsiToQ(kStillOnline));
     MessageBeep(MB_ICONASTERISK);
 }
 
@@ -316,7 +318,7 @@ void TFormMain::BtnStoppClick() {
     }
     BtnStopp->hide();
     BtnListMail->show();
-    BtnDialHang->setEnabled(BtnListMail->isVisible() && AutoConnect && !ExternOnline);
+    BtnDialHang->setEnabled(BtnListMail->isVisible() && AutoDial() && !ExternOnline);
     WriteLog(kCancelled);
 }
 
@@ -498,7 +500,7 @@ void TFormMain::EnterBusyState() {
 void TFormMain::EnterIdleState() {
     BtnStopp->hide();
     BtnListMail->show();
-    BtnDialHang->setEnabled(AutoConnect && !ExternOnline);
+    BtnDialHang->setEnabled(AutoDial() && !ExternOnline);
     for (QPushButton* b : {BtnPostkeeper, BtnOpenMail, BtnPrintMail, BtnSetting})
         b->setEnabled(true);
 }

@@ -30,7 +30,7 @@ void DoubleBeep() {
 } // namespace
 
 void TFormMain::BtnDialHangClick() {
-    if (!AutoConnect) {
+    if (!AutoDial()) {
         Prompts().Tell(kOnlyAutoconnect);
         return;
     }

@@ -178,8 +178,10 @@ bool TFormMain::event(QEvent* e) {
 
 void TFormMain::showEvent(QShowEvent* e) {
     QMainWindow::showEvent(e);
-    if (ClientRec.Password.empty())
+    // Once per account: restoring the window does not ask again.
+    if (FPasswordPromptDue && ClientRec.Password.empty())
         QCoreApplication::postEvent(this, new QEvent(QEvent::Type(WM_ASKPASSWORD)));
+    FPasswordPromptDue = false;
 }
 
 void TFormMain::changeEvent(QEvent* e) {
@@ -214,6 +216,7 @@ void TFormMain::FormActivate() {
 void TFormMain::ApplyClientRec() {
     // The port is set after the host, because setting the host resets the port.
     POPClient->SetPassword(ClientRec.Password);
+    FPasswordPromptDue = ClientRec.Password.empty();
     POPClient->SetHost(ClientRec.Server);
     POPClient->SetPort(uint16_t(ClientRec.DefPort));
     POPClient->SetUserName(ClientRec.UserName);
@@ -228,10 +231,17 @@ void TFormMain::ApplyClientRec() {
         RasIndex = -1;
         AutoConnect = false;
     }
-    if (!ExternOnline && !UserOnline) BtnDialHang->setEnabled(AutoConnect);
-    // An empty phone book has no entry to dial, as for an account without dial-up.
-    DialUp->SetEntry(RasIndex >= 0 && RasIndex < entries ? DialUp->Entries()[RasIndex] : "");
+    // An empty phone book (or none at all) has no entry to dial: while this account is
+    // applied it goes without dial-up, as one without RAS does; the setting is kept.
+    FNoDialEntry = !ClientRec.NoRAS && entries == 0;
+    if (FNoDialEntry) RasIndex = -1;
+    if (!ExternOnline && !UserOnline) BtnDialHang->setEnabled(AutoDial());
+    DialUp->SetEntry(RasIndex >= 0 ? DialUp->Entries()[RasIndex] : "");
     setWindowTitle(AnsiToQ((kCaptionPrefix + ClientRec.IniDescript).substr(0, kCaptionMax)));
+}
+
+bool TFormMain::AutoDial() const {
+    return AutoConnect && !FNoDialEntry;
 }
 
 void TFormMain::ChangeClient(int Index) {

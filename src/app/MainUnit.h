@@ -99,6 +99,9 @@ public:
     void EnterIdleState();
     // A check or transfer is running; triggers that would start another are ignored.
     bool Working() const { return FWorking; }
+    // Checks dial and hang up by themselves: AutoConnect, and the applied account has a
+    // phone-book entry to dial.
+    bool AutoDial() const;
     // Set when the last check could not list the post office (log-in failed, cancelled or an
     // error ended it); the text says why.
     bool FCheckFailed = false;
@@ -169,6 +172,10 @@ private:
 
     bool FWorking = false;
     bool FCancelled = false;
+    // The applied account names a phone-book entry, but the phone book has none.
+    bool FNoDialEntry = false;
+    // The applied account has no password and the prompt for it has not been posted yet.
+    bool FPasswordPromptDue = false;
     int FTrayFrame = 0;
     bool FNoteTooManyAccounts = true;
 };

@@ -140,6 +140,8 @@ std::string ScramblePassword(std::string_view password) {
 }
 
 std::string UnscramblePassword(std::string_view text) {
+    // Nothing stored is no password, not the blanks an all-default buffer would give.
+    if (text.empty()) return {};
     unsigned char buffer[kScrambleBuffer];
     buffer[0] = kScrambleBuffer - 1;
     std::memset(buffer + 1, ' ', kScrambleBuffer - 1);

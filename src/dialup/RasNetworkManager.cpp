@@ -1,8 +1,7 @@
 #include "dialup/RasNetworkManager.h"
 
+#include "base/Charset.h"
 #include "base/StrUtils.h"
-
-#include <QStringEncoder>
 
 #include <algorithm>
 
@@ -37,9 +36,7 @@ bool IsOnDemand(const QString& type) {
 
 // Names cross into the program as Windows-1252 text, like everything it shows.
 std::string ToAnsi(const QString& s) {
-    QStringEncoder encoder("windows-1252");
-    const QByteArray bytes = encoder.isValid() ? QByteArray(encoder.encode(s)) : s.toLatin1();
-    return bytes.toStdString();
+    return Utf8ToCp1252(s.toStdString());
 }
 } // namespace
 
