@@ -19,6 +19,9 @@ PACKAGES=(
   libasound2-dev libcanberra-dev dovecot-pop3d dbus python3-dbusmock poppler-utils
   # a headless X server for screenshots and for running the program without a desktop
   xvfb xauth fonts-dejavu-core
+  # glyphs for international mail on screen and in print: CJK (Chinese, Japanese, Korean)
+  # and emoji, found through the font configuration
+  fonts-wqy-zenhei fonts-noto-color-emoji
   # POP3 retrieval peer of the network benchmark, and GNU time for the peers' peak memory
   fetchmail time
 )

@@ -3,6 +3,7 @@
 
 #include "app/FormLogo.h"
 #include "app/Icons.h"
+#include "app/MailRows.h"
 #include "app/PaWoUnit.h"
 #include "app/Settings.h"
 #include "app/TrayMenu.h"
@@ -30,7 +31,6 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolButton>
-#include <QTreeWidget>
 
 #include <filesystem>
 
@@ -72,6 +72,7 @@ void TFormMain::FormCreate() {
     TrayTimer->setInterval(kTrayFrameMs);
     ConnectComponents();
     ConnectCheckComponents();
+    ConnectTransferComponents();
 
     // 1. The information window comes before anything else.
     {
@@ -249,7 +250,7 @@ void TFormMain::ChangeClient(int Index) {
     CurSetName = SetList[Index];
     ReadClientFile(AccountFileName(CurSetName));
     ApplyClientRec();
-    ListViewRemoPOP->clear();
+    MailRows->Clear();
     LabelStatus->clear();
 }
 
@@ -282,7 +283,7 @@ void TFormMain::WriteLog(const std::string& Text) {
 }
 
 void TFormMain::AppEventsIdle() {
-    const int rows = ListViewRemoPOP->topLevelItemCount();
+    const int rows = MailRows->Count();
     const bool animate = rows > 0;
     if (animate != TrayTimer->isActive()) {
         if (animate) {

@@ -20,14 +20,27 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <strings.h>
 
 namespace {
 const char* const kTitle = "Tessmar Postvigil";
-enum TMode { mdWindow, mdCheck, mdDemo, mdHelp, mdUnknown };
+enum TMode { mdWindow, mdCheck, mdCollect, mdDemo, mdHelp, mdUnknown };
+
+// The transfer mode --mode names; -1 for none given, -2 for a word that is no mode.
+int TransferModeOf(int argc, char** argv) {
+    if (argc == 2) return -1;
+    if (argc != 4 || std::strcmp(argv[2], "--mode") != 0) return -2;
+    const char* const names[] = {"get", "copy", "delete", "neutral"};
+    for (int i = 0; i < 4; ++i)
+        if (!strcasecmp(argv[3], names[i])) return i;
+    return -2;
+}
 
 TMode ModeOf(int argc, char** argv) {
     if (argc < 2) return mdWindow;
     if (!std::strcmp(argv[1], "--check")) return mdCheck;
+    if (!std::strcmp(argv[1], "--collect"))
+        return TransferModeOf(argc, argv) == -2 ? mdUnknown : mdCollect;
     if (!std::strcmp(argv[1], "--demo")) return mdDemo;
     if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) return mdHelp;
     return mdUnknown;
@@ -75,7 +88,7 @@ int main(int argc, char** argv) {
         return mode == mdHelp ? 0 : 2;
     }
     // The headless check needs no screen.
-    if (mode == mdCheck && !std::getenv("QT_QPA_PLATFORM"))
+    if ((mode == mdCheck || mode == mdCollect) && !std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     TApplication app(argc, argv);
     QApplication::setApplicationName("Postvigil");
@@ -94,6 +107,9 @@ int main(int argc, char** argv) {
     if (mode == mdCheck) {
         InitMainUnit();
         rc = RunHeadlessCheck(std::cout, std::cerr);
+    } else if (mode == mdCollect) {
+        InitMainUnit();
+        rc = RunHeadlessCollect(std::cout, std::cerr, TransferModeOf(argc, argv));
     } else if (mode == mdDemo) {
         try {
             // The server lives until the program ends.

@@ -9,9 +9,18 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class TmsMessage;
 class TMemoryStream;
+
+// What tells one message on the server from another: its number in this session, its size
+// in octets (-1 when not known) and its unique id ("" when the server gives none).
+struct TmsMessageId {
+    int Number = 0;
+    int64_t Size = -1;
+    std::string Uidl;
+};
 
 class TmsPOPClient : public TmsClientSocket {
 public:
@@ -42,8 +51,22 @@ public:
     int64_t GetMessageSize();
     void RetrieveHeaders();
     void RetrieveMessage();
+    // RetrieveMessage that also hands back the message exactly as the server had it (the
+    // dot-stuffing undone). The text is kept also when MailMessage cannot parse it: the
+    // parse error is raised after raw is filled.
+    void RetrieveMessage(std::string& raw);
     void DeleteMessage();
     void Logout();
+
+    // The identity of every message of this session, index = number - 1; sized at each
+    // log-in (STAT), filled by the two calls below. This is the one list of identities the
+    // program keeps.
+    const std::vector<TmsMessageId>& MessageIds() const { return FMessageIds; }
+    // "LIST" without a number: the size of every message.
+    void RetrieveSizes();
+    // "UIDL" without a number: the unique id of every message. Returns false, and leaves the
+    // ids empty, when the server does not offer the command.
+    bool RetrieveUidls();
 
 private:
     // Raises for a status other than success: EmsServerError with the server's line, or
@@ -54,6 +77,9 @@ private:
     TmsMessage& Target() const;
     // CurrentMessage + 1, the message number on the server.
     std::string MessageNumber() const;
+    void ResizeIds();
+    // Reads a multi-line answer of "number value" lines and hands each to take.
+    template <class F> void ReadNumberedLines(F take);
 
     TmsMessage* FMailMessage = nullptr;
     std::string FUserName;
@@ -61,7 +87,13 @@ private:
     int FMessageCount = 0;
     int64_t FMailboxSize = 0;
     int FCurrentMessage = -1;
+    std::vector<TmsMessageId> FMessageIds;
 };
+
+// Errors of the connection itself (a server error line, a lost or timed-out connection, a
+// cancel); anything else raised while an answer is read comes from reading its contents,
+// and the connection is still in step.
+bool IsConnectionError(const std::exception& e);
 
 // Turns the raw multi-line answer in stream back into the data the server had: the closing
 // "." line goes, and every line that starts with "." loses that first dot (the server adds

@@ -45,9 +45,11 @@ struct CheckCycle : MainWindowFixture {
                     "\n[POPClient]\nServer=127.0.0.1\nDefPort=" + std::to_string(server.Port()) +
                     "\nUserName=bob\nPassword=" + password + "\n");
     }
-    void LogIn(int count) {
+    // A check that finds mail asks for the unique ids; by default this server has none.
+    void LogIn(int count, const std::string& uidlAnswer = "-ERR unknown command\r\n") {
         server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret").Say("+OK");
         server.Expect("STAT").Say("+OK " + std::to_string(count) + " 9000");
+        if (count > 0) server.Expect("UIDL").SayRaw(uidlAnswer);
     }
     void Header(int n, const std::string& lines, const std::string& list) {
         server.Expect("TOP " + std::to_string(n) + " 1").Say("+OK").SayRaw(lines + "\r\n.\r\n");
