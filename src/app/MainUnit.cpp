@@ -319,7 +319,8 @@ void TFormMain::OnLineDetectChange() {
         UserOnline = false;
     }
     BtnDialHang->setEnabled(!ExternOnline);
-    if (ExternOnline) LabelStatus->setText(kReadyForChecking);
+    // A running check owns the status line: its result must not be overwritten.
+    if (ExternOnline && !FWorking) LabelStatus->setText(kReadyForChecking);
 }
 
 void TFormMain::PostTimedCheck() {

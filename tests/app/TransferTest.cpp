@@ -1,24 +1,35 @@
 // Collecting: conversations of the transfer with a scripted server, and what it leaves on disk.
 #include "FakePop3Server.h"
 #include "MainWindowFixture.h"
+#include "app/CheckMode.h"
 #include "app/MailFiles.h"
 #include "app/MailRows.h"
 #include "net/Mspop.h"
 #include "net/Mssocket.h"
+#include "output/QtPrintCanvas.h"
 #include "platform/Ansi.h"
 #include "platform/Clock.h"
 #include "platform/DurableFile.h"
+#include "platform/Paths.h"
 #include "platform/Prompts.h"
+#include "platform/Shell.h"
 #include "platform/SystemSounds.h"
 #include "platform/TonePlayer.h"
 
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLocale>
+#include <QLockFile>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+#include <sys/mount.h>
+#include <unistd.h>
 
 using pvtest::TFakePop3Server;
 
@@ -402,4 +413,121 @@ TEST(MailFiles, ANewFileNeverReplacesOneAndFailuresSayWhy) {
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
     fs::remove_all(dir);
+}
+
+// --- failures, other programs, Open and Print ---------------------------------------------
+
+TEST_F(Transfer, AFullDiskStopsTheTransferAndDeletesNothingUnsaved) {
+    if (geteuid() != 0) GTEST_SKIP() << "a small file system for the post office needs root";
+    const std::string office = PostofficeDir();
+    if (mount("tmpfs", office.c_str(), "tmpfs", 0, "size=16k") != 0)
+        GTEST_SKIP() << "cannot mount a small file system: " << std::strerror(errno);
+    struct TUnmount {
+        std::string path;
+        ~TUnmount() { umount(path.c_str()); }
+    } unmount{office};
+    const TMail small = Mail("u1", "small"), big = Mail("u2", "big", std::string(40000, 'x'));
+    Check({small, big});
+    Session({small, big});
+    Retr(1, small);
+    Dele(1);
+    Retr(2, big);
+    // No DELE 2 and no QUIT: the server keeps both messages.
+    TFormMain w;
+    w.BtnListMailClick();
+    Mark(w, {tmGet, tmGet});
+    try {
+        w.BtnGetMailListClick();
+        ADD_FAILURE() << "a full disk went unnoticed";
+    } catch (const EInOutError& e) {
+        EXPECT_NE(std::string(e.what()).find(std::strerror(ENOSPC)), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(server.Received().find("DELE 2"), std::string::npos);
+    EXPECT_EQ(server.Received().find("QUIT", server.Received().find("RETR 1")), std::string::npos);
+    ASSERT_EQ(Listed().size(), 1u);
+    EXPECT_EQ(Slurp(Listed()[0]), small.Text);
+    EXPECT_FALSE(w.Working());
+}
+
+TEST_F(Transfer, ACollectWhileAnotherRunHoldsTheAccountRefusesClearly) {
+    QLockFile other(QString::fromStdString(ProgDir() + ".dummy.lock"));
+    ASSERT_TRUE(other.tryLock(0));
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadlessCollect(out, err, tmCopy), 1);
+    EXPECT_EQ(err.str(), "Another Postvigil is checking or collecting this account; try again "
+                         "when it has finished\n");
+    EXPECT_EQ(server.Connections(), 0);
+    other.unlock();
+    // Free again: the next run goes ahead.
+    Check({});
+    std::ostringstream out2, err2;
+    EXPECT_EQ(RunHeadlessCollect(out2, err2, tmCopy), 0) << err2.str();
+}
+
+TEST_F(Transfer, PostkeeperIsStartedWithTheListOrReportedMissing) {
+    TRecordingShell shell;
+    SetShell(&shell);
+    TFormMain w;
+    // A list Postkeeper has not taken over: no check, straight to Postkeeper.
+    WriteTransList(PostofficeDir() + "/TransList.DAT", TStringList({"/x/E1.EML"}));
+    w.BtnPostkeeperClick();
+    EXPECT_EQ(server.Connections(), 0);
+    ASSERT_EQ(prompts.Shown.size(), 1u);
+    EXPECT_EQ(prompts.Shown[0].Text, "Tessmar Postkeeper not available or could not be opened!");
+    std::ofstream(home / "postkeeper") << "#!/bin/sh\n";
+    w.BtnPostkeeperClick();
+    ASSERT_EQ(shell.Calls.size(), 1u);
+    EXPECT_EQ(shell.Calls[0].Target, (home / "postkeeper").string());
+    EXPECT_EQ(shell.Calls[0].Arguments, (std::vector<std::string>{"NEW", "TRANSLIST"}));
+    EXPECT_EQ(shell.Calls[0].WorkingDir, PostofficeDir());
+    SetShell(nullptr);
+}
+
+namespace {
+// A PDF printer whose print dialog is answered with OK.
+struct TPdfCanvas : TQtPrintCanvas {
+    bool ChoosePrinter() override { return true; }
+};
+} // namespace
+
+TEST_F(Transfer, OpenAndPrintASavedMailFile) {
+    const std::string file = PostofficeDir() + "/E1.EML";
+    std::ofstream(file, std::ios::binary) << Mail("", "printed").Text;
+    TRecordingShell shell;
+    SetShell(&shell);
+    TPdfCanvas canvas;
+    const std::string pdf = (home / "out.pdf").string();
+    canvas.SetPdfFile(pdf);
+    TFormMain::PrintCanvas = &canvas;
+    std::string startFolder;
+    TFormMain::ChooseMailFile = [&](QWidget*, const std::string& folder) {
+        startFolder = folder;
+        return file;
+    };
+    TFormMain w;
+    w.BtnOpenMail->click(); // no Postkeeper: the desktop opens the file
+    EXPECT_EQ(startFolder, PostofficeDir());
+    ASSERT_EQ(shell.Calls.size(), 1u);
+    EXPECT_EQ(shell.Calls[0].Target, file);
+    std::ofstream(home / "postkeeper") << "#!/bin/sh\n";
+    w.BtnOpenMail->click();
+    ASSERT_EQ(shell.Calls.size(), 2u);
+    EXPECT_EQ(shell.Calls[1].Arguments, std::vector<std::string>{file});
+
+    w.BtnPrintMail->click();
+    EXPECT_GT(fs::file_size(pdf), 1000u);
+    EXPECT_TRUE(prompts.Shown.empty());
+    EXPECT_EQ(w.MailMessage.Subject(), ""); // cleared after printing
+
+    // A message without a body asks first; No prints nothing.
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << "Subject: empty\r\n\r\n";
+    fs::remove(pdf);
+    w.BtnPrintMail->click();
+    ASSERT_EQ(prompts.Shown.size(), 1u);
+    EXPECT_EQ(prompts.Shown[0].Text, "Print eMail having no content?");
+    EXPECT_FALSE(fs::exists(pdf));
+    TFormMain::ChooseMailFile = nullptr;
+    TFormMain::PrintCanvas = nullptr;
+    SetShell(nullptr);
 }
