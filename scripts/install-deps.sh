@@ -17,6 +17,8 @@ PACKAGES=(
   libclang-rt-14-dev
   # sound, POP3 server, desktop bus and printing peers used by later layers
   libasound2-dev libcanberra-dev dovecot-pop3d dbus python3-dbusmock poppler-utils
+  # the desktop keyring: libsecret for the program, gnome-keyring as the service in tests
+  libsecret-1-dev gnome-keyring
   # a headless X server for screenshots and for running the program without a desktop
   xvfb xauth fonts-dejavu-core
   # glyphs for international mail on screen and in print: CJK (Chinese, Japanese, Korean)

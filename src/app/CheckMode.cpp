@@ -28,6 +28,13 @@ const char* const kUsage =
     "            when every marked message was handled, 1 otherwise\n"
     "  --demo    open the window on a demo account with a sample mailbox served on\n"
     "            this machine (your own settings and accounts stay untouched)\n"
+    "  --add-account --server HOST --user NAME [--port N] [--description TEXT]\n"
+    "            add an account; its password is the first line of standard input\n"
+    "            (asked for when that is a terminal). The first account becomes the\n"
+    "            start-up account. With a desktop keyring running, the password is kept\n"
+    "            there, otherwise scrambled in the account file (readable by you only)\n"
+    "  --list-accounts\n"
+    "            one line per account: description, file, \"start-up\" (TAB separated)\n"
     "  --help    show this text\n";
 const char* const kNoPassword = "The account has no stored password; --check asks for none";
 const char* const kCheckFailed = "The check failed";

@@ -1,7 +1,9 @@
 #include "app/Settings.h"
 
+#include "app/AccountFiles.h"
 #include "base/StrUtils.h"
 #include "platform/IniFile.h"
+#include "platform/Keyring.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 
@@ -112,6 +114,10 @@ void ReadClientFile(const std::string& fileName) {
     ClientRec.UserName = Cut(ini.ReadString("POPClient", "UserName", ""), kServerMax);
     const std::string stored = ini.ReadString("POPClient", "Password", "");
     ClientRec.Password = Cut(plainPassword ? stored : UnscramblePassword(stored), kPasswordMax);
+    // A password in the keyring is taken whole; when the keyring cannot give it, the user is
+    // asked as for an account without one.
+    if (SameText(ini.ReadString("POPClient", "PasswordStore", ""), kPasswordInKeyring))
+        ClientRec.Password = PasswordStore().Lookup(KeyringKey(fileName)).value_or("");
     ClientRec.DefPort = ini.ReadInteger("POPClient", "DefPort", 110);
     ClientRec.MailAddress = Cut(ini.ReadString("POPClient", "MailAddress", ""), kServerMax);
     ClientRec.MailName = Cut(ini.ReadString("POPClient", "MailName", ""), kServerMax);

@@ -1,3 +1,4 @@
+#include "app/AccountCli.h"
 #include "app/AddressDlg.h"
 #include "app/Application.h"
 #include "app/CheckMode.h"
@@ -13,6 +14,7 @@
 #include "net/HiddenWindow.h"
 #include "net/Mswsock.h"
 #include "platform/Ansi.h"
+#include "platform/SecretService.h"
 
 #include <QMimeDatabase>
 #include <QStatusBar>
@@ -24,7 +26,16 @@
 
 namespace {
 const char* const kTitle = "Tessmar Postvigil";
-enum TMode { mdWindow, mdCheck, mdCollect, mdDemo, mdHelp, mdUnknown };
+enum TMode {
+    mdWindow,
+    mdCheck,
+    mdCollect,
+    mdDemo,
+    mdAddAccount,
+    mdListAccounts,
+    mdHelp,
+    mdUnknown
+};
 
 // The transfer mode --mode names; -1 for none given, -2 for a word that is no mode.
 int TransferModeOf(int argc, char** argv) {
@@ -42,6 +53,8 @@ TMode ModeOf(int argc, char** argv) {
     if (!std::strcmp(argv[1], "--collect"))
         return TransferModeOf(argc, argv) == -2 ? mdUnknown : mdCollect;
     if (!std::strcmp(argv[1], "--demo")) return mdDemo;
+    if (!std::strcmp(argv[1], "--add-account")) return mdAddAccount;
+    if (!std::strcmp(argv[1], "--list-accounts")) return argc == 2 ? mdListAccounts : mdUnknown;
     if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) return mdHelp;
     return mdUnknown;
 }
@@ -87,6 +100,18 @@ int main(int argc, char** argv) {
         PrintUsage(mode == mdHelp ? std::cout : std::cerr);
         return mode == mdHelp ? 0 : 2;
     }
+    // Passwords go to the desktop's keyring when one runs (the demo keeps its own files).
+    TSecretServiceStore keyring;
+    if (mode != mdDemo) SetPasswordStore(&keyring);
+    // The account commands need neither a screen nor the event loop.
+    if (mode == mdAddAccount || mode == mdListAccounts) {
+        InitMainUnit();
+        const int rc = mode == mdListAccounts
+                           ? RunListAccounts(std::cout)
+                           : RunAddAccount({argv + 2, argv + argc}, std::cin, std::cout, std::cerr);
+        SetPasswordStore(nullptr);
+        return rc;
+    }
     // The headless check needs no screen.
     if ((mode == mdCheck || mode == mdCollect) && !std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -126,5 +151,6 @@ int main(int argc, char** argv) {
     }
     RemoveMessagePump();
     FreeGlobalWinsock();
+    SetPasswordStore(nullptr);
     return rc;
 }
