@@ -5,6 +5,8 @@
 #include "app/Settings.h"
 #include "base/Charset.h"
 #include "platform/Prompts.h"
+#include "platform/SystemSounds.h"
+#include "platform/TonePlayer.h"
 
 #include <QDialog>
 #include <QLabel>
@@ -66,16 +68,36 @@ void PrintUsage(std::ostream& out) {
 }
 
 namespace {
-// Nobody is there to answer: every dialog and box is declined unseen while this lives.
+// No tune and no beep: a headless run prints its output and nothing else.
+class TNoTones : public TTonePlayer {
+public:
+    void PlayTone(unsigned, int) override {}
+    void Rest(int) override {}
+};
+class TNoBeeps : public TSystemSounds {
+public:
+    void MessageBeep(unsigned) override {}
+};
+
+// Nobody is there to answer: every dialog and box is declined unseen while this lives, and
+// nobody is there to listen.
 struct THeadless {
     TScriptedPrompts prompts;
+    TNoTones tones;
+    TNoBeeps beeps;
     decltype(TFormMain::ExecModal) previousModal = TFormMain::ExecModal;
+    TTonePlayer& previousTones = TonePlayer();
+    TSystemSounds& previousBeeps = SystemSounds();
     THeadless() {
         SetPrompts(&prompts);
+        SetTonePlayer(&tones);
+        SetSystemSounds(&beeps);
         TFormMain::ExecModal = [](QDialog&) { return int(QDialog::Rejected); };
     }
     ~THeadless() {
         TFormMain::ExecModal = previousModal;
+        SetSystemSounds(&previousBeeps);
+        SetTonePlayer(&previousTones);
         SetPrompts(nullptr);
     }
 };

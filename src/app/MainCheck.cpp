@@ -69,8 +69,9 @@ QDateTime Now() {
     return QDateTime::fromMSecsSinceEpoch(Clock().WallMs());
 }
 
-std::string NowText() {
-    return QToAnsi(QLocale().toString(Now(), QLocale::ShortFormat));
+// The time of day in the user's locale, as Unicode (any script, not only Windows-1252's).
+QString NowText() {
+    return QLocale().toString(Now(), QLocale::ShortFormat);
 }
 
 QDateTime MailDate(const TmsMessage& message) {
@@ -106,6 +107,8 @@ void TFormMain::ConnectCheckComponents() {
     POPClient->OnConnecting = [this](TmsSocketBase*) {
         MsgMemo->clear();
         ProgramLog.Clear();
+        // The client's own protocol is kept per connection too (a transfer has copied it).
+        POPClient->ProtocolLog().Clear();
         WriteLog(kConnectTo + POPClient->Host());
     };
     POPClient->OnConnected = [this](TmsSocketBase*) {
@@ -125,7 +128,7 @@ void TFormMain::ConnectCheckComponents() {
         WriteLog(MessageText);
         if (Error != 0) {
             FDialError = true;
-            WriteLog(NowText() + ": " + MessageText);
+            WriteLogUnicode(NowText() + ": " + AnsiToQ(MessageText));
             WriteLog(kErrorInquiringList);
             LabelStatus->setText(AnsiToQ(MessageText));
             if (!FDialConnected) {
@@ -390,11 +393,14 @@ void TFormMain::ListMails(bool KeepConnected) {
         LabelStatus->setText(kErrorCallingStatus);
         FCheckFailed = true;
         FCheckError = e.what();
+        // Why, in the server's own words, for a user who cannot open the protocol yet.
+        WriteLog(FCheckError);
         try {
             if (POPClient->IsConnected()) POPClient->Logout();
         } catch (const std::exception&) {
         }
         BtnStoppClick();
+        MsgLabel->setText(AnsiToQ(FCheckError));
         count = 0;
     }
     if (loggedIn && count == 0) {
@@ -429,10 +435,10 @@ void TFormMain::ListMails(bool KeepConnected) {
     } else if (loggedIn) {
         // A failed log-in keeps its own texts: it must not look like an empty mailbox.
         if (FDialError) {
-            LabelStatus->setText(AnsiToQ(NowText() + kErrorInquiring));
+            LabelStatus->setText(NowText() + kErrorInquiring);
             FDialError = false;
         } else {
-            LabelStatus->setText(AnsiToQ(NowText() + kNoNewMail));
+            LabelStatus->setText(NowText() + kNoNewMail);
         }
         MessageBeep(MB_ICONASTERISK);
     } else {

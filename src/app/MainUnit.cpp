@@ -15,6 +15,7 @@
 #include "platform/Ansi.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "platform/SoundLibrary.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -42,6 +43,7 @@ const char* const kChangeHint = "Change mail server to: ";
 const char* const kTooManyAccounts = "More than ten accounts are listed; only the first ten "
                                      "(in sorted order) are offered in the account menu";
 const char* const kLogFile = "POP-Log.TXT";
+const char* const kSoundTrouble = "Sound output: ";
 const char* const kOnline = "ONLINE";
 const char* const kOffline = "OFFLINE";
 const char* const kAbout = "Tessmar Postvigil 2.0\n\nWatches your POP3 accounts for waiting eMail.";
@@ -282,6 +284,12 @@ void TFormMain::WriteLog(const std::string& Text) {
     ProgramLog.Add(Text);
 }
 
+void TFormMain::WriteLogUnicode(const QString& Text) {
+    MsgLabel->setText(Text);
+    MsgMemo->appendPlainText(Text);
+    ProgramLog.Add(QToAnsi(Text));
+}
+
 void TFormMain::AppEventsIdle() {
     const int rows = MailRows->Count();
     const bool animate = rows > 0;
@@ -302,6 +310,13 @@ void TFormMain::AppEventsIdle() {
     // Collecting uses the socket of a running check: not before that check is over.
     const bool collect = rows > 0 && !FWorking;
     if (BtnGetMailList->isEnabled() != collect) BtnGetMailList->setEnabled(collect);
+    // Trouble with the sound output goes to the protocol, once a run, not to the terminal.
+    const std::string soundTrouble = TakeSoundLibraryError();
+    if (!soundTrouble.empty()) {
+        const std::string line = kSoundTrouble + soundTrouble;
+        MsgMemo->appendPlainText(AnsiToQ(line));
+        ProgramLog.Add(line);
+    }
 }
 
 void TFormMain::OnLineDetectChange() {

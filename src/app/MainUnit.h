@@ -82,6 +82,9 @@ public:
     void AskPassword();
     void ShowInfoDialog();
     void WriteLog(const std::string& Text);
+    // A line with Unicode text (a date in the user's locale): shown as it is; the protocol
+    // keeps its 8-bit form.
+    void WriteLogUnicode(const QString& Text);
     void AppEventsIdle();
     void OnLineDetectChange();
     void SetFollowAct(int tag);

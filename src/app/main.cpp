@@ -15,6 +15,7 @@
 #include "net/Mswsock.h"
 #include "platform/Ansi.h"
 #include "platform/SecretService.h"
+#include "platform/SoundLibrary.h"
 
 #include <QMimeDatabase>
 #include <QStatusBar>
@@ -95,6 +96,8 @@ int RunWindow(TApplication& app, const char* instanceName) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The sound library speaks through the protocol, never on the terminal.
+    SilenceSoundLibrary();
     const TMode mode = ModeOf(argc, argv);
     if (mode == mdHelp || mode == mdUnknown) {
         PrintUsage(mode == mdHelp ? std::cout : std::cerr);

@@ -113,6 +113,8 @@ TEST_F(CheckCycle, EmptyPostofficeClosesEvenWhenAskedToStayConnected) {
     EXPECT_TRUE(w.LabelStatus->text().endsWith(":    - No new eMail -"));
     EXPECT_EQ(sounds.Beeps, std::vector<unsigned>{MB_ICONASTERISK});
     EXPECT_TRUE(tones.Steps.empty());
+    const int sessionLines = w.POPClient->ProtocolLog().Count();
+    EXPECT_GT(sessionLines, 0);
     // A dial-up error since the last result turns the next empty result into an error, once.
     w.FDialError = true;
     server.NextConnection();
@@ -121,6 +123,8 @@ TEST_F(CheckCycle, EmptyPostofficeClosesEvenWhenAskedToStayConnected) {
     w.RunCheck(true, true, false);
     EXPECT_TRUE(w.LabelStatus->text().endsWith(":    - Error when inquiring -"));
     EXPECT_FALSE(w.FDialError);
+    // The client's protocol holds the last connection only, as the program's does.
+    EXPECT_EQ(w.POPClient->ProtocolLog().Count(), sessionLines);
 }
 
 TEST_F(CheckCycle, FailedLogInKeepsItsTextsAndRaisesNoSecondError) {
@@ -132,6 +136,9 @@ TEST_F(CheckCycle, FailedLogInKeepsItsTextsAndRaisesNoSecondError) {
     EXPECT_NO_THROW(w.BtnListMailClick());
     EXPECT_EQ(w.LabelStatus->text(), "Error when calling list, see protocol");
     EXPECT_TRUE(w.MsgMemo->toPlainText().contains("See ptotocol"));
+    // The server's reason is on show without opening the protocol.
+    EXPECT_EQ(w.MsgLabel->text(), "-ERR [AUTH] Authentication failed.");
+    EXPECT_TRUE(w.MsgMemo->toPlainText().contains("-ERR [AUTH] Authentication failed.\n"));
     EXPECT_TRUE(w.MsgMemo->toPlainText().endsWith("Cancelled"));
     EXPECT_TRUE(w.FCheckFailed);
     EXPECT_NE(w.FCheckError.find("Authentication failed"), std::string::npos);
@@ -146,11 +153,12 @@ TEST_F(CheckCycle, CancelDuringTheHeaderLoopKeepsTheRowsAndRefusesSecondChecks) 
     Header(1, "Subject: first", "+OK 1 10");
     server.Expect("TOP 2 1").Pause();
     TFormMain w;
+    w.show(); // visibility is what the user sees
     bool checkedBusy = false;
     QObject::connect(w.ListViewRemoPOP->model(), &QAbstractItemModel::rowsInserted, &w, [&] {
         QTimer::singleShot(0, &w, [&] {
             // Busy for the whole check: nothing that shares the socket can start.
-            EXPECT_TRUE(w.BtnStopp->isVisible() || !w.isVisible());
+            EXPECT_TRUE(w.BtnStopp->isVisible());
             EXPECT_TRUE(w.BtnListMail->isHidden());
             EXPECT_FALSE(w.BtnSetting->isEnabled());
             EXPECT_FALSE(w.BtnPrintMail->isEnabled());
@@ -240,6 +248,7 @@ TEST_F(CheckCycle, DialsTheEntryChecksAndHangsUp) {
     LogIn(0);
     server.Expect("QUIT").Say("+OK bye");
     TFormMain w;
+    w.show(); // visibility is what the user sees
     ASSERT_TRUE(AutoConnect);
     w.BtnListMailClick();
     EXPECT_EQ(server.Failure(), "");
@@ -248,7 +257,7 @@ TEST_F(CheckCycle, DialsTheEntryChecksAndHangsUp) {
     EXPECT_TRUE(w.MsgMemo->toPlainText().endsWith("Connection terminated"));
     EXPECT_FALSE(w.FDialConnected);
     EXPECT_FALSE(w.FDialing);
-    EXPECT_TRUE(w.BtnListMail->isVisible() || !w.isVisible());
+    EXPECT_TRUE(w.BtnListMail->isVisible());
     EXPECT_FALSE(w.BtnStopp->isVisible());
 
     // A machine that is online through someone else: no dial and no hang-up.
@@ -271,6 +280,11 @@ TEST_F(CheckCycle, HeadlessCheckPrintsRowsAndStatusOrFails) {
     server.Expect("QUIT").Say("+OK bye");
     std::ostringstream out, err;
     EXPECT_EQ(RunHeadlessCheck(out, err), 0);
+    // Mail found, and still no tune and no beep: nobody is listening.
+    EXPECT_TRUE(tones.Steps.empty());
+    EXPECT_TRUE(sounds.Beeps.empty());
+    EXPECT_EQ(&TonePlayer(), &tones);
+    EXPECT_EQ(&SystemSounds(), &sounds);
     const QString date = Local(QDateTime(QDate(2023, 11, 7), QTime(10, 20, 30)));
     QLocale grouped;
     grouped.setNumberOptions({});
@@ -455,13 +469,14 @@ TEST_F(CheckCycle, OnlineByHandThenTheCloseQueryHangsUp) {
     SetPrompts(&prompts);
     PopAccount("0");
     TFormMain w;
+    w.show(); // visibility is what the user sees
     w.BtnDialHangClick();
     EXPECT_TRUE(UserOnline);
     EXPECT_TRUE(w.FDialConnected);
     EXPECT_EQ(w.LabelStatus->text(), "Ready for checking!");
     EXPECT_EQ(sounds.Beeps.size(), 2u);
     EXPECT_EQ(clock.Pauses, std::vector<int>{600});
-    EXPECT_TRUE(w.BtnListMail->isVisible() || !w.isVisible());
+    EXPECT_TRUE(w.BtnListMail->isVisible());
     EXPECT_FALSE(w.BtnStopp->isVisible());
     // While the user keeps the line, a check does not hang up after itself.
     LogIn(0);

@@ -141,3 +141,22 @@ TEST_F(OrdinaryMachine, DefaultRouteMeansOnline) {
     w.OnLineDetect->Poll();
     EXPECT_EQ(w.LabelStatus->text(), "Ready for checking!");
 }
+
+// The time in the result line reads in the user's language and script.
+TEST_F(OrdinaryMachine, ResultTimeInAnyLocale) {
+    UseRas(true);
+    AccountWithoutRasSection();
+    LogIn(0);
+    server.Expect("QUIT").Say("+OK bye");
+    const QLocale before;
+    const QLocale greek(QLocale::Greek, QLocale::Greece);
+    QLocale::setDefault(greek);
+    TFormMain w;
+    w.BtnListMailClick();
+    QLocale::setDefault(before);
+    const QString time =
+        greek.toString(QDateTime::fromMSecsSinceEpoch(clock.WallMs()), QLocale::ShortFormat);
+    ASSERT_TRUE(std::any_of(time.begin(), time.end(), [](QChar c) { return c.unicode() > 0xff; }))
+        << "the sample must need more than Windows-1252";
+    EXPECT_EQ(w.LabelStatus->text(), time + ":    - No new eMail -");
+}
