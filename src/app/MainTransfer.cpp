@@ -262,7 +262,7 @@ bool TFormMain::ConfirmSize(const TMailRow& row) {
     const QString text = kAskDownload + row.Subject + kAskSender + row.Sender + kAskSubject +
                          row.Subject + "\r" + kAskSize + locale.toString(double(FMsgSize), 'f', 2) +
                          kAskBytes;
-    return Prompts().Show({"", QToAnsi(text), mtConfirmation, mbYes | mbNo}) == mrYes;
+    return Prompts().Show({"", text.toStdString(), mtConfirmation, mbYes | mbNo, true}) == mrYes;
 }
 
 void TFormMain::FinishTransfer(bool KeepConnected, int handled, std::exception_ptr failure) {
