@@ -3,8 +3,10 @@
 #include "app/HelpUnit.h"
 #include "app/MainUnit.h"
 #include "app/Settings.h"
+#include "base/Charset.h"
 #include "base/StrUtils.h"
 #include "message/msmsg.h"
+#include "message/msmsgtext.h"
 #include "net/Mspop.h"
 #include "output/ShellOpen.h"
 #include "output/msMessagePrinter.h"
@@ -397,7 +399,8 @@ void TFormMain::PrintMailFile(const std::string& FileName) {
         }
     } after{MailMessage};
     TmsMessagePrinter printer;
-    printer.Username().SetName(kPrintPrefix + MailMessage.Subject());
+    // The footer reads as the subject does on screen.
+    printer.Username().SetName(Utf8Prefix(kPrintPrefix + SubjectText(MailMessage), kShortTextMax));
     printer.SetMailMessage(&MailMessage);
     printer.SetBodyFont({"Times New Roman", 10, false});
     printer.SetPrintDialog(true);
