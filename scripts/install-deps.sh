@@ -19,6 +19,8 @@ PACKAGES=(
   libasound2-dev libcanberra-dev dovecot-pop3d dbus python3-dbusmock poppler-utils
   # a headless X server for screenshots and for running the program without a desktop
   xvfb xauth fonts-dejavu-core
+  # TLS for POP3 (the library, and the command the tests make their certificates with)
+  libssl-dev openssl
   # POP3 retrieval peer of the network benchmark, and GNU time for the peers' peak memory
   fetchmail time
 )
