@@ -217,6 +217,10 @@ void TFormMain::ApplyClientRec() {
     POPClient->SetHost(ClientRec.Server);
     POPClient->SetPort(uint16_t(ClientRec.DefPort));
     POPClient->SetUserName(ClientRec.UserName);
+    POPClient->SetSecurity(ClientRec.Security == kSecurityStartTls ? secStartTls
+                           : ClientRec.Security == kSecurityNone   ? secNone
+                                                                   : secTls);
+    POPClient->SetCertFingerprint(ClientRec.CertFingerprint);
     MailMessage.Sender().SetAddress(ClientRec.MailAddress);
     MailMessage.Sender().SetName(ClientRec.MailName);
     POPClient->SetTimeOut(ClientRec.Timeout);

@@ -5,6 +5,7 @@
 #include "message/msmsg.h"
 #include "message/mspars.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -17,6 +18,9 @@ const char* const kTopLines = " 1";
 const char* const kRetr = "RETR ";
 const char* const kDele = "DELE ";
 const char* const kQuit = "QUIT";
+const char* const kCapa = "CAPA";
+const char* const kStls = "STLS";
+const char* const kNoStls = "Server offers no STLS; the password was not sent";
 const char* const kClosedByServer = "Connection closed by the server";
 const char* const kEmptyAnswer = "Empty answer from the server";
 const char* const kNoMailMessage = "No message object to receive the mail";
@@ -71,9 +75,36 @@ std::string TmsPOPClient::MessageNumber() const {
     return std::to_string(FCurrentMessage + 1);
 }
 
+bool TmsPOPClient::OffersStls() {
+    SendLine(kCapa);
+    if (ReadResponse(LastResponse) != 1) return false;
+    TMemoryStream stream;
+    ReadBlock(stream, -1, kMaxCapabilityAnswer);
+    RemoveDotStuffing(stream);
+    std::string_view list(stream.Memory(), std::size_t(stream.Size()));
+    while (!list.empty()) {
+        std::size_t end = list.find('\n');
+        std::string_view line = list.substr(0, end);
+        list.remove_prefix(end == std::string_view::npos ? list.size() : end + 1);
+        std::string_view word = TrimView(line.substr(0, line.find(' ')));
+        if (SameText(word, kStls)) return true;
+    }
+    return false;
+}
+
+void TmsPOPClient::NegotiateStls() {
+    if (!OffersStls()) throw EmsServerError(kNoStls);
+    Command(kStls);
+    StartTls(Host(), CertFingerprint());
+    // What the server offers may differ once the connection is protected; it is asked again
+    // and nothing from before counts.
+    OffersStls();
+}
+
 void TmsPOPClient::Login() {
     Connect();
     CheckStatus(ReadMultiLineResponse());
+    if (Security() == secStartTls) NegotiateStls();
     Command(kUser + FUserName);
     Command(kPass + FPassword);
     GetStatus();
@@ -82,6 +113,7 @@ void TmsPOPClient::Login() {
 
 void TmsPOPClient::GetStatus() {
     FCurrentMessage = -1;
+    FListedSizes.clear();
     Command(kStat);
     LastResponse.erase(0, 4);
     std::size_t blank = LastResponse.find(' ');
@@ -99,7 +131,22 @@ void TmsPOPClient::GetStatus() {
 
 int64_t TmsPOPClient::GetMessageSize() {
     Command(kList + MessageNumber());
-    return GetWordAsInt64(LastResponse, 2);
+    const int64_t size = GetWordAsInt64(LastResponse, 2);
+    if (FCurrentMessage >= 0 && FCurrentMessage < FMessageCount) {
+        if (FListedSizes.size() <= std::size_t(FCurrentMessage)) {
+            FListedSizes.resize(std::size_t(FCurrentMessage) + 1, -1);
+        }
+        FListedSizes[std::size_t(FCurrentMessage)] = size;
+    }
+    return size;
+}
+
+int64_t TmsPOPClient::MessageLimit() const {
+    const std::size_t index = std::size_t(FCurrentMessage);
+    if (FCurrentMessage < 0 || index >= FListedSizes.size() || FListedSizes[index] < 0) {
+        return kMaxMessageAnswer;
+    }
+    return std::min(2 * FListedSizes[index] + kMessageSlack, kMaxMessageAnswer);
 }
 
 TmsMessage& TmsPOPClient::Target() const {
@@ -112,7 +159,7 @@ void TmsPOPClient::RetrieveHeaders() {
     message.Clear();
     Command(kTop + MessageNumber() + kTopLines);
     TMemoryStream stream;
-    ReadBlock(stream, -1);
+    ReadBlock(stream, -1, kMaxHeaderAnswer);
     RemoveDotStuffing(stream);
     TmsHeaders headers;
     headers.LoadFromStream(stream);
@@ -127,7 +174,7 @@ void TmsPOPClient::RetrieveMessage() {
     int64_t expectedSize = GetWordAsInt64(LastResponse, 1);
     {
         TMemoryStream stream;
-        ReadBlock(stream, expectedSize);
+        ReadBlock(stream, expectedSize, MessageLimit());
         RemoveDotStuffing(stream);
         message.LoadFromStream(stream);
     }

@@ -9,8 +9,18 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class TmsMessage;
+
+// A header block (TOP) may hold this many bytes.
+inline constexpr int64_t kMaxHeaderAnswer = 4 * 1024 * 1024;
+// A message (RETR) may hold twice the size LIST gave plus this slack, or the ceiling when
+// LIST gave none.
+inline constexpr int64_t kMessageSlack = 1024 * 1024;
+inline constexpr int64_t kMaxMessageAnswer = 512 * 1024 * 1024;
+// The capability list.
+inline constexpr int64_t kMaxCapabilityAnswer = 64 * 1024;
 class TMemoryStream;
 
 class TmsPOPClient : public TmsClientSocket {
@@ -36,10 +46,15 @@ public:
     // 1 for "+...", -1 for "-...", 0 for anything else and for an empty line.
     int GetResponseCode(const std::string& line) override;
 
+    // Connects, reads the greeting, protects the connection as Security says (STLS is
+    // refused before USER when the server does not offer it), then logs in.
     void Login();
     void GetStatus();
-    // The size in octets LIST reports, -1 when the answer has none.
+    // The size in octets LIST reports, -1 when the answer has none. Kept for the message, as
+    // the bound of its RETR answer.
     int64_t GetMessageSize();
+    // The bound of the current message's RETR answer.
+    int64_t MessageLimit() const;
     void RetrieveHeaders();
     void RetrieveMessage();
     void DeleteMessage();
@@ -50,6 +65,9 @@ private:
     // EmsConnectionClosedError when the line is missing because the server hung up.
     void CheckStatus(int code);
     void Command(const std::string& line);
+    // CAPA; true when the server offers STLS (false also when it does not know CAPA).
+    bool OffersStls();
+    void NegotiateStls();
     // MailMessage; raises when none is assigned (rather than crash).
     TmsMessage& Target() const;
     // CurrentMessage + 1, the message number on the server.
@@ -61,6 +79,8 @@ private:
     int FMessageCount = 0;
     int64_t FMailboxSize = 0;
     int FCurrentMessage = -1;
+    // LIST sizes by message index, -1 where none is known.
+    std::vector<int64_t> FListedSizes;
 };
 
 // Turns the raw multi-line answer in stream back into the data the server had: the closing
