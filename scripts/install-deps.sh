@@ -17,10 +17,15 @@ PACKAGES=(
   libclang-rt-14-dev
   # sound, POP3 server, desktop bus and printing peers used by later layers
   libasound2-dev libcanberra-dev dovecot-pop3d dbus python3-dbusmock poppler-utils
+  # the desktop keyring: libsecret for the program, gnome-keyring as the service in tests
+  libsecret-1-dev gnome-keyring
   # a headless X server for screenshots and for running the program without a desktop
   xvfb xauth fonts-dejavu-core
   # TLS for POP3 (the library, and the command the tests make their certificates with)
   libssl-dev openssl
+  # glyphs for international mail on screen and in print: CJK (Chinese, Japanese, Korean)
+  # and emoji, found through the font configuration
+  fonts-wqy-zenhei fonts-noto-color-emoji
   # POP3 retrieval peer of the network benchmark, and GNU time for the peers' peak memory
   fetchmail time
 )

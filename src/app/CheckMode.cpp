@@ -1,13 +1,17 @@
 #include "app/CheckMode.h"
 
+#include "app/MailRows.h"
 #include "app/MainUnit.h"
 #include "app/Settings.h"
+#include "base/Charset.h"
 #include "platform/Prompts.h"
+#include "platform/SystemSounds.h"
+#include "platform/TonePlayer.h"
 
 #include <QDialog>
 #include <QLabel>
-#include <QTreeWidget>
 
+#include <cstdlib>
 #include <ostream>
 
 namespace {
@@ -19,31 +23,88 @@ const char* const kUsage =
     "  --check   check the start-up account without a window: one line per message\n"
     "            (subject, sender, priority, size, date separated by TAB), then the\n"
     "            status line; exit status 0 when the check ran, 1 when it failed\n"
+    "  --collect [--mode get|copy|delete|neutral]\n"
+    "            check the start-up account without a window and collect every listed\n"
+    "            message in its default mode (or the one given): one line per saved mail\n"
+    "            file (its full path), then the status bar and status line; exit status 0\n"
+    "            when every marked message was handled, 1 otherwise\n"
     "  --demo    open the window on a demo account with a sample mailbox served on\n"
     "            this machine (your own settings and accounts stay untouched)\n"
+    "  --add-account --server HOST --user NAME [--port N] [--description TEXT]\n"
+    "            add an account; its password is the first line of standard input\n"
+    "            (asked for when that is a terminal). The first account becomes the\n"
+    "            start-up account. With a desktop keyring running, the password is kept\n"
+    "            there, otherwise scrambled in the account file (readable by you only)\n"
+    "  --list-accounts\n"
+    "            one line per account: description, file, \"start-up\" (TAB separated)\n"
     "  --help    show this text\n";
 const char* const kNoPassword = "The account has no stored password; --check asks for none";
 const char* const kCheckFailed = "The check failed";
+const char* const kNoPasswordCollect =
+    "The account has no stored password; --collect asks for none";
+
+// The charset the locale names for text ("ru_RU.KOI8-R" gives "KOI8-R"), the first of
+// LC_ALL, LC_CTYPE and LANG that is set; "" when none names one.
+std::string LocaleCharset() {
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (!value || !*value) continue;
+        std::string_view locale(value);
+        const std::size_t dot = locale.find('.');
+        if (dot == std::string_view::npos) return "";
+        locale.remove_prefix(dot + 1);
+        return std::string(locale.substr(0, locale.find('@')));
+    }
+    return "";
+}
 } // namespace
+
+std::string TerminalText(std::string_view utf8) {
+    return Utf8ToCharset(utf8, LocaleCharset());
+}
 
 void PrintUsage(std::ostream& out) {
     out << kUsage;
 }
 
-int RunHeadlessCheck(std::ostream& out, std::ostream& err) {
-    // Nobody is there to answer: every dialog and box is declined unseen.
-    TScriptedPrompts prompts;
-    SetPrompts(&prompts);
-    auto previousModal = TFormMain::ExecModal;
-    TFormMain::ExecModal = [](QDialog&) { return int(QDialog::Rejected); };
-    struct TRestore {
-        decltype(previousModal)& modal;
-        ~TRestore() {
-            TFormMain::ExecModal = modal;
-            SetPrompts(nullptr);
-        }
-    } restore{previousModal};
+namespace {
+// No tune and no beep: a headless run prints its output and nothing else.
+class TNoTones : public TTonePlayer {
+public:
+    void PlayTone(unsigned, int) override {}
+    void Rest(int) override {}
+};
+class TNoBeeps : public TSystemSounds {
+public:
+    void MessageBeep(unsigned) override {}
+};
 
+// Nobody is there to answer: every dialog and box is declined unseen while this lives, and
+// nobody is there to listen.
+struct THeadless {
+    TScriptedPrompts prompts;
+    TNoTones tones;
+    TNoBeeps beeps;
+    decltype(TFormMain::ExecModal) previousModal = TFormMain::ExecModal;
+    TTonePlayer& previousTones = TonePlayer();
+    TSystemSounds& previousBeeps = SystemSounds();
+    THeadless() {
+        SetPrompts(&prompts);
+        SetTonePlayer(&tones);
+        SetSystemSounds(&beeps);
+        TFormMain::ExecModal = [](QDialog&) { return int(QDialog::Rejected); };
+    }
+    ~THeadless() {
+        TFormMain::ExecModal = previousModal;
+        SetSystemSounds(&previousBeeps);
+        SetTonePlayer(&previousTones);
+        SetPrompts(nullptr);
+    }
+};
+} // namespace
+
+int RunHeadlessCheck(std::ostream& out, std::ostream& err) {
+    THeadless headless;
     TFormMain window;
     if (ClientRec.Password.empty()) {
         err << kNoPassword << "\n";
@@ -56,17 +117,49 @@ int RunHeadlessCheck(std::ostream& out, std::ostream& err) {
         error = e.what();
     }
     if (error.empty() && window.FCheckFailed) error = window.FCheckError;
-    QTreeWidget* list = window.ListViewRemoPOP;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* row = list->topLevelItem(i);
-        for (int c = 0; c < list->columnCount(); ++c)
-            out << (c ? "\t" : "") << row->text(c).toStdString();
+    const TMailRowModel& rows = *window.MailRows;
+    for (int i = 0; i < rows.Count(); ++i) {
+        for (int c = 0; c < TMailRowModel::colCount; ++c)
+            out << (c ? "\t" : "") << TerminalText(rows.Text(i, c).toStdString());
         out << "\n";
     }
-    out << window.LabelStatus->text().toStdString() << "\n";
+    out << TerminalText(window.LabelStatus->text().toStdString()) << "\n";
     if (!error.empty() || window.FCheckFailed) {
-        err << (error.empty() ? kCheckFailed : error.c_str()) << "\n";
+        err << TerminalText(RawToUtf8(error.empty() ? kCheckFailed : error)) << "\n";
         return 1;
     }
     return 0;
+}
+
+int RunHeadlessCollect(std::ostream& out, std::ostream& err, int mode) {
+    THeadless headless;
+    TFormMain window;
+    if (ClientRec.Password.empty()) {
+        err << kNoPasswordCollect << "\n";
+        return 1;
+    }
+    std::string error;
+    try {
+        // The check keeps the connection for the transfer that follows.
+        window.RunCheck(true, true, true);
+        if (!window.FCheckFailed && window.MailRows->Count() > 0) {
+            // A stored default that is no mode collects as Copy.
+            const int rowMode = mode >= tmGet                                  ? mode
+                                : RetrvMode >= tmGet && RetrvMode <= tmNeutral ? RetrvMode
+                                                                               : tmCopy;
+            for (int i = 0; i < window.MailRows->Count(); ++i) window.MailRows->SetMode(i, rowMode);
+            window.RunCheck(true, false, false);
+        }
+        window.RunCheck(false, false, false);
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    if (error.empty() && window.FCheckFailed) error = window.FCheckError;
+    for (const std::string& path : window.FSavedFiles) out << path << "\n";
+    out << TerminalText(window.StatusText().toStdString()) << "\n";
+    out << TerminalText(window.LabelStatus->text().toStdString()) << "\n";
+    for (const std::string& note : window.FTransferNotes)
+        err << TerminalText(RawToUtf8(note)) << "\n";
+    if (!error.empty()) err << TerminalText(RawToUtf8(error)) << "\n";
+    return error.empty() && window.FTransferNotes.empty() ? 0 : 1;
 }

@@ -66,6 +66,13 @@ void TFormHelp::SetLines(const TStringList& lines) {
     Memo->setPlainText(text.join('\n'));
 }
 
+void TFormHelp::SetUnicodeLines(const TStringList& lines) {
+    QStringList text;
+    text.reserve(lines.Count());
+    for (const auto& line : lines) text << QString::fromStdString(line);
+    Memo->setPlainText(text.join('\n'));
+}
+
 TStringList TFormHelp::Lines() const {
     TStringList lines;
     for (const QString& line : Memo->toPlainText().split('\n')) lines.Add(QToAnsi(line));
@@ -74,7 +81,18 @@ TStringList TFormHelp::Lines() const {
 
 bool TFormHelp::SaveText(const std::string& fileName) const {
     try {
-        Lines().SaveToFile(fileName);
+        const QStringList text = Memo->toPlainText().split('\n');
+        TStringList lines;
+        bool lossless = true;
+        for (const QString& line : text) {
+            lines.Add(QToAnsi(line));
+            lossless = lossless && AnsiToQ(lines[lines.Count() - 1]) == line;
+        }
+        if (!lossless) {
+            lines.Clear();
+            for (const QString& line : text) lines.Add(line.toStdString());
+        }
+        lines.SaveToFile(fileName);
         return true;
     } catch (const Exception& e) {
         Prompts().Tell(e.Message, "", mtError);

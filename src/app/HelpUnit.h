@@ -13,9 +13,14 @@ class TFormHelp : public QDialog {
 public:
     explicit TFormHelp(QWidget* parent = nullptr);
 
+    // The program's 8-bit (Windows-1252) lines, such as the protocol.
     void SetLines(const TStringList& lines);
+    // Lines in Unicode (UTF-8), such as a message's decoded header lines.
+    void SetUnicodeLines(const TStringList& lines);
     TStringList Lines() const;
     // Writes the text as lines to fileName, replacing an existing file; false on failure.
+    // The file is Windows-1252 when that holds every character, else UTF-8, so nothing
+    // shown is lost in the file.
     bool SaveText(const std::string& fileName) const;
 
     QPushButton* BtnPrint;

@@ -1,17 +1,19 @@
 // TFormMain's check cycle: triggers, dialling and hanging up, the header list and the timers.
 #include "app/HelpUnit.h"
-#include "app/Icons.h"
+#include "app/MailRows.h"
 #include "app/MainUnit.h"
 #include "app/Settings.h"
 #include "base/StrUtils.h"
 #include "dialup/DialUp.h"
 #include "dialup/OnLine.h"
+#include "message/msmsgtext.h"
 #include "message/mspars.h"
 #include "net/Mspop.h"
 #include "net/Mswsock.h"
 #include "output/BTOdeum.h"
 #include "platform/Ansi.h"
 #include "platform/Clock.h"
+#include "platform/Paths.h"
 #include "platform/SystemSounds.h"
 
 #include <QApplication>
@@ -20,12 +22,13 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
+#include <QLockFile>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <algorithm>
 #include <cstdlib>
@@ -55,24 +58,20 @@ const char* const kErrorInquiring = ":    - Error when inquiring -";
 const char* const kNoNewMail = ":    - No new eMail -";
 const char* const kStillOnline = "Connection ONLINE\rClose at status bar!";
 const char* const kBusyIgnored = "A check is running; wait for it or press Cancel";
+const char* const kAccountBusy =
+    "Another Postvigil is checking or collecting this account; try again when it has finished";
+const char* const kLockSuffix = ".lock";
 constexpr int kConnectedState = 8192;
 constexpr int kDisconnectedState = 8193;
 constexpr int kPauseMs = 2000;
-constexpr int kHeaderRole = Qt::UserRole + 1;
 
 QDateTime Now() {
     return QDateTime::fromMSecsSinceEpoch(Clock().WallMs());
 }
 
-std::string NowText() {
-    return QToAnsi(QLocale().toString(Now(), QLocale::ShortFormat));
-}
-
-// "%8.0n": no decimals, the locale's thousands separators, right-aligned in 8 positions.
-QString SizeText(int64_t size) {
-    QLocale locale;
-    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
-    return locale.toString(qlonglong(size)).rightJustified(8, ' ');
+// The time of day in the user's locale, as Unicode (any script, not only Windows-1252's).
+QString NowText() {
+    return QLocale().toString(Now(), QLocale::ShortFormat);
 }
 
 QDateTime MailDate(const TmsMessage& message) {
@@ -83,15 +82,6 @@ QDateTime MailDate(const TmsMessage& message) {
     int y, mo, d, h, mi, s;
     DecodeDateTime(value, y, mo, d, h, mi, s);
     return QDateTime(QDate(y, mo, d), QTime(h, mi, s));
-}
-
-// Errors of the connection itself; anything else raised while a header block is read comes
-// from reading the block's contents, and the connection is still in step.
-bool IsConnectionError(const std::exception& e) {
-    return dynamic_cast<const EmsServerError*>(&e) ||
-           dynamic_cast<const EmsConnectionClosedError*>(&e) ||
-           dynamic_cast<const EmsTimedOutError*>(&e) || dynamic_cast<const EmsCanceledError*>(&e) ||
-           dynamic_cast<const EWinsockError*>(&e);
 }
 
 // Windows MulDiv: a * b / c rounded to the nearest integer, halves away from zero.
@@ -117,6 +107,8 @@ void TFormMain::ConnectCheckComponents() {
     POPClient->OnConnecting = [this](TmsSocketBase*) {
         MsgMemo->clear();
         ProgramLog.Clear();
+        // The client's own protocol is kept per connection too (a transfer has copied it).
+        POPClient->ProtocolLog().Clear();
         WriteLog(kConnectTo + POPClient->Host());
     };
     POPClient->OnConnected = [this](TmsSocketBase*) {
@@ -136,7 +128,7 @@ void TFormMain::ConnectCheckComponents() {
         WriteLog(MessageText);
         if (Error != 0) {
             FDialError = true;
-            WriteLog(NowText() + ": " + MessageText);
+            WriteLogUnicode(NowText() + ": " + AnsiToQ(MessageText));
             WriteLog(kErrorInquiringList);
             LabelStatus->setText(AnsiToQ(MessageText));
             if (!FDialConnected) {
@@ -193,8 +185,7 @@ void TFormMain::ConnectCheckComponents() {
         button->setProperty("tag", tag);
         connect(button, &QPushButton::clicked, this, [this, tag] { BtnTransMode(tag); });
     }
-    connect(ListViewRemoPOP, &QTreeWidget::itemDoubleClicked, this,
-            &TFormMain::ListViewRemoPOPDblClick);
+    connect(ListViewRemoPOP, &QTreeView::doubleClicked, this, &TFormMain::ListViewRemoPOPDblClick);
 }
 
 // --- triggers -----------------------------------------------------------------------
@@ -215,22 +206,40 @@ void TFormMain::BtnListMailClick() {
 
 void TFormMain::RunCheck(bool IsStart, bool ListOnly, bool KeepConnected) {
     if (IsStart) {
+        // A close asked for while this runs comes after the closing steps.
+        struct TCloseAfter {
+            TFormMain* w;
+            ~TCloseAfter() {
+                if (!w->FCloseRequested) return;
+                w->FCloseRequested = false;
+                QTimer::singleShot(0, w, &QWidget::close);
+            }
+        } closeAfter{this};
         TFlagGuard working(FWorking);
         FCheckFailed = false;
         FCheckError.clear();
+        if (!LockAccount()) {
+            FCheckFailed = true;
+            FCheckError = kAccountBusy;
+            SetStatusText(kAccountBusy);
+            return;
+        }
+        struct TUnlock {
+            TFormMain* w;
+            ~TUnlock() { w->UnlockAccount(); }
+        } unlock{this};
         FCancelled = false;
         EnterBusyState();
         try {
             bool go = true;
-            if (AutoConnect) {
+            // A transfer right after a check that kept the connection needs no dial.
+            if (AutoDial() && !POPClient->IsConnected()) {
                 DialConnection();
                 // Cancel during the dial skips the check.
                 go = !FCancelled;
             }
             if (go && ListOnly) ListMails(KeepConnected);
-            // The transfer of marked messages is not part of this program yet; a request for
-            // it lists the post office.
-            if (go && !ListOnly) ListMails(KeepConnected);
+            if (go && !ListOnly) TransferMails(KeepConnected);
         } catch (const std::exception& e) {
             // Whatever broke the check, the line Postvigil dialled is not left up, and the
             // window is usable again.
@@ -249,13 +258,37 @@ void TFormMain::RunCheck(bool IsStart, bool ListOnly, bool KeepConnected) {
         return;
     }
     if (POPClient->IsConnected()) POPClient->Logout();
-    if (AutoConnect || UserOnline) {
+    if (AutoDial() || UserOnline) {
         CloseConnection();
         return;
     }
     platform::Pause(kPauseMs);
-    if (OnLineDetect->IsOnline()) MsgLabel->setText(AnsiToQ(kStillOnline));
+    // Only a line someone opened for the check is worth the reminder; the machine's own
+    // network (someone else's connection) is not ours to close.
+    if (OnLineDetect->IsOnline() && !ExternOnline) MsgLabel->setText(AnsiToQ(kStillOnline));
     MessageBeep(MB_ICONASTERISK);
+}
+
+bool TFormMain::LockAccount() {
+    if (FLockDepth > 0) {
+        ++FLockDepth;
+        return true;
+    }
+    // Beside the account file, named after it; a lock left by a process that died is taken
+    // over.
+    FAccountLock = std::make_unique<QLockFile>(
+        QString::fromStdString(ProgDir() + "." + LowerCase(CurSetName) + kLockSuffix));
+    FAccountLock->setStaleLockTime(0);
+    if (!FAccountLock->tryLock(0)) {
+        FAccountLock.reset();
+        return false;
+    }
+    FLockDepth = 1;
+    return true;
+}
+
+void TFormMain::UnlockAccount() {
+    if (FLockDepth > 0 && --FLockDepth == 0) FAccountLock.reset();
 }
 
 template <class F> void TFormMain::WaitUntil(F done) {
@@ -316,37 +349,32 @@ void TFormMain::BtnStoppClick() {
     }
     BtnStopp->hide();
     BtnListMail->show();
-    BtnDialHang->setEnabled(BtnListMail->isVisible() && AutoConnect && !ExternOnline);
+    BtnDialHang->setEnabled(BtnListMail->isVisible() && AutoDial() && !ExternOnline);
     WriteLog(kCancelled);
 }
 
 // --- the list -------------------------------------------------------------------------
 
-void TFormMain::AddRow(int64_t size) {
-    auto* row = new QTreeWidgetItem(ListViewRemoPOP);
-    row->setIcon(0, ModeIcon(RetrvMode));
-    row->setData(0, Qt::UserRole, RetrvMode);
-    row->setText(0, AnsiToQ(MailMessage.Subject()));
-    const std::string& name = MailMessage.Sender().Name();
-    row->setText(1, AnsiToQ(name.empty() ? MailMessage.Sender().Address() : name));
-    row->setText(2, QString(int(MailMessage.Priority()) + 1, '!'));
-    row->setText(3, SizeText(size));
-    row->setText(4, QLocale().toString(MailDate(MailMessage), QLocale::ShortFormat));
-    row->setTextAlignment(2, Qt::AlignCenter);
-    row->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
-    std::string headers;
+void TFormMain::AddRow(int number, int64_t size, const std::string& uidl) {
+    TMailRow row;
+    row.Number = number;
+    row.Size = size;
+    row.Uidl = uidl;
+    row.Mode = RetrvMode;
+    // What a person reads: the Unicode views of the mail library. The transfer's size
+    // confirmation shows these same texts.
+    row.Subject = QString::fromStdString(SubjectText(MailMessage));
+    row.Sender = QString::fromStdString(SenderDisplayText(MailMessage));
+    row.Priority = int(MailMessage.Priority());
+    row.Date = QLocale().toString(MailDate(MailMessage), QLocale::ShortFormat);
     for (int i = 0; i < MailMessage.Headers().Count(); ++i)
-        headers.append(MailMessage.Headers()[i]).append("\n");
-    row->setData(0, kHeaderRole, QByteArray::fromStdString(headers));
-}
-
-std::string TFormMain::RowHeaders(const QTreeWidgetItem* row) {
-    return row->data(0, kHeaderRole).toByteArray().toStdString();
+        row.Headers.append(MailMessage.Headers()[i]).append("\n");
+    MailRows->Append(std::move(row));
 }
 
 void TFormMain::ListMails(bool KeepConnected) {
     FListDone = false;
-    ListViewRemoPOP->clear();
+    MailRows->Clear();
     QApplication::setOverrideCursor(Qt::WaitCursor);
     LabelStatus->clear();
     int count = 0;
@@ -365,11 +393,14 @@ void TFormMain::ListMails(bool KeepConnected) {
         LabelStatus->setText(kErrorCallingStatus);
         FCheckFailed = true;
         FCheckError = e.what();
+        // Why, in the server's own words, for a user who cannot open the protocol yet.
+        WriteLog(FCheckError);
         try {
             if (POPClient->IsConnected()) POPClient->Logout();
         } catch (const std::exception&) {
         }
         BtnStoppClick();
+        MsgLabel->setText(AnsiToQ(FCheckError));
         count = 0;
     }
     if (loggedIn && count == 0) {
@@ -377,6 +408,10 @@ void TFormMain::ListMails(bool KeepConnected) {
         KeepConnected = false;
     }
     try {
+        // The unique ids let a later transfer find each row's message again, whatever other
+        // clients did to the mailbox in between; a server without UIDL leaves them empty.
+        if (loggedIn && count > 0) POPClient->RetrieveUidls();
+        const std::vector<TmsMessageId>& ids = POPClient->MessageIds();
         for (int i = 0; loggedIn && i < count; ++i) {
             POPClient->SetCurrentMessage(i);
             try {
@@ -386,24 +421,24 @@ void TFormMain::ListMails(bool KeepConnected) {
                 if (IsConnectionError(e)) throw;
                 ProgramLog.Add(e.what());
             }
-            AddRow(POPClient->GetMessageSize());
+            const int64_t size = POPClient->GetMessageSize();
+            AddRow(i + 1, size, std::size_t(i) < ids.size() ? ids[std::size_t(i)].Uidl : "");
         }
     } catch (...) {
         failure = std::current_exception();
     }
 
     if (count > 0) {
-        if (!failure)
-            WaitUntil([this, count] { return ListViewRemoPOP->topLevelItemCount() >= count; });
+        if (!failure) WaitUntil([this, count] { return MailRows->Count() >= count; });
         BTBeeper->PlayDefault();
         LabelStatus->setText(QString::number(count) + kReadyForCollecting);
     } else if (loggedIn) {
         // A failed log-in keeps its own texts: it must not look like an empty mailbox.
         if (FDialError) {
-            LabelStatus->setText(AnsiToQ(NowText() + kErrorInquiring));
+            LabelStatus->setText(NowText() + kErrorInquiring);
             FDialError = false;
         } else {
-            LabelStatus->setText(AnsiToQ(NowText() + kNoNewMail));
+            LabelStatus->setText(NowText() + kNoNewMail);
         }
         MessageBeep(MB_ICONASTERISK);
     } else {
@@ -451,12 +486,11 @@ void TFormMain::TimedCheck() {
         break;
     case faOpenPostvigil:
         BtnListMailClick();
-        if (ListViewRemoPOP->topLevelItemCount() > 0) RestoreAndRaise();
+        if (MailRows->Count() > 0) RestoreAndRaise();
         break;
     case faOpenPostkeeper:
         if (PVMinimized) RestoreAndRaise();
-        // Collecting and starting Postkeeper are not part of this program yet: list instead.
-        BtnListMailClick();
+        BtnPostkeeperClick();
         break;
     default:
         break;
@@ -466,22 +500,21 @@ void TFormMain::TimedCheck() {
 // --- the rows -------------------------------------------------------------------------
 
 void TFormMain::BtnTransMode(int tag) {
-    for (QTreeWidgetItem* row : ListViewRemoPOP->selectedItems()) {
-        row->setIcon(0, ModeIcon(tag));
-        row->setData(0, Qt::UserRole, tag);
-    }
+    for (const QModelIndex& index : ListViewRemoPOP->selectionModel()->selectedRows())
+        MailRows->SetMode(index.row(), tag);
 }
 
 void TFormMain::ListViewRemoPOPDblClick() {
-    QTreeWidgetItem* row = ListViewRemoPOP->currentItem();
-    if (!row || !row->isSelected()) return;
+    const QModelIndex current = ListViewRemoPOP->currentIndex();
+    if (!current.isValid() || !ListViewRemoPOP->selectionModel()->isRowSelected(current.row()))
+        return;
     TFormHelp dlg(this);
     TStringList lines;
-    const std::string text = RowHeaders(row);
+    const std::string& text = MailRows->Row(current.row()).Headers;
     std::size_t start = 0;
     for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.Add(text.substr(start, end - start));
-    dlg.SetLines(lines);
+        lines.Add(HeaderLineText(std::string_view(text).substr(start, end - start)));
+    dlg.SetUnicodeLines(lines);
     RunModal(dlg);
 }
 
@@ -498,7 +531,7 @@ void TFormMain::EnterBusyState() {
 void TFormMain::EnterIdleState() {
     BtnStopp->hide();
     BtnListMail->show();
-    BtnDialHang->setEnabled(AutoConnect && !ExternOnline);
+    BtnDialHang->setEnabled(AutoDial() && !ExternOnline);
     for (QPushButton* b : {BtnPostkeeper, BtnOpenMail, BtnPrintMail, BtnSetting})
         b->setEnabled(true);
 }

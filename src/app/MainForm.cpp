@@ -1,6 +1,7 @@
 // The main window's controls, menus and tray icon.
 #include "app/HelpViewer.h"
 #include "app/Icons.h"
+#include "app/MailRows.h"
 #include "app/MainUnit.h"
 #include "app/TrayMenu.h"
 #include "dialup/DialUp.h"
@@ -21,7 +22,7 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 
 namespace {
 constexpr int kWidth = 619;
@@ -62,7 +63,9 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     FormCreate();
 }
 
-TFormMain::~TFormMain() = default;
+TFormMain::~TFormMain() {
+    FormDestroy();
+}
 
 void TFormMain::BuildControls() {
     auto* client = new QWidget(this);
@@ -137,9 +140,12 @@ void TFormMain::BuildControls() {
     BtnPotocol = Button(client, "Protocol", QRect(4, 250, 70, 26), "Show the session protocol");
     BtnSetting = Button(client, "&Setting", QRect(4, 278, 70, 26), "Start setting dialog");
 
-    ListViewRemoPOP = Hinted(new QTreeWidget(client), "Show header by double clicking");
+    MailRows = new TMailRowModel(this);
+    ListViewRemoPOP = Hinted(new QTreeView(client), "Show header by double clicking");
+    ListViewRemoPOP->setModel(MailRows);
     ListViewRemoPOP->setGeometry(78, 106, 537, 200);
     ListViewRemoPOP->setRootIsDecorated(false);
+    ListViewRemoPOP->setItemsExpandable(false);
     ListViewRemoPOP->setUniformRowHeights(true);
     ListViewRemoPOP->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListViewRemoPOP->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -148,11 +154,8 @@ void TFormMain::BuildControls() {
         "QTreeView::item { border: 1px solid #d8d8d8; }"
         "QTreeView::item:selected { background: palette(highlight); color: "
         "palette(highlighted-text); }");
-    ListViewRemoPOP->setHeaderLabels({"Subject", "Sender", "Priority", "Size", "Date"});
     const int widths[] = {185, 155, 25, 65, 120};
-    for (int i = 0; i < 5; ++i) ListViewRemoPOP->setColumnWidth(i, widths[i]);
-    ListViewRemoPOP->headerItem()->setTextAlignment(2, Qt::AlignCenter);
-    ListViewRemoPOP->headerItem()->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+    for (int i = 0; i < TMailRowModel::colCount; ++i) ListViewRemoPOP->setColumnWidth(i, widths[i]);
 
     MsgMemo = new QPlainTextEdit("No protocol written yet", client);
     MsgMemo->setGeometry(78, 310, 537, 24);

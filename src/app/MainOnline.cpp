@@ -30,7 +30,7 @@ void DoubleBeep() {
 } // namespace
 
 void TFormMain::BtnDialHangClick() {
-    if (!AutoConnect) {
+    if (!AutoDial()) {
         Prompts().Tell(kOnlyAutoconnect);
         return;
     }
@@ -66,8 +66,15 @@ void TFormMain::BtnDialHangClick() {
 }
 
 void TFormMain::closeEvent(QCloseEvent* e) {
-    // A running check is cancelled first; its wait is further up the stack.
-    if (FWorking) BtnStoppClick();
+    // A running check or transfer is cancelled first; its wait is further up the stack. The
+    // window goes once it has run its closing steps (the hand-over list written, nothing
+    // committed on the server that was not saved).
+    if (FWorking) {
+        BtnStoppClick();
+        FCloseRequested = true;
+        e->ignore();
+        return;
+    }
     bool CanClose = !OnLineDetect->IsOnline();
     if (!CanClose) CanClose = ExternOnline;
     if (!CanClose) {

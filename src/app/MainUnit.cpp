@@ -3,6 +3,7 @@
 
 #include "app/FormLogo.h"
 #include "app/Icons.h"
+#include "app/MailRows.h"
 #include "app/PaWoUnit.h"
 #include "app/Settings.h"
 #include "app/TrayMenu.h"
@@ -14,6 +15,7 @@
 #include "platform/Ansi.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "platform/SoundLibrary.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -30,7 +32,6 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolButton>
-#include <QTreeWidget>
 
 #include <filesystem>
 
@@ -42,6 +43,7 @@ const char* const kChangeHint = "Change mail server to: ";
 const char* const kTooManyAccounts = "More than ten accounts are listed; only the first ten "
                                      "(in sorted order) are offered in the account menu";
 const char* const kLogFile = "POP-Log.TXT";
+const char* const kSoundTrouble = "Sound output: ";
 const char* const kOnline = "ONLINE";
 const char* const kOffline = "OFFLINE";
 const char* const kAbout = "Tessmar Postvigil 2.0\n\nWatches your POP3 accounts for waiting eMail.";
@@ -72,6 +74,7 @@ void TFormMain::FormCreate() {
     TrayTimer->setInterval(kTrayFrameMs);
     ConnectComponents();
     ConnectCheckComponents();
+    ConnectTransferComponents();
 
     // 1. The information window comes before anything else.
     {
@@ -178,8 +181,10 @@ bool TFormMain::event(QEvent* e) {
 
 void TFormMain::showEvent(QShowEvent* e) {
     QMainWindow::showEvent(e);
-    if (ClientRec.Password.empty())
+    // Once per account: restoring the window does not ask again.
+    if (FPasswordPromptDue && ClientRec.Password.empty())
         QCoreApplication::postEvent(this, new QEvent(QEvent::Type(WM_ASKPASSWORD)));
+    FPasswordPromptDue = false;
 }
 
 void TFormMain::changeEvent(QEvent* e) {
@@ -214,6 +219,7 @@ void TFormMain::FormActivate() {
 void TFormMain::ApplyClientRec() {
     // The port is set after the host, because setting the host resets the port.
     POPClient->SetPassword(ClientRec.Password);
+    FPasswordPromptDue = ClientRec.Password.empty();
     POPClient->SetHost(ClientRec.Server);
     POPClient->SetPort(uint16_t(ClientRec.DefPort));
     POPClient->SetUserName(ClientRec.UserName);
@@ -232,10 +238,17 @@ void TFormMain::ApplyClientRec() {
         RasIndex = -1;
         AutoConnect = false;
     }
-    if (!ExternOnline && !UserOnline) BtnDialHang->setEnabled(AutoConnect);
-    // An empty phone book has no entry to dial, as for an account without dial-up.
-    DialUp->SetEntry(RasIndex >= 0 && RasIndex < entries ? DialUp->Entries()[RasIndex] : "");
+    // An empty phone book (or none at all) has no entry to dial: while this account is
+    // applied it goes without dial-up, as one without RAS does; the setting is kept.
+    FNoDialEntry = !ClientRec.NoRAS && entries == 0;
+    if (FNoDialEntry) RasIndex = -1;
+    if (!ExternOnline && !UserOnline) BtnDialHang->setEnabled(AutoDial());
+    DialUp->SetEntry(RasIndex >= 0 ? DialUp->Entries()[RasIndex] : "");
     setWindowTitle(AnsiToQ((kCaptionPrefix + ClientRec.IniDescript).substr(0, kCaptionMax)));
+}
+
+bool TFormMain::AutoDial() const {
+    return AutoConnect && !FNoDialEntry;
 }
 
 void TFormMain::ChangeClient(int Index) {
@@ -243,7 +256,7 @@ void TFormMain::ChangeClient(int Index) {
     CurSetName = SetList[Index];
     ReadClientFile(AccountFileName(CurSetName));
     ApplyClientRec();
-    ListViewRemoPOP->clear();
+    MailRows->Clear();
     LabelStatus->clear();
 }
 
@@ -275,8 +288,14 @@ void TFormMain::WriteLog(const std::string& Text) {
     ProgramLog.Add(Text);
 }
 
+void TFormMain::WriteLogUnicode(const QString& Text) {
+    MsgLabel->setText(Text);
+    MsgMemo->appendPlainText(Text);
+    ProgramLog.Add(QToAnsi(Text));
+}
+
 void TFormMain::AppEventsIdle() {
-    const int rows = ListViewRemoPOP->topLevelItemCount();
+    const int rows = MailRows->Count();
     const bool animate = rows > 0;
     if (animate != TrayTimer->isActive()) {
         if (animate) {
@@ -295,6 +314,13 @@ void TFormMain::AppEventsIdle() {
     // Collecting uses the socket of a running check: not before that check is over.
     const bool collect = rows > 0 && !FWorking;
     if (BtnGetMailList->isEnabled() != collect) BtnGetMailList->setEnabled(collect);
+    // Trouble with the sound output goes to the protocol, once a run, not to the terminal.
+    const std::string soundTrouble = TakeSoundLibraryError();
+    if (!soundTrouble.empty()) {
+        const std::string line = kSoundTrouble + soundTrouble;
+        MsgMemo->appendPlainText(AnsiToQ(line));
+        ProgramLog.Add(line);
+    }
 }
 
 void TFormMain::OnLineDetectChange() {
@@ -312,7 +338,8 @@ void TFormMain::OnLineDetectChange() {
         UserOnline = false;
     }
     BtnDialHang->setEnabled(!ExternOnline);
-    if (ExternOnline) LabelStatus->setText(kReadyForChecking);
+    // A running check owns the status line: its result must not be overwritten.
+    if (ExternOnline && !FWorking) LabelStatus->setText(kReadyForChecking);
 }
 
 void TFormMain::PostTimedCheck() {

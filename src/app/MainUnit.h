@@ -3,11 +3,21 @@
 
 #include "message/msmsg.h"
 
+#include "app/MailFiles.h"
+#include "app/MailRows.h"
+#include "base/StringList.h"
+
+#include <QDateTime>
+#include <QLockFile>
 #include <QMainWindow>
 
 #include <array>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 class QAction;
 class QDialog;
@@ -24,7 +34,7 @@ class QProgressBar;
 class QPushButton;
 class QSystemTrayIcon;
 class QToolButton;
-class QTreeWidget;
+class QTreeView;
 class TTrayMenu;
 
 // The status text of a machine that is online and ready for a check.
@@ -72,6 +82,9 @@ public:
     void AskPassword();
     void ShowInfoDialog();
     void WriteLog(const std::string& Text);
+    // A line with Unicode text (a date in the user's locale): shown as it is; the protocol
+    // keeps its 8-bit form.
+    void WriteLogUnicode(const QString& Text);
     void AppEventsIdle();
     void OnLineDetectChange();
     void SetFollowAct(int tag);
@@ -99,20 +112,56 @@ public:
     void BtnStoppClick();
     void BtnTransMode(int tag);
     void ListViewRemoPOPDblClick();
+    // Collecting: the transfer of marked messages, mail files and the protocol.
+    void BtnGetMailListClick();
+    void TransferMails(bool KeepConnected);
+    void SaveMailFile(int Index);
+    // "E" is put in front by SaveMailFile: the DOS date-time of now + ".EML".
+    std::string NewMailFileName() const;
+    void BtnPostkeeperClick();
+    // Open (tag 11) and Print (tag 22) share this handler.
+    void BtnOpenMailClick(int tag);
+    void PrintMailFile(const std::string& FileName);
+    void BtnPotocolClick();
+    // Writes the protocol file; runs when the window goes.
+    void FormDestroy();
+    // The hand-over list in memory (one full path per saved mail file).
+    TStringList StringHolder;
+    int NewMailCount = 0;
+    std::string FLastMailFile;
+    int64_t FMsgSize = 0;
+    bool FAllRetrieved = false;
+    // Rows the last transfer left alone although they were marked (declined, gone from the
+    // server), one text each.
+    std::vector<std::string> FTransferNotes;
+    // The mail files the last transfer wrote, full paths.
+    std::vector<std::string> FSavedFiles;
+    // Where Print draws its pages; nullptr for the printer. Tests set a PDF canvas.
+    static inline class TPrintCanvas* PrintCanvas = nullptr;
+    // Shows the file-open dialog of Open and Print; empty means the user cancelled. Tests
+    // install their own choice.
+    static inline std::function<std::string(QWidget* parent, const std::string& folder)>
+        ChooseMailFile;
+
     // The ONLINE/OFFLINE button: dials or hangs up by hand (only with AutoConnect).
     void BtnDialHangClick();
     // Busy: Cancel instead of Query, the buttons that share the socket or the working
     // message disabled. Idle: the reverse.
     void EnterBusyState();
     void EnterIdleState();
+    // Another Postvigil (the window or --collect) checks or collects the same account while
+    // it holds this lock; the second one refuses. Nested holds count.
+    bool LockAccount();
+    void UnlockAccount();
     // A check or transfer is running; triggers that would start another are ignored.
     bool Working() const { return FWorking; }
+    // Checks dial and hang up by themselves: AutoConnect, and the applied account has a
+    // phone-book entry to dial.
+    bool AutoDial() const;
     // Set when the last check could not list the post office (log-in failed, cancelled or an
     // error ended it); the text says why.
     bool FCheckFailed = false;
     std::string FCheckError;
-    // Header lines of a listed row, kept with the row when it was built.
-    static std::string RowHeaders(const class QTreeWidgetItem* row);
 
     // Controls, top to bottom and left to right.
     QHeaderView* HeaderControl;
@@ -135,7 +184,9 @@ public:
     QPushButton* BtnReset;
     QPushButton* BtnPotocol;
     QPushButton* BtnSetting;
-    QTreeWidget* ListViewRemoPOP;
+    // The message list: the view and the rows it shows.
+    QTreeView* ListViewRemoPOP;
+    TMailRowModel* MailRows;
     QPlainTextEdit* MsgMemo;
 
     // The account menu on the Query button's arrow: ten items, tags 0..9.
@@ -160,6 +211,8 @@ protected:
     // The close query: offers to hang up a connection that Postvigil or the user made.
     void closeEvent(QCloseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    // A double click on the message label shows the protocol.
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void ConnectComponents();
@@ -170,13 +223,35 @@ private:
     void BuildTray();
 
     void ConnectCheckComponents();
+    void ConnectTransferComponents();
+    void HandleRow(int index, int number);
+    // The confirmation for a message above MailMaxSize; true to collect it.
+    bool ConfirmSize(const TMailRow& row);
+    void ForgetSavedIdsNotOn(const std::unordered_map<std::string, int>& byUidl);
+    // The closing steps; raises failure (or the first error of the steps) at the end.
+    void FinishTransfer(bool KeepConnected, int handled, std::exception_ptr failure);
+    void WriteProgramLog();
     // Pumps events until done() holds or TimerWait has run out (Timeout seconds).
     template <class F> void WaitUntil(F done);
-    void AddRow(int64_t size);
+    void AddRow(int number, int64_t size, const std::string& uidl);
     bool RefuseWhileWorking();
 
     bool FWorking = false;
+    bool FCloseRequested = false;
+    std::unique_ptr<QLockFile> FAccountLock;
+    int FLockDepth = 0;
+    // The raw text of the message retrieved last and the record of saved messages.
+    std::string FMessageText;
+    std::unique_ptr<TSavedIds> FSavedIds;
+    // Mail file names are handed out in rising order; the next one is not before this time.
+    QDateTime FNextNameTime;
+    // Uids whose DELE was sent in this session, to be forgotten once QUIT commits them.
+    std::vector<std::string> FDeletedUidls;
     bool FCancelled = false;
+    // The applied account names a phone-book entry, but the phone book has none.
+    bool FNoDialEntry = false;
+    // The applied account has no password and the prompt for it has not been posted yet.
+    bool FPasswordPromptDue = false;
     int FTrayFrame = 0;
     bool FNoteTooManyAccounts = true;
     bool FWarnedClearText = false;

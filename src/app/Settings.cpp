@@ -1,7 +1,9 @@
 #include "app/Settings.h"
 
+#include "app/AccountFiles.h"
 #include "base/StrUtils.h"
 #include "platform/IniFile.h"
+#include "platform/Keyring.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 
@@ -113,6 +115,10 @@ void ReadClientFile(const std::string& fileName) {
     ClientRec.UserName = Cut(ini.ReadString("POPClient", "UserName", ""), kServerMax);
     const std::string stored = ini.ReadString("POPClient", "Password", "");
     ClientRec.Password = Cut(plainPassword ? stored : UnscramblePassword(stored), kPasswordMax);
+    // A password in the keyring is taken whole; when the keyring cannot give it, the user is
+    // asked as for an account without one.
+    if (SameText(ini.ReadString("POPClient", "PasswordStore", ""), kPasswordInKeyring))
+        ClientRec.Password = PasswordStore().Lookup(KeyringKey(fileName)).value_or("");
     ClientRec.DefPort = ini.ReadInteger("POPClient", "DefPort", 110);
     ClientRec.MailAddress = Cut(ini.ReadString("POPClient", "MailAddress", ""), kServerMax);
     ClientRec.MailName = Cut(ini.ReadString("POPClient", "MailName", ""), kServerMax);
@@ -156,6 +162,8 @@ std::string ScramblePassword(std::string_view password) {
 }
 
 std::string UnscramblePassword(std::string_view text) {
+    // Nothing stored is no password, not the blanks an all-default buffer would give.
+    if (text.empty()) return {};
     unsigned char buffer[kScrambleBuffer];
     buffer[0] = kScrambleBuffer - 1;
     std::memset(buffer + 1, ' ', kScrambleBuffer - 1);

@@ -1,3 +1,4 @@
+#include "app/AccountCli.h"
 #include "app/AddressDlg.h"
 #include "app/Application.h"
 #include "app/CheckMode.h"
@@ -13,6 +14,8 @@
 #include "net/HiddenWindow.h"
 #include "net/Mswsock.h"
 #include "platform/Ansi.h"
+#include "platform/SecretService.h"
+#include "platform/SoundLibrary.h"
 
 #include <QMimeDatabase>
 #include <QStatusBar>
@@ -20,15 +23,39 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <strings.h>
 
 namespace {
 const char* const kTitle = "Tessmar Postvigil";
-enum TMode { mdWindow, mdCheck, mdDemo, mdHelp, mdUnknown };
+enum TMode {
+    mdWindow,
+    mdCheck,
+    mdCollect,
+    mdDemo,
+    mdAddAccount,
+    mdListAccounts,
+    mdHelp,
+    mdUnknown
+};
+
+// The transfer mode --mode names; -1 for none given, -2 for a word that is no mode.
+int TransferModeOf(int argc, char** argv) {
+    if (argc == 2) return -1;
+    if (argc != 4 || std::strcmp(argv[2], "--mode") != 0) return -2;
+    const char* const names[] = {"get", "copy", "delete", "neutral"};
+    for (int i = 0; i < 4; ++i)
+        if (!strcasecmp(argv[3], names[i])) return i;
+    return -2;
+}
 
 TMode ModeOf(int argc, char** argv) {
     if (argc < 2) return mdWindow;
     if (!std::strcmp(argv[1], "--check")) return mdCheck;
+    if (!std::strcmp(argv[1], "--collect"))
+        return TransferModeOf(argc, argv) == -2 ? mdUnknown : mdCollect;
     if (!std::strcmp(argv[1], "--demo")) return mdDemo;
+    if (!std::strcmp(argv[1], "--add-account")) return mdAddAccount;
+    if (!std::strcmp(argv[1], "--list-accounts")) return argc == 2 ? mdListAccounts : mdUnknown;
     if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) return mdHelp;
     return mdUnknown;
 }
@@ -69,13 +96,27 @@ int RunWindow(TApplication& app, const char* instanceName) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The sound library speaks through the protocol, never on the terminal.
+    SilenceSoundLibrary();
     const TMode mode = ModeOf(argc, argv);
     if (mode == mdHelp || mode == mdUnknown) {
         PrintUsage(mode == mdHelp ? std::cout : std::cerr);
         return mode == mdHelp ? 0 : 2;
     }
+    // Passwords go to the desktop's keyring when one runs (the demo keeps its own files).
+    TSecretServiceStore keyring;
+    if (mode != mdDemo) SetPasswordStore(&keyring);
+    // The account commands need neither a screen nor the event loop.
+    if (mode == mdAddAccount || mode == mdListAccounts) {
+        InitMainUnit();
+        const int rc = mode == mdListAccounts
+                           ? RunListAccounts(std::cout)
+                           : RunAddAccount({argv + 2, argv + argc}, std::cin, std::cout, std::cerr);
+        SetPasswordStore(nullptr);
+        return rc;
+    }
     // The headless check needs no screen.
-    if (mode == mdCheck && !std::getenv("QT_QPA_PLATFORM"))
+    if ((mode == mdCheck || mode == mdCollect) && !std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     TApplication app(argc, argv);
     QApplication::setApplicationName("Postvigil");
@@ -94,6 +135,9 @@ int main(int argc, char** argv) {
     if (mode == mdCheck) {
         InitMainUnit();
         rc = RunHeadlessCheck(std::cout, std::cerr);
+    } else if (mode == mdCollect) {
+        InitMainUnit();
+        rc = RunHeadlessCollect(std::cout, std::cerr, TransferModeOf(argc, argv));
     } else if (mode == mdDemo) {
         try {
             // The server lives until the program ends.
@@ -110,5 +154,6 @@ int main(int argc, char** argv) {
     }
     RemoveMessagePump();
     FreeGlobalWinsock();
+    SetPasswordStore(nullptr);
     return rc;
 }

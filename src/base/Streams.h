@@ -78,6 +78,8 @@ public:
     // Flushes to the device; raises EWriteError when that fails.
     void Flush();
     const std::string& FileName() const { return FFileName; }
+    // The file descriptor, for settings the stream does not cover (permissions).
+    int Handle() const { return FHandle; }
 
 private:
     std::string FFileName;

@@ -20,6 +20,7 @@ const QString kProfileIface = QStringLiteral("org.freedesktop.NetworkManager.Set
 const QString kActiveIface = QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
 const QString kDeviceIface = QStringLiteral("org.freedesktop.NetworkManager.Device");
 const QString kIp4Iface = QStringLiteral("org.freedesktop.NetworkManager.IP4Config");
+const QString kIp6Iface = QStringLiteral("org.freedesktop.NetworkManager.IP6Config");
 const QString kPropsIface = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString kNoObject = QStringLiteral("/");
 
@@ -194,6 +195,9 @@ bool TNmState::AddActive(const QString& path) {
     a.Type = props.value(QStringLiteral("Type")).toString();
     a.State = props.value(QStringLiteral("State")).toUInt();
     a.Ip4Config = PathOf(props.value(QStringLiteral("Ip4Config")));
+    a.Ip6Config = PathOf(props.value(QStringLiteral("Ip6Config")));
+    a.Default = props.value(QStringLiteral("Default")).toBool();
+    a.Default6 = props.value(QStringLiteral("Default6")).toBool();
     const QStringList devices = PathsOf(props.value(QStringLiteral("Devices")));
     if (!devices.isEmpty())
         a.DeviceName =
@@ -248,6 +252,12 @@ void TNmState::ActivePropertiesChanged(const QString& iface, const QVariantMap& 
         SetState(*a, changed.value(QStringLiteral("State")).toUInt(), -1);
     if (changed.contains(QStringLiteral("Ip4Config")))
         a->Ip4Config = PathOf(changed.value(QStringLiteral("Ip4Config")));
+    if (changed.contains(QStringLiteral("Ip6Config")))
+        a->Ip6Config = PathOf(changed.value(QStringLiteral("Ip6Config")));
+    if (changed.contains(QStringLiteral("Default")))
+        a->Default = changed.value(QStringLiteral("Default")).toBool();
+    if (changed.contains(QStringLiteral("Default6")))
+        a->Default6 = changed.value(QStringLiteral("Default6")).toBool();
     if (a->State != before && OnActiveChanged) OnActiveChanged(message.path());
 }
 
@@ -312,11 +322,20 @@ uint TNmState::ReadState(const QString& activePath) {
 }
 
 bool TNmState::ReadIp4(const QString& ip4ConfigPath, QString& address, QString& gateway) {
+    return ReadIp(ip4ConfigPath, kIp4Iface, address, gateway);
+}
+
+bool TNmState::ReadIp6(const QString& ip6ConfigPath, QString& address, QString& gateway) {
+    return ReadIp(ip6ConfigPath, kIp6Iface, address, gateway);
+}
+
+bool TNmState::ReadIp(const QString& configPath, const QString& iface, QString& address,
+                      QString& gateway) {
     address.clear();
     gateway.clear();
-    if (ip4ConfigPath.isEmpty() || ip4ConfigPath == kNoObject) return true;
+    if (configPath.isEmpty() || configPath == kNoObject) return true;
     bool ok = false;
-    const QVariantMap props = GetAll(FBus, ip4ConfigPath, kIp4Iface, ok);
+    const QVariantMap props = GetAll(FBus, configPath, iface, ok);
     if (!ok) return false;
     const QList<QVariantMap> addresses =
         qdbus_cast<QList<QVariantMap>>(props.value(QStringLiteral("AddressData")));

@@ -35,8 +35,10 @@ struct TNmProfile {
 // An active connection ("Connection.Active").
 struct TNmActive {
     QString Path, Profile, Id, Type;
-    QString Ip4Config;  // object path, empty or "/" when there is none
-    QString DeviceName; // interface of its first device, if any
+    QString Ip4Config;                      // object path, empty or "/" when there is none
+    QString Ip6Config;                      // likewise
+    QString DeviceName;                     // interface of its first device, if any
+    bool Default = false, Default6 = false; // it carries the IPv4 / IPv6 default route
     uint State = nmUnknown;
     int Reason = -1; // why State was reached, -1 while NetworkManager has not said
 };
@@ -65,8 +67,10 @@ public:
     void Follow(const QString& activePath);
     // The State property read from the bus; nmDeactivated when the object is gone.
     uint ReadState(const QString& activePath);
-    // Client address and gateway of an IP4Config object; false when the bus call failed.
+    // Client address and gateway of an IP4Config or IP6Config object; false when the bus
+    // call failed.
     bool ReadIp4(const QString& ip4ConfigPath, QString& address, QString& gateway);
+    bool ReadIp6(const QString& ip6ConfigPath, QString& address, QString& gateway);
 
     // Called after an active connection appeared, changed state or went (FindActive is then
     // null), and for every mirrored one when NetworkManager goes away.
@@ -89,6 +93,8 @@ private:
     bool AddActive(const QString& path);
     void DropActive(QString path); // a copy: the caller's may live in the list
     void SetState(TNmActive& active, uint state, int reason);
+    bool ReadIp(const QString& configPath, const QString& iface, QString& address,
+                QString& gateway);
     void ReadProfile(const QString& path);
     void Clear();
     TNmActive* Active(const QString& path);

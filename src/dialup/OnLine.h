@@ -1,6 +1,6 @@
-// TOnLineDetect: tells whether a dial-up connection is open, whoever made it, and signals
-// each change of their number. It polls a private TDialUp on a timer; it never dials and
-// never hangs up.
+// TOnLineDetect: tells whether a connection that gives the machine a network is open
+// (dial-up, VPN, Wi-Fi, Ethernet), whoever made it, and signals each change of their number. It
+// polls a private TDialUp on a timer; it never dials and never hangs up.
 #pragma once
 
 #include "base/StringList.h"

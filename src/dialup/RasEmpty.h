@@ -1,10 +1,19 @@
-// The RAS provider of a machine without connection management: an empty phone book and no
-// connections, so the program runs normally and simply never dials.
+// The RAS provider of a machine without connection management: an empty phone book, so
+// accounts never dial, and for open connections the interfaces that carry a default route
+// in the kernel's routing table, so a machine on the network reads as online.
 #pragma once
 
+#include "dialup/KernelRoutes.h"
 #include "dialup/RasProvider.h"
 
+#include <map>
+
 class TRasEmpty : public TRasProvider {
+public:
+    // The routing tables to read (tests pass their own files).
+    explicit TRasEmpty(std::string ipv4Table = kIpv4RouteTable,
+                       std::string ipv6Table = kIpv6RouteTable);
+
 protected:
     std::vector<std::string> PhoneBook() override { return {}; }
     uint32_t DialParams(const std::string&, TRasDialCredentials&) override {
@@ -13,8 +22,18 @@ protected:
     uint32_t Dial(const std::string&, TRasDialFunc1, THRasConn&) override {
         return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
     }
-    std::vector<TRasConnInfo> Connections() override { return {}; }
-    uint32_t Status(THRasConn, TRasLinkStatus&) override { return ERROR_INVALID_HANDLE; }
+    std::vector<TRasConnInfo> Connections() override;
+    uint32_t Status(THRasConn handle, TRasLinkStatus& status) override;
+    // Nothing here was dialled, so nothing is ours to hang up.
     uint32_t HangUp(THRasConn) override { return ERROR_INVALID_HANDLE; }
-    uint32_t Addresses(THRasConn, TRasAddresses&) override { return ERROR_INVALID_HANDLE; }
+    uint32_t Addresses(THRasConn handle, TRasAddresses& addresses) override;
+
+private:
+    // The route of a handle, if that interface still carries a default route.
+    bool RouteOf(THRasConn handle, TDefaultRoute& route);
+
+    std::string FIpv4Table, FIpv6Table;
+    // One handle per interface for the whole run.
+    std::map<std::string, THRasConn> FHandles;
+    THRasConn FNextHandle = 1;
 };

@@ -1,8 +1,7 @@
 #include "dialup/RasNetworkManager.h"
 
+#include "base/Charset.h"
 #include "base/StrUtils.h"
-
-#include <QStringEncoder>
 
 #include <algorithm>
 
@@ -29,17 +28,29 @@ enum {
     nmrDeviceRemoved = 14,
 };
 
-bool IsOnDemand(const QString& type) {
-    for (const char* t : kOnDemandTypes)
+// Links that connect the machine itself to a network.
+const char* const kLinkTypes[] = {"802-3-ethernet", "802-11-wireless", "wimax", "infiniband",
+                                  "adsl",           "olpc-mesh"};
+
+template <std::size_t N> bool IsOneOf(const QString& type, const char* const (&types)[N]) {
+    for (const char* t : types)
         if (type == QLatin1String(t)) return true;
     return false;
 }
 
+bool IsOnDemand(const QString& type) {
+    return IsOneOf(type, kOnDemandTypes);
+}
+
+// An open connection in the RAS sense: an active connection that gives the machine a
+// network. Loopback, bridges and other local links count only with a default route.
+bool GivesNetwork(const TNmActive& a) {
+    return IsOnDemand(a.Type) || IsOneOf(a.Type, kLinkTypes) || a.Default || a.Default6;
+}
+
 // Names cross into the program as Windows-1252 text, like everything it shows.
 std::string ToAnsi(const QString& s) {
-    QStringEncoder encoder("windows-1252");
-    const QByteArray bytes = encoder.isValid() ? QByteArray(encoder.encode(s)) : s.toLatin1();
-    return bytes.toStdString();
+    return Utf8ToCp1252(s.toStdString());
 }
 } // namespace
 
@@ -245,7 +256,7 @@ void TRasNetworkManager::Advance(TLink& link, const TNmActive* active) {
 std::vector<TRasConnInfo> TRasNetworkManager::Connections() {
     std::vector<TRasConnInfo> result;
     for (const TNmActive& a : FNm.Actives()) {
-        if (a.State != nmActivated || !IsOnDemand(a.Type)) continue;
+        if (a.State != nmActivated || !GivesNetwork(a)) continue;
         const TLink& l = LinkFor(a);
         result.push_back({l.Handle, l.Entry, l.DeviceType, l.DeviceName});
     }
@@ -286,6 +297,9 @@ uint32_t TRasNetworkManager::Addresses(THRasConn handle, TRasAddresses& addresse
     if (!a || a->State != nmActivated) return ERROR_PROJECTION_NOT_COMPLETE;
     QString client, gateway;
     if (!FNm.ReadIp4(a->Ip4Config, client, gateway)) return ERROR_SERVICE_NOT_AVAILABLE;
+    // A link with IPv6 only is online too.
+    if (client.isEmpty() && !FNm.ReadIp6(a->Ip6Config, client, gateway))
+        return ERROR_SERVICE_NOT_AVAILABLE;
     addresses = {client.toStdString(), gateway.toStdString()};
     return 0;
 }

@@ -1,7 +1,8 @@
 // The RAS provider on NetworkManager. The phone book is the connection profiles that are
 // brought up on demand (VPN, WireGuard, mobile broadband, PPPoE, Bluetooth); the open RAS
-// connections are the active connections of those types. Dialling activates a profile and
-// reports RAS states from the provider's own thread as NetworkManager's activation goes on.
+// connections are the active connections that give the machine a network, Wi-Fi and
+// Ethernet included (loopback and bridges only with a default route). Dialling activates a profile
+// and reports RAS states from the provider's own thread as NetworkManager's activation goes on.
 // Enumeration reads a mirror kept current from NetworkManager's signals (NmState.h).
 #pragma once
 

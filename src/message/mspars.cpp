@@ -1,5 +1,6 @@
 #include "message/mspars.h"
 
+#include "base/Charset.h"
 #include "base/Exceptions.h"
 #include "base/StrUtils.h"
 #include "message/msmime.h"
@@ -65,20 +66,82 @@ void AppendUnfolded(const std::vector<std::string>& lines, std::size_t field, st
 
 struct TEncodedWord {
     std::size_t End; // just past the closing "?="
+    std::string_view Charset;
     char Encoding;
     std::string_view Payload;
 };
 
+// Where the next "?=" stands, for scans that move forward through one text: a search that
+// found nothing, or found a marker still ahead, answers every later start without scanning
+// again, so all the scans of one text together read it about once.
+class TCloseMarks {
+public:
+    explicit TCloseMarks(std::string_view text) : FText(text) {}
+    std::size_t From(std::size_t at) {
+        if (!FSearched || at < FFrom || (FFound != npos && FFound < at)) {
+            FFrom = at;
+            FFound = FText.find("?=", at);
+            FSearched = true;
+        }
+        return FFound;
+    }
+
+private:
+    std::string_view FText;
+    bool FSearched = false;
+    std::size_t FFrom = 0, FFound = npos;
+};
+
 // Reads "=?charset?e?payload?=" starting at text[at]. The charset holds no blanks; the
 // payload runs to the first "?=" after the "?" that ends the encoding letter.
-bool ScanEncodedWord(std::string_view text, std::size_t at, TEncodedWord& word) {
+bool ScanEncodedWord(std::string_view text, std::size_t at, TCloseMarks& marks,
+                     TEncodedWord& word) {
     std::size_t q = at + 2;
     while (q < text.size() && text[q] != '?' && !IsWsp(text[q])) ++q;
     if (q == at + 2 || q + 2 >= text.size() || text[q] != '?' || text[q + 2] != '?') return false;
     const std::size_t payload = q + 3;
-    const std::size_t end = text.find("?=", payload);
+    const std::size_t end = marks.From(payload);
     if (end == npos) return false;
-    word = {end + 2, text[q + 1], text.substr(payload, end - payload)};
+    word = {end + 2, text.substr(at + 2, q - at - 2), text[q + 1],
+            text.substr(payload, end - payload)};
+    return true;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    const char l = LoCase(c);
+    return l >= 'a' && l <= 'f' ? l - 'a' + 10 : -1;
+}
+
+// A Q payload: "_" is a space, "=" and two hexadecimal digits a byte ("=5F" stays an
+// underscore). Only the first line of what it decodes to counts.
+void QDecodeAppend(std::string_view payload, std::string& out) {
+    const std::size_t start = out.size();
+    for (std::size_t i = 0; i < payload.size(); ++i) {
+        const char c = payload[i];
+        if (c == '=' && i + 2 < payload.size() && HexValue(payload[i + 1]) >= 0 &&
+            HexValue(payload[i + 2]) >= 0) {
+            out += char(HexValue(payload[i + 1]) * 16 + HexValue(payload[i + 2]));
+            i += 2;
+        } else {
+            out += c == '_' ? ' ' : c;
+        }
+    }
+    const std::size_t eol = out.find_first_of("\r\n", start);
+    if (eol != npos) out.resize(eol);
+}
+
+// A B payload; senders often leave out the padding of the last group. False when the
+// payload is no base64 (EInOutError from the decoder, or a last group of one character).
+bool BDecodeAppend(std::string_view payload, std::string& out) {
+    const std::size_t whole = payload.size() / 4 * 4;
+    const std::string_view rest = payload.substr(whole);
+    if (rest.size() == 1) return false;
+    Base64DecodeAppend(payload.substr(0, whole), out);
+    if (rest.empty()) return true;
+    char group[4] = {'=', '=', '=', '='};
+    rest.copy(group, rest.size());
+    Base64DecodeAppend(std::string_view(group, 4), out);
     return true;
 }
 
@@ -88,19 +151,13 @@ bool DecodeWord(const TEncodedWord& word, std::string& out) {
     switch (UpCase(word.Encoding)) {
     case 'B':
         try {
-            Base64DecodeAppend(word.Payload, out);
+            return BDecodeAppend(word.Payload, out);
         } catch (const EInOutError&) {
             return false;
         }
+    case 'Q':
+        QDecodeAppend(word.Payload, out);
         return true;
-    case 'Q': {
-        // In a Q word "_" is a space; "=5F" stays an underscore.
-        std::string payload(word.Payload);
-        for (char& c : payload)
-            if (c == '_') c = ' ';
-        out += QPDecodeText(payload);
-        return true;
-    }
     default:
         return false;
     }
@@ -112,18 +169,75 @@ bool IsAllBlank(std::string_view s) {
     return true;
 }
 
-void AddAddressItem(std::string_view part, TStringList& items) {
-    part = TrimView(part);
-    if (part.empty()) return;
-    std::string item;
-    DecodeHeaderTextAppend(part, item);
-    std::string_view trimmed = TrimView(item);
-    if (!trimmed.empty()) items.Add(std::string(trimmed));
+// Walks text once, handing what it holds to the sink in order: sink.Text(view) for text
+// as written, sink.Word(charset, bytes) for the decoded bytes of an encoded word. Blanks
+// between two encoded words are dropped (RFC 2047, 6.2); a word that cannot be decoded
+// stays as written.
+template <class Sink> void WalkEncodedWords(std::string_view text, Sink& sink) {
+    TCloseMarks marks(text);
+    std::string decoded;
+    std::size_t copied = 0; // input before this position has gone to the sink
+    bool afterWord = false; // what went to the sink last is a decoded word
+    std::size_t start = text.find("=?");
+    while (start != npos) {
+        TEncodedWord word;
+        decoded.clear();
+        if (ScanEncodedWord(text, start, marks, word) && DecodeWord(word, decoded)) {
+            const std::string_view between = text.substr(copied, start - copied);
+            if (!between.empty() && !(afterWord && IsAllBlank(between))) sink.Text(between);
+            sink.Word(word.Charset, decoded);
+            copied = word.End;
+            afterWord = true;
+            start = text.find("=?", copied);
+        } else {
+            start = text.find("=?", start + 2);
+        }
+    }
+    if (copied < text.size()) sink.Text(text.substr(copied));
 }
 
-// Splits an address field at the commas outside double quotes, comments and angle brackets.
-// A group ("name: a, b;") gives its members; the group's name is no address.
-void SplitAddresses(std::string_view text, TStringList& items) {
+// Collects the bytes as they are: the 8-bit form.
+struct TByteSink {
+    std::string& Out;
+    void Text(std::string_view text) { Out += text; }
+    void Word(std::string_view, std::string_view bytes) { Out += bytes; }
+};
+
+// Converts to UTF-8. Adjacent words in the same charset are converted together, so a
+// character that a sender split between two words comes out whole.
+class TUnicodeSink {
+public:
+    explicit TUnicodeSink(std::string& out) : FOut(out) {}
+    ~TUnicodeSink() { Flush(); }
+    void Text(std::string_view text) {
+        Flush();
+        RawToUtf8Append(text, FOut);
+    }
+    void Word(std::string_view charset, std::string_view bytes) {
+        if (!SameText(charset, FCharset)) Flush();
+        FCharset = charset;
+        FBytes += bytes;
+    }
+
+private:
+    void Flush() {
+        if (!FBytes.empty()) CharsetToUtf8Append(FCharset, FBytes, FOut);
+        FBytes.clear();
+        FCharset = {};
+    }
+    std::string& FOut;
+    std::string_view FCharset;
+    std::string FBytes;
+};
+
+// Splits an address field at the commas outside double quotes, comments and angle brackets
+// and calls add with every trimmed, non-empty part, as written. A group ("name: a, b;")
+// gives its members; the group's name is no address.
+template <class Add> void SplitAddresses(std::string_view text, Add add) {
+    auto part = [&](std::string_view p) {
+        p = TrimView(p);
+        if (!p.empty()) add(p);
+    };
     std::size_t start = 0;
     bool quoted = false, inGroup = false;
     int comment = 0, angle = 0;
@@ -154,12 +268,43 @@ void SplitAddresses(std::string_view text, TStringList& items) {
             inGroup = true;
             start = i + 1;
         } else if (c == ',' || (c == ';' && inGroup)) {
-            AddAddressItem(text.substr(start, i - start), items);
+            part(text.substr(start, i - start));
             start = i + 1;
             if (c == ';') inGroup = false;
         }
     }
-    if (start < text.size()) AddAddressItem(text.substr(start), items);
+    if (start < text.size()) part(text.substr(start));
+}
+
+// The field's value: the first line's text after the colon and every continuation line,
+// each trimmed, joined by single blanks; "" when absent.
+std::string UnfoldedValue(const TStringList& headers, std::string_view bare) {
+    std::string value;
+    ForEachField(headers, bare, [&](std::size_t field) {
+        const auto& lines = headers.Items();
+        value = TrimView(std::string_view(lines[field]).substr(bare.size() + 1));
+        for (std::size_t k = field + 1; k < lines.size() && IsContinuation(lines[k]); ++k) {
+            const std::string_view part = TrimView(lines[k]);
+            if (part.empty()) continue;
+            if (!value.empty()) value += ' ';
+            value += part;
+        }
+        return false;
+    });
+    return value;
+}
+
+// Every field called name with its continuation lines, as received.
+template <class Visit>
+void ForEachUnfolded(const TStringList& headers, std::string_view name, Visit visit) {
+    const std::size_t nameLen = WithoutColon(name).size();
+    std::string field;
+    ForEachField(headers, name, [&](std::size_t index) {
+        field.clear();
+        AppendUnfolded(headers.Items(), index, nameLen, field);
+        visit(std::string_view(field));
+        return true;
+    });
 }
 
 // "charset'language'text" with %XX escapes, the extended form of a parameter value.
@@ -183,12 +328,6 @@ std::string DecodeExtendedValue(std::string_view value) {
         }
     }
     return out;
-}
-
-// Address and name split at the first sep: the part before and the part after it.
-void SplitAt(std::string_view item, std::size_t sep, TmsMailAddress& address) {
-    address.SetAddress(StripQuotes(item.substr(0, sep)));
-    address.SetName(StripQuotes(item.substr(sep + 1)));
 }
 
 // --- dates -------------------------------------------------------------------------------
@@ -337,18 +476,7 @@ std::string CommonContentType(std::string_view extension) {
 
 std::string GetHeaderValue(const TStringList& headers, std::string_view name) {
     const std::string_view bare = WithoutColon(name);
-    std::string value;
-    ForEachField(headers, bare, [&](std::size_t field) {
-        const auto& lines = headers.Items();
-        value = TrimView(std::string_view(lines[field]).substr(bare.size() + 1));
-        for (std::size_t k = field + 1; k < lines.size() && IsContinuation(lines[k]); ++k) {
-            const std::string_view part = TrimView(lines[k]);
-            if (part.empty()) continue;
-            if (!value.empty()) value += ' ';
-            value += part;
-        }
-        return false;
-    });
+    std::string value = UnfoldedValue(headers, bare);
     for (const char* raw : kRawFields)
         if (SameText(bare, raw)) return value;
     return DecodeHeaderText(value);
@@ -369,42 +497,51 @@ void DeleteHeader(TStringList& headers, std::string_view name) {
 
 void GetHeaderAddresses(const TStringList& headers, std::string_view name, TStringList& items) {
     items.Clear();
-    const std::size_t nameLen = WithoutColon(name).size();
-    std::string field;
-    ForEachField(headers, name, [&](std::size_t index) {
-        field.clear();
-        AppendUnfolded(headers.Items(), index, nameLen, field);
-        SplitAddresses(field, items);
-        return true;
+    std::string item;
+    ForEachUnfolded(headers, name, [&](std::string_view field) {
+        SplitAddresses(field, [&](std::string_view part) {
+            item.clear();
+            DecodeHeaderTextAppend(part, item);
+            const std::string_view trimmed = TrimView(item);
+            if (!trimmed.empty()) items.Add(std::string(trimmed));
+        });
     });
 }
 
-void ParseMailAddress(std::string_view item, TmsMailAddress& address) {
+void SplitMailAddress(std::string_view item, std::string& name, std::string& address) {
     const std::size_t open = item.find('<');
     if (open != npos) {
         const std::size_t close = item.find('>', open + 1);
         if (close == npos) throw Exception(kUnableToParseAddress);
-        address.SetAddress(StripQuotes(item.substr(open + 1, close - open - 1)));
-        std::string name(item.substr(0, open));
-        name += item.substr(close + 1);
-        address.SetName(StripQuotes(name));
+        address = StripQuotes(item.substr(open + 1, close - open - 1));
+        std::string rest(item.substr(0, open));
+        rest += item.substr(close + 1);
+        name = StripQuotes(rest);
         return;
     }
     if (const std::size_t paren = item.find('('); paren != npos) {
         std::string_view comment = TrimView(item.substr(paren + 1));
         if (!comment.empty() && comment.back() == ')') comment.remove_suffix(1);
-        address.SetAddress(StripQuotes(item.substr(0, paren)));
-        address.SetName(StripQuotes(comment));
+        address = StripQuotes(item.substr(0, paren));
+        name = StripQuotes(comment);
         return;
     }
     for (const char sep : {',', ';'}) {
         if (const std::size_t at = item.find(sep); at != npos) {
-            SplitAt(item, at, address);
+            address = StripQuotes(item.substr(0, at));
+            name = StripQuotes(item.substr(at + 1));
             return;
         }
     }
-    address.SetAddress(item);
-    address.SetName("");
+    address = item;
+    name.clear();
+}
+
+void ParseMailAddress(std::string_view item, TmsMailAddress& address) {
+    std::string name, mailbox;
+    SplitMailAddress(item, name, mailbox);
+    address.SetAddress(mailbox);
+    address.SetName(name);
 }
 
 std::string StripQuotes(std::string_view text) {
@@ -525,25 +662,8 @@ bool ParseMailDate(std::string_view text, TDateTime& dateTime, std::string& zone
 // --- encoded words -------------------------------------------------------------------------
 
 void DecodeHeaderTextAppend(std::string_view text, std::string& out) {
-    std::size_t copied = 0; // input before this position is in out
-    bool afterWord = false; // what was copied last is a decoded word
-    std::size_t start = text.find("=?");
-    while (start != npos) {
-        TEncodedWord word;
-        const std::size_t mark = out.size();
-        const std::string_view between = text.substr(copied, start - copied);
-        // Blanks between two encoded words are dropped (RFC 2047, 6.2).
-        if (!(afterWord && IsAllBlank(between))) out += between;
-        if (ScanEncodedWord(text, start, word) && DecodeWord(word, out)) {
-            copied = word.End;
-            afterWord = true;
-            start = text.find("=?", copied);
-        } else {
-            out.resize(mark);
-            start = text.find("=?", start + 2);
-        }
-    }
-    out += text.substr(copied);
+    TByteSink sink{out};
+    WalkEncodedWords(text, sink);
 }
 
 std::string DecodeHeaderText(std::string_view text) {
@@ -553,6 +673,49 @@ std::string DecodeHeaderText(std::string_view text) {
     DecodeHeaderTextAppend(text, out);
     if (out.size() > kShortTextMax) out.resize(kShortTextMax);
     return out;
+}
+
+void DecodeHeaderUnicodeAppend(std::string_view text, std::string& out) {
+    TUnicodeSink sink(out);
+    WalkEncodedWords(text, sink);
+}
+
+std::string DecodeHeaderUnicode(std::string_view text) {
+    std::string out;
+    DecodeHeaderUnicodeAppend(text, out);
+    return out;
+}
+
+std::string GetHeaderText(const TStringList& headers, std::string_view name) {
+    return DecodeHeaderUnicode(UnfoldedValue(headers, WithoutColon(name)));
+}
+
+bool HasHeader(const TStringList& headers, std::string_view name) {
+    bool found = false;
+    ForEachField(headers, name, [&](std::size_t) {
+        found = true;
+        return false;
+    });
+    return found;
+}
+
+void GetHeaderAddressesText(const TStringList& headers, std::string_view name,
+                            std::vector<TmsAddressText>& items) {
+    items.clear();
+    std::string rawName, rawAddress;
+    ForEachUnfolded(headers, name, [&](std::string_view field) {
+        SplitAddresses(field, [&](std::string_view part) {
+            TmsAddressText& item = items.emplace_back();
+            try {
+                SplitMailAddress(part, rawName, rawAddress);
+            } catch (const Exception&) {
+                rawName.clear();
+                rawAddress = part;
+            }
+            item.Name = DecodeHeaderUnicode(rawName);
+            item.Address = DecodeHeaderUnicode(rawAddress);
+        });
+    });
 }
 
 std::string EncodeHeaderText(std::string_view text) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Days since 1899-12-30 with the time of day as the fraction; 0 means "no date".
 using TDateTime = double;
@@ -21,6 +22,9 @@ void DeleteHeader(TStringList& headers, std::string_view name);
 // Splits every field called name (with its continuation lines) into address items: one per
 // comma outside double quotes, comments and angle brackets; a group gives its members.
 void GetHeaderAddresses(const TStringList& headers, std::string_view name, TStringList& items);
+// Splits one address item into display name and mailbox as written (not cut); raises
+// Exception "Unable to parse email address" for a "<" without a later ">".
+void SplitMailAddress(std::string_view item, std::string& name, std::string& address);
 // Fills address from one address item; raises Exception "Unable to parse email address"
 // for a "<" without a later ">".
 void ParseMailAddress(std::string_view item, TmsMailAddress& address);
@@ -51,6 +55,23 @@ void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour,
 std::string DecodeHeaderText(std::string_view text);
 // The same, appending the whole result to out.
 void DecodeHeaderTextAppend(std::string_view text, std::string& out);
+// Unicode (UTF-8) for display. Encoded words are converted from the charset each names,
+// text outside them is read as UTF-8 when valid, else as Windows-1252; nothing is cut.
+std::string DecodeHeaderUnicode(std::string_view text);
+void DecodeHeaderUnicodeAppend(std::string_view text, std::string& out);
+// The value of the first field called name in Unicode, "" if absent.
+std::string GetHeaderText(const TStringList& headers, std::string_view name);
+bool HasHeader(const TStringList& headers, std::string_view name);
+// One address of a field in Unicode.
+struct TmsAddressText {
+    std::string Name;
+    std::string Address;
+};
+// The addresses of every field called name, split as written and then decoded, so an
+// encoded name that holds a comma or "<" stays one name. An item that does not parse is
+// kept whole as the address.
+void GetHeaderAddressesText(const TStringList& headers, std::string_view name,
+                            std::vector<TmsAddressText>& items);
 // Wraps text that starts with ESC (ISO-2022-JP) as a B encoded word.
 std::string EncodeHeaderText(std::string_view text);
 // The n-th word (0-based) of text, or with firstOnly false the rest from it on.

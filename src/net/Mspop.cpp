@@ -21,6 +21,10 @@ const char* const kQuit = "QUIT";
 const char* const kCapa = "CAPA";
 const char* const kStls = "STLS";
 const char* const kNoStls = "Server offers no STLS; the password was not sent";
+const char* const kListAll = "LIST";
+const char* const kUidlAll = "UIDL";
+// A unique id is 1 to 70 printable characters; anything else is not taken as one.
+constexpr std::size_t kUidlMax = 70;
 const char* const kClosedByServer = "Connection closed by the server";
 const char* const kEmptyAnswer = "Empty answer from the server";
 const char* const kNoMailMessage = "No message object to receive the mail";
@@ -113,7 +117,6 @@ void TmsPOPClient::Login() {
 
 void TmsPOPClient::GetStatus() {
     FCurrentMessage = -1;
-    FListedSizes.clear();
     Command(kStat);
     LastResponse.erase(0, 4);
     std::size_t blank = LastResponse.find(' ');
@@ -121,32 +124,30 @@ void TmsPOPClient::GetStatus() {
         // "+OK 5": a count without a size still counts; a missing count is no number.
         FMessageCount = StrToInt(LastResponse);
         FMailboxSize = 0;
+        ResizeIds();
         return;
     }
     FMessageCount = StrToInt(std::string_view(LastResponse).substr(0, blank));
     LastResponse.erase(0, blank + 1);
     blank = LastResponse.find(' ');
     FMailboxSize = StrToInt64(std::string_view(LastResponse).substr(0, blank));
+    ResizeIds();
 }
 
 int64_t TmsPOPClient::GetMessageSize() {
     Command(kList + MessageNumber());
     const int64_t size = GetWordAsInt64(LastResponse, 2);
-    if (FCurrentMessage >= 0 && FCurrentMessage < FMessageCount) {
-        if (FListedSizes.size() <= std::size_t(FCurrentMessage)) {
-            FListedSizes.resize(std::size_t(FCurrentMessage) + 1, -1);
-        }
-        FListedSizes[std::size_t(FCurrentMessage)] = size;
-    }
+    const std::size_t index = std::size_t(FCurrentMessage);
+    if (FCurrentMessage >= 0 && index < FMessageIds.size()) FMessageIds[index].Size = size;
     return size;
 }
 
 int64_t TmsPOPClient::MessageLimit() const {
     const std::size_t index = std::size_t(FCurrentMessage);
-    if (FCurrentMessage < 0 || index >= FListedSizes.size() || FListedSizes[index] < 0) {
+    if (FCurrentMessage < 0 || index >= FMessageIds.size() || FMessageIds[index].Size < 0) {
         return kMaxMessageAnswer;
     }
-    return std::min(2 * FListedSizes[index] + kMessageSlack, kMaxMessageAnswer);
+    return std::min(2 * FMessageIds[index].Size + kMessageSlack, kMaxMessageAnswer);
 }
 
 TmsMessage& TmsPOPClient::Target() const {
@@ -167,8 +168,14 @@ void TmsPOPClient::RetrieveHeaders() {
 }
 
 void TmsPOPClient::RetrieveMessage() {
+    std::string raw;
+    RetrieveMessage(raw);
+}
+
+void TmsPOPClient::RetrieveMessage(std::string& raw) {
     TmsMessage& message = Target();
     message.Clear();
+    raw.clear();
     if (OnRetrievingMessage) OnRetrievingMessage(this);
     Command(kRetr + MessageNumber());
     int64_t expectedSize = GetWordAsInt64(LastResponse, 1);
@@ -176,6 +183,7 @@ void TmsPOPClient::RetrieveMessage() {
         TMemoryStream stream;
         ReadBlock(stream, expectedSize, MessageLimit());
         RemoveDotStuffing(stream);
+        raw.assign(stream.Memory(), std::size_t(stream.Size()));
         message.LoadFromStream(stream);
     }
     if (OnMessageRetrieved) OnMessageRetrieved(this);
@@ -185,9 +193,64 @@ void TmsPOPClient::DeleteMessage() {
     Command(kDele + MessageNumber());
 }
 
+void TmsPOPClient::ResizeIds() {
+    FMessageIds.assign(std::size_t(std::max(FMessageCount, 0)), TmsMessageId());
+    for (std::size_t i = 0; i < FMessageIds.size(); ++i) FMessageIds[i].Number = int(i) + 1;
+}
+
+template <class F> void TmsPOPClient::ReadNumberedLines(F take) {
+    TMemoryStream stream;
+    ReadBlock(stream, -1, kMaxCapabilityAnswer + kMaxNumberedLine * int64_t(FMessageIds.size()));
+    RemoveDotStuffing(stream);
+    std::string_view text(stream.Memory(), std::size_t(stream.Size()));
+    while (!text.empty()) {
+        std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const std::size_t blank = line.find(' ');
+        if (blank == std::string_view::npos) continue;
+        const int64_t number = StrToInt64Def(line.substr(0, blank), 0);
+        // Lines for numbers outside this session's count are the server's mistake: ignored.
+        if (number < 1 || number > int64_t(FMessageIds.size())) continue;
+        std::string_view value = line.substr(blank + 1);
+        value = value.substr(0, value.find(' '));
+        take(FMessageIds[std::size_t(number - 1)], value);
+    }
+}
+
+void TmsPOPClient::RetrieveSizes() {
+    Command(kListAll);
+    ReadNumberedLines(
+        [](TmsMessageId& id, std::string_view value) { id.Size = StrToInt64Def(value, -1); });
+}
+
+bool TmsPOPClient::RetrieveUidls() {
+    for (TmsMessageId& id : FMessageIds) id.Uidl.clear();
+    SendLine(kUidlAll);
+    if (ReadResponse(LastResponse) != 1) {
+        // A closed connection is a failure; a refusal only means there are no ids.
+        if (LastResponse.empty()) CheckStatus(0);
+        return false;
+    }
+    ReadNumberedLines([](TmsMessageId& id, std::string_view value) {
+        const bool printable =
+            std::all_of(value.begin(), value.end(), [](char c) { return c > 0x20 && c < 0x7f; });
+        if (printable && value.size() <= kUidlMax) id.Uidl = value;
+    });
+    return true;
+}
+
 void TmsPOPClient::Logout() {
     Command(kQuit);
     Disconnect();
+}
+
+bool IsConnectionError(const std::exception& e) {
+    return dynamic_cast<const EmsServerError*>(&e) ||
+           dynamic_cast<const EmsConnectionClosedError*>(&e) ||
+           dynamic_cast<const EmsTimedOutError*>(&e) || dynamic_cast<const EmsCanceledError*>(&e) ||
+           dynamic_cast<const EWinsockError*>(&e);
 }
 
 void RemoveDotStuffing(TMemoryStream& stream) {

@@ -19,9 +19,18 @@ inline constexpr int64_t kMaxHeaderAnswer = 4 * 1024 * 1024;
 // LIST gave none.
 inline constexpr int64_t kMessageSlack = 1024 * 1024;
 inline constexpr int64_t kMaxMessageAnswer = 512 * 1024 * 1024;
-// The capability list.
+// The capability list; the lists of every message's size or id get as much again per message.
 inline constexpr int64_t kMaxCapabilityAnswer = 64 * 1024;
+inline constexpr int64_t kMaxNumberedLine = 128;
 class TMemoryStream;
+
+// What tells one message on the server from another: its number in this session, its size
+// in octets (-1 when not known) and its unique id ("" when the server gives none).
+struct TmsMessageId {
+    int Number = 0;
+    int64_t Size = -1;
+    std::string Uidl;
+};
 
 class TmsPOPClient : public TmsClientSocket {
 public:
@@ -50,15 +59,29 @@ public:
     // refused before USER when the server does not offer it), then logs in.
     void Login();
     void GetStatus();
-    // The size in octets LIST reports, -1 when the answer has none. Kept for the message, as
-    // the bound of its RETR answer.
+    // The size in octets LIST reports, -1 when the answer has none. Kept in MessageIds, as
+    // the bound of the message's RETR answer.
     int64_t GetMessageSize();
     // The bound of the current message's RETR answer.
     int64_t MessageLimit() const;
     void RetrieveHeaders();
     void RetrieveMessage();
+    // RetrieveMessage that also hands back the message exactly as the server had it (the
+    // dot-stuffing undone). The text is kept also when MailMessage cannot parse it: the
+    // parse error is raised after raw is filled.
+    void RetrieveMessage(std::string& raw);
     void DeleteMessage();
     void Logout();
+
+    // The identity of every message of this session, index = number - 1; sized at each
+    // log-in (STAT), filled by the two calls below. This is the one list of identities the
+    // program keeps.
+    const std::vector<TmsMessageId>& MessageIds() const { return FMessageIds; }
+    // "LIST" without a number: the size of every message.
+    void RetrieveSizes();
+    // "UIDL" without a number: the unique id of every message. Returns false, and leaves the
+    // ids empty, when the server does not offer the command.
+    bool RetrieveUidls();
 
 private:
     // Raises for a status other than success: EmsServerError with the server's line, or
@@ -72,6 +95,9 @@ private:
     TmsMessage& Target() const;
     // CurrentMessage + 1, the message number on the server.
     std::string MessageNumber() const;
+    void ResizeIds();
+    // Reads a multi-line answer of "number value" lines and hands each to take.
+    template <class F> void ReadNumberedLines(F take);
 
     TmsMessage* FMailMessage = nullptr;
     std::string FUserName;
@@ -79,9 +105,13 @@ private:
     int FMessageCount = 0;
     int64_t FMailboxSize = 0;
     int FCurrentMessage = -1;
-    // LIST sizes by message index, -1 where none is known.
-    std::vector<int64_t> FListedSizes;
+    std::vector<TmsMessageId> FMessageIds;
 };
+
+// Errors of the connection itself (a server error line, a lost or timed-out connection, a
+// cancel); anything else raised while an answer is read comes from reading its contents,
+// and the connection is still in step.
+bool IsConnectionError(const std::exception& e);
 
 // Turns the raw multi-line answer in stream back into the data the server had: the closing
 // "." line goes, and every line that starts with "." loses that first dot (the server adds

@@ -1,7 +1,5 @@
 #include "output/BodyWrap.h"
 
-#include "platform/Ansi.h"
-
 #include <QTextLayout>
 #include <QTextOption>
 
@@ -15,13 +13,13 @@ std::vector<std::string> WrapTextLines(const TStringList& text, const QFont& fon
             lines.emplace_back();
             continue;
         }
-        // Every byte is one character, so character positions are byte positions.
-        QTextLayout layout(AnsiToQ(line), font);
+        const QString text = QString::fromStdString(line);
+        QTextLayout layout(text, font);
         layout.setTextOption(option);
         layout.beginLayout();
         for (QTextLine l = layout.createLine(); l.isValid(); l = layout.createLine()) {
             l.setLineWidth(width);
-            lines.push_back(line.substr(std::size_t(l.textStart()), std::size_t(l.textLength())));
+            lines.push_back(text.mid(l.textStart(), l.textLength()).toStdString());
         }
         layout.endLayout();
     }

@@ -9,5 +9,5 @@
 
 // Breaks every line of text into the lines a plain-text box of width pixels in font shows:
 // at word boundaries where it can, inside a word longer than the width where it must. An
-// empty line stays one empty line. The bytes of the text are kept as they are.
+// empty line stays one empty line. Text in and out is UTF-8.
 std::vector<std::string> WrapTextLines(const TStringList& text, const QFont& font, int width);

@@ -21,6 +21,7 @@ public:
     virtual int PageWidth() = 0;
     virtual int PageHeight() = 0;
 
+    // Text on the canvas, the job title included, is Unicode (UTF-8).
     // Starts a job with its title; false with a reason for the user when it cannot start.
     virtual bool BeginDoc(const std::string& title, std::string& error) = 0;
     virtual void NewPage() = 0;
@@ -32,7 +33,7 @@ public:
     virtual void SetFont(const TCanvasFont& font) = 0;
     virtual int TextHeight(const std::string& text) = 0;
     virtual int TextWidth(const std::string& text) = 0;
-    // Writes 8-bit text with the top-left corner of its cell at (x, y).
+    // Writes text with the top-left corner of its cell at (x, y).
     virtual void TextOut(int x, int y, const std::string& text) = 0;
     virtual void Line(int x1, int y1, int x2, int y2) = 0;
 };

@@ -59,7 +59,7 @@ int TQtPrintCanvas::PageHeight() {
 }
 
 bool TQtPrintCanvas::BeginDoc(const std::string& title, std::string& error) {
-    const QString docName = AnsiToQ(title);
+    const QString docName = QString::fromStdString(title);
     FPrinter->setDocName(docName);
     FPrinter->setResolution(kResolution);
     const bool pdf = FPrinter->outputFormat() == QPrinter::PdfFormat;
@@ -106,11 +106,11 @@ int TQtPrintCanvas::TextHeight(const std::string&) {
 }
 
 int TQtPrintCanvas::TextWidth(const std::string& text) {
-    return Metrics().horizontalAdvance(AnsiToQ(text));
+    return Metrics().horizontalAdvance(QString::fromStdString(text));
 }
 
 void TQtPrintCanvas::TextOut(int x, int y, const std::string& text) {
-    FPainter.drawText(QPoint(x, y + Metrics().ascent()), AnsiToQ(text));
+    FPainter.drawText(QPoint(x, y + Metrics().ascent()), QString::fromStdString(text));
 }
 
 void TQtPrintCanvas::Line(int x1, int y1, int x2, int y2) {

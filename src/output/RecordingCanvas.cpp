@@ -44,7 +44,9 @@ int TRecordingCanvas::TextHeight(const std::string&) {
 }
 
 int TRecordingCanvas::TextWidth(const std::string& text) {
-    return int(text.size()) * (FFont.Size * 2 + (FFont.Bold ? 1 : 0));
+    int characters = 0; // UTF-8: every byte but the continuation bytes starts one
+    for (const char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return characters * (FFont.Size * 2 + (FFont.Bold ? 1 : 0));
 }
 
 void TRecordingCanvas::TextOut(int x, int y, const std::string& text) {

@@ -1,12 +1,13 @@
 #include "output/msMessagePrinter.h"
 
+#include "base/Charset.h"
 #include "base/MessagePump.h"
 #include "base/StrUtils.h"
 #include "message/msmsg.h"
+#include "message/msmsgtext.h"
 #include "message/mspars.h"
 #include "output/QtPrintCanvas.h"
 #include "output/msMsgPrinterStatus.h"
-#include "platform/Ansi.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
 
@@ -51,17 +52,20 @@ constexpr int kEstimateLineHeight = 48;
 constexpr int kHeadingSize = 12;
 constexpr int kHeaderSize = 10;
 
+// Everything printed is Unicode (UTF-8): the message's texts come from its Unicode views,
+// the program's own 8-bit texts are converted.
+
 // "address [name]"; an address without a display name stands alone.
-std::string SenderText(const TmsMailAddress& sender) {
-    if (sender.Address().empty()) return "";
-    if (sender.Name().empty()) return sender.Address();
-    return sender.Address() + " [" + sender.Name() + "]";
+std::string SenderLine(const TmsAddressText& sender) {
+    if (sender.Address.empty()) return "";
+    if (sender.Name.empty()) return sender.Address;
+    return sender.Address + " [" + sender.Name + "]";
 }
 
 // "address, [name]"; an address without a display name stands alone.
-std::string RecipientText(const TmsMailAddress& recipient) {
-    if (recipient.Name().empty()) return recipient.Address();
-    return recipient.Address() + ", [" + recipient.Name() + "]";
+std::string RecipientLine(const TmsAddressText& recipient) {
+    if (recipient.Name.empty()) return recipient.Address;
+    return recipient.Address + ", [" + recipient.Name + "]";
 }
 
 // The Date header as the user reads dates, or "Geöffnet: " and the time of printing when
@@ -77,14 +81,14 @@ std::string DateText(const TmsMessage& message) {
     std::string prefix;
     QDateTime when;
     if (value == 0) {
-        prefix = kOpened;
+        prefix = Cp1252ToUtf8(kOpened);
         when = QDateTime::fromMSecsSinceEpoch(Clock().WallMs());
     } else {
         int y, mo, d, h, mi, s;
         DecodeDateTime(value, y, mo, d, h, mi, s);
         when = QDateTime(QDate(y, mo, d), QTime(h, mi, s));
     }
-    return prefix + QToAnsi(QLocale().toString(when, QString::fromLatin1(kDateFormat)));
+    return prefix + QLocale().toString(when, QString::fromLatin1(kDateFormat)).toStdString();
 }
 } // namespace
 
@@ -111,9 +115,9 @@ void TmsMessagePrinter::Print() {
     bool begun = false;
     try {
         if (OnStart) OnStart(this);
-        const std::string senderText = SenderText(FMailMessage->Sender());
+        const std::string senderText = SenderLine(SenderText(*FMailMessage));
         const std::string dateText = DateText(*FMailMessage);
-        const std::string title = kJobTitle + FMailMessage->Subject();
+        const std::string title = kJobTitle + SubjectText(*FMailMessage);
         FPageWidth = canvas.PageWidth();
         FPageHeight = canvas.PageHeight();
         FNumberOfPages =
@@ -203,20 +207,21 @@ void TmsMessagePrinter::PrintHeader(const std::string& senderText, const std::st
         canvas.TextOut(kValueLeft, at, value);
         ++n;
     };
-    auto addresses = [&](const char* label, const TmsAddressList& list) {
-        if (list.Count() == 0) return entry(label, kNone);
+    auto addresses = [&](const char* label, const char* field) {
+        const std::vector<TmsAddressText> list = RecipientsText(message, field);
+        if (list.empty()) return entry(label, kNone);
         canvas.TextOut(kLeft, lineY(0), label);
         for (const auto& address : list) {
-            canvas.TextOut(kValueLeft, lineY(0), RecipientText(*address));
+            canvas.TextOut(kValueLeft, lineY(0), RecipientLine(address));
             ++n;
         }
     };
     entry(kFromLabel, senderText);
-    addresses(kToLabel, message.Recipients());
+    addresses(kToLabel, "To");
     entry(kDateLabel, dateText);
-    entry(kSubjectLabel, message.Subject());
-    addresses(kCcLabel, message.CC());
-    if (PrintBcc) addresses(kBccLabel, message.BCC());
+    entry(kSubjectLabel, SubjectText(message));
+    addresses(kCcLabel, "CC");
+    if (PrintBcc) addresses(kBccLabel, "BCC");
     ++n;
     y = lineY(kRuleGap);
     canvas.Line(kLeft, y, FPageWidth - kRightMargin, y);
@@ -243,6 +248,7 @@ void TmsMessagePrinter::PrintBody() {
 
 void TmsMessagePrinter::PrintFooter() {
     TPrintCanvas& canvas = Canvas();
-    const std::string text = FUsername.Name() + kPageNumber + std::to_string(FCurrentPage);
+    const std::string text =
+        Cp1252ToUtf8(FUsername.Name()) + kPageNumber + std::to_string(FCurrentPage);
     canvas.TextOut(FPageWidth / 2 - canvas.TextWidth(text) / 2, FPageHeight - kFooterFromEnd, text);
 }

@@ -1,6 +1,7 @@
 #include "output/msMsgPrinterStatus.h"
 
 #include "message/msmsg.h"
+#include "message/msmsgtext.h"
 #include "output/BodyWrap.h"
 #include "output/CanvasFont.h"
 #include "platform/Ansi.h"
@@ -60,7 +61,10 @@ void TmsMessagePrinterStatus::SetStatusText(const std::string& text) {
 
 void TmsMessagePrinterStatus::SetMailMessage(const TmsMessage* message) {
     FLines.clear();
-    if (message) FLines = WrapTextLines(message->Body(), font(), kTextBoxWidth);
+    if (!message) return;
+    TStringList text;
+    for (const auto& line : message->Body()) text.Add(BodyLineText(*message, line));
+    FLines = WrapTextLines(text, font(), kTextBoxWidth);
 }
 
 void TmsMessagePrinterStatus::reject() {

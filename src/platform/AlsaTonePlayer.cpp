@@ -1,6 +1,7 @@
 #include "platform/AlsaTonePlayer.h"
 
 #include "platform/Clock.h"
+#include "platform/SoundLibrary.h"
 
 #include <alsa/asoundlib.h>
 
@@ -16,10 +17,6 @@ constexpr double kAmplitude = 0.3 * 32767;
 constexpr long kFadeFrames = TAlsaTonePlayer::kSampleRate / 250; // 4 ms against clicks
 constexpr unsigned kLowestFrequency = 20;
 constexpr unsigned kHighestFrequency = 20000;
-
-// ALSA reports a missing card on standard error by default; a mail checker without sound
-// is normal, so the library stays quiet.
-void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
 } // namespace
 
 TAlsaTonePlayer::TAlsaTonePlayer(std::string device, TToneWave wave)
@@ -49,7 +46,8 @@ void TAlsaTonePlayer::Finish() {
 bool TAlsaTonePlayer::Open() {
     if (FPcm) return true;
     if (Clock().NowMs() < FRetryAt) return false;
-    snd_lib_error_set_handler(QuietAlsa);
+    // A mail checker without sound is normal: the library must not print about it.
+    SilenceSoundLibrary();
     snd_pcm_t* pcm = nullptr;
     // Opened without blocking so a busy device fails at once instead of hanging the
     // program; writes block again afterwards.

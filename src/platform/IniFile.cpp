@@ -4,7 +4,9 @@
 #include "base/StrUtils.h"
 #include "base/Streams.h"
 
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -127,16 +129,33 @@ bool TIniFile::Save(const std::vector<std::string>& lines) const {
     const fs::path target(FFileName);
     if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
     const std::string temp = FFileName + ".tmp" + std::to_string(::getpid());
+    // The new file gets the permissions of the one it replaces; a new private one is the
+    // owner's alone from its first byte.
+    struct stat old {};
+    const bool replacing = ::stat(FFileName.c_str(), &old) == 0;
     try {
         TStringList out;
         out.Items() = lines;
         {
             TFileStream file(temp, fmCreate);
+            if (replacing)
+                ::fchmod(file.Handle(), old.st_mode & 07777);
+            else if (FPrivate)
+                ::fchmod(file.Handle(), S_IRUSR | S_IWUSR);
             out.SaveToStream(file);
             file.Flush();
         }
         fs::rename(temp, target, ec);
-        if (!ec) return true;
+        if (!ec) {
+            // The rename itself is made durable with the folder.
+            const fs::path folder = target.has_parent_path() ? target.parent_path() : ".";
+            const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+            if (dir >= 0) {
+                ::fsync(dir);
+                ::close(dir);
+            }
+            return true;
+        }
     } catch (const Exception&) {
     }
     fs::remove(temp, ec);
@@ -159,9 +178,18 @@ bool TIniFile::WriteString(std::string_view section, std::string_view key, std::
         while (at > header + 1 && TrimView(lines[std::size_t(at - 1)]).empty()) --at;
         lines.insert(lines.begin() + at, entry);
     }
-    if (!Save(lines)) return false;
+    return Commit(lines);
+}
+
+bool TIniFile::Commit(std::vector<std::string>& lines) {
+    if (!FUpdating && !Save(lines)) return false;
     FLines = std::move(lines);
     return true;
+}
+
+bool TIniFile::EndUpdate() {
+    FUpdating = false;
+    return Save(FLines);
 }
 
 bool TIniFile::WriteInteger(std::string_view section, std::string_view key, int value) {
@@ -178,7 +206,5 @@ bool TIniFile::DeleteKey(std::string_view section, std::string_view key) {
     if (line < 0) return true;
     std::vector<std::string> lines = FLines;
     lines.erase(lines.begin() + line);
-    if (!Save(lines)) return false;
-    FLines = std::move(lines);
-    return true;
+    return Commit(lines);
 }

@@ -1,5 +1,6 @@
 // `postvigil --check` as a user runs it, against a real Dovecot.
 #include "DovecotServer.h"
+#include "PostvigilRun.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -14,33 +15,9 @@
 using pvtest::TDovecotServer;
 
 namespace {
-struct TRun {
-    int exitCode = -1;
-    std::string out, err;
-};
-
-TRun RunCheck(const QString& home, const std::string& password, uint16_t port) {
-    std::ofstream(home.toStdString() + "/Dummy.Set")
-        << "[ProgSet]\nIniDescript=Dovecot\nTimeout=30\n[RASSet]\nRASService=-1\n"
-           "[POPClient]\nServer=127.0.0.1\nDefPort="
-        << port << "\nUserName=alice\nPassword=" << password << "\n";
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("POSTVIGIL_HOME", home + "/");
-    env.insert("XDG_CONFIG_HOME", home + "/config");
-    env.insert("LC_ALL", "C");
-    env.insert("LANG", "C");
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    env.remove("QT_QPA_PLATFORM");
-    p.setProcessEnvironment(env);
-    p.start(PV_POSTVIGIL, {"--check"});
-    TRun run;
-    if (!p.waitForFinished(60000)) return run;
-    run.exitCode = p.exitCode();
-    run.out = p.readAllStandardOutput().toStdString();
-    run.err = p.readAllStandardError().toStdString();
-    return run;
+pvtest::TRun RunCheck(const QString& home, const std::string& password, uint16_t port) {
+    pvtest::WriteDummyAccount(home, "alice", password, port);
+    return pvtest::RunPostvigil(home, {"--check"});
 }
 } // namespace
 
@@ -58,7 +35,7 @@ TEST(CheckDovecot, ListsTheMailboxAndReportsAWrongPassword) {
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
 
-    const TRun ok = RunCheck(home.path(), "secret", dovecot.Port());
+    const pvtest::TRun ok = RunCheck(home.path(), "secret", dovecot.Port());
     EXPECT_EQ(ok.exitCode, 0) << ok.err;
     std::istringstream lines(ok.out);
     std::vector<std::vector<std::string>> rows;
@@ -81,7 +58,7 @@ TEST(CheckDovecot, ListsTheMailboxAndReportsAWrongPassword) {
     // Listing deletes nothing.
     EXPECT_EQ(dovecot.Messages("alice").size(), 2u);
 
-    const TRun wrong = RunCheck(home.path(), "wrong", dovecot.Port());
+    const pvtest::TRun wrong = RunCheck(home.path(), "wrong", dovecot.Port());
     EXPECT_EQ(wrong.exitCode, 1);
     EXPECT_EQ(wrong.out, "Error when calling list, see protocol\n");
     EXPECT_FALSE(wrong.err.empty());

@@ -9,6 +9,7 @@
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 
+#include "app/MailRows.h"
 #include <QAction>
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -21,7 +22,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -94,16 +95,16 @@ TEST_F(MainWindowFixture, AccountMenuAndSwitching) {
     EXPECT_EQ(w.AccountItems[1]->statusTip(), "Change mail server to: Account B");
     for (int i = 2; i < 10; ++i) EXPECT_FALSE(w.AccountItems[i]->isVisible());
 
-    new QTreeWidgetItem(w.ListViewRemoPOP, QStringList{"row"});
+    w.MailRows->Append(TMailRow());
     w.AccountItems[1]->trigger();
     EXPECT_EQ(CurSetName, "b");
     EXPECT_EQ(w.POPClient->Host(), "b.example.org");
     EXPECT_EQ(w.windowTitle(), "Postvigil for: Account B");
-    EXPECT_EQ(w.ListViewRemoPOP->topLevelItemCount(), 0);
+    EXPECT_EQ(w.MailRows->Count(), 0);
     // Choosing the loaded account again changes nothing.
-    new QTreeWidgetItem(w.ListViewRemoPOP, QStringList{"row"});
+    w.MailRows->Append(TMailRow());
     w.ChangeClient(1);
-    EXPECT_EQ(w.ListViewRemoPOP->topLevelItemCount(), 1);
+    EXPECT_EQ(w.MailRows->Count(), 1);
 }
 
 TEST_F(MainWindowFixture, InfoDialogAtStartStoresTheShowAgainChoice) {
@@ -120,13 +121,13 @@ TEST_F(MainWindowFixture, IdleHandlerFollowsTheList) {
     TFormMain w;
     w.AppEventsIdle();
     EXPECT_FALSE(w.BtnGetDel->isEnabled());
-    for (int i = 0; i < 4; ++i) new QTreeWidgetItem(w.ListViewRemoPOP, QStringList{"m"});
+    for (int i = 0; i < 4; ++i) w.MailRows->Append(TMailRow());
     w.AppEventsIdle();
     EXPECT_TRUE(w.BtnGetDel->isEnabled());
     EXPECT_TRUE(w.BtnGetMailList->isEnabled());
     EXPECT_TRUE(w.TrayTimer->isActive());
     EXPECT_EQ(w.TrayIcon->toolTip(), "Postvigil [4] eMail at Postoffice");
-    w.ListViewRemoPOP->clear();
+    w.MailRows->Clear();
     w.AppEventsIdle();
     EXPECT_FALSE(w.TrayTimer->isActive());
     EXPECT_EQ(w.TrayIcon->toolTip(), "Postvigil [0] eMail at the server");
@@ -147,11 +148,11 @@ TEST_F(MainWindowFixture, LooksAsDescribed) {
     EXPECT_EQ(w.LabelStatus->text(), "Status");
     EXPECT_EQ(w.MsgMemo->toPlainText(), "No protocol written yet");
 
-    ASSERT_EQ(w.ListViewRemoPOP->columnCount(), 5);
+    ASSERT_EQ(w.ListViewRemoPOP->model()->columnCount(), 5);
     const char* names[] = {"Subject", "Sender", "Priority", "Size", "Date"};
     const int widths[] = {185, 155, 25, 65, 120};
     for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(w.ListViewRemoPOP->headerItem()->text(i), names[i]);
+        EXPECT_EQ(w.ListViewRemoPOP->model()->headerData(i, Qt::Horizontal).toString(), names[i]);
         EXPECT_EQ(w.ListViewRemoPOP->columnWidth(i), widths[i]);
     }
     EXPECT_EQ(w.HeaderControl->sectionSize(0), 185);

@@ -171,14 +171,42 @@ TEST_F(NetworkManager, OnlineDetectorFollowsNetworkManager) {
     detector.OnChange = [&](TOnLineDetect*) { ++changes; };
     detector.SetInterval(1);
 
-    Mock.Activate(Wifi); // not a dial-up link
-    const QString vpn = Mock.Activate(Vpn);
+    // Wi-Fi is a network; it is not in the phone book.
+    const QString wifi = Mock.Activate(Wifi);
     ASSERT_TRUE(WaitFor([&] { return changes == 1; }));
-    EXPECT_EQ(detector.Connections(), TStringList{"Work VPN"});
+    EXPECT_EQ(detector.Connections(), TStringList{"Home wifi"});
+    const QString vpn = Mock.Activate(Vpn);
+    ASSERT_TRUE(WaitFor([&] { return changes == 2; }));
+    EXPECT_EQ(detector.Connections(), (TStringList{"Home wifi", "Work VPN"}));
 
     Mock.Deactivate(vpn);
-    ASSERT_TRUE(WaitFor([&] { return changes == 2; }));
-    EXPECT_FALSE(detector.IsOnline());
+    Mock.Deactivate(wifi);
+    ASSERT_TRUE(WaitFor([&] { return !detector.IsOnline(); }));
+}
+
+TEST_F(NetworkManager, ConnectedWifiIsOnlineWithoutAnyDial) {
+    Mock.ScriptActivation(nmActivated, Mock.AddIp4Config(QStringLiteral("192.168.1.5"),
+                                                         QStringLiteral("192.168.1.1")));
+    Mock.Activate(Wifi);
+    // Local links without the default route are no way out.
+    const QString bridge =
+        Mock.Activate(Mock.AddProfile(QStringLiteral("br0"), QStringLiteral("bridge")));
+    ASSERT_TRUE(WaitFor([&] { return OpenConnections() == 2; }));
+    Mock.SetActiveProperty(bridge, QStringLiteral("Default"), false);
+    ASSERT_TRUE(WaitFor([&] { return OpenConnections() == 1; }));
+    const int activations = Mock.LoggedCalls(QStringLiteral("ActivateConnection"));
+
+    TOnLineDetect detector;
+    detector.Poll();
+    EXPECT_TRUE(detector.IsOnline());
+    EXPECT_EQ(detector.Connections(), TStringList{"Home wifi"});
+    // What the main window takes for someone else's connection at start.
+    EXPECT_TRUE(Dialer.GetActiveConnection());
+    EXPECT_EQ(Events.Lines, (Lines{"Active Home wifi | 802-11-wireless |  | 8192 | "
+                                   "Connected192.168.1.5 \367 192.168.1.1"}));
+    EXPECT_EQ(Dialer.HangUp(), int(ERROR_INVALID_HANDLE)) << "someone else's link stays up";
+    EXPECT_EQ(Mock.LoggedCalls(QStringLiteral("ActivateConnection")), activations);
+    EXPECT_EQ(Mock.LoggedCalls(QStringLiteral("DeactivateConnection")), 0);
 }
 
 TEST_F(NetworkManager, PollingCostsNoBusTraffic) {

@@ -263,18 +263,25 @@ QStringList TNmMock::ActiveConnections() {
     return paths;
 }
 
-void TNmMock::SetActiveState(const QString& activePath, unsigned state, int reason) {
+void TNmMock::SetActiveProperty(const QString& activePath, const QString& name,
+                                const QVariant& value) {
     Call(kMainPath, kMockIface, QStringLiteral("SetProperty"),
-         {activePath, kActiveIface, QStringLiteral("State"),
-          QVariant::fromValue(QDBusVariant(QVariant(uint(state))))});
+         {activePath, kActiveIface, name, QVariant::fromValue(QDBusVariant(value))});
+}
+
+void TNmMock::SetActiveState(const QString& activePath, unsigned state, int reason) {
+    SetActiveProperty(activePath, QStringLiteral("State"), QVariant(uint(state)));
     if (reason >= 0)
         Call(activePath, kMockIface, QStringLiteral("EmitSignal"),
              {kActiveIface, QStringLiteral("StateChanged"), QStringLiteral("uu"),
               QVariantList{uint(state), uint(reason)}});
 }
 
-int TNmMock::LoggedCalls() const {
+int TNmMock::LoggedCalls(const QString& method) const {
     QFile log(FDir.filePath(QStringLiteral("nm.log")));
     if (!log.open(QIODevice::ReadOnly)) return 0;
-    return int(log.readAll().count('\n'));
+    int calls = 0;
+    for (const QByteArray& line : log.readAll().split('\n'))
+        if (!line.isEmpty() && (method.isEmpty() || line.contains(method.toUtf8()))) ++calls;
+    return calls;
 }

@@ -42,8 +42,10 @@ public:
 
     // Stops the stand-in, as if NetworkManager was stopped.
     void StopNetworkManager();
-    // Lines in the stand-in's log: every call it received.
-    int LoggedCalls() const;
+    // Sets a property of an active connection (only the property changes).
+    void SetActiveProperty(const QString& activePath, const QString& name, const QVariant& value);
+    // Lines in the stand-in's log: every call it received, or those naming method.
+    int LoggedCalls(const QString& method = QString()) const;
 
 private:
     bool StartBus();

@@ -222,6 +222,22 @@ TEST_F(SocketTest, ConnectedIsReportedTwiceWhenNonBlockingOnceWhenBlocking) {
     EXPECT_EQ(threaded.Failure(), "");
 }
 
+// The scripted server in its own thread is stopped while the news that its client has gone
+// may still be on the way; whatever order the two arrive in, the stop is clean.
+TEST_F(SocketTest, ThreadedServerStopsCleanlyJustAfterItsClientLeft) {
+    for (int round = 0; round < 200; ++round) {
+        TFakePop3Server threaded(TFakePop3Server::RunInThread);
+        threaded.Say("+OK ready");
+        TmsClientSocket blocking;
+        blocking.SetBlocking(true);
+        Open(blocking, threaded);
+        std::string line;
+        blocking.ReadLine(line);
+        ASSERT_EQ(line, "+OK ready");
+        blocking.Disconnect();
+    }
+}
+
 TEST_F(SocketTest, MultiLineReplyReadsToTheLineWithABlankAfterTheCode) {
     TFakePop3Server server;
     server.Say("220-first").Say("220-second").Say("220 last").Say("220-again").Close();

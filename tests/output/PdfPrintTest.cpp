@@ -1,4 +1,5 @@
 // A real print through QPrinter into a PDF file, read back with pdftotext.
+#include "base/Streams.h"
 #include "message/msmsg.h"
 #include "output/QtPrintCanvas.h"
 #include "output/msMessagePrinter.h"
@@ -92,6 +93,51 @@ TEST(PdfPrint, HeaderBodyAndPageNumbersLandOnTheirPages) {
     EXPECT_FALSE(Has(two, "Betreff:"));
     EXPECT_TRUE(Has(two, "Zeile 80 des Berichts"));
     EXPECT_FALSE(Has(one, "Zeile 80 des Berichts"));
+}
+
+// Received mail in its own charsets: the header block and the body come back as sent, in
+// whatever font on the machine has the glyphs.
+TEST(PdfPrint, CyrillicAndCjkMailComesBackAsSent) {
+    struct TSample {
+        const char* Mail;
+        const char* Sender;
+        const char* Subject;
+        const char* Body;
+    };
+    const TSample samples[] = {
+        {"From: =?koi8-r?B?8NLJ18XU?= <p@example.ru>\r\n"
+         "Subject: =?utf-8?B?0J/RgNC40LLQtdGCLCDQvNC40YAg4oCUINC+0YLRh9GR0YI=?=\r\n"
+         "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=koi8-r\r\n\r\n"
+         "\xF0\xD2\xC9\xD7\xC5\xD4, \xCD\xC9\xD2\r\n",
+         "p@example.ru [Привет]", "Привет, мир — отчёт", "Привет, мир"},
+        {"From: =?iso-2022-jp?B?GyRCOzNFREJATzobKEI=?= <y@example.jp>\r\n"
+         "Subject: =?utf-8?B?5Lya6K2w44Gu44GK55+l44KJ44Gb?=\r\n"
+         "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=shift_jis\r\n\r\n"
+         "\x89\xEF\x8B\x63\r\n",
+         "y@example.jp [山田太郎]", "会議のお知らせ", "会議"},
+    };
+    for (const auto& sample : samples) {
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString pdf = dir.filePath("message.pdf");
+        TMemoryStream stream;
+        stream.WriteString(sample.Mail);
+        stream.SetPosition(0);
+        TmsMessage message;
+        message.LoadFromStream(stream);
+        TQtPrintCanvas canvas;
+        canvas.SetPdfFile(pdf.toStdString());
+        TmsMessagePrinter printer;
+        printer.SetCanvas(&canvas);
+        printer.SetMailMessage(&message);
+        printer.SetPrintDialog(false);
+        printer.Print();
+
+        const std::string text = PageText(pdf, 1);
+        ASSERT_FALSE(text.empty()) << "pdftotext could not read " << pdf.toStdString();
+        for (const char* part : {sample.Sender, sample.Subject, sample.Body})
+            EXPECT_TRUE(Has(text, part)) << part << " not in\n" << text;
+    }
 }
 
 TEST(PdfPrint, UnwritableFileIsReportedAndNothingPrints) {

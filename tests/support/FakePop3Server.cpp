@@ -71,6 +71,9 @@ public:
         QObject::connect(FServer.get(), &QTcpServer::newConnection, this, [this] { Accept(); });
     }
 
+    // After this nothing more is accepted: an accept or a step already posted to the
+    // server's thread (a client that went away just before, a delay that ran out) finds no
+    // server and does nothing.
     void Shutdown() {
         std::lock_guard lock(FMutex);
         if (FSocket) {
@@ -125,7 +128,7 @@ public:
 private:
     void Accept() {
         std::lock_guard lock(FMutex);
-        if (FSocket || !FServer->hasPendingConnections()) return;
+        if (!FServer || FSocket || !FServer->hasPendingConnections()) return;
         FSocket = FServer->nextPendingConnection();
         ++FConnections;
         FInput.clear();

@@ -1,0 +1,271 @@
+#include "app/AccountFiles.h"
+
+#include "app/Settings.h"
+#include "base/StrUtils.h"
+#include "platform/IniFile.h"
+#include "platform/Keyring.h"
+#include "platform/Paths.h"
+#include "platform/Registry.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+const char* const kPasswordInKeyring = "keyring";
+
+namespace {
+const char* const kPlainPasswordFile = "DUMMY.SET";
+const char* const kDefaultStartAccount = "Dummy";
+const char* const kUnnamedAccount = "Account";
+const char* const kLabelPrefix = "Postvigil account ";
+constexpr std::size_t kNameMax = 60;
+constexpr std::size_t kFieldMax = 40;
+constexpr int kMaxListed = 10000;
+
+const char* const kNoDescription = "Enter a description for the account";
+const char* const kNoServer = "Enter the name of the POP3 server";
+const char* const kLongDescription = "The description can have at most 60 characters";
+const char* const kLongField = " can have at most 40 characters";
+const char* const kLineBreak = " must not hold a line break or a tab";
+const char* const kBadPort = "The port must be a number from 1 to 65535";
+const char* const kBadTimeout = "The time-out must be from 1 to 3600 seconds";
+const char* const kBadMaxSize = "The maximum size must not be negative";
+const char* const kLongPassword =
+    "Without a keyring a password can have at most 35 characters; this one is longer";
+const char* const kCannotWrite = "The account file could not be written: ";
+const char* const kCannotRemove = "The account file could not be removed: ";
+
+bool HasControl(std::string_view s) {
+    return std::any_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 32; });
+}
+
+bool IsPlainPasswordFile(const std::string& fileName) {
+    return UpperCase(fs::path(fileName).filename().string()) == kPlainPasswordFile;
+}
+
+std::vector<std::string> ListedNames() {
+    std::vector<std::string> names;
+    TRegistry reg;
+    if (!reg.OpenKey(kCheckAssKey, false)) return names;
+    const int count = std::min(reg.ReadInteger("@", -1), kMaxListed);
+    for (int i = 0; i < count; ++i) names.push_back(reg.ReadString(std::to_string(i)));
+    return names;
+}
+
+void WriteListedNames(const std::vector<std::string>& names) {
+    const std::size_t before = ListedNames().size();
+    TRegistry reg;
+    reg.OpenKey(kCheckAssKey, true);
+    for (std::size_t i = 0; i < names.size(); ++i) reg.WriteString(std::to_string(i), names[i]);
+    for (std::size_t i = names.size(); i < before; ++i) reg.DeleteValue(std::to_string(i));
+    reg.WriteInteger("@", int(names.size()));
+}
+
+bool Listed(const std::vector<std::string>& names, std::string_view name) {
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& n) { return SameText(n, name); });
+}
+
+// Letters, digits, blank, "-", "_" and "." stay; anything else could name another folder,
+// trouble a shell or not be a valid file name, and becomes "_".
+std::string SafeName(std::string_view description) {
+    std::string name;
+    for (char c : description) {
+        const auto u = static_cast<unsigned char>(c);
+        const bool keep =
+            u < 128 && (std::isalnum(u) || c == ' ' || c == '-' || c == '_' || c == '.');
+        name += keep ? c : '_';
+    }
+    // No hidden file, no blanks at either end.
+    const auto first = name.find_first_not_of(" .");
+    name = first == std::string::npos ? "" : name.substr(first);
+    name = TrimRight(name);
+    if (name.size() > kNameMax) name = TrimRight(name.substr(0, kNameMax));
+    return name.empty() ? kUnnamedAccount : name;
+}
+
+bool StoresPasswordInFile(const TIniFile& ini) {
+    return !ini.ReadString("POPClient", "Password", "").empty() &&
+           !SameText(ini.ReadString("POPClient", "PasswordStore", ""), kPasswordInKeyring);
+}
+} // namespace
+
+std::string KeyringKey(const std::string& fileName) {
+    const fs::path path(fileName);
+    return (path.parent_path() / LowerCase(path.filename().string())).string();
+}
+
+TAccountSettings ReadAccountSettings(const std::string& fileName) {
+    const TIniFile ini(fileName);
+    TAccountSettings s;
+    s.IniDescript = ini.ReadString("ProgSet", "IniDescript", "");
+    s.Timeout = ini.ReadInteger("ProgSet", "Timeout", s.Timeout);
+    // A new account has no dial-up; an existing file without the key reads as the program does.
+    s.RASService = ini.ReadInteger("RASSet", "RASService", fs::exists(fileName) ? 0 : -1);
+    s.MailMaxSize = ini.ReadInteger("RASSet", "MailMaxSize", s.MailMaxSize);
+    s.Server = ini.ReadString("POPClient", "Server", "");
+    s.UserName = ini.ReadString("POPClient", "UserName", "");
+    s.DefPort = ini.ReadInteger("POPClient", "DefPort", s.DefPort);
+    s.MailAddress = ini.ReadString("POPClient", "MailAddress", "");
+    s.MailName = ini.ReadString("POPClient", "MailName", "");
+    if (SameText(ini.ReadString("POPClient", "PasswordStore", ""), kPasswordInKeyring)) {
+        s.Password = PasswordStore().Lookup(KeyringKey(fileName)).value_or("");
+    } else {
+        const std::string stored = ini.ReadString("POPClient", "Password", "");
+        s.Password =
+            stored.empty() || IsPlainPasswordFile(fileName) ? stored : UnscramblePassword(stored);
+    }
+    return s;
+}
+
+std::string CheckAccountSettings(const TAccountSettings& s, bool keyring) {
+    if (Trim(s.IniDescript).empty()) return kNoDescription;
+    if (Trim(s.Server).empty()) return kNoServer;
+    if (s.IniDescript.size() > kDescriptMax) return kLongDescription;
+    const std::pair<const char*, const std::string*> fields[] = {{"The server name", &s.Server},
+                                                                 {"The user name", &s.UserName},
+                                                                 {"The address", &s.MailAddress},
+                                                                 {"The name", &s.MailName}};
+    for (const auto& [what, value] : fields)
+        if (value->size() > kFieldMax) return what + std::string(kLongField);
+    for (const auto& [what, value] : fields)
+        if (HasControl(*value)) return what + std::string(kLineBreak);
+    if (HasControl(s.IniDescript)) return "The description" + std::string(kLineBreak);
+    if (HasControl(s.Password)) return "The password" + std::string(kLineBreak);
+    if (s.DefPort < 1 || s.DefPort > 65535) return kBadPort;
+    if (s.Timeout < 1 || s.Timeout > 3600) return kBadTimeout;
+    if (s.MailMaxSize < 0) return kBadMaxSize;
+    if (!keyring && s.Password.size() > kPasswordMax) return kLongPassword;
+    return "";
+}
+
+bool WriteAccountFile(const std::string& fileName, const TAccountSettings& s, std::string& error) {
+    TIniFile ini(fileName);
+    ini.SetPrivate(true);
+    ini.BeginUpdate();
+    ini.WriteString("ProgSet", "IniDescript", s.IniDescript);
+    ini.WriteInteger("ProgSet", "Timeout", s.Timeout);
+    ini.WriteInteger("RASSet", "RASService", s.RASService);
+    ini.WriteInteger("RASSet", "MailMaxSize", s.MailMaxSize);
+    ini.WriteString("POPClient", "Server", s.Server);
+    ini.WriteString("POPClient", "UserName", s.UserName);
+    ini.WriteInteger("POPClient", "DefPort", s.DefPort);
+    ini.WriteString("POPClient", "MailAddress", s.MailAddress);
+    ini.WriteString("POPClient", "MailName", s.MailName);
+
+    TPasswordStore& keyring = PasswordStore();
+    const std::string key = KeyringKey(fileName);
+    const bool plain = IsPlainPasswordFile(fileName);
+    bool inKeyring = false;
+    if (!plain && !s.Password.empty() && keyring.Available()) {
+        std::string why;
+        inKeyring = keyring.Store(
+            key, kLabelPrefix + s.IniDescript + " (" + s.UserName + "@" + s.Server + ")",
+            s.Password, why);
+    }
+    if (inKeyring) {
+        ini.WriteString("POPClient", "PasswordStore", kPasswordInKeyring);
+        ini.DeleteKey("POPClient", "Password");
+    } else {
+        if (!plain && s.Password.size() > kPasswordMax) {
+            error = kLongPassword;
+            return false;
+        }
+        ini.WriteString("POPClient", "Password", plain ? s.Password : ScramblePassword(s.Password));
+        ini.DeleteKey("POPClient", "PasswordStore");
+    }
+    if (!ini.EndUpdate()) {
+        error = kCannotWrite + fileName;
+        return false;
+    }
+    // A password in the file is for its owner's eyes only, also in a file made elsewhere.
+    struct stat st {};
+    if (StoresPasswordInFile(ini) && ::stat(fileName.c_str(), &st) == 0)
+        ::chmod(fileName.c_str(), st.st_mode & 0700);
+    // An earlier keyring entry of this file would outlive a password now kept in the file.
+    if (!inKeyring && keyring.Available()) keyring.Remove(key);
+    return true;
+}
+
+std::string NewAccountName(std::string_view description) {
+    const std::string base = SafeName(description);
+    const std::vector<std::string> listed = ListedNames();
+    const auto taken = [&](const std::string& name) {
+        // "Dummy" would be read with its password in plain text.
+        return SameText(name, kDefaultStartAccount) || Listed(listed, name) ||
+               fs::exists(FindFileNoCase(ProgDir(), name + ".Set"));
+    };
+    if (!taken(base)) return base;
+    for (int n = 2;; ++n) {
+        const std::string suffix = " " + std::to_string(n);
+        const std::string name =
+            TrimRight(base.substr(0, kNameMax - std::min(kNameMax, suffix.size()))) + suffix;
+        if (!taken(name)) return name;
+    }
+}
+
+std::string StartAccountName() {
+    TRegistry reg;
+    reg.OpenKey(kPostkeeperSetKey, false);
+    return reg.ReadString("DFUIniName", kDefaultStartAccount);
+}
+
+void SetStartAccount(const std::string& name) {
+    TRegistry reg;
+    if (reg.OpenKey(kPostkeeperSetKey, true)) reg.WriteString("DFUIniName", name);
+}
+
+bool StartAccountExists() {
+    return fs::exists(AccountFileName(StartAccountName()));
+}
+
+std::string CreateAccount(const TAccountSettings& s, std::string& error) {
+    const std::string name = NewAccountName(s.IniDescript);
+    if (!WriteAccountFile(ProgDir() + name + ".Set", s, error)) return "";
+    std::vector<std::string> listed = ListedNames();
+    if (!Listed(listed, name)) {
+        listed.push_back(name);
+        WriteListedNames(listed);
+    }
+    if (!StartAccountExists() || SameText(StartAccountName(), name)) SetStartAccount(name);
+    return name;
+}
+
+bool RemoveAccount(const std::string& name, std::string& error) {
+    const std::string file = AccountFileName(name);
+    std::error_code ec;
+    if (fs::exists(file) && !fs::remove(file, ec)) {
+        error = kCannotRemove + ec.message();
+        return false;
+    }
+    if (PasswordStore().Available()) PasswordStore().Remove(KeyringKey(file));
+    std::vector<std::string> listed = ListedNames();
+    std::erase_if(listed, [&](const std::string& n) { return SameText(n, name); });
+    WriteListedNames(listed);
+    if (SameText(StartAccountName(), name)) {
+        const auto remaining = std::find_if(listed.begin(), listed.end(), [](const std::string& n) {
+            return fs::exists(AccountFileName(n));
+        });
+        if (remaining != listed.end()) SetStartAccount(*remaining);
+    }
+    return true;
+}
+
+std::vector<TAccountEntry> ListedAccounts() {
+    ReadAccountNames();
+    std::vector<TAccountEntry> accounts;
+    for (int i = 0; i < SetList.Count(); ++i) {
+        const std::string file = AccountFileName(SetList[i]);
+        if (fs::exists(file)) accounts.push_back({SetList[i], file});
+    }
+    return accounts;
+}
+
+bool PasswordReadableByOthers(const std::string& fileName) {
+    struct stat st {};
+    if (::stat(fileName.c_str(), &st) != 0 || !(st.st_mode & (S_IRGRP | S_IROTH))) return false;
+    return StoresPasswordInFile(TIniFile(fileName));
+}

@@ -1,0 +1,432 @@
+// TFormMain's transfer of marked messages: retrieving, saving and deleting, the mail files and
+// the hand-over list, Postkeeper, opening and printing saved mail, and the protocol.
+#include "app/HelpUnit.h"
+#include "app/MainUnit.h"
+#include "app/Settings.h"
+#include "base/StrUtils.h"
+#include "message/msmsg.h"
+#include "net/Mspop.h"
+#include "output/ShellOpen.h"
+#include "output/msMessagePrinter.h"
+#include "platform/Ansi.h"
+#include "platform/Clock.h"
+#include "platform/DurableFile.h"
+#include "platform/Paths.h"
+#include "platform/Prompts.h"
+#include "platform/Shell.h"
+#include "platform/SystemSounds.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeView>
+
+#include <algorithm>
+#include <filesystem>
+#include <unordered_map>
+
+namespace {
+const char* const kCollecting = "Collecting \"";
+constexpr std::size_t kCollectingCut = 72;
+const char* const kTransferOf = "Transfer of eMail";
+const char* const kFrom = " from ";
+const char* const kDataTransfer = "Data transfer eMail ";
+const char* const kSoFar = ", so far: ";
+const char* const kHandled = "%d eMail(s) handled";
+const char* const kNewAtPostoffice = "%d new eMail at Postoffice";
+const char* const kSavedAs = "eMail %d saved as file %s";
+const char* const kProtocolBegin = "------- POP3-Transfer protocol, begin -------";
+const char* const kProtocolEnd = "------- POP3-Transfer protocol, end -------";
+const char* const kTerminated = "POP3 connection terminated";
+const char* const kAskDownload = "Download eMail \"";
+const char* const kAskSender = "\"\rSender : ";
+const char* const kAskSubject = "\rSubject: ";
+const char* const kAskSize = "having size of ";
+const char* const kAskBytes = " bytes?";
+const char* const kAuto = "AUTO: Checking, Collecting, Opening Postkeeper";
+const char* const kNoPostkeeper = "Tessmar Postkeeper not available or could not be opened!";
+const char* const kOpenTitle = "eMail files";
+const char* const kOpenFilter = "eMail file (*.EML *.eml);;All files (*)";
+const char* const kNoContent = "Print eMail having no content?";
+const char* const kNoProtocol = "No protocol written yet";
+const char* const kPrintPrefix = "eMail: ";
+const char* const kTransListFile = "TransList.DAT";
+const char* const kSavedIdsFile = "SavedIds.DAT";
+const char* const kLogFile = "PostvigilLog.TXT";
+const char* const kPostkeeper = "postkeeper";
+const char* const kGone = "eMail %d is no longer on the server as listed; left alone";
+const char* const kTooLarge = "eMail %d was not collected: larger than the size to confirm";
+const char* const kSavedBefore = "eMail %d was saved before as %s";
+constexpr int kOpenTag = 11;
+constexpr int kPrintTag = 22;
+// A burst of saves takes two-second steps ahead of the clock; this many names are tried.
+constexpr int kNameTries = 100000;
+
+QDateTime Now() {
+    return QDateTime::fromMSecsSinceEpoch(Clock().WallMs());
+}
+
+std::string ReplaceFirst(std::string text, std::string_view what, std::string_view with) {
+    const std::size_t at = text.find(what);
+    if (at != std::string::npos) text.replace(at, what.size(), with);
+    return text;
+}
+
+std::string Printf(const char* format, int n) {
+    return ReplaceFirst(format, "%d", std::to_string(n));
+}
+
+std::string FileNameOf(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+}
+
+std::string TransListPath() {
+    return PostofficeDir() + "/" + kTransListFile;
+}
+
+bool IsTransferMode(int mode) {
+    return mode == tmGet || mode == tmCopy;
+}
+
+using TUidlIndex = std::unordered_map<std::string, int>;
+
+// The server's number of the message a row was listed for: found by its unique id when both
+// the row and the server have ids, else by number and size; 0 when it is gone or changed.
+int FindRowMessage(const TMailRow& row, const std::vector<TmsMessageId>& ids,
+                   const TUidlIndex* byUidl) {
+    if (byUidl && !row.Uidl.empty()) {
+        const auto it = byUidl->find(row.Uidl);
+        return it == byUidl->end() ? 0 : it->second;
+    }
+    if (row.Number < 1 || row.Number > int(ids.size())) return 0;
+    return ids[std::size_t(row.Number - 1)].Size == row.Size ? row.Number : 0;
+}
+} // namespace
+
+void TFormMain::ConnectTransferComponents() {
+    POPClient->OnRetrievingMessage = [this](TmsSocketBase*) {
+        SetStatusText(AnsiToQ(kTransferOf + std::to_string(POPClient->CurrentMessage() + 1) +
+                              kFrom + std::to_string(POPClient->MessageCount())));
+    };
+    POPClient->OnTransferProgress = [this](TmsSocketBase*, int, int64_t ByteCount, int) {
+        if (!FListDone) return;
+        const int64_t p =
+            FMsgSize > 0 ? std::min<int64_t>(100, (ByteCount * 100 + FMsgSize / 2) / FMsgSize) : -1;
+        LabelStatus->setText(AnsiToQ(kDataTransfer +
+                                     std::to_string(POPClient->CurrentMessage() + 1) + kSoFar +
+                                     std::to_string(p) + "%"));
+    };
+    POPClient->OnMessageRetrieved = [this](TmsSocketBase*) {
+        if (POPClient->CurrentMessage() + 1 == POPClient->MessageCount()) FAllRetrieved = true;
+    };
+    connect(BtnGetMailList, &QPushButton::clicked, this, &TFormMain::BtnGetMailListClick);
+    connect(BtnPostkeeper, &QPushButton::clicked, this, &TFormMain::BtnPostkeeperClick);
+    connect(BtnOpenMail, &QPushButton::clicked, this, [this] { BtnOpenMailClick(kOpenTag); });
+    connect(BtnPrintMail, &QPushButton::clicked, this, [this] { BtnOpenMailClick(kPrintTag); });
+    connect(BtnPotocol, &QPushButton::clicked, this, &TFormMain::BtnPotocolClick);
+    MsgLabel->installEventFilter(this);
+}
+
+bool TFormMain::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == MsgLabel && e->type() == QEvent::MouseButtonDblClick) {
+        BtnPotocolClick();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+// --- the transfer ----------------------------------------------------------------------
+
+void TFormMain::BtnGetMailListClick() {
+    if (RefuseWhileWorking()) return;
+    std::string text = (kCollecting + ClientRec.IniDescript).substr(0, kCollectingCut) + "\"";
+    LabelStatus->setText(AnsiToQ(text.substr(0, kCollectingCut + 1)));
+    RunCheck(true, false, false);
+    RunCheck(false, false, false);
+}
+
+void TFormMain::TransferMails(bool KeepConnected) {
+    FAllRetrieved = false;
+    NewMailCount = 0;
+    FTransferNotes.clear();
+    FSavedFiles.clear();
+    FDeletedUidls.clear();
+    if (MailRows->Count() == 0) return;
+    // The list of an earlier run that Postkeeper has not taken over yet is kept whole.
+    ReadTransList(TransListPath(), StringHolder);
+    FSavedIds = std::make_unique<TSavedIds>(PostofficeDir() + "/" + kSavedIdsFile);
+    FSavedIds->Load();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    LabelStatus->clear();
+    int handled = 0;
+    std::exception_ptr failure;
+    try {
+        if (!POPClient->IsConnected()) {
+            if (ClientRec.Password.empty()) AskPassword();
+            POPClient->Login();
+        }
+        if (POPClient->MessageCount() > 0) {
+            // What is on the server now; rows are matched to it by identity, not position.
+            POPClient->RetrieveSizes();
+            const bool hasUidl = POPClient->RetrieveUidls();
+            const std::vector<TmsMessageId>& ids = POPClient->MessageIds();
+            TUidlIndex byUidl;
+            if (hasUidl) {
+                for (const TmsMessageId& id : ids)
+                    if (!id.Uidl.empty()) byUidl.emplace(id.Uidl, id.Number);
+                ForgetSavedIdsNotOn(byUidl);
+            }
+            for (int i = 0; i < MailRows->Count(); ++i) {
+                const int number =
+                    FindRowMessage(MailRows->Row(i), ids, hasUidl ? &byUidl : nullptr);
+                if (number == 0) {
+                    if (MailRows->Row(i).Mode >= tmGet && MailRows->Row(i).Mode <= tmDelete) {
+                        FTransferNotes.push_back(Printf(kGone, i + 1));
+                        WriteLog(FTransferNotes.back());
+                    }
+                } else {
+                    HandleRow(i, number);
+                }
+                MailRows->SetMode(i, -1);
+                ++handled;
+            }
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    FinishTransfer(KeepConnected, handled, failure);
+}
+
+void TFormMain::ForgetSavedIdsNotOn(const std::unordered_map<std::string, int>& byUidl) {
+    // A message no longer on the server has been deleted (by our QUIT or by someone else):
+    // there is nothing left to save twice.
+    std::vector<std::string> gone;
+    for (const auto& [uidl, entry] : FSavedIds->Entries())
+        if (!byUidl.count(uidl)) gone.push_back(uidl);
+    for (const std::string& uidl : gone) FSavedIds->Remove(uidl);
+    if (!gone.empty()) FSavedIds->Save();
+}
+
+void TFormMain::HandleRow(int index, int number) {
+    const TMailRow& row = MailRows->Row(index);
+    int mode = row.Mode;
+    FMsgSize = row.Size;
+    if (FMsgSize > MailMaxSize && IsTransferMode(mode) && !ConfirmSize(row)) {
+        MailRows->SetMode(index, tmNeutral);
+        FTransferNotes.push_back(Printf(kTooLarge, index + 1));
+        WriteLog(FTransferNotes.back());
+        return;
+    }
+    POPClient->SetCurrentMessage(number - 1);
+    const std::string uidl = POPClient->MessageIds()[std::size_t(number - 1)].Uidl;
+    if (IsTransferMode(mode)) {
+        const TSavedIds::TEntry* saved = uidl.empty() ? nullptr : FSavedIds->Find(uidl);
+        if (saved && (saved->Confirmed || std::filesystem::exists(saved->Path))) {
+            // Saved by an earlier transfer: listed once, never saved twice.
+            const std::string path = saved->Path;
+            if (std::filesystem::exists(path) && StringHolder.IndexOf(path) < 0) {
+                StringHolder.Add(path);
+                WriteTransList(TransListPath(), StringHolder);
+            }
+            if (mode == tmGet) FSavedIds->Set(uidl, TSavedIds::skGet, path);
+            FSavedIds->Confirm(uidl);
+            FSavedIds->Save();
+            WriteLog(ReplaceFirst(Printf(kSavedBefore, index + 1), "%s", FileNameOf(path)));
+        } else {
+            try {
+                POPClient->RetrieveMessage(FMessageText);
+            } catch (const std::exception& e) {
+                // A message the decoder cannot read is still saved whole.
+                if (IsConnectionError(e) || FMessageText.empty()) throw;
+                ProgramLog.Add(e.what());
+            }
+            SaveMailFile(index);
+            ++NewMailCount;
+        }
+    }
+    if (mode == tmGet || mode == tmDelete) {
+        POPClient->DeleteMessage();
+        if (!uidl.empty()) FDeletedUidls.push_back(uidl);
+        CrashPoint("deleted");
+    }
+}
+
+bool TFormMain::ConfirmSize(const TMailRow& row) {
+    // Subject and sender go in as they are; only the size is formatted.
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+    const QString text = kAskDownload + row.Subject + kAskSender + row.Sender + kAskSubject +
+                         row.Subject + "\r" + kAskSize + locale.toString(double(FMsgSize), 'f', 2) +
+                         kAskBytes;
+    return Prompts().Show({"", QToAnsi(text), mtConfirmation, mbYes | mbNo}) == mrYes;
+}
+
+void TFormMain::FinishTransfer(bool KeepConnected, int handled, std::exception_ptr failure) {
+    // Deletions are committed only by a session that went through without a failure: after
+    // a failed save, a lost connection or Cancel the server keeps every message, and the
+    // record of saved messages lets the next transfer delete those already saved.
+    try {
+        if (failure) {
+            if (POPClient->IsConnected()) POPClient->Disconnect();
+        } else if (POPClient->IsConnected() && !KeepConnected) {
+            CrashPoint("quit");
+            POPClient->Logout();
+            for (const std::string& uidl : FDeletedUidls) FSavedIds->Remove(uidl);
+            if (!FDeletedUidls.empty()) FSavedIds->Save();
+        }
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
+    MailRows->Clear();
+    SetStatusText(AnsiToQ(Printf(kHandled, handled)));
+    LabelStatus->setText(AnsiToQ(Printf(kNewAtPostoffice, NewMailCount)));
+    try {
+        WriteTransList(TransListPath(), StringHolder);
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
+    MessageBeep(MB_ICONASTERISK);
+    ProgramLog.Add(kProtocolBegin);
+    TStringList& protocol = POPClient->ProtocolLog();
+    for (int i = 0; i < protocol.Count(); ++i) ProgramLog.Add(protocol[i]);
+    ProgramLog.Add(kProtocolEnd);
+    ProgramLog.Add(kTerminated);
+    protocol.Clear();
+    try {
+        WriteProgramLog();
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
+    QApplication::restoreOverrideCursor();
+    if (failure) std::rethrow_exception(failure);
+}
+
+void TFormMain::SaveMailFile(int Index) {
+    const int number = POPClient->CurrentMessage();
+    const std::string uidl = POPClient->MessageIds()[std::size_t(number)].Uidl;
+    const auto kind = MailRows->Row(Index).Mode == tmGet ? TSavedIds::skGet : TSavedIds::skCopy;
+    // Names rise with every save, so two saves in one second never meet.
+    const QDateTime now = Now();
+    const QDateTime first = FNextNameTime.isValid() && FNextNameTime > now ? FNextNameTime : now;
+    MakeCrLf(FMessageText);
+    const std::string path = CreateFileDurably(
+        PostofficeDir(), [&](int step) { return MailFileName(first.addSecs(2 * qint64(step))); },
+        FMessageText, kNameTries,
+        [&](const std::string& target) {
+            if (uidl.empty()) return;
+            FSavedIds->Set(uidl, kind, target);
+            FSavedIds->Save();
+        });
+    FNextNameTime = first.addSecs(2);
+    while (MailFileName(FNextNameTime) <= FileNameOf(path) &&
+           MailFileName(FNextNameTime) != MailFileName({}))
+        FNextNameTime = FNextNameTime.addSecs(2);
+    if (!uidl.empty()) FSavedIds->Confirm(uidl);
+    FLastMailFile = FileNameOf(path);
+    StringHolder.Add(path);
+    FSavedFiles.push_back(path);
+    WriteTransList(TransListPath(), StringHolder);
+    const std::string text = ReplaceFirst(Printf(kSavedAs, Index + 1), "%s", FLastMailFile);
+    SetStatusText(AnsiToQ(text));
+    MsgMemo->appendPlainText(AnsiToQ(text));
+}
+
+std::string TFormMain::NewMailFileName() const {
+    return MailFileName(Now()).substr(1);
+}
+
+// --- Postkeeper, Open, Print, Protocol -------------------------------------------------
+
+void TFormMain::BtnPostkeeperClick() {
+    if (RefuseWhileWorking()) return;
+    LabelStatus->setText(kAuto);
+    if (!std::filesystem::exists(TransListPath())) {
+        RunCheck(true, true, true);
+        if (MailRows->Count() == 0 && POPClient->MessageCount() == 0) {
+            RunCheck(false, false, false);
+            return;
+        }
+        RunCheck(true, false, false);
+        RunCheck(false, false, false);
+    }
+    if (PVMinimized) showMinimized();
+    const std::string program = ProgDir() + kPostkeeper;
+    const bool started = std::filesystem::exists(program) &&
+                         Shell().StartProgram(program, {"NEW", "TRANSLIST"}, PostofficeDir()) > 32;
+    if (!started) Prompts().Tell(kNoPostkeeper);
+}
+
+void TFormMain::BtnOpenMailClick(int tag) {
+    const std::string file = ChooseMailFile ? ChooseMailFile(this, PostofficeDir()) : [this] {
+        QFileDialog dialog(this, kOpenTitle, AnsiToQ(PostofficeDir()), kOpenFilter);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setDefaultSuffix("EML");
+        dialog.setOption(QFileDialog::ReadOnly, false);
+        dialog.setSizeGripEnabled(true);
+        if (RunModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return std::string();
+        return QToAnsi(dialog.selectedFiles().first());
+    }();
+    if (file.empty()) return;
+    if (tag == kOpenTag) {
+        const std::string program = ProgDir() + kPostkeeper;
+        if (std::filesystem::exists(program))
+            Shell().StartProgram(program, {file}, "");
+        else
+            OpenDocument(file);
+    } else if (tag == kPrintTag) {
+        PrintMailFile(file);
+    }
+}
+
+void TFormMain::PrintMailFile(const std::string& FileName) {
+    MailMessage.LoadFromFile(FileName);
+    if (MailMessage.Body().Count() == 0 &&
+        Prompts().Show({"", kNoContent, mtWarning, mbYes | mbNo}) != mrYes)
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    struct TAfter {
+        TmsMessage& message;
+        ~TAfter() {
+            message.Clear();
+            QApplication::restoreOverrideCursor();
+        }
+    } after{MailMessage};
+    TmsMessagePrinter printer;
+    printer.Username().SetName(kPrintPrefix + MailMessage.Subject());
+    printer.SetMailMessage(&MailMessage);
+    printer.SetBodyFont({"Times New Roman", 10, false});
+    printer.SetPrintDialog(true);
+    printer.SetStatusWindow(true);
+    if (PrintCanvas) printer.SetCanvas(PrintCanvas);
+    printer.Print();
+}
+
+void TFormMain::BtnPotocolClick() {
+    TFormHelp dlg(this);
+    TStringList lines;
+    if (ProgramLog.Empty())
+        lines.Add(kNoProtocol);
+    else
+        lines = ProgramLog;
+    dlg.SetLines(lines);
+    RunModal(dlg);
+}
+
+void TFormMain::WriteProgramLog() {
+    std::string text;
+    for (int i = 0; i < ProgramLog.Count(); ++i) text.append(ProgramLog[i]).append("\r\n");
+    WriteFileDurably(ProgDir() + kLogFile, text);
+}
+
+void TFormMain::FormDestroy() {
+    try {
+        WriteProgramLog();
+    } catch (const std::exception&) {
+        // The window goes anyway; a protocol that cannot be written is no reason to stay.
+    }
+}

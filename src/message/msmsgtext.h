@@ -1,0 +1,28 @@
+// What a person reads of a message, in Unicode (UTF-8): subject, sender, recipients and text
+// body, each converted from the charset the mail names. The 8-bit properties of the message
+// keep the bytes for storing and comparing; every display path shows these views instead.
+#pragma once
+
+#include "message/msmsg.h"
+#include "message/mspars.h"
+
+#include <string>
+#include <vector>
+
+// The subject: from the received Subject field, else from the subject property.
+std::string SubjectText(const TmsCustomMessage& message);
+// The sender: from the received From field, else from the sender property.
+TmsAddressText SenderText(const TmsCustomMessage& message);
+// The sender's display name, or the mailbox when there is no name (a list row's sender).
+std::string SenderDisplayText(const TmsCustomMessage& message);
+// The recipients of a field ("To", "CC", "BCC"): from the received fields, else from the
+// message's list.
+std::vector<TmsAddressText> RecipientsText(const TmsMessage& message, const char* field);
+// The charset the text body is in, as named by its part ("" when none was named).
+std::string BodyCharset(const TmsCustomMessage& message);
+// One line of the text body, or all of it joined by line feeds.
+std::string BodyLineText(const TmsCustomMessage& message, std::string_view line);
+std::string BodyText(const TmsCustomMessage& message);
+// One raw header line as a person reads it: encoded words decoded, 8-bit text read as
+// UTF-8 when valid, else as Windows-1252.
+std::string HeaderLineText(std::string_view line);

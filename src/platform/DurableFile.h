@@ -1,0 +1,30 @@
+// Files that survive a crash or a power cut at any moment: the data goes to a temporary file
+// in the same folder, is flushed to the disk, and only then takes its name; the folder is
+// flushed too, so the name itself is on the disk. A reader sees the old file or the new one,
+// never half of one.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+// Replaces (or creates) path with data. Raises EInOutError with the system's reason.
+void WriteFileDurably(const std::string& path, std::string_view data);
+
+// Writes data as a new file in folder under the first name that is not taken yet: name(0),
+// name(1), ... (at most tries names). An existing file is never replaced, also not one that
+// another program creates at the same moment. Before the file takes its name, beforeName(n)
+// runs with the full path it is about to get (a crash after it leaves either no file or the
+// whole file under that path). Returns the full path. Raises EInOutError with the system's
+// reason when the data cannot be written or no name is free.
+std::string CreateFileDurably(const std::string& folder,
+                              const std::function<std::string(int step)>& name,
+                              std::string_view data, int tries,
+                              const std::function<void(const std::string& path)>& beforeName = {});
+
+// Reads a whole file; "" when it does not exist. Raises EInOutError when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+
+// A test-only seam: when the environment variable POSTVIGIL_CRASH_AT names step, the process
+// is killed there with SIGKILL, as a power cut or a kill would stop it.
+void CrashPoint(const char* step);

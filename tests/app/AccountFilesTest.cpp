@@ -1,0 +1,295 @@
+#include "app/AccountFiles.h"
+#include "app/AccountCli.h"
+#include "app/Settings.h"
+#include "platform/IniFile.h"
+#include "platform/Keyring.h"
+#include "platform/Paths.h"
+#include "platform/Registry.h"
+#include "platform/SecretService.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+struct Accounts : ::testing::Test {
+    fs::path home;
+    TMemoryPasswordStore keyring;
+
+    void SetUp() override {
+        char tmpl[] = "/tmp/pv-acc-XXXXXX";
+        home = mkdtemp(tmpl);
+        setenv("POSTVIGIL_HOME", (home.string() + "/").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+        InitMainUnit();
+        keyring.Present = false;
+        SetPasswordStore(&keyring);
+    }
+    void TearDown() override {
+        SetPasswordStore(nullptr);
+        unsetenv("POSTVIGIL_HOME");
+        unsetenv("XDG_CONFIG_HOME");
+        fs::remove_all(home);
+    }
+    static TAccountSettings Sample() {
+        TAccountSettings s;
+        s.IniDescript = "Work mail";
+        s.Server = "pop.example.org";
+        s.DefPort = 1110;
+        s.UserName = "joe";
+        s.Password = "p a=s;s[1]";
+        s.MailAddress = "joe@example.org";
+        s.MailName = "Joe Example";
+        s.Timeout = 45;
+        s.MailMaxSize = 250000;
+        s.RASService = 1;
+        return s;
+    }
+    static unsigned Mode(const std::string& file) {
+        struct stat st {};
+        ::stat(file.c_str(), &st);
+        return st.st_mode & 0777;
+    }
+    std::string Create(const TAccountSettings& s) {
+        std::string error;
+        const std::string name = CreateAccount(s, error);
+        EXPECT_EQ(error, "");
+        return name;
+    }
+};
+} // namespace
+
+TEST(PasswordScrambling, EveryPrintableLengthReadsBackAndMatchesTheStoredForm) {
+    for (std::size_t length = 0; length <= 35; ++length) {
+        std::string password;
+        for (std::size_t i = 0; i < length; ++i) password += char(32 + (i * 7 + length) % 95);
+        const std::string stored = ScramblePassword(password);
+        EXPECT_EQ(stored.size(), 90u);
+        EXPECT_EQ(stored.find_first_not_of("0123456789"), std::string::npos) << stored;
+        EXPECT_EQ(UnscramblePassword(stored), password) << "length " << length;
+    }
+    // Bytes above 127 (Windows-1252 letters) survive as well.
+    EXPECT_EQ(UnscramblePassword(ScramblePassword("\xe4\xf6\xfc\xdf\xff")), "\xe4\xf6\xfc\xdf\xff");
+}
+
+TEST_F(Accounts, EveryFieldRoundTripsThroughTheFileAndTheProgramsReader) {
+    const std::string name = Create(Sample());
+    EXPECT_EQ(name, "Work mail");
+    const std::string file = AccountFileName(name);
+    EXPECT_EQ(Mode(file), 0600u);
+
+    ReadClientFile(file);
+    EXPECT_EQ(ClientRec.IniDescript, "Work mail");
+    EXPECT_EQ(ClientRec.Server, "pop.example.org");
+    EXPECT_EQ(ClientRec.DefPort, 1110);
+    EXPECT_EQ(ClientRec.UserName, "joe");
+    EXPECT_EQ(ClientRec.Password, "p a=s;s[1]");
+    EXPECT_EQ(ClientRec.MailAddress, "joe@example.org");
+    EXPECT_EQ(ClientRec.MailName, "Joe Example");
+    EXPECT_EQ(ClientRec.Timeout, 45);
+    EXPECT_EQ(ClientRec.RASService, 1);
+    EXPECT_EQ(MailMaxSize, 250000);
+
+    const TAccountSettings back = ReadAccountSettings(file);
+    EXPECT_EQ(back.Password, Sample().Password);
+    EXPECT_EQ(back.RASService, 1);
+    EXPECT_EQ(back.MailMaxSize, 250000);
+
+    // No dial-up reads as such; a new account starts without one.
+    TAccountSettings none = Sample();
+    none.RASService = -1;
+    none.Password = "";
+    std::string error;
+    ASSERT_TRUE(WriteAccountFile(file, none, error));
+    ReadClientFile(file);
+    EXPECT_TRUE(ClientRec.NoRAS);
+    EXPECT_EQ(ReadAccountSettings(file).Password, "");
+    EXPECT_EQ(ReadAccountSettings((home / "new.Set").string()).RASService, -1);
+}
+
+TEST_F(Accounts, EditingKeepsForeignKeysAndTightensAFileThatOthersCouldRead) {
+    const std::string file = (home / "Old.Set").string();
+    std::ofstream(file) << "[ProgSet]\nIniDescript=Old\nRetrvMode=3\n[POPClient]\nServer=a\n"
+                           "Password="
+                        << ScramblePassword("old") << "\n[Extra]\nKeep=1\n";
+    ::chmod(file.c_str(), 0644);
+    EXPECT_TRUE(PasswordReadableByOthers(file));
+
+    std::string error;
+    ASSERT_TRUE(WriteAccountFile(file, Sample(), error)) << error;
+    EXPECT_EQ(Mode(file), 0600u);
+    EXPECT_FALSE(PasswordReadableByOthers(file));
+    const TIniFile ini(file);
+    EXPECT_EQ(ini.ReadInteger("ProgSet", "RetrvMode", 0), 3);
+    EXPECT_EQ(ini.ReadString("Extra", "Keep", ""), "1");
+    EXPECT_EQ(ini.ReadString("POPClient", "Server", ""), "pop.example.org");
+
+    // The plain-text account keeps its password readable, as it is read.
+    const std::string dummy = (home / "DUMMY.SET").string();
+    ASSERT_TRUE(WriteAccountFile(dummy, Sample(), error));
+    EXPECT_EQ(TIniFile(dummy).ReadString("POPClient", "Password", ""), Sample().Password);
+    ReadClientFile(dummy);
+    EXPECT_EQ(ClientRec.Password, Sample().Password);
+}
+
+TEST_F(Accounts, FileNamesComeFromTheDescriptionAndNeverClash) {
+    EXPECT_EQ(NewAccountName("Joe/Work: ../mail*"), "Joe_Work_ .._mail_");
+    EXPECT_EQ(NewAccountName("..hidden"), "hidden");
+    EXPECT_EQ(NewAccountName("  "), "Account");
+    EXPECT_EQ(NewAccountName("B\xfcro"), "B_ro");
+    EXPECT_EQ(NewAccountName(std::string(80, 'x')), std::string(60, 'x'));
+    // The plain-password name is never given to a new account.
+    EXPECT_EQ(NewAccountName("dummy"), "dummy 2");
+
+    // Taken by a file in another letter case, or by a listed name without a file.
+    std::ofstream(home / "WORK.set") << "[ProgSet]\n";
+    EXPECT_EQ(NewAccountName("work"), "work 2");
+    TRegistry reg;
+    reg.OpenKey(kCheckAssKey, true);
+    reg.WriteString("@", "1");
+    reg.WriteString("0", "work 2");
+    EXPECT_EQ(NewAccountName("work"), "work 3");
+    EXPECT_EQ(NewAccountName(std::string(60, 'w')), std::string(60, 'w'));
+    std::ofstream(home / (std::string(60, 'w') + ".Set")) << "";
+    EXPECT_EQ(NewAccountName(std::string(60, 'w')), std::string(58, 'w') + " 2");
+}
+
+TEST_F(Accounts, FirstAccountStartsTheProgramAndRemovingLeavesTheMail) {
+    EXPECT_EQ(StartAccountName(), "Dummy");
+    const std::string first = Create(Sample());
+    TAccountSettings other = Sample();
+    other.IniDescript = "Home";
+    const std::string second = Create(other);
+    EXPECT_EQ(StartAccountName(), first);
+    ReadAccountNames();
+    ASSERT_EQ(SetList.Count(), 2);
+
+    const fs::path mail = fs::path(PostofficeDir()) / "E0001.EML";
+    std::ofstream(mail) << "Subject: kept\r\n";
+    std::string error;
+    ASSERT_TRUE(RemoveAccount(first, error));
+    EXPECT_FALSE(fs::exists(home / (first + ".Set")));
+    EXPECT_TRUE(fs::exists(mail));
+    EXPECT_EQ(StartAccountName(), second); // the start-up place passes on
+    ReadAccountNames();
+    ASSERT_EQ(SetList.Count(), 1);
+    EXPECT_EQ(SetList[0], second);
+
+    // With the last one gone, the next account created starts the program again.
+    ASSERT_TRUE(RemoveAccount(second, error));
+    EXPECT_FALSE(StartAccountExists());
+    const std::string third = Create(other);
+    EXPECT_EQ(StartAccountName(), third);
+}
+
+TEST_F(Accounts, WithAKeyringThePasswordLeavesTheFile) {
+    keyring.Present = true;
+    TAccountSettings s = Sample();
+    s.Password = std::string(50, 'k'); // longer than a file can hold
+    const std::string name = Create(s);
+    const std::string file = AccountFileName(name);
+    const TIniFile ini(file);
+    EXPECT_FALSE(ini.ValueExists("POPClient", "Password"));
+    EXPECT_EQ(ini.ReadString("POPClient", "PasswordStore", ""), "keyring");
+    ReadClientFile(file);
+    EXPECT_EQ(ClientRec.Password, s.Password);
+    EXPECT_EQ(keyring.Labels[KeyringKey(file)],
+              "Postvigil account Work mail (joe@pop.example.org)");
+
+    // A keyring that lost the entry leaves the password empty, so the user is asked.
+    keyring.Items.clear();
+    ReadClientFile(file);
+    EXPECT_EQ(ClientRec.Password, "");
+
+    // Without a keyring the same password is refused rather than cut.
+    keyring.Present = false;
+    EXPECT_NE(CheckAccountSettings(s, false), "");
+    std::string error;
+    EXPECT_FALSE(WriteAccountFile(file, s, error));
+    EXPECT_NE(error, "");
+
+    keyring.Present = true;
+    std::string removeError;
+    ASSERT_TRUE(RemoveAccount(name, removeError));
+    EXPECT_TRUE(keyring.Items.empty());
+}
+
+TEST_F(Accounts, SettingsThatWouldNotReadBackAreRefused) {
+    TAccountSettings s = Sample();
+    EXPECT_EQ(CheckAccountSettings(s, false), "");
+    const auto refused = [&](auto change) {
+        TAccountSettings t = Sample();
+        change(t);
+        return !CheckAccountSettings(t, true).empty();
+    };
+    EXPECT_TRUE(refused([](TAccountSettings& t) { t.IniDescript = " "; }));
+    EXPECT_TRUE(refused([](TAccountSettings& t) { t.Server = ""; }));
+    EXPECT_TRUE(refused([](TAccountSettings& t) { t.Server = std::string(41, 's'); }));
+    EXPECT_TRUE(refused([](TAccountSettings& t) { t.UserName = "a\nb"; }));
+    EXPECT_TRUE(refused([](TAccountSettings& t) { t.IniDescript = std::string(61, 'd'); }));
+    EXPECT_TRUE(refused([](TAccountSettings& t) { t.DefPort = 0; }));
+    EXPECT_TRUE(refused([](TAccountSettings& t) { t.DefPort = 65536; }));
+    EXPECT_TRUE(refused([](TAccountSettings& t) { t.Timeout = 0; }));
+}
+
+TEST_F(Accounts, CommandLineAddsAndListsAccounts) {
+    std::istringstream in("secret word\r\nnot read\n");
+    std::ostringstream out, err;
+    EXPECT_EQ(RunAddAccount({"--server", "pop.example.org", "--port", "995", "--user", "joe"}, in,
+                            out, err),
+              0)
+        << err.str();
+    const std::string file = (home / "joe_pop.example.org.Set").string();
+    EXPECT_EQ(out.str(), "Account written: " + file + "\n");
+    ReadClientFile(file);
+    EXPECT_EQ(ClientRec.Password, "secret word");
+    EXPECT_EQ(ClientRec.DefPort, 995);
+    EXPECT_EQ(ClientRec.IniDescript, "joe@pop.example.org");
+
+    std::istringstream none;
+    EXPECT_EQ(RunAddAccount({"--server", "h", "--user", "u", "--password", "x"}, none, out, err),
+              2);
+    EXPECT_EQ(RunAddAccount({"--server", "h"}, none, out, err), 2);
+    EXPECT_EQ(RunAddAccount({"--server", "h", "--user", "u", "--port", "x"}, none, out, err), 2);
+    EXPECT_EQ(RunAddAccount({"--server", "h", "--user"}, none, out, err), 2);
+
+    std::istringstream second("pw\n");
+    ASSERT_EQ(
+        RunAddAccount({"--server", "h", "--user", "u", "--description", "Home"}, second, out, err),
+        0);
+    std::ostringstream list;
+    RunListAccounts(list);
+    EXPECT_EQ(list.str(), "Home\t" + (home / "Home.Set").string() + "\n" + "joe@pop.example.org\t" +
+                              file + "\tstart-up\n");
+}
+
+TEST_F(Accounts, WithoutASessionBusThePasswordIsScrambledIntoTheFile) {
+    // No bus address, no bus in the runtime folder, no display to start one for.
+    const fs::path runtime = home / "run";
+    fs::create_directories(runtime);
+    const char* before = std::getenv("XDG_RUNTIME_DIR");
+    struct TRestore {
+        std::string value;
+        bool set;
+        ~TRestore() {
+            set ? setenv("XDG_RUNTIME_DIR", value.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
+        }
+    } restore{before ? before : "", before != nullptr};
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    unsetenv("DISPLAY");
+    TSecretServiceStore secretService;
+    SetPasswordStore(&secretService);
+    EXPECT_FALSE(secretService.Available());
+    const std::string file = AccountFileName(Create(Sample()));
+    const TIniFile ini(file);
+    EXPECT_FALSE(ini.ValueExists("POPClient", "PasswordStore"));
+    EXPECT_EQ(UnscramblePassword(ini.ReadString("POPClient", "Password", "")), Sample().Password);
+    EXPECT_EQ(Mode(file), 0600u);
+}

@@ -1,0 +1,59 @@
+// The check cycle's test fixture: the main window on a scripted POP3 server, with a manual
+// clock and recorded sounds.
+#pragma once
+
+#include "FakePop3Server.h"
+#include "MainWindowFixture.h"
+#include "app/HelpUnit.h"
+#include "platform/Clock.h"
+#include "platform/SystemSounds.h"
+#include "platform/TonePlayer.h"
+
+#include <QDateTime>
+#include <QLocale>
+
+using pvtest::TFakePop3Server;
+
+struct CheckCycle : MainWindowFixture {
+    TFakePop3Server server;
+    TManualClock clock;
+    TRecordingSystemSounds sounds;
+    TRecordingTonePlayer tones;
+    TStringList shownHeaders;
+
+    void SetUp() override {
+        MainWindowFixture::SetUp();
+        SetClock(&clock);
+        SetSystemSounds(&sounds);
+        SetTonePlayer(&tones);
+        auto answer = TFormMain::ExecModal;
+        TFormMain::ExecModal = [this, answer](QDialog& d) {
+            if (auto* h = qobject_cast<TFormHelp*>(&d)) shownHeaders = h->Lines();
+            return answer(d);
+        };
+    }
+    void TearDown() override {
+        SetClock(nullptr);
+        SetSystemSounds(nullptr);
+        SetTonePlayer(nullptr);
+        MainWindowFixture::TearDown();
+    }
+    // The start-up account on the fake server; "Dummy" keeps its password in plain text.
+    void PopAccount(const std::string& ras = "-1", const std::string& password = "secret") {
+        Account("Dummy",
+                "[ProgSet]\nIniDescript=Test box\nTimeout=5\n[RASSet]\nRASService=" + ras +
+                    "\n[POPClient]\nServer=127.0.0.1\nDefPort=" + std::to_string(server.Port()) +
+                    "\nUserName=bob\nPassword=" + password + "\n");
+    }
+    // A check that finds mail asks for the unique ids; by default this server has none.
+    void LogIn(int count, const std::string& uidlAnswer = "-ERR unknown command\r\n") {
+        server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret").Say("+OK");
+        server.Expect("STAT").Say("+OK " + std::to_string(count) + " 9000");
+        if (count > 0) server.Expect("UIDL").SayRaw(uidlAnswer);
+    }
+    void Header(int n, const std::string& lines, const std::string& list) {
+        server.Expect("TOP " + std::to_string(n) + " 1").Say("+OK").SayRaw(lines + "\r\n.\r\n");
+        server.Expect("LIST " + std::to_string(n)).Say(list);
+    }
+    static QString Local(const QDateTime& t) { return QLocale().toString(t, QLocale::ShortFormat); }
+};

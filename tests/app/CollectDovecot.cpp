@@ -1,0 +1,138 @@
+// `postvigil --collect` against a real Dovecot: the files hold the messages as stored, and a
+// collect killed at any step loses nothing and saves nothing twice.
+#include "DovecotServer.h"
+#include "PostvigilRun.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+
+using pvtest::RunPostvigil;
+using pvtest::TDovecotServer;
+using pvtest::TRun;
+
+namespace {
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> Listed(const QString& home) {
+    return Lines(Slurp(home.toStdString() + "/eMails/Postoffice/TransList.DAT"));
+}
+
+// Three messages: a line that starts with a dot, a signed multipart with a preamble, and
+// a larger one.
+std::vector<std::string> Mailbox(const std::string& tag) {
+    return {"From: Ann <ann@example.com>\r\nSubject: " + tag + " one\r\n\r\n.dot line\r\n..two\r\n",
+            "From: Bob <bob@example.com>\r\nSubject: " + tag +
+                " signed\r\nMIME-Version: 1.0\r\nContent-Type: multipart/signed; "
+                "boundary=\"b\"; protocol=\"application/pgp-signature\"\r\n\r\nPreamble\r\n"
+                "--b\r\nContent-Type: text/plain\r\n\r\nSigned text\r\n--b\r\nContent-Type: "
+                "application/pgp-signature\r\n\r\nSIGNATURE\r\n--b--\r\n",
+            "From: Carl <carl@example.com>\r\nSubject: " + tag + " big\r\n\r\n" +
+                std::string(50000, 'x') + "\r\n"};
+}
+} // namespace
+
+TEST(CollectDovecot, FilesHoldTheStoredTextCopyKeepsAndGetDeletesWithoutDuplicates) {
+    TDovecotServer dovecot;
+    dovecot.AddUser("alice", "secret");
+    const std::vector<std::string> box = Mailbox("plain");
+    for (const std::string& m : box) dovecot.AddMessage("alice", m);
+    std::string error;
+    ASSERT_TRUE(dovecot.Start(error)) << error;
+    QTemporaryDir home;
+    pvtest::WriteDummyAccount(home.path(), "alice", "secret", dovecot.Port());
+
+    const TRun copy = RunPostvigil(home.path(), {"--collect", "--mode", "copy"});
+    ASSERT_EQ(copy.exitCode, 0) << copy.err;
+    const std::vector<std::string> out = Lines(copy.out);
+    ASSERT_EQ(out.size(), 5u) << copy.out;
+    EXPECT_EQ(out[3], "3 eMail(s) handled");
+    EXPECT_EQ(out[4], "3 new eMail at Postoffice");
+    const std::vector<std::string> listed = Listed(home.path());
+    ASSERT_EQ(listed, std::vector<std::string>(out.begin(), out.begin() + 3));
+    for (std::size_t i = 0; i < box.size(); ++i) EXPECT_EQ(Slurp(listed[i]), box[i]) << i;
+
+    // What was kept is still there for a check, and a second copy saves nothing again.
+    const TRun check = RunPostvigil(home.path(), {"--check"});
+    EXPECT_EQ(Lines(check.out).back(), "3 eMail ready for collecting");
+    const TRun again = RunPostvigil(home.path(), {"--collect", "--mode", "copy"});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(Lines(again.out),
+              (std::vector<std::string>{"3 eMail(s) handled", "0 new eMail at Postoffice"}));
+    // Get deletes them on the server; they are in their files already.
+    const TRun get = RunPostvigil(home.path(), {"--collect", "--mode", "get"});
+    EXPECT_EQ(get.exitCode, 0) << get.err;
+    EXPECT_TRUE(dovecot.Messages("alice").empty());
+    EXPECT_EQ(Listed(home.path()), listed);
+}
+
+// Killed after the file was written, after it took its name, after a DELE and just before
+// QUIT: the next collect finishes the job. Every message is then in exactly one listed file,
+// byte for byte as stored, and none is left on the server.
+TEST(CollectDovecot, AKillAtAnyStepLosesNothingAndListsNothingTwice) {
+    const char* const steps[] = {"written", "renamed", "deleted", "quit"};
+    TDovecotServer dovecot;
+    std::map<std::string, std::vector<std::string>> boxes;
+    for (const char* step : steps) {
+        dovecot.AddUser(step, "secret");
+        boxes[step] = Mailbox(step);
+        for (const std::string& m : boxes[step]) dovecot.AddMessage(step, m);
+    }
+    std::string error;
+    ASSERT_TRUE(dovecot.Start(error)) << error;
+    for (const char* step : steps) {
+        SCOPED_TRACE(step);
+        QTemporaryDir home;
+        pvtest::WriteDummyAccount(home.path(), step, "secret", dovecot.Port());
+        const TRun killed = RunPostvigil(home.path(), {"--collect", "--mode", "get"},
+                                         {{"POSTVIGIL_CRASH_AT", step}});
+        EXPECT_TRUE(killed.crashed) << killed.out << killed.err;
+        // Nothing is gone from the server that is not in a listed file.
+        const std::vector<std::string> onServer = dovecot.Messages(step);
+        for (const std::string& m : boxes[step]) {
+            const bool kept = std::count(onServer.begin(), onServer.end(), m) == 1;
+            bool saved = false;
+            for (const std::string& path : Listed(home.path())) saved = saved || Slurp(path) == m;
+            EXPECT_TRUE(kept || saved);
+        }
+
+        const TRun after = RunPostvigil(home.path(), {"--collect", "--mode", "get"});
+        EXPECT_EQ(after.exitCode, 0) << after.err;
+        EXPECT_TRUE(dovecot.Messages(step).empty());
+        std::vector<std::string> listed = Listed(home.path());
+        std::vector<std::string> contents;
+        for (const std::string& path : listed) contents.push_back(Slurp(path));
+        std::sort(contents.begin(), contents.end());
+        std::vector<std::string> expected = boxes[step];
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(contents, expected);
+        std::sort(listed.begin(), listed.end());
+        EXPECT_EQ(std::unique(listed.begin(), listed.end()), listed.end());
+        // No mail file that is not listed.
+        int mailFiles = 0;
+        for (const auto& e :
+             std::filesystem::directory_iterator(home.path().toStdString() + "/eMails/Postoffice"))
+            mailFiles += e.path().extension() == ".EML";
+        EXPECT_EQ(mailFiles, int(expected.size()));
+    }
+}

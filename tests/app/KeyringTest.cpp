@@ -1,0 +1,76 @@
+#include "app/AccountFiles.h"
+#include "app/Settings.h"
+#include "platform/IniFile.h"
+#include "platform/SecretService.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+struct Keyring : ::testing::Test {
+    fs::path home;
+    TSecretServiceStore keyring;
+
+    void SetUp() override {
+        char tmpl[] = "/tmp/pv-keyring-XXXXXX";
+        home = mkdtemp(tmpl);
+        setenv("POSTVIGIL_HOME", (home.string() + "/").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+        InitMainUnit();
+        SetPasswordStore(&keyring);
+    }
+    void TearDown() override {
+        SetPasswordStore(nullptr);
+        fs::remove_all(home);
+    }
+};
+} // namespace
+
+TEST_F(Keyring, AnAccountsPasswordIsStoredReadBackAndRemovedWithTheAccount) {
+    ASSERT_TRUE(keyring.Available());
+    TAccountSettings s;
+    s.IniDescript = "Office";
+    s.Server = "pop.example.org";
+    s.UserName = "ann";
+    s.Password = "a passphrase longer than thirty-five characters";
+    std::string error;
+    const std::string name = CreateAccount(s, error);
+    ASSERT_FALSE(name.empty()) << error;
+    const std::string file = AccountFileName(name);
+    EXPECT_FALSE(TIniFile(file).ValueExists("POPClient", "Password"));
+
+    // Another connection to the keyring, as the next start of the program makes.
+    TSecretServiceStore other;
+    EXPECT_EQ(other.Lookup(KeyringKey(file)), s.Password);
+    ReadClientFile(file);
+    EXPECT_EQ(ClientRec.Password, s.Password);
+
+    // An edit replaces the entry rather than adding one.
+    s.Password = "changed";
+    ASSERT_TRUE(WriteAccountFile(file, s, error)) << error;
+    EXPECT_EQ(other.Lookup(KeyringKey(file)), "changed");
+
+    ASSERT_TRUE(RemoveAccount(name, error)) << error;
+    EXPECT_EQ(other.Lookup(KeyringKey(file)), std::nullopt);
+    EXPECT_FALSE(fs::exists(file));
+}
+
+TEST_F(Keyring, AccountsInOtherProgramFoldersKeepTheirOwnPasswords) {
+    TAccountSettings s;
+    s.IniDescript = "Same";
+    s.Server = "h";
+    s.UserName = "u";
+    s.Password = "first";
+    std::string error;
+    const std::string firstFile = AccountFileName(CreateAccount(s, error));
+    const fs::path second = home / "elsewhere";
+    fs::create_directories(second);
+    s.Password = "second";
+    ASSERT_TRUE(WriteAccountFile((second / "Same.Set").string(), s, error));
+    EXPECT_EQ(keyring.Lookup(KeyringKey(firstFile)), "first");
+    EXPECT_EQ(keyring.Lookup(KeyringKey((second / "Same.Set").string())), "second");
+}

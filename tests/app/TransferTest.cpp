@@ -1,0 +1,533 @@
+// Collecting: conversations of the transfer with a scripted server, and what it leaves on disk.
+#include "FakePop3Server.h"
+#include "MainWindowFixture.h"
+#include "app/CheckMode.h"
+#include "app/MailFiles.h"
+#include "app/MailRows.h"
+#include "net/Mspop.h"
+#include "net/Mssocket.h"
+#include "output/QtPrintCanvas.h"
+#include "platform/Ansi.h"
+#include "platform/Clock.h"
+#include "platform/DurableFile.h"
+#include "platform/Paths.h"
+#include "platform/Prompts.h"
+#include "platform/Shell.h"
+#include "platform/SystemSounds.h"
+#include "platform/TonePlayer.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLocale>
+#include <QLockFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+#include <sys/mount.h>
+#include <unistd.h>
+
+using pvtest::TFakePop3Server;
+
+namespace {
+struct TMail {
+    std::string Uidl;
+    std::string Text; // as stored, CR LF; served dot-stuffed
+};
+
+std::string Stuffed(const std::string& text) {
+    std::string out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find("\r\n", start);
+        end = end == std::string::npos ? text.size() : end + 2;
+        if (text[start] == '.') out += '.';
+        out.append(text, start, end - start);
+        start = end;
+    }
+    return out;
+}
+
+std::string Slurp(const fs::path& path) {
+    return ReadWholeFile(path.string());
+}
+
+struct Transfer : MainWindowFixture {
+    TFakePop3Server server;
+    TManualClock clock;
+    TRecordingSystemSounds sounds;
+    TRecordingTonePlayer tones;
+    TScriptedPrompts prompts;
+
+    void SetUp() override {
+        MainWindowFixture::SetUp();
+        SetClock(&clock);
+        SetSystemSounds(&sounds);
+        SetTonePlayer(&tones);
+        SetPrompts(&prompts);
+        Account("Dummy", "[ProgSet]\nIniDescript=Test box\nTimeout=5\n[RASSet]\nRASService=-1\n"
+                         "[POPClient]\nServer=127.0.0.1\nDefPort=" +
+                             std::to_string(server.Port()) + "\nUserName=bob\nPassword=secret\n");
+    }
+    void TearDown() override {
+        SetPrompts(nullptr);
+        SetClock(nullptr);
+        SetSystemSounds(nullptr);
+        SetTonePlayer(nullptr);
+        MainWindowFixture::TearDown();
+    }
+    void LogIn(std::size_t count) {
+        server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret").Say("+OK");
+        server.Expect("STAT").Say("+OK " + std::to_string(count) + " 9000");
+    }
+    void Ids(const std::vector<TMail>& box, bool uidl) {
+        if (!uidl) {
+            server.Expect("UIDL").Say("-ERR no UIDL here");
+            return;
+        }
+        std::string answer = "+OK\r\n";
+        for (std::size_t i = 0; i < box.size(); ++i)
+            answer += std::to_string(i + 1) + " " + box[i].Uidl + "\r\n";
+        server.Expect("UIDL").SayRaw(answer + ".\r\n");
+    }
+    // The check's conversation over mailbox box.
+    void Check(const std::vector<TMail>& box, bool uidl = true) {
+        LogIn(box.size());
+        if (box.empty()) {
+            server.Expect("QUIT").Say("+OK").NextConnection();
+            return;
+        }
+        Ids(box, uidl);
+        for (std::size_t i = 0; i < box.size(); ++i) {
+            const std::string n = std::to_string(i + 1);
+            const std::string& text = box[i].Text;
+            server.Expect("TOP " + n + " 1").Say("+OK");
+            server.SayRaw(Stuffed(text.substr(0, text.find("\r\n\r\n") + 4)) + ".\r\n");
+            server.Expect("LIST " + n).Say("+OK " + n + " " + std::to_string(text.size()));
+        }
+        server.Expect("QUIT").Say("+OK").NextConnection();
+    }
+    // The start of the transfer's session: log-in, sizes and ids of box.
+    void Session(const std::vector<TMail>& box, bool uidl = true) {
+        LogIn(box.size());
+        std::string list = "+OK\r\n";
+        for (std::size_t i = 0; i < box.size(); ++i)
+            list += std::to_string(i + 1) + " " + std::to_string(box[i].Text.size()) + "\r\n";
+        server.Expect("LIST").SayRaw(list + ".\r\n");
+        Ids(box, uidl);
+    }
+    void Retr(int n, const TMail& mail) {
+        server.Expect("RETR " + std::to_string(n))
+            .Say("+OK " + std::to_string(mail.Text.size()) + " octets")
+            .SayRaw(Stuffed(mail.Text) + ".\r\n");
+    }
+    void Dele(int n) { server.Expect("DELE " + std::to_string(n)).Say("+OK"); }
+    void Mark(TFormMain& w, std::initializer_list<int> modes) {
+        int i = 0;
+        for (int m : modes) w.MailRows->SetMode(i++, m);
+    }
+    fs::path Postoffice() const { return fs::path(PostofficeDir()); }
+    std::vector<std::string> Listed() const {
+        TStringList list;
+        ReadTransList(PostofficeDir() + "/TransList.DAT", list);
+        std::vector<std::string> lines;
+        for (int i = 0; i < list.Count(); ++i) lines.push_back(list[i]);
+        return lines;
+    }
+};
+
+TMail Mail(const std::string& uidl, const std::string& subject, const std::string& body = "") {
+    return {uidl, "Subject: " + subject + "\r\nFrom: Ann <ann@example.com>\r\n\r\n" + body +
+                      "Text of " + subject + "\r\n"};
+}
+} // namespace
+
+TEST_F(Transfer, GetCopyDeleteSavesTheServersTextAndListsTheFiles) {
+    // A signed message and a line starting with a dot: the file holds the text as stored.
+    const TMail signedMail = {"u1",
+                              "Subject: signed\r\nContent-Type: multipart/signed; boundary=\"b\"; "
+                              "protocol=\"application/pgp-signature\"\r\n\r\npreamble\r\n--b\r\n"
+                              "Content-Type: text/plain\r\n\r\n.leading dot\r\n--b\r\n"
+                              "Content-Type: application/pgp-signature\r\n\r\nSIG\r\n--b--\r\n"};
+    const std::vector<TMail> box = {signedMail, Mail("u2", "two"), Mail("u3", "three")};
+    Check(box);
+    Session(box);
+    Retr(1, box[0]);
+    Dele(1);
+    Retr(2, box[1]);
+    Dele(3);
+    server.Expect("QUIT").Say("+OK");
+    TFormMain w;
+    w.BtnListMailClick();
+    ASSERT_EQ(w.MailRows->Count(), 3);
+    Mark(w, {tmGet, tmCopy, tmDelete});
+    w.BtnGetMailListClick();
+    EXPECT_EQ(server.Failure(), "");
+
+    const std::vector<std::string> listed = Listed();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(Slurp(listed[0]), box[0].Text);
+    EXPECT_EQ(Slurp(listed[1]), box[1].Text);
+    EXPECT_NE(listed[0], listed[1]);
+    EXPECT_EQ(Slurp(Postoffice() / "TransList.DAT"), listed[0] + "\r\n" + listed[1] + "\r\n");
+    EXPECT_EQ(w.StatusText(), "3 eMail(s) handled");
+    EXPECT_EQ(w.LabelStatus->text(), "2 new eMail at Postoffice");
+    EXPECT_EQ(w.MailRows->Count(), 0);
+    EXPECT_EQ(w.NewMailCount, 2);
+    EXPECT_FALSE(w.FAllRetrieved); // the last message was not retrieved
+    const std::string log = Slurp(home / "PostvigilLog.TXT");
+    EXPECT_NE(log.find("------- POP3-Transfer protocol, begin -------\r\n"), std::string::npos);
+    EXPECT_NE(log.find("POP3 connection terminated\r\n"), std::string::npos);
+    // Only the mail files and the lists are left in the post office: no temporary files.
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(Postoffice())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name.ends_with(".EML") || name.ends_with(".DAT")) << name;
+        ++files;
+    }
+    EXPECT_EQ(files, 4);
+}
+
+TEST_F(Transfer, AllNeutralTouchesNothingAndKeepsAnEarlierList) {
+    const std::vector<TMail> box = {Mail("u1", "one")};
+    // A list left by an earlier run that Postkeeper has not taken over.
+    WriteTransList(PostofficeDir() + "/TransList.DAT", TStringList({"/old/E1.EML"}));
+    Check(box);
+    Session(box);
+    server.Expect("QUIT").Say("+OK");
+    TFormMain w;
+    w.BtnListMailClick();
+    Mark(w, {tmNeutral});
+    w.BtnGetMailListClick();
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(Listed(), std::vector<std::string>{"/old/E1.EML"});
+    EXPECT_EQ(w.LabelStatus->text(), "0 new eMail at Postoffice");
+    EXPECT_EQ(w.StatusText(), "1 eMail(s) handled");
+}
+
+TEST_F(Transfer, MailboxChangedSinceTheCheckDeletesNothingWrong) {
+    const TMail a = Mail("ua", "a"), b = Mail("ub", "b"), c = Mail("uc", "c");
+    const TMail d = Mail("ud", "arrived later");
+    Check({a, b, c});
+    // Another client deleted a; d arrived. b is now 1, c is 2.
+    Session({b, c, d});
+    Dele(1);
+    Retr(2, c);
+    server.Expect("QUIT").Say("+OK");
+    TFormMain w;
+    w.BtnListMailClick();
+    Mark(w, {tmGet, tmDelete, tmCopy});
+    w.BtnGetMailListClick();
+    EXPECT_EQ(server.Failure(), "");
+    ASSERT_EQ(Listed().size(), 1u);
+    EXPECT_EQ(Slurp(Listed()[0]), c.Text);
+    ASSERT_EQ(w.FTransferNotes.size(), 1u);
+    EXPECT_EQ(w.FTransferNotes[0], "eMail 1 is no longer on the server as listed; left alone");
+    EXPECT_NE(Slurp(home / "PostvigilLog.TXT").find(w.FTransferNotes[0]), std::string::npos);
+}
+
+TEST_F(Transfer, WithoutUidlRowsAreMatchedByNumberAndSize) {
+    const TMail a = Mail("", "a"), b = Mail("", "bb"), c = Mail("", "ccc");
+    Check({a, b, c}, false);
+    // a was deleted elsewhere: every number now holds a message of another size.
+    Session({b, c}, false);
+    server.Expect("QUIT").Say("+OK");
+    TFormMain w;
+    w.BtnListMailClick();
+    Mark(w, {tmGet, tmGet, tmDelete});
+    w.BtnGetMailListClick();
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_TRUE(Listed().empty());
+    EXPECT_EQ(w.FTransferNotes.size(), 3u); // each row says why it was left alone
+}
+
+TEST_F(Transfer, ALostConnectionCommitsNothingAndTheNextCollectSavesNothingTwice) {
+    const TMail a = Mail("ua", "a"), b = Mail("ub", "b");
+    Check({a, b});
+    Session({a, b});
+    Retr(1, a);
+    Dele(1);
+    server.Expect("RETR 2").Say("+OK").SayRaw("Subject: b\r\n").Close();
+    // The next run: a is still there (no QUIT committed its DELE).
+    Check({a, b});
+    Session({a, b});
+    Dele(1); // saved before: deleted, not retrieved again
+    Retr(2, b);
+    Dele(2);
+    server.Expect("QUIT").Say("+OK");
+
+    TFormMain w;
+    w.BtnListMailClick();
+    Mark(w, {tmGet, tmGet});
+    EXPECT_THROW(w.BtnGetMailListClick(), EmsConnectionClosedError);
+    const std::string got = server.Received();
+    EXPECT_EQ(got.find("QUIT", got.find("RETR 2")), std::string::npos);
+    ASSERT_EQ(Listed().size(), 1u);
+    EXPECT_EQ(w.StatusText(), "1 eMail(s) handled");
+    EXPECT_FALSE(w.Working());
+
+    w.BtnListMailClick();
+    Mark(w, {tmGet, tmGet});
+    w.BtnGetMailListClick();
+    EXPECT_EQ(server.Failure(), "");
+    const std::vector<std::string> listed = Listed();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(Slurp(listed[0]), a.Text);
+    EXPECT_EQ(Slurp(listed[1]), b.Text);
+    // Committed: nothing is remembered any more.
+    EXPECT_EQ(Slurp(Postoffice() / "SavedIds.DAT"), "");
+}
+
+TEST_F(Transfer, LargeMessagesAreConfirmedWithTheSubjectAsItIs) {
+    MailMaxSize = 10;
+    const TMail big = Mail("u1", "100% sure");
+    Check({big});
+    Session({big});
+    server.Expect("QUIT").Say("+OK");
+    TFormMain w;
+    MailMaxSize = 10;
+    w.BtnListMailClick();
+    Mark(w, {tmGet});
+    w.BtnGetMailListClick(); // the prompt answers No
+    EXPECT_EQ(server.Failure(), "");
+    ASSERT_EQ(prompts.Shown.size(), 1u);
+    const std::string size = QToAnsi(QLocale().toString(double(big.Text.size()), 'f', 2));
+    EXPECT_EQ(prompts.Shown[0].Text, "Download eMail \"100% sure\"\rSender : Ann\rSubject: 100% "
+                                     "sure\rhaving size of " +
+                                         size + " bytes?");
+    EXPECT_TRUE(Listed().empty());
+    EXPECT_EQ(w.FTransferNotes.size(), 1u);
+}
+
+TEST_F(Transfer, SavesInOneSecondGetTheirOwnNamesAndNoFileIsReplaced) {
+    const TMail a = Mail("ua", "a"), b = Mail("ub", "b");
+    Check({a, b});
+    Session({a, b});
+    Retr(1, a);
+    Retr(2, b);
+    server.Expect("QUIT").Say("+OK");
+    TFormMain w;
+    w.BtnListMailClick();
+    Mark(w, {tmCopy, tmCopy});
+    // A file of someone else's under the first name of this second; the clock stands still.
+    const QDateTime now = QDateTime::fromMSecsSinceEpoch(clock.WallMs());
+    std::ofstream(Postoffice() / MailFileName(now)) << "keep me";
+    w.BtnGetMailListClick();
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(Slurp(Postoffice() / MailFileName(now)), "keep me");
+    ASSERT_EQ(Listed().size(), 2u);
+    EXPECT_EQ(fs::path(Listed()[0]).filename(), MailFileName(now.addSecs(2)));
+    EXPECT_EQ(fs::path(Listed()[1]).filename(), MailFileName(now.addSecs(4)));
+    // No waiting for the clock to move on: only the pauses after each session.
+    EXPECT_EQ(clock.Pauses, (std::vector<int>{2000, 2000}));
+}
+
+TEST_F(Transfer, ClosingTheWindowMidTransferCancelsThenCloses) {
+    const TMail a = Mail("ua", "a"), b = Mail("ub", "b");
+    Check({a, b});
+    Session({a, b});
+    Retr(1, a);
+    Dele(1);
+    server.Expect("RETR 2").Pause();
+    TFormMain w;
+    w.show();
+    w.BtnListMailClick();
+    Mark(w, {tmGet, tmGet});
+    bool closedDuring = true;
+    QObject::connect(w.MsgMemo, &QPlainTextEdit::textChanged, &w, [&] {
+        if (!w.MsgMemo->toPlainText().contains("eMail 1 saved")) return;
+        QTimer::singleShot(0, &w, [&] {
+            w.close();
+            closedDuring = !w.isVisible();
+        });
+    });
+    EXPECT_THROW(w.BtnGetMailListClick(), EmsCanceledError);
+    server.Resume();
+    EXPECT_FALSE(closedDuring); // the window stayed until the closing steps had run
+    EXPECT_EQ(Listed().size(), 1u);
+    EXPECT_EQ(server.Received().find("QUIT", server.Received().find("RETR 1")), std::string::npos);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(w.isVisible());
+}
+
+// --- mail files --------------------------------------------------------------------------
+
+TEST(MailFiles, NamesFromTheDosDateTime) {
+    EXPECT_EQ(MailFileName(QDateTime(QDate(2001, 3, 15), QTime(14, 30, 20))), "E711947210.EML");
+    EXPECT_EQ(MailFileName(QDateTime(QDate(1979, 12, 31), QTime(23, 59, 59))), "E00000000.EML");
+    // From 2044 the number no longer fits a signed 32-bit value and turns negative.
+    EXPECT_EQ(MailFileName(QDateTime(QDate(2044, 1, 1), QTime(0, 0, 0))), "E-2145320960.EML");
+}
+
+TEST(MailFiles, LineEndsBecomeCrLfAndNothingElseChanges) {
+    std::string text = "a\r\nb\nc\rd\r\n";
+    MakeCrLf(text);
+    EXPECT_EQ(text, "a\r\nb\r\nc\r\nd\r\n");
+    std::string clean = "x\r\n\r\ny";
+    MakeCrLf(clean);
+    EXPECT_EQ(clean, "x\r\n\r\ny");
+}
+
+TEST(MailFiles, SavedIdsSurviveAReadAndKeepUnconfirmedEntriesApart) {
+    char tmpl[] = "/tmp/pv-ids-XXXXXX";
+    const fs::path dir = mkdtemp(tmpl);
+    TSavedIds ids((dir / "ids").string());
+    ids.Set("u1", TSavedIds::skGet, "/p/E1.EML");
+    ids.Set("u2", TSavedIds::skCopy, "/p/E2.EML");
+    ids.Confirm("u2");
+    ids.Save();
+    TSavedIds back((dir / "ids").string());
+    back.Load();
+    ASSERT_NE(back.Find("u1"), nullptr);
+    EXPECT_FALSE(back.Find("u1")->Confirmed);
+    EXPECT_EQ(back.Find("u1")->Kind, TSavedIds::skGet);
+    EXPECT_TRUE(back.Find("u2")->Confirmed);
+    EXPECT_EQ(back.Find("u2")->Path, "/p/E2.EML");
+    fs::remove_all(dir);
+}
+
+TEST(MailFiles, ANewFileNeverReplacesOneAndFailuresSayWhy) {
+    char tmpl[] = "/tmp/pv-durable-XXXXXX";
+    const fs::path dir = mkdtemp(tmpl);
+    std::ofstream(dir / "a") << "old";
+    std::vector<std::string> recorded;
+    const std::string path = CreateFileDurably(
+        dir.string(), [](int step) { return std::string(1, char('a' + step)); }, "new", 5,
+        [&](const std::string& p) { recorded.push_back(p); });
+    EXPECT_EQ(path, (dir / "b").string());
+    EXPECT_EQ(recorded, std::vector<std::string>{path});
+    EXPECT_EQ(ReadWholeFile((dir / "a").string()), "old");
+    EXPECT_EQ(ReadWholeFile(path), "new");
+    EXPECT_THROW(CreateFileDurably(
+                     dir.string(), [](int) { return std::string("a"); }, "x", 3),
+                 EInOutError);
+    try {
+        WriteFileDurably((dir / "missing" / "f").string(), "x");
+        ADD_FAILURE();
+    } catch (const EInOutError& e) {
+        EXPECT_NE(std::string(e.what()).find("No such file"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+    fs::remove_all(dir);
+}
+
+// --- failures, other programs, Open and Print ---------------------------------------------
+
+TEST_F(Transfer, AFullDiskStopsTheTransferAndDeletesNothingUnsaved) {
+    if (geteuid() != 0) GTEST_SKIP() << "a small file system for the post office needs root";
+    const std::string office = PostofficeDir();
+    if (mount("tmpfs", office.c_str(), "tmpfs", 0, "size=16k") != 0)
+        GTEST_SKIP() << "cannot mount a small file system: " << std::strerror(errno);
+    struct TUnmount {
+        std::string path;
+        ~TUnmount() { umount(path.c_str()); }
+    } unmount{office};
+    const TMail small = Mail("u1", "small"), big = Mail("u2", "big", std::string(40000, 'x'));
+    Check({small, big});
+    Session({small, big});
+    Retr(1, small);
+    Dele(1);
+    Retr(2, big);
+    // No DELE 2 and no QUIT: the server keeps both messages.
+    TFormMain w;
+    w.BtnListMailClick();
+    Mark(w, {tmGet, tmGet});
+    try {
+        w.BtnGetMailListClick();
+        ADD_FAILURE() << "a full disk went unnoticed";
+    } catch (const EInOutError& e) {
+        EXPECT_NE(std::string(e.what()).find(std::strerror(ENOSPC)), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(server.Received().find("DELE 2"), std::string::npos);
+    EXPECT_EQ(server.Received().find("QUIT", server.Received().find("RETR 1")), std::string::npos);
+    ASSERT_EQ(Listed().size(), 1u);
+    EXPECT_EQ(Slurp(Listed()[0]), small.Text);
+    EXPECT_FALSE(w.Working());
+}
+
+TEST_F(Transfer, ACollectWhileAnotherRunHoldsTheAccountRefusesClearly) {
+    QLockFile other(QString::fromStdString(ProgDir() + ".dummy.lock"));
+    ASSERT_TRUE(other.tryLock(0));
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadlessCollect(out, err, tmCopy), 1);
+    EXPECT_EQ(err.str(), "Another Postvigil is checking or collecting this account; try again "
+                         "when it has finished\n");
+    EXPECT_EQ(server.Connections(), 0);
+    other.unlock();
+    // Free again: the next run goes ahead.
+    Check({});
+    std::ostringstream out2, err2;
+    EXPECT_EQ(RunHeadlessCollect(out2, err2, tmCopy), 0) << err2.str();
+}
+
+TEST_F(Transfer, PostkeeperIsStartedWithTheListOrReportedMissing) {
+    TRecordingShell shell;
+    SetShell(&shell);
+    TFormMain w;
+    // A list Postkeeper has not taken over: no check, straight to Postkeeper.
+    WriteTransList(PostofficeDir() + "/TransList.DAT", TStringList({"/x/E1.EML"}));
+    w.BtnPostkeeperClick();
+    EXPECT_EQ(server.Connections(), 0);
+    ASSERT_EQ(prompts.Shown.size(), 1u);
+    EXPECT_EQ(prompts.Shown[0].Text, "Tessmar Postkeeper not available or could not be opened!");
+    std::ofstream(home / "postkeeper") << "#!/bin/sh\n";
+    w.BtnPostkeeperClick();
+    ASSERT_EQ(shell.Calls.size(), 1u);
+    EXPECT_EQ(shell.Calls[0].Target, (home / "postkeeper").string());
+    EXPECT_EQ(shell.Calls[0].Arguments, (std::vector<std::string>{"NEW", "TRANSLIST"}));
+    EXPECT_EQ(shell.Calls[0].WorkingDir, PostofficeDir());
+    SetShell(nullptr);
+}
+
+namespace {
+// A PDF printer whose print dialog is answered with OK.
+struct TPdfCanvas : TQtPrintCanvas {
+    bool ChoosePrinter() override { return true; }
+};
+} // namespace
+
+TEST_F(Transfer, OpenAndPrintASavedMailFile) {
+    const std::string file = PostofficeDir() + "/E1.EML";
+    std::ofstream(file, std::ios::binary) << Mail("", "printed").Text;
+    TRecordingShell shell;
+    SetShell(&shell);
+    TPdfCanvas canvas;
+    const std::string pdf = (home / "out.pdf").string();
+    canvas.SetPdfFile(pdf);
+    TFormMain::PrintCanvas = &canvas;
+    std::string startFolder;
+    TFormMain::ChooseMailFile = [&](QWidget*, const std::string& folder) {
+        startFolder = folder;
+        return file;
+    };
+    TFormMain w;
+    w.BtnOpenMail->click(); // no Postkeeper: the desktop opens the file
+    EXPECT_EQ(startFolder, PostofficeDir());
+    ASSERT_EQ(shell.Calls.size(), 1u);
+    EXPECT_EQ(shell.Calls[0].Target, file);
+    std::ofstream(home / "postkeeper") << "#!/bin/sh\n";
+    w.BtnOpenMail->click();
+    ASSERT_EQ(shell.Calls.size(), 2u);
+    EXPECT_EQ(shell.Calls[1].Arguments, std::vector<std::string>{file});
+
+    w.BtnPrintMail->click();
+    EXPECT_GT(fs::file_size(pdf), 1000u);
+    EXPECT_TRUE(prompts.Shown.empty());
+    EXPECT_EQ(w.MailMessage.Subject(), ""); // cleared after printing
+
+    // A message without a body asks first; No prints nothing.
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << "Subject: empty\r\n\r\n";
+    fs::remove(pdf);
+    w.BtnPrintMail->click();
+    ASSERT_EQ(prompts.Shown.size(), 1u);
+    EXPECT_EQ(prompts.Shown[0].Text, "Print eMail having no content?");
+    EXPECT_FALSE(fs::exists(pdf));
+    TFormMain::ChooseMailFile = nullptr;
+    TFormMain::PrintCanvas = nullptr;
+    SetShell(nullptr);
+}
