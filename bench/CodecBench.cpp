@@ -330,6 +330,20 @@ TPass HeaderValuesPass() {
             [] { return true; }};
 }
 
+// The same fields as Unicode text, as every display path reads them.
+TPass HeaderTextPass() {
+    const auto& in = Inputs();
+    return {in.HeaderBytes, in.HeaderLines, in.HeaderBWords,
+            [&in] {
+                for (const auto& block : in.Blocks)
+                    for (const char* name : kLookedUp) {
+                        const std::string value = GetHeaderText(block, name);
+                        benchmark::DoNotOptimize(value.data());
+                    }
+            },
+            [] { return true; }};
+}
+
 void SetBytes(benchmark::State& state, std::size_t bytes) {
     state.SetBytesProcessed(int64_t(state.iterations() * bytes));
 }
@@ -505,6 +519,7 @@ PV_CASE(UUEncode);
 PV_CASE(UUDecode);
 PV_CASE(LineSplit);
 PV_CASE(HeaderValues);
+BENCHMARK_CAPTURE(Ours, HeaderText, HeaderTextPass)->Apply(PeerArgs);
 // The codecs that call ProcessMessages().
 PV_PUMP_COST(Base64Decode);
 PV_PUMP_COST(Base64Encode);
@@ -512,6 +527,20 @@ PV_PUMP_COST(QPDecodeList);
 PV_PUMP_COST(QPEncode);
 PV_PUMP_COST(QPEncodeList);
 PV_PUMP_COST(HeaderValues);
+
+// A subject of "=?a?B?x " repeated (none of them a complete encoded word), in KB.
+void HostileSubject(benchmark::State& state) {
+    std::string field;
+    while (field.size() < std::size_t(state.range(0)) * 1024) field += "=?a?B?x ";
+    std::string out;
+    for (auto _ : state) {
+        out.clear();
+        DecodeHeaderTextAppend(field, out);
+        benchmark::DoNotOptimize(out.data());
+    }
+    SetBytes(state, field.size());
+}
+BENCHMARK(HostileSubject)->ArgName("KB")->Arg(80)->Arg(320)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     g_mime_init();

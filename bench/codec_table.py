@@ -15,6 +15,7 @@ ROWS = [
     ("UUDecode", "UUDecode", "uudecode, 61-character lines"),
     ("LineSplit", "LineSplit", "`TLineStream` line splitting"),
     ("HeaderValues", "HeaderValues", "`GetHeaderValue` + `DecodeHeaderText`, 4 fields per block"),
+    ("HeaderText", "HeaderValues", "`GetHeaderText` (Unicode, through iconv), 4 fields per block"),
 ]
 
 

@@ -119,8 +119,13 @@ int RunHeadlessCheck(std::ostream& out, std::ostream& err) {
     if (error.empty() && window.FCheckFailed) error = window.FCheckError;
     const TMailRowModel& rows = *window.MailRows;
     for (int i = 0; i < rows.Count(); ++i) {
-        for (int c = 0; c < TMailRowModel::colCount; ++c)
-            out << (c ? "\t" : "") << TerminalText(rows.Text(i, c).toStdString());
+        for (int c = 0; c < TMailRowModel::colCount; ++c) {
+            // A tab or line break a sender put into a subject would break the line's columns.
+            QString cell = rows.Text(i, c);
+            for (QChar& ch : cell)
+                if (ch == '\t' || ch == '\r' || ch == '\n') ch = ' ';
+            out << (c ? "\t" : "") << TerminalText(cell.toStdString());
+        }
         out << "\n";
     }
     out << TerminalText(window.LabelStatus->text().toStdString()) << "\n";

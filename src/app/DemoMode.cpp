@@ -34,7 +34,11 @@ std::string DemoFolder() {
 }
 
 std::unique_ptr<TDemoPop3Server> PrepareDemo() {
-    auto server = std::make_unique<TDemoPop3Server>(DemoMessages(), kDemoPassword);
+    return PrepareDemo(DemoMessages());
+}
+
+std::unique_ptr<TDemoPop3Server> PrepareDemo(std::vector<std::string> messages) {
+    auto server = std::make_unique<TDemoPop3Server>(std::move(messages), kDemoPassword);
     if (!server->Start()) throw Exception(kNoPort);
 
     // A fresh folder each time: the demo starts as on a new machine.

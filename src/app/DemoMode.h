@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class TDemoPop3Server;
 
@@ -11,5 +12,7 @@ class TDemoPop3Server;
 // folder (POSTVIGIL_HOME and XDG_CONFIG_HOME are set for this process), with the "Demo"
 // account as the start-up account. Raises Exception when no port can be had.
 std::unique_ptr<TDemoPop3Server> PrepareDemo();
+// The same with a mailbox of its own (whole messages with CR LF line ends).
+std::unique_ptr<TDemoPop3Server> PrepareDemo(std::vector<std::string> messages);
 // The demo's folder: $XDG_CACHE_HOME/postvigil-demo (default ~/.cache/postvigil-demo).
 std::string DemoFolder();

@@ -468,7 +468,7 @@ void TFormMain::TimedCheck() {
     TimerInterval->stop();
     TimerEmedit->stop();
     if (CurSetName != StartSetName) {
-        ReadClientFile(AccountFileName(StartSetName));
+        ReadAccount(StartSetName);
         ApplyClientRec();
     }
     // Re-armed whatever happens in the check, so an interval set later takes effect.

@@ -175,6 +175,11 @@ void TFormMain::BuildMenus() {
         item->setVisible(false);
         AccountItems[std::size_t(i)] = item;
     }
+    PMRASCon->addSeparator();
+    MINewAccount = PMRASCon->addAction(QString::fromUtf8("&New account…"));
+    MIEditAccount = PMRASCon->addAction(QString::fromUtf8("&Edit this account…"));
+    MIRemoveAccount = PMRASCon->addAction(QString::fromUtf8("&Remove this account…"));
+    MIStartAccount = PMRASCon->addAction("Make this the &start-up account");
 
     HelpMenu = new QMenu(this);
     connect(HelpMenu->addAction("&Help for program"), &QAction::triggered, this,

@@ -3,8 +3,10 @@
 #include "app/HelpUnit.h"
 #include "app/MainUnit.h"
 #include "app/Settings.h"
+#include "base/Charset.h"
 #include "base/StrUtils.h"
 #include "message/msmsg.h"
+#include "message/msmsgtext.h"
 #include "net/Mspop.h"
 #include "output/ShellOpen.h"
 #include "output/msMessagePrinter.h"
@@ -262,7 +264,7 @@ bool TFormMain::ConfirmSize(const TMailRow& row) {
     const QString text = kAskDownload + row.Subject + kAskSender + row.Sender + kAskSubject +
                          row.Subject + "\r" + kAskSize + locale.toString(double(FMsgSize), 'f', 2) +
                          kAskBytes;
-    return Prompts().Show({"", QToAnsi(text), mtConfirmation, mbYes | mbNo}) == mrYes;
+    return Prompts().Show({"", text.toStdString(), mtConfirmation, mbYes | mbNo, true}) == mrYes;
 }
 
 void TFormMain::FinishTransfer(bool KeepConnected, int handled, std::exception_ptr failure) {
@@ -397,7 +399,8 @@ void TFormMain::PrintMailFile(const std::string& FileName) {
         }
     } after{MailMessage};
     TmsMessagePrinter printer;
-    printer.Username().SetName(kPrintPrefix + MailMessage.Subject());
+    // The footer reads as the subject does on screen.
+    printer.Username().SetName(Utf8Prefix(kPrintPrefix + SubjectText(MailMessage), kShortTextMax));
     printer.SetMailMessage(&MailMessage);
     printer.SetBodyFont({"Times New Roman", 10, false});
     printer.SetPrintDialog(true);

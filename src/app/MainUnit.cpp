@@ -1,6 +1,7 @@
 // TFormMain's behaviour: start-up, accounts, idle handling, tray and online display.
 #include "app/MainUnit.h"
 
+#include "app/AccountFiles.h"
 #include "app/FormLogo.h"
 #include "app/Icons.h"
 #include "app/MailRows.h"
@@ -34,6 +35,7 @@
 #include <QToolButton>
 
 #include <filesystem>
+#include <utility>
 
 namespace {
 const char* const kCaptionPrefix = "Postvigil for: ";
@@ -115,7 +117,7 @@ void TFormMain::FormCreate() {
     LoadSettings();
     setWindowState(PVMinimized ? Qt::WindowMinimized : Qt::WindowNoState);
     // 11., 12.
-    ReadClientFile(AccountFileName(CurSetName));
+    ReadAccount(CurSetName);
     ApplyClientRec();
     FDialConnected = FDialing = FDialError = false;
     // 13.
@@ -143,6 +145,10 @@ void TFormMain::ConnectComponents() {
     for (QAction* item : AccountItems)
         connect(item, &QAction::triggered, this,
                 [this, item] { ChangeClient(item->data().toInt()); });
+    connect(MINewAccount, &QAction::triggered, this, &TFormMain::NewAccount);
+    connect(MIEditAccount, &QAction::triggered, this, &TFormMain::EditAccount);
+    connect(MIRemoveAccount, &QAction::triggered, this, &TFormMain::RemoveAccount);
+    connect(MIStartAccount, &QAction::triggered, this, &TFormMain::MakeStartAccount);
     for (QMenu* menu : {HelpCheckModeMenu, TrayItems[3]->menu()}) {
         connect(menu, &QMenu::aboutToShow, this, [this, menu] { UpdateCheckModeMarks(menu); });
         for (QAction* a : menu->actions())
@@ -172,6 +178,10 @@ bool TFormMain::event(QEvent* e) {
         AskPassword();
         return true;
     }
+    if (e->type() == QEvent::Type(WM_NEWACCOUNT)) {
+        NewAccount();
+        return true;
+    }
     if (e->type() == QEvent::Type(WM_TIMEDCHECK)) {
         TimedCheck();
         return true;
@@ -181,8 +191,14 @@ bool TFormMain::event(QEvent* e) {
 
 void TFormMain::showEvent(QShowEvent* e) {
     QMainWindow::showEvent(e);
-    // Once per account: restoring the window does not ask again.
-    if (FPasswordPromptDue && ClientRec.Password.empty())
+    const bool accountExists = std::filesystem::exists(AccountFileName(CurSetName));
+    // A first start without any account opens the editor; cancelling it leaves the program
+    // at "Empty" with nothing to ask.
+    if (std::exchange(FFirstShow, false) && !accountExists && ListedAccounts().empty())
+        QCoreApplication::postEvent(this, new QEvent(QEvent::Type(WM_NEWACCOUNT)));
+    // Once per account: restoring the window does not ask again. An account without a file
+    // has nobody to log in as.
+    else if (FPasswordPromptDue && ClientRec.Password.empty() && accountExists)
         QCoreApplication::postEvent(this, new QEvent(QEvent::Type(WM_ASKPASSWORD)));
     FPasswordPromptDue = false;
 }
@@ -195,17 +211,22 @@ void TFormMain::changeEvent(QEvent* e) {
 // --- accounts ---------------------------------------------------------------------
 
 void TFormMain::FormActivate() {
-    BtnListMail->setMenu(nullptr);
     ReadAccountNames();
-    if (!SetList.Empty()) BtnListMail->setMenu(PMRASCon);
+    // The menu also makes and edits accounts, so it is there without any.
+    BtnListMail->setMenu(PMRASCon);
     if (SetList.Count() > kAccountItems && FNoteTooManyAccounts) {
         FNoteTooManyAccounts = false;
         WriteLog(kTooManyAccounts);
     }
-    for (int i = 0; i < SetList.Count() && i < kAccountItems; ++i) {
-        const std::string file = FindFileNoCase(ProgDir(), SetList[i] + ".set");
-        if (!std::filesystem::exists(file)) continue;
+    for (int i = 0; i < kAccountItems; ++i) {
         QAction* item = AccountItems[std::size_t(i)];
+        const std::string file =
+            i < SetList.Count() ? FindFileNoCase(ProgDir(), SetList[i] + ".set") : "";
+        // A removed account's item goes: it would switch to whatever took its place.
+        if (file.empty() || !std::filesystem::exists(file)) {
+            item->setVisible(false);
+            continue;
+        }
         const QString caption = AnsiToQ(ReadIniDescript(file));
         item->setText(caption);
         item->setVisible(true);
@@ -214,6 +235,7 @@ void TFormMain::FormActivate() {
         item->setToolTip(kChangeHint + caption);
         item->setIcon(AccountImage(i));
     }
+    UpdateAccountEntries();
 }
 
 void TFormMain::ApplyClientRec() {
@@ -223,9 +245,7 @@ void TFormMain::ApplyClientRec() {
     POPClient->SetHost(ClientRec.Server);
     POPClient->SetPort(uint16_t(ClientRec.DefPort));
     POPClient->SetUserName(ClientRec.UserName);
-    POPClient->SetSecurity(ClientRec.Security == kSecurityStartTls ? secStartTls
-                           : ClientRec.Security == kSecurityNone   ? secNone
-                                                                   : secTls);
+    POPClient->SetSecurity(SecurityValue(ClientRec.Security));
     POPClient->SetCertFingerprint(ClientRec.CertFingerprint);
     MailMessage.Sender().SetAddress(ClientRec.MailAddress);
     MailMessage.Sender().SetName(ClientRec.MailName);
@@ -245,6 +265,7 @@ void TFormMain::ApplyClientRec() {
     if (!ExternOnline && !UserOnline) BtnDialHang->setEnabled(AutoDial());
     DialUp->SetEntry(RasIndex >= 0 ? DialUp->Entries()[RasIndex] : "");
     setWindowTitle(AnsiToQ((kCaptionPrefix + ClientRec.IniDescript).substr(0, kCaptionMax)));
+    UpdateAccountEntries();
 }
 
 bool TFormMain::AutoDial() const {
@@ -254,7 +275,7 @@ bool TFormMain::AutoDial() const {
 void TFormMain::ChangeClient(int Index) {
     if (Index < 0 || Index >= SetList.Count() || SetList[Index] == CurSetName) return;
     CurSetName = SetList[Index];
-    ReadClientFile(AccountFileName(CurSetName));
+    ReadAccount(CurSetName);
     ApplyClientRec();
     MailRows->Clear();
     LabelStatus->clear();

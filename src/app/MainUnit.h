@@ -46,6 +46,8 @@ public:
     // Private window messages, posted as events of these types.
     static constexpr int WM_TIMEDCHECK = 0x1400;
     static constexpr int WM_ASKPASSWORD = 0x1401;
+    // Opens the account editor for a first account once the window is up.
+    static constexpr int WM_NEWACCOUNT = 0x1402;
 
     // Builds the controls and runs the start-up sequence (FormCreate).
     explicit TFormMain(QWidget* parent = nullptr);
@@ -79,6 +81,14 @@ public:
     void FormActivate();
     void ApplyClientRec();
     void ChangeClient(int Index);
+    // Loads the named account into ClientRec (warning once per file when others can read its
+    // password); ApplyClientRec then hands it on.
+    void ReadAccount(const std::string& name);
+    // The account menu's entries below the accounts.
+    void NewAccount();
+    void EditAccount();
+    void RemoveAccount();
+    void MakeStartAccount();
     void AskPassword();
     void ShowInfoDialog();
     void WriteLog(const std::string& Text);
@@ -192,6 +202,10 @@ public:
     // The account menu on the Query button's arrow: ten items, tags 0..9.
     QMenu* PMRASCon;
     std::array<QAction*, 10> AccountItems{};
+    QAction* MINewAccount;
+    QAction* MIEditAccount;
+    QAction* MIRemoveAccount;
+    QAction* MIStartAccount;
     // The help menu and the tray with its menu.
     QMenu* HelpMenu;
     QMenu* HelpCheckModeMenu;
@@ -255,4 +269,12 @@ private:
     int FTrayFrame = 0;
     bool FNoteTooManyAccounts = true;
     bool FWarnedClearText = false;
+    bool FFirstShow = true;
+    std::vector<std::string> FWarnedFiles;
+    // Shows the account editor; true when it saved. fileName is "" for a new account, whose
+    // name then goes to createdName.
+    bool RunAccountEditor(const std::string& fileName, std::string* createdName);
+    // Makes the named account the loaded one: list and status cleared, menu rebuilt.
+    void SwitchToAccount(const std::string& name);
+    void UpdateAccountEntries();
 };

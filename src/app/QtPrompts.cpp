@@ -41,7 +41,8 @@ TModalResult TQtPrompts::Show(const TPromptRequest& request) {
     QMessageBox box(IconOf(request.Type),
                     request.Caption.empty() ? QApplication::applicationDisplayName()
                                             : AnsiToQ(request.Caption),
-                    AnsiToQ(request.Text), QMessageBox::NoButton, FParent);
+                    request.Utf8 ? QString::fromStdString(request.Text) : AnsiToQ(request.Text),
+                    QMessageBox::NoButton, FParent);
     box.setTextFormat(Qt::PlainText);
     for (const auto& b : kButtons) {
         if (!(request.Buttons & b.Button)) continue;

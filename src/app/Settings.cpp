@@ -139,6 +139,12 @@ std::string SecurityOf(std::string_view stated, int port) {
     return kSecurityTls;
 }
 
+TmsSecurity SecurityValue(std::string_view security) {
+    if (security == kSecurityStartTls) return secStartTls;
+    if (security == kSecurityNone) return secNone;
+    return secTls;
+}
+
 bool StoreCertFingerprint(const std::string& fileName, const std::string& fingerprint) {
     return TIniFile(fileName).WriteString("POPClient", "CertFingerprint", fingerprint);
 }

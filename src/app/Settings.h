@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/StringList.h"
+#include "net/Mssocket.h"
 
 #include <string>
 #include <string_view>
@@ -77,6 +78,8 @@ void SaveSettings();
 void ReadClientFile(const std::string& fileName);
 // The Security an account file states, or the one its port implies when it states none.
 std::string SecurityOf(std::string_view stated, int port);
+// The client's setting for a Security value as SecurityOf gives it.
+TmsSecurity SecurityValue(std::string_view security);
 // Stores the trusted certificate's fingerprint in the account file; false when it could not be
 // written.
 bool StoreCertFingerprint(const std::string& fileName, const std::string& fingerprint);

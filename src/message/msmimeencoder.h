@@ -34,6 +34,9 @@ protected:
     // A display name as written in an address field: enclosed in double quotes when it holds
     // a character that is special in an address, or an encoded word for ISO-2022-JP text.
     std::string DisplayName(const std::string& name) const;
+    // A composed subject: ISO-2022-JP text as its own encoded word, other text that is not
+    // ASCII as UTF-8 encoded words.
+    std::string SubjectField(const std::string& subject) const;
     // True when the subject and display names are to be written as encoded words.
     bool EncodeWords() const;
     // Removes every field called name from the working header lines.

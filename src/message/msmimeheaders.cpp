@@ -46,10 +46,17 @@ bool TmsCustomEncoder::EncodeWords() const {
 
 std::string TmsCustomEncoder::DisplayName(const std::string& name) const {
     if (EncodeWords() && !name.empty() && name[0] == '\x1b') return EncodeHeaderText(name);
+    const std::string encoded = EncodeHeaderUnicode(name);
+    if (encoded != name) return encoded; // encoded words stand outside quotes
     const bool enclosed = name.size() >= 2 && name.front() == '"' && name.back() == '"';
     if (!enclosed && name.find_first_of(kAddressSpecials) != std::string::npos)
         return '"' + name + '"';
     return name;
+}
+
+std::string TmsCustomEncoder::SubjectField(const std::string& subject) const {
+    if (EncodeWords() && subject[0] == '\x1b') return EncodeHeaderText(subject);
+    return EncodeHeaderUnicode(subject);
 }
 
 // --- TmsMessageEncoder -------------------------------------------------------------------------
@@ -98,8 +105,7 @@ void TmsMessageEncoder::WriteHeaders() {
     if (!keepPriority && message.Priority() == ptHigh) WriteLine("X-Priority: 1");
     WriteRemainingHeaders();
     if (!keepSubject && !message.Subject().empty())
-        WriteLine("Subject: " +
-                  (EncodeWords() ? EncodeHeaderText(message.Subject()) : message.Subject()));
+        WriteLine("Subject: " + SubjectField(message.Subject()));
     if (message.Encoding() == meMIME) WriteLine("Mime-Version: 1.0");
 }
 
@@ -118,14 +124,14 @@ void TmsArticleEncoder::WriteHeaders() {
 
     const TmsMailAddress& sender = article.Sender();
     if (!keepFrom && !(sender.Name().empty() && sender.Address().empty())) {
-        const std::string name = EncodeWords() ? EncodeHeaderText(sender.Name()) : sender.Name();
+        const std::string name =
+            EncodeWords() ? EncodeHeaderText(sender.Name()) : EncodeHeaderUnicode(sender.Name());
         WriteLine("From:     " + name + " <" + sender.Address() + ">");
     }
     if (!keepGroups && !article.NewsGroups().empty())
         WriteLine("Newsgroups: " + article.NewsGroups());
     WriteRemainingHeaders();
     if (!keepSubject && !article.Subject().empty())
-        WriteLine("Subject:  " +
-                  (EncodeWords() ? EncodeHeaderText(article.Subject()) : article.Subject()));
+        WriteLine("Subject:  " + SubjectField(article.Subject()));
     if (article.Encoding() == meMIME) WriteLine("Mime-Version: 1.0");
 }

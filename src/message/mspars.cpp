@@ -718,6 +718,27 @@ void GetHeaderAddressesText(const TStringList& headers, std::string_view name,
     });
 }
 
+std::string EncodeHeaderUnicode(std::string_view text) {
+    bool ascii = true;
+    for (const char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) return std::string(text);
+    // 45 bytes make 60 base64 characters: with "=?UTF-8?B?" and "?=" a word of 72.
+    constexpr std::size_t kWordBytes = 45;
+    const std::string utf8 = RawToUtf8(text);
+    std::string out;
+    std::string_view rest = utf8;
+    while (!rest.empty()) {
+        std::string_view piece = Utf8Prefix(rest, kWordBytes);
+        if (piece.empty()) piece = rest.substr(0, 1); // never stall on a broken sequence
+        if (!out.empty()) out += ' ';
+        out += "=?UTF-8?B?";
+        Base64EncodeAppend(piece, out);
+        out += "?=";
+        rest.remove_prefix(piece.size());
+    }
+    return out;
+}
+
 std::string EncodeHeaderText(std::string_view text) {
     if (text.empty() || text[0] != '\x1b') return std::string(text);
     std::string out = "=?ISO-2022-JP?B?";

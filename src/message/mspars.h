@@ -72,6 +72,10 @@ struct TmsAddressText {
 // kept whole as the address.
 void GetHeaderAddressesText(const TStringList& headers, std::string_view name,
                             std::vector<TmsAddressText>& items);
+// Text for a header field the encoder composes: ASCII stays as it is; other text is read
+// as UTF-8 where valid, else as Windows-1252, and written as UTF-8 B encoded words of at
+// most 75 characters each, separated by blanks (never raw 8-bit bytes).
+std::string EncodeHeaderUnicode(std::string_view text);
 // Wraps text that starts with ESC (ISO-2022-JP) as a B encoded word.
 std::string EncodeHeaderText(std::string_view text);
 // The n-th word (0-based) of text, or with firstOnly false the rest from it on.

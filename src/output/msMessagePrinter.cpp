@@ -249,6 +249,6 @@ void TmsMessagePrinter::PrintBody() {
 void TmsMessagePrinter::PrintFooter() {
     TPrintCanvas& canvas = Canvas();
     const std::string text =
-        Cp1252ToUtf8(FUsername.Name()) + kPageNumber + std::to_string(FCurrentPage);
+        RawToUtf8(FUsername.Name()) + kPageNumber + std::to_string(FCurrentPage);
     canvas.TextOut(FPageWidth / 2 - canvas.TextWidth(text) / 2, FPageHeight - kFooterFromEnd, text);
 }

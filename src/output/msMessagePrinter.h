@@ -37,7 +37,7 @@ public:
     // Write "Druck beendet" into the status window at the end (true after construction).
     bool StatusWindow() const { return FStatusWindow; }
     void SetStatusWindow(bool value) { FStatusWindow = value; }
-    // Its display name leads every footer.
+    // Its display name leads every footer: UTF-8, or Windows-1252 where it is not valid UTF-8.
     TmsMailAddress& Username() { return FUsername; }
     void SetUsername(const TmsMailAddress& value) { FUsername.Assign(value); }
     // The body's font name and size (the style is not used).

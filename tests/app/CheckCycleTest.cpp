@@ -28,6 +28,7 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -380,6 +381,17 @@ TEST_F(CheckCycle, InternationalMailReadsRightInRowsHeaderViewAndCheckOutput) {
                                      "Za???? g??l? ja??\tZo?\n"
                                      "Caf? raw latin1\t\xF0\xD2\xC9\xD7\xC5\xD4\n");
     if (saved) setenv("LC_ALL", lcAll.c_str(), 1);
+
+    // A subject that decodes to a tab and a line break still makes one line of five columns.
+    server.NextConnection();
+    LogIn(1);
+    Header(1, "From: Ann <ann@example.com>\r\nSubject: =?utf-8?B?YQliCmM=?=", "+OK 1 100");
+    server.Expect("QUIT").Say("+OK bye");
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadlessCheck(out, err), 0);
+    const std::string text = out.str();
+    EXPECT_EQ(text.rfind("a b c\tAnn\t", 0), 0u) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
 }
 
 TEST_F(CheckCycle, DemoListsItsSampleMailbox) {

@@ -32,8 +32,9 @@
 
 namespace fs = std::filesystem;
 
-TEST_F(MainWindowFixture, StartsOnAFreshMachineAndAsksForThePassword) {
+TEST_F(MainWindowFixture, AnAccountWithoutAStoredPasswordAsksForIt) {
     typedPassword = "  a-30-character-long-password  ";
+    Account("Dummy", "[POPClient]\nServer=pop.example.org\n");
     TFormMain w;
     EXPECT_EQ(w.windowTitle(), "Postvigil for: Empty");
     EXPECT_EQ(CurSetName, "Dummy");

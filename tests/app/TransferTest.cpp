@@ -303,6 +303,25 @@ TEST_F(Transfer, LargeMessagesAreConfirmedWithTheSubjectAsItIs) {
     EXPECT_EQ(w.FTransferNotes.size(), 1u);
 }
 
+TEST_F(Transfer, SizeConfirmationShowsInternationalTextInUnicode) {
+    MailMaxSize = 10;
+    const TMail big = Mail("u1", "=?koi8-r?B?8NLJ18XU?=");
+    Check({big});
+    Session({big});
+    server.Expect("QUIT").Say("+OK");
+    TFormMain w;
+    MailMaxSize = 10;
+    w.BtnListMailClick();
+    Mark(w, {tmGet});
+    w.BtnGetMailListClick(); // the prompt answers No
+    ASSERT_EQ(prompts.Shown.size(), 1u);
+    EXPECT_TRUE(prompts.Shown[0].Utf8);
+    EXPECT_EQ(prompts.Shown[0].Text.rfind(
+                  "Download eMail \"Привет\"\rSender : Ann\rSubject: Привет\r", 0),
+              0u)
+        << prompts.Shown[0].Text;
+}
+
 TEST_F(Transfer, SavesInOneSecondGetTheirOwnNamesAndNoFileIsReplaced) {
     const TMail a = Mail("ua", "a"), b = Mail("ub", "b");
     Check({a, b});

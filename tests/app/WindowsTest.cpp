@@ -68,6 +68,12 @@ TEST(TextDisplay, ShowsLinesAndSavesOverAnExistingFile) {
     std::ifstream in(path, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
               "Return-Path: <a@b>\r\nSubject: Caf\xe9\r\n");
+    // Text that Windows-1252 cannot hold is saved as UTF-8 rather than as "?".
+    dlg.SetUnicodeLines(TStringList{"Subject: Привет", "From: Zoë"});
+    ASSERT_TRUE(dlg.SaveText(path.string()));
+    std::ifstream utf8(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(utf8), {}),
+              "Subject: Привет\r\nFrom: Zoë\r\n");
     std::filesystem::remove(path);
 }
 

@@ -174,3 +174,33 @@ TEST(DecodeHeaderText, HostileFieldsTakeLinearTime) {
         EXPECT_LT(large, 0.5) << unit;
     }
 }
+
+// Fields the encoder composes carry text that is not ASCII as UTF-8 encoded words, and read
+// back as they were meant.
+TEST(EncodeHeaderUnicode, ComposedFieldsAreEncodedWordsInUtf8) {
+    EXPECT_EQ(EncodeHeaderUnicode("Plain text"), "Plain text");
+    EXPECT_EQ(EncodeHeaderUnicode("Caf\xE9"), "=?UTF-8?B?Q2Fmw6k=?=");
+    const std::string longText = "Привет, мир — отчёт за третий квартал и планы на следующий год";
+    const std::string words = EncodeHeaderUnicode(longText);
+    for (std::size_t start = 0, end; start < words.size(); start = end + 1) {
+        end = std::min(words.find(' ', start), words.size());
+        EXPECT_LE(end - start, 75u);
+    }
+    EXPECT_EQ(DecodeHeaderUnicode(words), longText);
+
+    TmsMessage message;
+    message.Sender().SetAddress("zoe@example.org");
+    message.Sender().SetName("Zo\xC3\xAB, Editor");
+    TmsMailAddress* to = message.Recipients().Add();
+    to->SetAddress("j@example.de");
+    to->SetName("J\xFCrgen M\xFCller"); // Windows-1252, as the program's own texts
+    message.SetSubject(longText);
+    message.Body().Add("Text");
+    const std::string file = Encode(message);
+    const std::string head = file.substr(0, file.find("\r\n\r\n"));
+    for (const char c : head) ASSERT_LT(static_cast<unsigned char>(c), 0x80) << head;
+    auto back = Decode(file);
+    EXPECT_EQ(SubjectText(*back), longText);
+    EXPECT_EQ(SenderDisplayText(*back), "Zoë, Editor");
+    EXPECT_EQ(RecipientsText(*back, "To").at(0).Name, "Jürgen Müller");
+}

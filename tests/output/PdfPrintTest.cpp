@@ -131,12 +131,16 @@ TEST(PdfPrint, CyrillicAndCjkMailComesBackAsSent) {
         printer.SetCanvas(&canvas);
         printer.SetMailMessage(&message);
         printer.SetPrintDialog(false);
+        printer.Username().SetName(std::string("eMail: ") + sample.Subject); // the footer
         printer.Print();
 
         const std::string text = PageText(pdf, 1);
         ASSERT_FALSE(text.empty()) << "pdftotext could not read " << pdf.toStdString();
         for (const char* part : {sample.Sender, sample.Subject, sample.Body})
             EXPECT_TRUE(Has(text, part)) << part << " not in\n" << text;
+        EXPECT_TRUE(Has(text, std::string("eMail: ") + sample.Subject + "  -  Seite 1") ||
+                    Has(text, std::string("eMail: ") + sample.Subject + " - Seite 1"))
+            << text;
     }
 }
 

@@ -1,20 +1,56 @@
-// Renders the main window and the information window to PNG files for the documentation.
+// Renders the main window and the information window to PNG files for the documentation,
+// and, given a folder of messages, the main window listing that mailbox.
 // Run by scripts/screenshots.sh on a virtual screen, with its own program and settings folders.
 #include "app/Application.h"
+#include "app/DemoMode.h"
+#include "app/DemoServer.h"
 #include "app/FormLogo.h"
 #include "app/Icons.h"
 #include "app/MainUnit.h"
 #include "app/Settings.h"
+#include "base/MessagePump.h"
+#include "net/Mswsock.h"
 #include "platform/Registry.h"
 
 #include <QApplication>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace {
+// The messages of a folder (*.eml), in name order.
+std::vector<std::string> Mailbox(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().extension() == ".eml") files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    std::vector<std::string> messages;
+    for (const auto& f : files) {
+        std::ifstream in(f, std::ios::binary);
+        messages.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return messages;
+}
+
+// The main window after a check of the mailbox in folder, saved as file.
+bool ShootMailbox(const std::filesystem::path& folder, const QString& file) {
+    const auto server = PrepareDemo(Mailbox(folder));
+    InitMainUnit();
+    TFormMain window;
+    window.show();
+    window.BtnListMailClick();
+    QApplication::processEvents();
+    return window.grab().save(file);
+}
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR [MAILBOX_DIR]\n", argv[0]);
         return 2;
     }
     TApplication app(argc, argv);
@@ -27,17 +63,26 @@ int main(int argc, char** argv) {
     }
     // Skip the password prompt: these pictures show the windows, not a session.
     TFormMain::ExecModal = [](QDialog&) { return 0; };
-    TFormMain window;
-    window.show();
-    TLogoForm info(true);
-    info.setWindowTitle("Tessmar Postvigil");
-    info.show();
     bool ok = true;
-    QTimer::singleShot(500, [&] {
-        ok = window.grab().save(dir + "/main-window.png") &&
-             info.grab().save(dir + "/info-window.png");
-        app.quit();
-    });
-    app.exec();
+    {
+        TFormMain window;
+        window.show();
+        TLogoForm info(true);
+        info.setWindowTitle("Tessmar Postvigil");
+        info.show();
+        QTimer::singleShot(500, [&] {
+            ok = window.grab().save(dir + "/main-window.png") &&
+                 info.grab().save(dir + "/info-window.png");
+            app.quit();
+        });
+        app.exec();
+    }
+    if (ok && argc > 2) {
+        CreateGlobalWinsock();
+        InstallMessagePump([] { QCoreApplication::processEvents(); });
+        ok = ShootMailbox(argv[2], dir + "/international-mailbox.png");
+        RemoveMessagePump();
+        FreeGlobalWinsock();
+    }
     return ok ? 0 : 1;
 }

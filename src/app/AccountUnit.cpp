@@ -1,0 +1,177 @@
+#include "app/AccountUnit.h"
+
+#include "app/Settings.h"
+#include "platform/Ansi.h"
+#include "platform/Keyring.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include <climits>
+
+namespace {
+const char* const kCaption = "Account";
+const char* const kNoDialUp = "none";
+const char* const kMissingEntry = "entry %1 (not in the phone book)";
+const char* const kTest = "&Test connection";
+const char* const kTesting = "Testing…";
+const char* const kNever = "never";
+const char* const kKeyringNote = "The password is kept in the desktop's keyring.";
+const char* const kFileNote = "No keyring is running: the password is kept scrambled in the "
+                              "account file, readable by you only.";
+
+QSpinBox* Spin(QWidget* parent, int min, int max, int value, const QString& suffix) {
+    auto* spin = new QSpinBox(parent);
+    spin->setRange(min, max);
+    spin->setValue(value);
+    spin->setSuffix(suffix);
+    return spin;
+}
+
+QLineEdit* Edit(QWidget* parent, const std::string& text, int maxLength) {
+    auto* edit = new QLineEdit(AnsiToQ(text), parent);
+    edit->setMaxLength(maxLength);
+    return edit;
+}
+} // namespace
+
+TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries, QWidget* parent)
+    : QDialog(parent) {
+    setWindowTitle(kCaption);
+    const bool keyring = PasswordStore().Available();
+
+    // The lengths are those the program reads back from the file.
+    EditDescript = Edit(this, s.IniDescript, int(kDescriptMax));
+    EditServer = Edit(this, s.Server, int(kServerMax));
+    EditPort = Spin(this, 1, 65535, s.DefPort, "");
+    EditUser = Edit(this, s.UserName, int(kServerMax));
+    EditPassword = Edit(this, s.Password, keyring ? 32767 : int(kPasswordMax));
+    EditPassword->setEchoMode(QLineEdit::Password);
+    CBShowPassword = new QCheckBox("Sho&w", this);
+    connect(CBShowPassword, &QCheckBox::toggled, this, [this](bool on) {
+        EditPassword->setEchoMode(on ? QLineEdit::Normal : QLineEdit::Password);
+    });
+    EditAddress = Edit(this, s.MailAddress, int(kServerMax));
+    EditName = Edit(this, s.MailName, int(kServerMax));
+    EditInterval = Spin(this, 0, 1440, ClientRec.Interval, " min");
+    EditInterval->setSpecialValueText(kNever);
+    CBCheckEmedit = new QCheckBox("Check once &30 seconds after the start", this);
+    CBCheckEmedit->setChecked(ClientRec.CheckEmedit);
+    EditMaxSize = Spin(this, 0, INT_MAX, s.MailMaxSize, " bytes");
+    EditTimeout = Spin(this, 1, 3600, s.Timeout, " s");
+    CBDialUp = new QComboBox(this);
+    CBDialUp->addItem(kNoDialUp, -1);
+    for (int i = 0; i < entries.Count(); ++i) CBDialUp->addItem(AnsiToQ(entries[i]), i);
+    // An entry this machine's phone book lacks is kept, not silently changed.
+    if (s.RASService >= entries.Count())
+        CBDialUp->addItem(QString(kMissingEntry).arg(s.RASService + 1), s.RASService);
+    CBDialUp->setCurrentIndex(std::max(0, CBDialUp->findData(s.RASService)));
+
+    auto* server = new QGroupBox("Server", this);
+    auto* serverForm = new QFormLayout(server);
+    serverForm->addRow("&Description:", EditDescript);
+    serverForm->addRow("&POP3 server:", EditServer);
+    serverForm->addRow("P&ort:", EditPort);
+    serverForm->addRow("&User name:", EditUser);
+    auto* passwordRow = new QHBoxLayout;
+    passwordRow->addWidget(EditPassword);
+    passwordRow->addWidget(CBShowPassword);
+    serverForm->addRow("Pass&word:", passwordRow);
+    auto* note = new QLabel(keyring ? kKeyringNote : kFileNote, this);
+    note->setWordWrap(true);
+    serverForm->addRow("", note);
+    serverForm->addRow("Your &address:", EditAddress);
+    serverForm->addRow("Your &name:", EditName);
+
+    auto* checks = new QGroupBox("Checking", this);
+    auto* checkForm = new QFormLayout(checks);
+    checkForm->addRow("Check &every:", EditInterval);
+    checkForm->addRow("", CBCheckEmedit);
+    checkForm->addRow("Ask before messages over:", EditMaxSize);
+    checkForm->addRow("T&ime-out:", EditTimeout);
+    checkForm->addRow("Dial-&up connection:", CBDialUp);
+
+    BtnTest = new QPushButton(kTest, this);
+    connect(BtnTest, &QPushButton::clicked, this, &TFormAccount::BtnTestClick);
+    LabelTest = new QLabel(this);
+    LabelTest->setWordWrap(true);
+    LabelTest->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* testRow = new QHBoxLayout;
+    testRow->addWidget(BtnTest);
+    testRow->addWidget(LabelTest, 1);
+    LabelError = new QLabel(this);
+    LabelError->setWordWrap(true);
+    LabelError->setStyleSheet("color: #c00000;");
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    BtnOK = buttons->button(QDialogButtonBox::Ok);
+    BtnCancel = buttons->button(QDialogButtonBox::Cancel);
+    connect(buttons, &QDialogButtonBox::accepted, this, &TFormAccount::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &TFormAccount::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(server);
+    layout->addWidget(checks);
+    layout->addLayout(testRow);
+    layout->addWidget(LabelError);
+    layout->addWidget(buttons);
+}
+
+TAccountSettings TFormAccount::Settings() const {
+    TAccountSettings s;
+    s.IniDescript = QToAnsi(EditDescript->text().trimmed());
+    s.Server = QToAnsi(EditServer->text().trimmed());
+    s.DefPort = EditPort->value();
+    s.UserName = QToAnsi(EditUser->text().trimmed());
+    s.Password = QToAnsi(EditPassword->text());
+    s.MailAddress = QToAnsi(EditAddress->text().trimmed());
+    s.MailName = QToAnsi(EditName->text().trimmed());
+    s.Timeout = EditTimeout->value();
+    s.MailMaxSize = EditMaxSize->value();
+    s.RASService = CBDialUp->currentData().toInt();
+    return s;
+}
+
+void TFormAccount::BtnTestClick() {
+    if (Testing()) return;
+    BtnTest->setEnabled(false);
+    BtnOK->setEnabled(false);
+    LabelTest->setText(kTesting);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    const TConnectionTest::TResult result = FTest.Run(Settings());
+    QApplication::restoreOverrideCursor();
+    LabelTest->setText(AnsiToQ(result.Text));
+    BtnTest->setEnabled(true);
+    BtnOK->setEnabled(true);
+}
+
+void TFormAccount::accept() {
+    if (Testing()) return;
+    const TAccountSettings s = Settings();
+    std::string error = CheckAccountSettings(s, PasswordStore().Available());
+    if (error.empty() && OnSave && !OnSave(s, error) && error.empty()) error = "Not saved";
+    LabelError->setText(AnsiToQ(error));
+    if (!error.empty()) return;
+    ClientRec.Interval = EditInterval->value();
+    ClientRec.CheckEmedit = CBCheckEmedit->isChecked();
+    SaveSettings();
+    QDialog::accept();
+}
+
+void TFormAccount::reject() {
+    if (Testing()) {
+        FTest.Cancel();
+        return;
+    }
+    QDialog::reject();
+}

@@ -1,0 +1,65 @@
+// "Account": the account editor. Shows an account's settings and the program-wide check
+// settings, tests the connection with what is entered, and hands the result to OnSave.
+#pragma once
+
+#include "app/AccountFiles.h"
+#include "app/ConnectionTest.h"
+#include "base/StringList.h"
+
+#include <QDialog>
+
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+
+class TFormAccount : public QDialog {
+    Q_OBJECT
+public:
+    // entries: the phone book's entries, in order (index i is RASService i).
+    TFormAccount(const TAccountSettings& settings, const TStringList& entries,
+                 QWidget* parent = nullptr);
+
+    // The account as entered.
+    TAccountSettings Settings() const;
+
+    // Writes the account; false with the reason keeps the dialog open and shows it.
+    std::function<bool(const TAccountSettings& s, std::string& error)> OnSave;
+
+    // Runs log-in and STAT with the entered values; the result shows in LabelTest.
+    void BtnTestClick();
+    bool Testing() const { return FTest.Running(); }
+
+    // Checks, saves through OnSave and closes; a problem shows in LabelError instead.
+    void accept() override;
+    // While a test runs, Cancel ends the test and the dialog stays.
+    void reject() override;
+
+    QLineEdit* EditDescript;
+    QLineEdit* EditServer;
+    QSpinBox* EditPort;
+    // Connection security (none, STLS, TLS) and the certificate's fingerprint go here, next
+    // to the port, once the client speaks TLS.
+    QLineEdit* EditUser;
+    QLineEdit* EditPassword;
+    QCheckBox* CBShowPassword;
+    QLineEdit* EditAddress;
+    QLineEdit* EditName;
+    QSpinBox* EditInterval;
+    QCheckBox* CBCheckEmedit;
+    QSpinBox* EditMaxSize;
+    QSpinBox* EditTimeout;
+    QComboBox* CBDialUp;
+    QPushButton* BtnTest;
+    QLabel* LabelTest;
+    QLabel* LabelError;
+    QPushButton* BtnOK;
+    QPushButton* BtnCancel;
+
+private:
+    TConnectionTest FTest;
+};

@@ -1,0 +1,67 @@
+#include "app/ConnectionTest.h"
+
+#include "app/Settings.h"
+#include "base/Exceptions.h"
+#include "net/Mspop.h"
+
+#include <cstdio>
+
+namespace {
+const char* const kFailed = "Test failed: ";
+const char* const kNoMessages = "No messages waiting";
+} // namespace
+
+std::string WaitingText(int count, int64_t size) {
+    if (count <= 0) return kNoMessages;
+    char amount[32];
+    if (size < 1000)
+        std::snprintf(amount, sizeof amount, "%lld bytes", static_cast<long long>(size));
+    else if (size < 1000 * 1000)
+        std::snprintf(amount, sizeof amount, "%.1f KB", double(size) / 1e3);
+    else
+        std::snprintf(amount, sizeof amount, "%.1f MB", double(size) / 1e6);
+    return std::to_string(count) + (count == 1 ? " message (" : " messages (") + amount +
+           ") waiting";
+}
+
+TConnectionTest::TResult TConnectionTest::Run(const TAccountSettings& s) {
+    TmsPOPClient client;
+    // The port after the host: setting the host resets it.
+    client.SetHost(s.Server);
+    client.SetPort(uint16_t(s.DefPort));
+    // The test protects the password as the check will; a new account (no Security yet)
+    // goes by its port.
+    client.SetSecurity(SecurityValue(SecurityOf(s.Security, s.DefPort)));
+    client.SetCertFingerprint(s.CertFingerprint);
+    client.SetUserName(s.UserName);
+    client.SetPassword(s.Password);
+    client.SetTimeOut(s.Timeout);
+    FClient = &client;
+    struct TClear {
+        TmsPOPClient*& client;
+        ~TClear() { client = nullptr; }
+    } clear{FClient};
+
+    TResult result;
+    try {
+        client.Login(); // greeting, USER, PASS, STAT
+        result.Ok = true;
+        result.Text = WaitingText(client.MessageCount(), client.MailboxSize());
+    } catch (const Exception& e) {
+        result.Text = kFailed + e.Message;
+    }
+    // The server learns we are done; a failing goodbye changes nothing about the result.
+    try {
+        if (result.Ok) client.Logout();
+    } catch (const Exception&) {
+    }
+    try {
+        client.Disconnect();
+    } catch (const Exception&) {
+    }
+    return result;
+}
+
+void TConnectionTest::Cancel() {
+    if (FClient) FClient->Cancel();
+}

@@ -1,0 +1,29 @@
+// Log-in and STAT against an account's settings, without saving or changing anything: what
+// the account editor's "Test connection" runs. The socket waits keep events running, so
+// Cancel can be pressed while it runs.
+#pragma once
+
+#include "app/AccountFiles.h"
+
+#include <cstdint>
+#include <string>
+
+class TmsPOPClient;
+
+class TConnectionTest {
+public:
+    struct TResult {
+        bool Ok = false;
+        std::string Text; // "3 messages (1.2 MB) waiting", or why it failed
+    };
+    TResult Run(const TAccountSettings& s);
+    // Ends a running test; Run then returns with the cancel text.
+    void Cancel();
+    bool Running() const { return FClient != nullptr; }
+
+private:
+    TmsPOPClient* FClient = nullptr;
+};
+
+// "No messages waiting", "1 message (812 bytes) waiting", "3 messages (1.2 MB) waiting".
+std::string WaitingText(int count, int64_t size);

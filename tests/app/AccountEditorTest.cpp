@@ -1,0 +1,254 @@
+#include "FakePop3Server.h"
+#include "MainWindowFixture.h"
+#include "app/AccountFiles.h"
+#include "app/AccountUnit.h"
+#include "app/ConnectionTest.h"
+#include "app/MailRows.h"
+#include "net/Mspop.h"
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
+#include "platform/Prompts.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <QToolButton>
+
+#include <sys/stat.h>
+
+using pvtest::TFakePop3Server;
+
+namespace {
+struct AccountEditor : MainWindowFixture {
+    TScriptedPrompts prompts;
+    // What the next account editor does with its form; empty: cancel it.
+    std::function<void(TFormAccount&)> fill;
+
+    void SetUp() override {
+        MainWindowFixture::SetUp();
+        SetPrompts(&prompts);
+        auto answer = TFormMain::ExecModal;
+        TFormMain::ExecModal = [this, answer](QDialog& d) {
+            auto* editor = qobject_cast<TFormAccount*>(&d);
+            if (!editor) return answer(d);
+            dialogs.push_back(d.windowTitle());
+            if (fill)
+                fill(*editor);
+            else
+                editor->reject();
+            return editor->result();
+        };
+    }
+    void TearDown() override {
+        SetPrompts(nullptr);
+        MainWindowFixture::TearDown();
+    }
+    static void Work(TFormAccount& f) {
+        f.EditDescript->setText("Work");
+        f.EditServer->setText("pop.example.org");
+        f.EditPort->setValue(1110);
+        f.EditUser->setText("joe");
+        f.EditPassword->setText("s3cret");
+        f.EditInterval->setValue(15);
+        f.accept();
+    }
+};
+
+unsigned Mode(const std::string& file) {
+    struct stat st {};
+    ::stat(file.c_str(), &st);
+    return st.st_mode & 0777;
+}
+
+TAccountSettings Probe(uint16_t port, const std::string& password = "p") {
+    TAccountSettings s;
+    s.Server = "127.0.0.1";
+    s.DefPort = port;
+    s.UserName = "u";
+    s.Password = password;
+    s.Timeout = 5;
+    return s;
+}
+} // namespace
+
+TEST_F(AccountEditor, FreshStartOpensTheEditorAndCancelLeavesTheProgramAtEmpty) {
+    TFormMain w;
+    w.show();
+    QCoreApplication::sendPostedEvents(&w);
+    EXPECT_EQ(dialogs, std::vector<QString>{"New account"});
+    EXPECT_EQ(w.windowTitle(), "Postvigil for: Empty");
+    // Showing the window again asks for nothing: no editor, no password for no account.
+    w.hide();
+    w.show();
+    QCoreApplication::sendPostedEvents(&w);
+    EXPECT_EQ(dialogs.size(), 1u);
+    EXPECT_FALSE(w.MIEditAccount->isEnabled());
+    EXPECT_FALSE(w.MIRemoveAccount->isEnabled());
+}
+
+TEST_F(AccountEditor, FreshStartEndsInAWorkingStartUpAccount) {
+    fill = Work;
+    TFormMain w;
+    w.show();
+    QCoreApplication::sendPostedEvents(&w);
+    ASSERT_EQ(dialogs, std::vector<QString>{"New account"});
+    EXPECT_EQ(w.windowTitle(), "Postvigil for: Work");
+    EXPECT_EQ(w.POPClient->Host(), "pop.example.org");
+    EXPECT_EQ(w.POPClient->Port(), 1110);
+    EXPECT_EQ(w.POPClient->Password(), "s3cret");
+    EXPECT_EQ(CurSetName, "Work");
+    EXPECT_EQ(StartSetName, "Work");
+    EXPECT_EQ(StartAccountName(), "Work");
+    EXPECT_EQ(ClientRec.Interval, 15);
+    EXPECT_EQ(TIniFile(RegistryFile()).ReadString(kPostvigilKey, "Interval", ""), "15");
+    EXPECT_EQ(Mode(AccountFileName("Work")), 0600u);
+    EXPECT_EQ(w.BtnListMail->menu(), w.PMRASCon);
+    EXPECT_TRUE(w.AccountItems[0]->isVisible());
+    EXPECT_EQ(w.AccountItems[0]->text(), "Work");
+    EXPECT_FALSE(w.MIStartAccount->isEnabled()); // it already is
+}
+
+TEST_F(AccountEditor, EditShowsTheFileAndWritesWhatTheProgramReads) {
+    Registry(kPostkeeperSetKey, "DFUIniName", "Box");
+    Account("Box", "[ProgSet]\nIniDescript=Box\nTimeout=20\nRetrvMode=2\n[RASSet]\nRASService=1\n"
+                   "MailMaxSize=5000\n[POPClient]\nServer=old.example.org\nUserName=ann\n"
+                   "Password=" +
+                       ScramblePassword("old") + "\nDefPort=110\n");
+    TFormMain w;
+    w.MailRows->Append(TMailRow());
+    fill = [](TFormAccount& f) {
+        EXPECT_EQ(f.EditServer->text(), "old.example.org");
+        EXPECT_EQ(f.EditPassword->text(), "old");
+        EXPECT_EQ(f.EditPassword->echoMode(), QLineEdit::Password);
+        f.CBShowPassword->setChecked(true);
+        EXPECT_EQ(f.EditPassword->echoMode(), QLineEdit::Normal);
+        EXPECT_EQ(f.EditTimeout->value(), 20);
+        EXPECT_EQ(f.EditMaxSize->value(), 5000);
+        EXPECT_EQ(f.CBDialUp->currentData().toInt(), 1);
+        EXPECT_EQ(f.CBDialUp->itemText(0), "none");
+        f.EditServer->setText("new.example.org");
+        f.EditAddress->setText("ann@example.org");
+        f.CBDialUp->setCurrentIndex(0);
+        f.accept();
+    };
+    w.EditAccount();
+    ASSERT_EQ(dialogs, std::vector<QString>{"Edit account"});
+    EXPECT_EQ(w.POPClient->Host(), "new.example.org");
+    EXPECT_EQ(w.MailMessage.Sender().Address(), "ann@example.org");
+    EXPECT_TRUE(ClientRec.NoRAS);
+    EXPECT_EQ(w.MailRows->Count(), 0); // another mailbox: rows go
+    EXPECT_EQ(TIniFile(AccountFileName("Box")).ReadString("ProgSet", "RetrvMode", ""), "2");
+
+    // A value the program could not read back keeps the editor open with the reason.
+    fill = [](TFormAccount& f) {
+        f.EditServer->setText("");
+        f.accept();
+        EXPECT_EQ(f.LabelError->text(), "Enter the name of the POP3 server");
+        EXPECT_EQ(f.result(), QDialog::Rejected);
+        f.reject();
+    };
+    w.EditAccount();
+    EXPECT_EQ(w.POPClient->Host(), "new.example.org");
+}
+
+TEST_F(AccountEditor, RemoveAsksThenDeletesOnlyTheFile) {
+    fill = Work;
+    TFormMain w;
+    w.NewAccount();
+    fill = [](TFormAccount& f) {
+        f.EditDescript->setText("Home");
+        f.EditServer->setText("home.example.org");
+        f.accept();
+    };
+    w.NewAccount();
+    ASSERT_EQ(CurSetName, "Home");
+    EXPECT_EQ(StartSetName, "Work");
+    w.MakeStartAccount();
+    EXPECT_EQ(StartAccountName(), "Home");
+    const fs::path mail = fs::path(PostofficeDir()) / "E0001.EML";
+    std::ofstream(mail) << "Subject: kept\r\n";
+
+    w.RemoveAccount(); // the box says No
+    ASSERT_EQ(prompts.Shown.size(), 1u);
+    EXPECT_NE(prompts.Shown[0].Text.find("Remove the account \"Home\"?"), std::string::npos);
+    EXPECT_TRUE(fs::exists(AccountFileName("Home")));
+
+    prompts.QueueAnswer(mrYes);
+    w.RemoveAccount();
+    EXPECT_FALSE(fs::exists(home / "Home.Set"));
+    EXPECT_TRUE(fs::exists(mail));
+    EXPECT_TRUE(fs::is_directory(PostofficeDir()));
+    // The start-up place passed to the account left, which is loaded now.
+    EXPECT_EQ(StartAccountName(), "Work");
+    EXPECT_EQ(CurSetName, "Work");
+    EXPECT_EQ(w.windowTitle(), "Postvigil for: Work");
+    EXPECT_TRUE(w.AccountItems[0]->isVisible());
+    EXPECT_FALSE(w.AccountItems[1]->isVisible());
+}
+
+TEST_F(AccountEditor, AFileOthersCanReadIsReportedOnceInTheProtocol) {
+    Account("Dummy", "[POPClient]\nServer=a\nPassword=plain\n");
+    ::chmod((home / "Dummy.Set").c_str(), 0644);
+    TFormMain w;
+    w.ReadAccount("Dummy"); // loaded again, as a switch or a timed check does
+    w.ReadAccount("Dummy");
+    EXPECT_EQ(std::count(ProgramLog.Items().begin(), ProgramLog.Items().end(),
+                         "Warning: others can read the password in " +
+                             (home / "Dummy.Set").string() + " (chmod 600 makes it yours alone)"),
+              1);
+}
+
+TEST(WaitingText, CountsAndSizes) {
+    EXPECT_EQ(WaitingText(0, 0), "No messages waiting");
+    EXPECT_EQ(WaitingText(1, 812), "1 message (812 bytes) waiting");
+    EXPECT_EQ(WaitingText(2, 4500), "2 messages (4.5 KB) waiting");
+    EXPECT_EQ(WaitingText(3, 1234567), "3 messages (1.2 MB) waiting");
+}
+
+TEST_F(AccountEditor, TestConnectionLogsInWithTheEnteredValuesWithoutSaving) {
+    TFakePop3Server server;
+    server.Say("+OK ready").Expect("USER u").Say("+OK").Expect("PASS p").Say("+OK");
+    server.Expect("STAT").Say("+OK 3 1234567").Expect("QUIT").Say("+OK bye");
+    TFormAccount f(Probe(server.Port()), TStringList());
+    f.BtnTestClick();
+    EXPECT_EQ(f.LabelTest->text(), "3 messages (1.2 MB) waiting");
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_FALSE(f.Testing());
+    EXPECT_TRUE(f.BtnOK->isEnabled());
+    // Nothing was written: no account file, no start-up account.
+    for (const auto& entry : fs::directory_iterator(home))
+        EXPECT_NE(entry.path().extension(), ".Set");
+    EXPECT_FALSE(StartAccountExists());
+}
+
+TEST_F(AccountEditor, TestConnectionShowsTheServersAnswerOrStopsOnCancel) {
+    TFakePop3Server server;
+    server.Say("+OK ready").Expect("USER u").Say("+OK").Expect("PASS wrong");
+    server.Say("-ERR [AUTH] Authentication failed.");
+    TFormAccount f(Probe(server.Port(), "wrong"), TStringList());
+    f.BtnTestClick();
+    EXPECT_EQ(f.LabelTest->text(), "Test failed: -ERR [AUTH] Authentication failed.");
+
+    // Cancel while the server keeps the log-in waiting: the test ends, the editor stays.
+    server.NextConnection().Say("+OK ready").Expect("USER u").Pause();
+    TFormAccount g(Probe(server.Port()), TStringList());
+    bool cancelled = false;
+    QTimer::singleShot(0, &g, [&] {
+        EXPECT_TRUE(g.Testing());
+        EXPECT_FALSE(g.BtnOK->isEnabled());
+        g.reject();
+        cancelled = true;
+    });
+    g.BtnTestClick();
+    server.Resume();
+    EXPECT_TRUE(cancelled);
+    EXPECT_EQ(g.LabelTest->text(), "Test failed: Operation has been canceled");
+    EXPECT_FALSE(g.Testing());
+    EXPECT_EQ(g.result(), QDialog::Rejected);
+    EXPECT_TRUE(g.BtnTest->isEnabled());
+}
