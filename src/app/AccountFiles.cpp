@@ -111,7 +111,7 @@ TAccountSettings ReadAccountSettings(const std::string& fileName) {
     s.DefPort = ini.ReadInteger("POPClient", "DefPort", s.DefPort);
     s.MailAddress = ini.ReadString("POPClient", "MailAddress", "");
     s.MailName = ini.ReadString("POPClient", "MailName", "");
-    s.Security = SecurityOf(ini.ReadString("POPClient", "Security", ""), s.DefPort);
+    s.Security = Trim(ini.ReadString("POPClient", "Security", ""));
     s.CertFingerprint = Trim(ini.ReadString("POPClient", "CertFingerprint", ""));
     if (SameText(ini.ReadString("POPClient", "PasswordStore", ""), kPasswordInKeyring)) {
         s.Password = PasswordStore().Lookup(KeyringKey(fileName)).value_or("");

@@ -12,9 +12,9 @@ struct TAccountSettings {
     std::string IniDescript;
     std::string Server;
     int DefPort = 110;
-    // [POPClient] "Security" as the program reads it ("tls", "starttls", "none"; the port
-    // decides when the file has none) and "CertFingerprint"; read for the connection test, and
-    // kept in the file as they are when it is written.
+    // [POPClient] "Security" as the file states it ("" when it does not: then the port
+    // decides, see SecurityOf) and "CertFingerprint"; read for the connection test, and kept
+    // in the file as they are when it is written.
     std::string Security;
     std::string CertFingerprint;
     std::string UserName;

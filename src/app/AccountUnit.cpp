@@ -46,7 +46,7 @@ QLineEdit* Edit(QWidget* parent, const std::string& text, int maxLength) {
 } // namespace
 
 TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries, QWidget* parent)
-    : QDialog(parent) {
+    : QDialog(parent), FSecurity(s.Security), FCertFingerprint(s.CertFingerprint) {
     setWindowTitle(kCaption);
     const bool keyring = PasswordStore().Available();
 
@@ -57,7 +57,7 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
     EditUser = Edit(this, s.UserName, int(kServerMax));
     EditPassword = Edit(this, s.Password, keyring ? 32767 : int(kPasswordMax));
     EditPassword->setEchoMode(QLineEdit::Password);
-    CBShowPassword = new QCheckBox("Sho&w", this);
+    CBShowPassword = new QCheckBox("S&how", this);
     connect(CBShowPassword, &QCheckBox::toggled, this, [this](bool on) {
         EditPassword->setEchoMode(on ? QLineEdit::Normal : QLineEdit::Password);
     });
@@ -86,7 +86,9 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
     auto* passwordRow = new QHBoxLayout;
     passwordRow->addWidget(EditPassword);
     passwordRow->addWidget(CBShowPassword);
-    serverForm->addRow("Pass&word:", passwordRow);
+    auto* passwordLabel = new QLabel("Pass&word:", this);
+    passwordLabel->setBuddy(EditPassword);
+    serverForm->addRow(passwordLabel, passwordRow);
     auto* note = new QLabel(keyring ? kKeyringNote : kFileNote, this);
     note->setWordWrap(true);
     serverForm->addRow("", note);
@@ -125,6 +127,7 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
     layout->addLayout(testRow);
     layout->addWidget(LabelError);
     layout->addWidget(buttons);
+    setMinimumWidth(520);
 }
 
 TAccountSettings TFormAccount::Settings() const {
@@ -139,6 +142,8 @@ TAccountSettings TFormAccount::Settings() const {
     s.Timeout = EditTimeout->value();
     s.MailMaxSize = EditMaxSize->value();
     s.RASService = CBDialUp->currentData().toInt();
+    s.Security = FSecurity;
+    s.CertFingerprint = FCertFingerprint;
     return s;
 }
 

@@ -28,8 +28,10 @@ inline void WriteDummyAccount(const QString& home, const std::string& user,
         << port << "\nUserName=" << user << "\nPassword=" << password << "\n";
 }
 
+// input, when given, is the program's standard input.
 inline TRun RunPostvigil(const QString& home, const QStringList& arguments,
-                         const std::vector<std::pair<QString, QString>>& extraEnv = {}) {
+                         const std::vector<std::pair<QString, QString>>& extraEnv = {},
+                         const std::string& input = {}) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("POSTVIGIL_HOME", home + "/");
@@ -43,6 +45,8 @@ inline TRun RunPostvigil(const QString& home, const QStringList& arguments,
     for (const auto& [name, value] : extraEnv) env.insert(name, value);
     p.setProcessEnvironment(env);
     p.start(PV_POSTVIGIL, arguments);
+    if (!input.empty()) p.write(input.data(), qint64(input.size()));
+    p.closeWriteChannel();
     TRun run;
     if (!p.waitForFinished(120000)) return run;
     run.crashed = p.exitStatus() == QProcess::CrashExit;

@@ -1,6 +1,7 @@
-// Renders the main window and the information window to PNG files for the documentation,
-// and, given a folder of messages, the main window listing that mailbox.
-// Run by scripts/screenshots.sh on a virtual screen, with its own program and settings folders.
+// Renders the main window, the information window and the account editor to PNG files for the
+// documentation, and, given a folder of messages, the main window listing that mailbox. Run by
+// scripts/screenshots.sh on a virtual screen, with its own program and settings folders.
+#include "app/AccountUnit.h"
 #include "app/Application.h"
 #include "app/DemoMode.h"
 #include "app/DemoServer.h"
@@ -70,9 +71,19 @@ int main(int argc, char** argv) {
         TLogoForm info(true);
         info.setWindowTitle("Tessmar Postvigil");
         info.show();
+        TAccountSettings sample;
+        sample.IniDescript = "Work mail";
+        sample.Server = "pop.example.org";
+        sample.UserName = "joe";
+        sample.Password = "secret";
+        TStringList noPhoneBook;
+        TFormAccount editor(sample, noPhoneBook);
+        editor.setWindowTitle("New account");
+        editor.show();
         QTimer::singleShot(500, [&] {
             ok = window.grab().save(dir + "/main-window.png") &&
-                 info.grab().save(dir + "/info-window.png");
+                 info.grab().save(dir + "/info-window.png") &&
+                 editor.grab().save(dir + "/account-editor.png");
             app.quit();
         });
         app.exec();
