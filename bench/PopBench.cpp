@@ -267,6 +267,76 @@ void BM_Fetchmail_Retrieve(benchmark::State& state) {
     if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", folder);
 }
 
+// A fresh empty folder under /var/tmp (on the disk, so fsync has to reach it).
+std::string NewFolder(const char* name) {
+    std::string folder = std::string("/var/tmp/") + name + "-XXXXXX";
+    return ::mkdtemp(folder.data());
+}
+
+void RemoveFolder(const std::string& folder) {
+    const std::string cleanup = "rm -rf '" + folder + "'";
+    if (std::system(cleanup.c_str()) != 0)
+        std::fprintf(stderr, "could not remove %s\n", folder.c_str());
+}
+
+// The whole collect as a user runs it: `postvigil --collect --mode copy`, a check (TOP and
+// LIST of every message) and the transfer of all 1000 messages into mail files, each one
+// flushed to the disk with its hand-over list before the next (a fresh program folder per
+// run, so nothing counts as collected before).
+void BM_Postvigil_CollectToFiles(benchmark::State& state) {
+    TMailbox& mailbox = Mailbox();
+    for (auto _ : state) {
+        const std::string home = NewFolder("pv-collect");
+        std::ofstream(home + "/Dummy.Set")
+            << "[ProgSet]\nIniDescript=Bench\nTimeout=60\n[RASSet]\nRASService=-1\n"
+               "MailMaxSize=1000000\n[POPClient]\nServer=127.0.0.1\nDefPort="
+            << mailbox.Dovecot.Port() << "\nUserName=" << kUser << "\nPassword=" << kPassword
+            << "\n";
+        ::setenv("POSTVIGIL_HOME", (home + "/").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+        double wall = 0;
+        double cpu = 0;
+        double peakMb = 0;
+        const bool ok = RunPeer({PV_POSTVIGIL, "--collect", "--mode", "copy"}, wall, cpu, peakMb);
+        ::unsetenv("POSTVIGIL_HOME");
+        ::unsetenv("XDG_CONFIG_HOME");
+        RemoveFolder(home);
+        if (!ok) {
+            state.SkipWithError("postvigil --collect failed");
+            return;
+        }
+        Report(state, wall, cpu, peakMb, mailbox.Bytes, kMessages);
+    }
+}
+
+// fetchmail handing every message to an MDA that writes it to a file of its own and flushes
+// it to the disk (sync FILE), keeping the mail on the server.
+void BM_Fetchmail_CollectToFiles(benchmark::State& state) {
+    TMailbox& mailbox = Mailbox();
+    for (auto _ : state) {
+        const std::string dir = NewFolder("pv-fetchmail-mda");
+        const std::string rc = dir + "/fetchmailrc";
+        std::ofstream(rc) << "poll 127.0.0.1 protocol pop3 service " << mailbox.Dovecot.Port()
+                          << " user " << kUser << " password " << kPassword << " sslproto ''\n";
+        ::chmod(rc.c_str(), 0600);
+        const std::string mda =
+            "/bin/sh -c 'f=$(mktemp " + dir + "/mail.XXXXXX) && cat > \"$f\" && sync \"$f\"'";
+        double wall = 0;
+        double cpu = 0;
+        double peakMb = 0;
+        const bool ok =
+            RunPeer({"/usr/bin/fetchmail", "--fetchmailrc", rc, "--pidfile", dir + "/pid",
+                     "--idfile", dir + "/ids", "--nosyslog", "--keep", "--all", "--mda", mda},
+                    wall, cpu, peakMb);
+        RemoveFolder(dir);
+        if (!ok) {
+            state.SkipWithError("fetchmail --mda failed");
+            return;
+        }
+        Report(state, wall, cpu, peakMb, mailbox.Bytes, kMessages);
+    }
+}
+
 // A wait with nothing arriving: the CPU the client burns while the server is silent for a
 // second (reported as cpu_s; wall is the wait itself).
 void BM_Postvigil_IdleWait(benchmark::State& state) {
@@ -288,12 +358,18 @@ void BM_Postvigil_IdleWait(benchmark::State& state) {
 void Options(benchmark::internal::Benchmark* b) {
     b->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
 }
+// Collecting to files flushes every message to the disk: three runs each.
+void CollectOptions(benchmark::internal::Benchmark* b) {
+    b->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+}
 } // namespace
 
 BENCHMARK(BM_Postvigil_RetrieveRaw)->Apply(Options);
 BENCHMARK(BM_Postvigil_Retrieve)->Apply(Options);
 BENCHMARK(BM_Poplib_Retrieve)->Apply(Options);
 BENCHMARK(BM_Fetchmail_Retrieve)->Apply(Options);
+BENCHMARK(BM_Postvigil_CollectToFiles)->Apply(CollectOptions);
+BENCHMARK(BM_Fetchmail_CollectToFiles)->Apply(CollectOptions);
 BENCHMARK(BM_Postvigil_HeaderListing)->Apply(Options);
 BENCHMARK(BM_Poplib_HeaderListing)->Apply(Options);
 BENCHMARK(BM_Postvigil_IdleWait)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -4,6 +4,7 @@
 #include "app/MainUnit.h"
 #include "app/Settings.h"
 #include "base/Charset.h"
+#include "net/Mspop.h"
 #include "platform/Prompts.h"
 #include "platform/SystemSounds.h"
 #include "platform/TonePlayer.h"
@@ -155,7 +156,12 @@ int RunHeadlessCollect(std::ostream& out, std::ostream& err, int mode) {
             for (int i = 0; i < window.MailRows->Count(); ++i) window.MailRows->SetMode(i, rowMode);
             window.RunCheck(true, false, false);
         }
-        window.RunCheck(false, false, false);
+        // Hanging up is the only finishing step that matters without a window; the pause and
+        // the reminder that follow a check on a line nobody dialled are for a person.
+        if (window.AutoDial() || UserOnline)
+            window.RunCheck(false, false, false);
+        else if (window.POPClient->IsConnected())
+            window.POPClient->Logout();
     } catch (const std::exception& e) {
         error = e.what();
     }

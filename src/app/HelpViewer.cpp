@@ -5,7 +5,9 @@
 #include <QVBoxLayout>
 
 // The pages are compiled into this static library; their registration must be pulled in.
-static void InitHelpResources() { Q_INIT_RESOURCE(help); }
+static void InitHelpResources() {
+    Q_INIT_RESOURCE(help);
+}
 
 namespace {
 const char* const kHelpRoot = "qrc:/help/";

@@ -62,10 +62,10 @@ void ReadTransList(const std::string& path, TStringList& list) {
     ForEachLine(ReadWholeFile(path), [&](std::string_view line) { list.Add(std::string(line)); });
 }
 
-void WriteTransList(const std::string& path, const TStringList& list) {
+void WriteTransList(const std::string& path, const TStringList& list, bool flush) {
     std::string text;
     for (int i = 0; i < list.Count(); ++i) text.append(list[i]).append("\r\n");
-    WriteFileDurably(path, text);
+    WriteFileDurably(path, text, flush);
 }
 
 void TSavedIds::Load() {
@@ -82,12 +82,22 @@ void TSavedIds::Load() {
     });
 }
 
-void TSavedIds::Save() const {
+namespace {
+std::string EntryLine(const std::string& uidl, const TSavedIds::TEntry& entry) {
+    const char kind = entry.Confirmed ? char(entry.Kind) : char(entry.Kind + ('a' - 'A'));
+    return kind + ("\t" + uidl + "\t" + entry.Path + "\r\n");
+}
+} // namespace
+
+void TSavedIds::Save(bool flush) const {
     std::string text;
-    for (const auto& [uidl, entry] : FEntries)
-        text.append(1, entry.Confirmed ? char(entry.Kind) : char(entry.Kind + ('a' - 'A')))
-            .append("\t" + uidl + "\t" + entry.Path + "\r\n");
-    WriteFileDurably(FPath, text);
+    for (const auto& [uidl, entry] : FEntries) text += EntryLine(uidl, entry);
+    WriteFileDurably(FPath, text, flush);
+}
+
+void TSavedIds::Append(const std::string& uidl, bool flush) const {
+    const auto it = FEntries.find(uidl);
+    if (it != FEntries.end()) AppendToFile(FPath, EntryLine(uidl, it->second), flush);
 }
 
 const TSavedIds::TEntry* TSavedIds::Find(const std::string& uidl) const {
@@ -97,6 +107,10 @@ const TSavedIds::TEntry* TSavedIds::Find(const std::string& uidl) const {
 
 void TSavedIds::Set(const std::string& uidl, TKind kind, const std::string& path) {
     FEntries[uidl] = {kind, path, false};
+}
+
+void TSavedIds::ConfirmAll() {
+    for (auto& [uidl, entry] : FEntries) entry.Confirmed = true;
 }
 
 void TSavedIds::Confirm(const std::string& uidl) {

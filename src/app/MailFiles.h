@@ -22,7 +22,8 @@ void MakeCrLf(std::string& text);
 
 // The hand-over list: one full path per line, CR LF.
 void ReadTransList(const std::string& path, TStringList& list);
-void WriteTransList(const std::string& path, const TStringList& list);
+// flush false: see WriteFileDurably.
+void WriteTransList(const std::string& path, const TStringList& list, bool flush = true);
 
 // The messages saved from the server, by unique id, with the mail file each went to. A
 // message saved for Get stays here until the QUIT that deletes it has been answered, so a
@@ -42,12 +43,16 @@ public:
     explicit TSavedIds(std::string path) : FPath(std::move(path)) {}
     // Reads the record; a missing file is an empty record.
     void Load();
-    // Writes the record durably.
-    void Save() const;
+    // Writes the whole record anew, durably (flush false: see WriteFileDurably).
+    void Save(bool flush = true) const;
+    // Adds the entry of uidl at the end of the record file, flushed to the disk unless flush
+    // is false; a later line wins when the record is read. Cheap enough for every message.
+    void Append(const std::string& uidl, bool flush = true) const;
     const TEntry* Find(const std::string& uidl) const;
     // Sets an unconfirmed entry.
     void Set(const std::string& uidl, TKind kind, const std::string& path);
     void Confirm(const std::string& uidl);
+    void ConfirmAll();
     void Remove(const std::string& uidl);
     const std::map<std::string, TEntry>& Entries() const { return FEntries; }
 

@@ -90,6 +90,14 @@ std::string TransListPath() {
     return PostofficeDir() + "/" + kTransListFile;
 }
 
+// An unconfirmed record counts only for a file that holds something: a copy written without
+// a flush can be empty after a power cut.
+bool HasContent(const std::string& path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    return !error && size > 0;
+}
+
 bool IsTransferMode(int mode) {
     return mode == tmGet || mode == tmCopy;
 }
@@ -157,6 +165,8 @@ void TFormMain::TransferMails(bool KeepConnected) {
     FTransferNotes.clear();
     FSavedFiles.clear();
     FDeletedUidls.clear();
+    FUnflushedUidls.clear();
+    FUnflushed = false;
     if (MailRows->Count() == 0) return;
     // The list of an earlier run that Postkeeper has not taken over yet is kept whole.
     ReadTransList(TransListPath(), StringHolder);
@@ -227,7 +237,7 @@ void TFormMain::HandleRow(int index, int number) {
     const std::string uidl = POPClient->MessageIds()[std::size_t(number - 1)].Uidl;
     if (IsTransferMode(mode)) {
         const TSavedIds::TEntry* saved = uidl.empty() ? nullptr : FSavedIds->Find(uidl);
-        if (saved && (saved->Confirmed || std::filesystem::exists(saved->Path))) {
+        if (saved && (saved->Confirmed || HasContent(saved->Path))) {
             // Saved by an earlier transfer: listed once, never saved twice.
             const std::string path = saved->Path;
             if (std::filesystem::exists(path) && StringHolder.IndexOf(path) < 0) {
@@ -272,6 +282,11 @@ void TFormMain::FinishTransfer(bool KeepConnected, int handled, std::exception_p
     // a failed save, a lost connection or Cancel the server keeps every message, and the
     // record of saved messages lets the next transfer delete those already saved.
     try {
+        FlushCopies();
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
+    try {
         if (failure) {
             if (POPClient->IsConnected()) POPClient->Disconnect();
         } else if (POPClient->IsConnected() && !KeepConnected) {
@@ -307,31 +322,50 @@ void TFormMain::FinishTransfer(bool KeepConnected, int handled, std::exception_p
     if (failure) std::rethrow_exception(failure);
 }
 
+void TFormMain::FlushCopies() {
+    if (!FUnflushed) return;
+    FlushFileSystem(PostofficeDir());
+    FUnflushed = false;
+    for (const std::string& uidl : FUnflushedUidls) FSavedIds->Confirm(uidl);
+    FUnflushedUidls.clear();
+    FSavedIds->Save();
+}
+
 void TFormMain::SaveMailFile(int Index) {
     const int number = POPClient->CurrentMessage();
     const std::string uidl = POPClient->MessageIds()[std::size_t(number)].Uidl;
     const auto kind = MailRows->Row(Index).Mode == tmGet ? TSavedIds::skGet : TSavedIds::skCopy;
+    // A file whose message is about to be deleted is on the disk before its DELE; copies,
+    // which stay on the server, reach the disk together before the session ends.
+    const bool flush = kind == TSavedIds::skGet;
     // Names rise with every save, so two saves in one second never meet.
     const QDateTime now = Now();
     const QDateTime first = FNextNameTime.isValid() && FNextNameTime > now ? FNextNameTime : now;
     MakeCrLf(FMessageText);
+    int step = 0;
     const std::string path = CreateFileDurably(
-        PostofficeDir(), [&](int step) { return MailFileName(first.addSecs(2 * qint64(step))); },
+        PostofficeDir(),
+        [&](int tried) {
+            step = tried;
+            return MailFileName(first.addSecs(2 * qint64(tried)));
+        },
         FMessageText, kNameTries,
         [&](const std::string& target) {
             if (uidl.empty()) return;
             FSavedIds->Set(uidl, kind, target);
-            FSavedIds->Save();
-        });
-    FNextNameTime = first.addSecs(2);
-    while (MailFileName(FNextNameTime) <= FileNameOf(path) &&
-           MailFileName(FNextNameTime) != MailFileName({}))
-        FNextNameTime = FNextNameTime.addSecs(2);
-    if (!uidl.empty()) FSavedIds->Confirm(uidl);
+            FSavedIds->Append(uidl, flush);
+        },
+        flush);
+    FNextNameTime = first.addSecs(2 * qint64(step + 1));
+    if (flush && !uidl.empty()) FSavedIds->Confirm(uidl);
+    if (!flush) {
+        FUnflushed = true;
+        if (!uidl.empty()) FUnflushedUidls.push_back(uidl);
+    }
     FLastMailFile = FileNameOf(path);
     StringHolder.Add(path);
     FSavedFiles.push_back(path);
-    WriteTransList(TransListPath(), StringHolder);
+    WriteTransList(TransListPath(), StringHolder, flush);
     const std::string text = ReplaceFirst(Printf(kSavedAs, Index + 1), "%s", FLastMailFile);
     SetStatusText(AnsiToQ(text));
     MsgMemo->appendPlainText(AnsiToQ(text));

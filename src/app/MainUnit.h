@@ -237,6 +237,8 @@ private:
     // The closing steps; raises failure (or the first error of the steps) at the end.
     void FinishTransfer(bool KeepConnected, int handled, std::exception_ptr failure);
     void WriteProgramLog();
+    // Brings the copies saved without a flush to the disk and confirms them in the record.
+    void FlushCopies();
     // Pumps events until done() holds or TimerWait has run out (Timeout seconds).
     template <class F> void WaitUntil(F done);
     void AddRow(int number, int64_t size, const std::string& uidl);
@@ -253,6 +255,9 @@ private:
     QDateTime FNextNameTime;
     // Uids whose DELE was sent in this session, to be forgotten once QUIT commits them.
     std::vector<std::string> FDeletedUidls;
+    // Uids of messages saved for Copy whose files reach the disk together at the end.
+    std::vector<std::string> FUnflushedUidls;
+    bool FUnflushed = false;
     bool FCancelled = false;
     // The applied account names a phone-book entry, but the phone book has none.
     bool FNoDialEntry = false;

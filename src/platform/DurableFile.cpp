@@ -36,7 +36,8 @@ void SyncFolder(const std::string& folder) {
 }
 
 // The data in a new temporary file of folder, flushed and closed; returns its path.
-std::string WriteTemp(const std::string& folder, const std::string& base, std::string_view data) {
+std::string WriteTemp(const std::string& folder, const std::string& base, std::string_view data,
+                      bool flush) {
     std::string temp = folder + "/" + base + kTempSuffix;
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) RaiseSystemError(folder, errno);
@@ -54,7 +55,7 @@ std::string WriteTemp(const std::string& folder, const std::string& base, std::s
         p += n;
         left -= std::size_t(n);
     }
-    if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0) fail(errno);
+    if (::fchmod(fd, 0644) != 0 || (flush && ::fsync(fd) != 0)) fail(errno);
     if (::close(fd) != 0) {
         const int error = errno;
         ::unlink(temp.c_str());
@@ -69,22 +70,23 @@ std::string BaseName(const std::string& path) {
 }
 } // namespace
 
-void WriteFileDurably(const std::string& path, std::string_view data) {
+void WriteFileDurably(const std::string& path, std::string_view data, bool flush) {
     const std::string folder = FolderOf(path);
-    const std::string temp = WriteTemp(folder, BaseName(path), data);
+    const std::string temp = WriteTemp(folder, BaseName(path), data, flush);
     if (::rename(temp.c_str(), path.c_str()) != 0) {
         const int error = errno;
         ::unlink(temp.c_str());
         RaiseSystemError(path, error);
     }
-    SyncFolder(folder);
+    if (flush) SyncFolder(folder);
 }
 
 std::string CreateFileDurably(const std::string& folder,
                               const std::function<std::string(int step)>& name,
                               std::string_view data, int tries,
-                              const std::function<void(const std::string& path)>& beforeName) {
-    const std::string temp = WriteTemp(folder, "new", data);
+                              const std::function<void(const std::string& path)>& beforeName,
+                              bool flush) {
+    const std::string temp = WriteTemp(folder, "new", data, flush);
     CrashPoint("written");
     for (int step = 0; step < tries; ++step) {
         const std::string path = folder + "/" + name(step);
@@ -99,7 +101,7 @@ std::string CreateFileDurably(const std::string& folder,
         // The name is taken only if nobody has it: a hard link fails when it exists.
         if (::link(temp.c_str(), path.c_str()) == 0) {
             ::unlink(temp.c_str());
-            SyncFolder(folder);
+            if (flush) SyncFolder(folder);
             CrashPoint("renamed");
             return path;
         }
@@ -110,6 +112,33 @@ std::string CreateFileDurably(const std::string& folder,
     }
     ::unlink(temp.c_str());
     throw EInOutError(kNoFreeName + folder, EEXIST);
+}
+
+void AppendToFile(const std::string& path, std::string_view line, bool flush) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) RaiseSystemError(path, errno);
+    ssize_t n;
+    do {
+        n = ::write(fd, line.data(), line.size());
+    } while (n < 0 && errno == EINTR);
+    const int error = n < 0 ? errno : ENOSPC;
+    if (n != ssize_t(line.size()) || (flush && ::fdatasync(fd) != 0)) {
+        const int reason = n == ssize_t(line.size()) ? errno : error;
+        ::close(fd);
+        RaiseSystemError(path, reason);
+    }
+    ::close(fd);
+    // A new file's name must reach the disk too.
+    if (flush) SyncFolder(FolderOf(path));
+}
+
+void FlushFileSystem(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) RaiseSystemError(folder, errno);
+    const int rc = ::syncfs(fd);
+    const int error = errno;
+    ::close(fd);
+    if (rc != 0) RaiseSystemError(folder, error);
 }
 
 std::string ReadWholeFile(const std::string& path) {

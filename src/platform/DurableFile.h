@@ -8,8 +8,10 @@
 #include <string>
 #include <string_view>
 
-// Replaces (or creates) path with data. Raises EInOutError with the system's reason.
-void WriteFileDurably(const std::string& path, std::string_view data);
+// Replaces (or creates) path with data. Raises EInOutError with the system's reason. With
+// flush false the file is still replaced whole (a killed process leaves the old file or the
+// new one), but reaching the disk is left to a later FlushFileSystem.
+void WriteFileDurably(const std::string& path, std::string_view data, bool flush = true);
 
 // Writes data as a new file in folder under the first name that is not taken yet: name(0),
 // name(1), ... (at most tries names). An existing file is never replaced, also not one that
@@ -20,7 +22,16 @@ void WriteFileDurably(const std::string& path, std::string_view data);
 std::string CreateFileDurably(const std::string& folder,
                               const std::function<std::string(int step)>& name,
                               std::string_view data, int tries,
-                              const std::function<void(const std::string& path)>& beforeName = {});
+                              const std::function<void(const std::string& path)>& beforeName = {},
+                              bool flush = true);
+
+// Brings everything written to the file system that holds folder to the disk (one flush for
+// many files written with flush false). Raises EInOutError with the system's reason.
+void FlushFileSystem(const std::string& folder);
+
+// Adds line at the end of path (created when missing) in one write, so a killed process
+// leaves the line whole or not at all; flushed to the disk unless flush is false.
+void AppendToFile(const std::string& path, std::string_view line, bool flush = true);
 
 // Reads a whole file; "" when it does not exist. Raises EInOutError when it cannot be read.
 std::string ReadWholeFile(const std::string& path);

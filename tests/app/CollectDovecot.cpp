@@ -87,43 +87,54 @@ TEST(CollectDovecot, FilesHoldTheStoredTextCopyKeepsAndGetDeletesWithoutDuplicat
 }
 
 // Killed after the file was written, after it took its name, after a DELE and just before
-// QUIT: the next collect finishes the job. Every message is then in exactly one listed file,
-// byte for byte as stored, and none is left on the server.
+// QUIT (and, for Copy, whose files reach the disk together at the end, after a name was
+// taken): the next collect finishes the job. Every message is then in exactly one listed
+// file, byte for byte as stored; Get leaves none on the server, Copy leaves all.
 TEST(CollectDovecot, AKillAtAnyStepLosesNothingAndListsNothingTwice) {
-    const char* const steps[] = {"written", "renamed", "deleted", "quit"};
+    const std::pair<const char*, const char*> runs[] = {{"written", "get"},
+                                                        {"renamed", "get"},
+                                                        {"deleted", "get"},
+                                                        {"quit", "get"},
+                                                        {"renamed", "copy"}};
     TDovecotServer dovecot;
     std::map<std::string, std::vector<std::string>> boxes;
-    for (const char* step : steps) {
-        dovecot.AddUser(step, "secret");
-        boxes[step] = Mailbox(step);
-        for (const std::string& m : boxes[step]) dovecot.AddMessage(step, m);
+    auto userOf = [](const std::pair<const char*, const char*>& run) {
+        return std::string(run.first) + "-" + run.second;
+    };
+    for (const auto& run : runs) {
+        const std::string user = userOf(run);
+        dovecot.AddUser(user, "secret");
+        boxes[user] = Mailbox(user);
+        for (const std::string& m : boxes[user]) dovecot.AddMessage(user, m);
     }
     std::string error;
     ASSERT_TRUE(dovecot.Start(error)) << error;
-    for (const char* step : steps) {
-        SCOPED_TRACE(step);
+    for (const auto& run : runs) {
+        const std::string user = userOf(run);
+        SCOPED_TRACE(user);
         QTemporaryDir home;
-        pvtest::WriteDummyAccount(home.path(), step, "secret", dovecot.Port());
-        const TRun killed = RunPostvigil(home.path(), {"--collect", "--mode", "get"},
-                                         {{"POSTVIGIL_CRASH_AT", step}});
+        pvtest::WriteDummyAccount(home.path(), user, "secret", dovecot.Port());
+        const TRun killed = RunPostvigil(home.path(), {"--collect", "--mode", run.second},
+                                         {{"POSTVIGIL_CRASH_AT", run.first}});
         EXPECT_TRUE(killed.crashed) << killed.out << killed.err;
         // Nothing is gone from the server that is not in a listed file.
-        const std::vector<std::string> onServer = dovecot.Messages(step);
-        for (const std::string& m : boxes[step]) {
+        const std::vector<std::string> onServer = dovecot.Messages(user);
+        for (const std::string& m : boxes[user]) {
             const bool kept = std::count(onServer.begin(), onServer.end(), m) == 1;
             bool saved = false;
             for (const std::string& path : Listed(home.path())) saved = saved || Slurp(path) == m;
             EXPECT_TRUE(kept || saved);
         }
 
-        const TRun after = RunPostvigil(home.path(), {"--collect", "--mode", "get"});
+        const TRun after = RunPostvigil(home.path(), {"--collect", "--mode", run.second});
         EXPECT_EQ(after.exitCode, 0) << after.err;
-        EXPECT_TRUE(dovecot.Messages(step).empty());
+        EXPECT_EQ(dovecot.Messages(user).size(),
+                  std::string(run.second) == "get" ? 0u : boxes[user].size());
         std::vector<std::string> listed = Listed(home.path());
         std::vector<std::string> contents;
         for (const std::string& path : listed) contents.push_back(Slurp(path));
         std::sort(contents.begin(), contents.end());
-        std::vector<std::string> expected = boxes[step];
+        std::vector<std::string> expected = boxes[user];
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(contents, expected);
         std::sort(listed.begin(), listed.end());

@@ -2,6 +2,8 @@
 #include "FakePop3Server.h"
 #include "MainWindowFixture.h"
 #include "app/CheckMode.h"
+#include "app/DemoMode.h"
+#include "app/DemoServer.h"
 #include "app/MailFiles.h"
 #include "app/MailRows.h"
 #include "net/Mspop.h"
@@ -549,4 +551,25 @@ TEST_F(Transfer, OpenAndPrintASavedMailFile) {
     TFormMain::ChooseMailFile = nullptr;
     TFormMain::PrintCanvas = nullptr;
     SetShell(nullptr);
+}
+
+TEST_F(Transfer, DemoMailboxIsCollectedInTheWindow) {
+    setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
+    const auto demo = PrepareDemo();
+    unsetenv("XDG_CACHE_HOME");
+    InitMainUnit();
+    TFormMain w;
+    w.BtnListMailClick();
+    ASSERT_EQ(w.MailRows->Count(), 12);
+    for (int i = 0; i < 12; ++i) w.MailRows->SetMode(i, tmCopy);
+    w.BtnGetMailListClick(); // the large one is declined
+    EXPECT_EQ(w.StatusText(), "12 eMail(s) handled");
+    EXPECT_EQ(w.LabelStatus->text(), "11 new eMail at Postoffice");
+    EXPECT_EQ(Listed().size(), 11u);
+    // The picture in docs/ comes from here: PV_DEMO_COLLECT_SCREENSHOT=docs/demo-collect.png.
+    if (const char* shot = std::getenv("PV_DEMO_COLLECT_SCREENSHOT")) {
+        w.show();
+        w.AppEventsIdle();
+        EXPECT_TRUE(w.grab().save(shot));
+    }
 }
