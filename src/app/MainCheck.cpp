@@ -147,6 +147,11 @@ void TFormMain::ConnectCheckComponents() {
             if (!FWorking) EnterIdleState();
             FDialConnected = true;
             FDialError = false;
+            if (FManualDial && !FWorking) ManualDialUp();
+        } else if (Error != 0 && FManualDial && !FWorking) {
+            // The user's late dial failed after all: nothing is dialling any more.
+            FManualDial = false;
+            FDialing = false;
         }
         if (State == kDisconnectedState) {
             for (QPushButton* b : {BtnPostkeeper, BtnOpenMail, BtnPrintMail}) b->setEnabled(true);
@@ -309,7 +314,9 @@ bool TFormMain::DialConnection() {
     const bool ok = result == 0;
     if (ok) WaitUntil([this] { return FDialConnected || FCancelled; });
     if (ok && !FCancelled) {
-        if (!FDialConnected) FDialing = false; // a late connect is hung up on arrival
+        // A check gives up on a dial that missed its wait: a late connect is hung up on
+        // arrival. The user's own dial is kept.
+        if (!FDialConnected && !FManualDial) FDialing = false;
         DialUp->GetConnections();
     } else if (!FCancelled) {
         BtnStoppClick();
@@ -341,6 +348,7 @@ void TFormMain::CloseConnection() {
 
 void TFormMain::BtnStoppClick() {
     FCancelled = true;
+    FManualDial = false;
     POPClient->Cancel();
     try {
         CloseConnection();

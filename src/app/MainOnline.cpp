@@ -56,13 +56,22 @@ void TFormMain::BtnDialHangClick() {
             }
         } done{this};
         FCancelled = false;
+        FManualDial = true;
         dialled = DialConnection();
     }
-    if (dialled && !FCancelled) {
-        DoubleBeep();
-        UserOnline = true;
-        LabelStatus->setText(kReadyForChecking);
+    if (!dialled || FCancelled) {
+        FManualDial = false;
+        return;
     }
+    // A dial that is slower than the wait goes on; it reports itself when it connects.
+    if (FDialConnected) ManualDialUp();
+}
+
+void TFormMain::ManualDialUp() {
+    FManualDial = false;
+    DoubleBeep();
+    UserOnline = true;
+    LabelStatus->setText(kReadyForChecking);
 }
 
 void TFormMain::closeEvent(QCloseEvent* e) {

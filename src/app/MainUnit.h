@@ -261,6 +261,11 @@ private:
     bool FCancelled = false;
     // The applied account names a phone-book entry, but the phone book has none.
     bool FNoDialEntry = false;
+    // A dial started with the ONLINE/OFFLINE button has not connected yet; it is kept when it
+    // connects late.
+    bool FManualDial = false;
+    // The user's own dial is up: the button's beeps, UserOnline and the status line.
+    void ManualDialUp();
     // The applied account has no password and the prompt for it has not been posted yet.
     bool FPasswordPromptDue = false;
     int FTrayFrame = 0;

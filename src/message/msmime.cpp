@@ -155,6 +155,10 @@ void TQuotedPrintable::QPEncode() {
 }
 
 bool QPDecodeLineAppend(std::string_view line, std::string& out) {
+    // Blanks after a soft break were added in transport.
+    std::size_t text = line.size();
+    while (text > 0 && (line[text - 1] == ' ' || line[text - 1] == '\t')) --text;
+    if (text > 0 && line[text - 1] == '=') line = line.substr(0, text);
     const std::size_t n = line.size();
     const bool soft = n > 0 && line[n - 1] == '=';
     // The decoded line is never longer than the line plus CR LF.

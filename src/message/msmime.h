@@ -30,7 +30,8 @@ private:
 // text without a break is continued after a soft break at a space near 65 characters.
 void QPEncodeAppend(std::string_view bytes, std::string& out);
 // Decodes one quoted-printable line and appends the bytes to out; returns true when the line
-// is soft-broken (ends with "="), in which case no line end is appended. Otherwise CR LF is
+// is soft-broken (ends with "=", perhaps followed by blanks, which are dropped), in which case
+// no line end is appended. Otherwise CR LF is
 // appended unless the decoded line ends with byte 26.
 bool QPDecodeLineAppend(std::string_view line, std::string& out);
 // The payload of a Q encoded word, decoded (escapes only; underscores are left alone).

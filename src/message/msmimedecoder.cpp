@@ -16,6 +16,8 @@ const char* const kMissingContentType = "Missing required field: Content-Type";
 const char* const kCannotFindClosingBoundary = "Cannot find closing boundary";
 const char* const kCannotFindBoundary = "Cannot find boundary";
 const char* const kErrorDecodingAttachment = "Error decoding the attachment";
+const char* const kTooManyParts = "Too many parts (more than 10000)";
+const char* const kTooManyLines = "Too many text lines for the size of the message";
 
 const char* const kErrorHasOccured =
     "The following error has been occured while processing the message:";
@@ -24,6 +26,14 @@ const char* const kOriginalFileName = "original.eml";
 const char* const kOriginalContentType = "message/rfc822";
 const char* const kVMailsystem = "V Mailsystem R #0001";
 
+// A message is taken apart into at most this many attachments; of one with more, the first
+// parts but one are taken, and the whole text is kept as "original.eml" after them.
+constexpr int kMaxParts = 10000;
+// Every text line the model holds costs some 32 bytes, however short it is; a text body may
+// have this many lines, and one more for every kBytesPerLine bytes of the message. A message
+// with more is kept whole as "original.eml".
+constexpr std::size_t kFreeLines = 65536;
+constexpr std::size_t kBytesPerLine = 32;
 // Decoded bytes are handed to an attachment's stream in blocks of this size.
 constexpr std::size_t kFlushSize = 256 * 1024;
 
@@ -127,6 +137,7 @@ TmsCustomDecoder::TmsCustomDecoder(TStream& source) {
     FSource.Reset();
     const std::string_view text = FSource.View();
     FSourceEndsWithBreak = !text.empty() && (text.back() == '\n' || text.back() == '\r');
+    FMaxBodyLines = kFreeLines + text.size() / kBytesPerLine;
 }
 
 bool TmsCustomDecoder::ReadLine() {
@@ -158,7 +169,7 @@ void TmsCustomDecoder::Decode() {
         // Whatever went wrong, the message is kept: the original text goes along with it.
         StoreOriginalAsAttachment(e.what());
     }
-    DropTerminatorLine();
+    if (!FTerminatorRemoved) DropTerminatorLine();
 }
 
 void TmsCustomDecoder::DecodeMimeBody() {
@@ -266,24 +277,24 @@ void TmsCustomDecoder::TakeBodyPart(const std::string& contentType) {
 }
 
 TmsCustomDecoder::TPartEnd TmsCustomDecoder::ReadBodyLines(const std::string& cte) {
-    TStringList& body = FMessage->Body();
     const bool base64 = cte == "base64";
     const bool qp = cte == "quoted-printable";
     FBuffer.clear();
+    TBase64Decoder base64Decoder;
     TPartEnd end = peEnd;
     while (ReadLine()) {
         end = DelimiterKind();
         if (end != peEnd) break;
         if (base64) {
-            const std::string_view data = WithoutTrailingBlanks(FLine);
-            if (!data.empty()) Base64DecodeAppend(data, FBuffer);
+            base64Decoder.Append(WithoutTrailingBlanks(FLine), FBuffer);
         } else if (qp) {
             QPDecodeLineAppend(FLine, FBuffer);
         } else {
-            body.Add(std::string(FLine));
+            AddBodyLine(FLine);
         }
     }
-    if (base64 || qp) SplitLines(FBuffer, body.Items());
+    base64Decoder.Finish(FBuffer);
+    if (base64 || qp) AddBodyText(FBuffer);
     FBuffer.clear();
     return end;
 }
@@ -297,6 +308,7 @@ void TmsCustomDecoder::FinishNestedAlternative(bool& done) {
 void TmsCustomDecoder::DecodeAttachmentParts() {
     while (FFirstPartLeft || !FSource.AtEnd()) {
         ProcessMessages();
+        CheckPartCount();
         if (!FFirstPartLeft) {
             FPartHeaders.Clear();
             ReadHeaderBlock(FPartHeaders);
@@ -316,6 +328,32 @@ void TmsCustomDecoder::DecodeAttachmentParts() {
         FinishNestedAlternative(closed);
         if (closed) return;
     }
+}
+
+void TmsCustomDecoder::AddBodyLine(std::string_view line) {
+    TStringList& body = FMessage->Body();
+    if (std::size_t(body.Count()) >= FMaxBodyLines) throw EMessageParserError(kTooManyLines);
+    body.Add(std::string(line));
+}
+
+void TmsCustomDecoder::AddBodyText(std::string_view text) {
+    std::size_t lines = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')))
+            ++lines;
+    TStringList& body = FMessage->Body();
+    if (std::size_t(body.Count()) + lines + 1 > FMaxBodyLines)
+        throw EMessageParserError(kTooManyLines);
+    SplitLines(text, body.Items());
+}
+
+void TmsCustomDecoder::CheckPartCount() {
+    TmsAttList& attachments = FMessage->Attachments();
+    if (attachments.Count() < kMaxParts) return;
+    // "original.eml" takes the place of the last part, so that the saved message, read
+    // again, holds no more parts than it may.
+    attachments.Delete(attachments.Count() - 1);
+    throw EMessageParserError(kTooManyParts);
 }
 
 void TmsCustomDecoder::DecodeSinglePartAttachment() {
@@ -348,6 +386,7 @@ TmsCustomDecoder::TPartEnd TmsCustomDecoder::ReadPartData(TmsAttItem& item, bool
                           int64_t(encoding == aeBase64 ? span / 4 * 3 + 3 : span + span / 16 + 2));
     };
     FBuffer.clear();
+    TBase64Decoder base64Decoder;
     // The line break after the last line read, held back: before a delimiter it belongs to
     // the delimiter, not to the data.
     bool pendingBreak = false;
@@ -363,8 +402,8 @@ TmsCustomDecoder::TPartEnd TmsCustomDecoder::ReadPartData(TmsAttItem& item, bool
             const std::string_view data = WithoutTrailingBlanks(FLine);
             if (data.empty()) continue;
             if (!uuencoded)
-                Base64DecodeAppend(data, FBuffer);
-            else if (!IsUUBegin(data) && data != "`" && data != "end")
+                base64Decoder.Append(data, FBuffer);
+            else if (!StartsText("begin", data) && data != "`" && data != "end")
                 UUDecodeAppend(data, FBuffer);
         } else {
             if (pendingBreak) FBuffer += "\r\n";
@@ -383,6 +422,7 @@ TmsCustomDecoder::TPartEnd TmsCustomDecoder::ReadPartData(TmsAttItem& item, bool
             FBuffer.clear();
         }
     }
+    base64Decoder.Finish(FBuffer);
     if (pendingBreak && !inMultipart && FSourceEndsWithBreak) FBuffer += "\r\n";
     item.Data.WriteString(FBuffer);
     FBuffer.clear();
@@ -410,25 +450,25 @@ void TmsCustomDecoder::DecodeTextBody() {
     FBuffer.clear();
     if (base64) {
         // A line "." is the end of an old-style transfer, not data.
-        while (ReadLine() && FLine != ".") {
-            const std::string_view data = WithoutTrailingBlanks(FLine);
-            if (!data.empty()) Base64DecodeAppend(data, FBuffer);
-        }
-        SplitLines(FBuffer, body.Items());
+        TBase64Decoder base64Decoder;
+        while (ReadLine() && FLine != ".")
+            base64Decoder.Append(WithoutTrailingBlanks(FLine), FBuffer);
+        base64Decoder.Finish(FBuffer);
+        AddBodyText(FBuffer);
         FBuffer.clear();
         return;
     }
     while (ReadLine()) {
-        if (IsUUBegin(FLine)) {
+        if (UUBlocksFollow()) {
             RestartAsPlain();
             return;
         }
-        body.Add(std::string(FLine));
+        AddBodyLine(FLine);
     }
     if (qp) {
         for (const std::string& line : body) QPDecodeLineAppend(line, FBuffer);
         body.Clear();
-        SplitLines(FBuffer, body.Items());
+        AddBodyText(FBuffer);
         FBuffer.clear();
     }
 }
@@ -448,20 +488,45 @@ void TmsCustomDecoder::RestartAsPlain() {
 }
 
 void TmsCustomDecoder::DecodePlainBody() {
-    TStringList& body = FMessage->Body();
     while (ReadLine()) {
-        if (IsUUBegin(FLine)) {
+        if (UUBlocksFollow()) {
             ExtractUUBlocks();
             FMessage->SetEncoding(meUU);
             return;
         }
-        body.Add(std::string(FLine));
+        AddBodyLine(FLine);
     }
 }
 
+bool TmsCustomDecoder::UUBlockStarts() {
+    std::string_view next;
+    return IsUUBegin(FLine) && FSource.PeekLineView(next) && IsUUDataLine(next);
+}
+
+bool TmsCustomDecoder::UUBlocksFollow() {
+    if (FNoUUBlocks || !UUBlockStarts()) return false;
+    // The blocks are read through once as ExtractUUBlocks will read them; a line that would
+    // not decode keeps the whole text as text.
+    const TLineStream::TMark mark = FSource.Mark();
+    const std::string_view beginLine = FLine;
+    bool inBlock = true, decodes = true;
+    while (decodes && ReadLine()) {
+        if (!inBlock)
+            inBlock = UUBlockStarts();
+        else if (FLine == "`" || SameText(FLine, "END"))
+            inBlock = false;
+        else
+            decodes = FLine.empty() || IsUUDataLine(FLine);
+    }
+    FSource.Restore(mark);
+    FLine = beginLine;
+    FNoUUBlocks = !decodes;
+    return decodes;
+}
+
 void TmsCustomDecoder::ExtractUUBlocks() {
-    TStringList& body = FMessage->Body();
     for (;;) {
+        CheckPartCount();
         // FLine is a begin line.
         auto item = std::make_unique<TmsAttItem>();
         bool atEnd = true, backquote = false;
@@ -496,8 +561,8 @@ void TmsCustomDecoder::ExtractUUBlocks() {
             const bool blockEnd = first && backquote && SameText(FLine, "end");
             first = false;
             if (blockEnd) continue;
-            if (IsUUBegin(FLine)) break;
-            body.Add(std::string(FLine));
+            if (UUBlockStarts()) break;
+            AddBodyLine(FLine);
         }
     }
 }

@@ -21,6 +21,10 @@ public:
     TmsCustomMessage* Message() const { return FMessage; }
     void SetMessage(TmsCustomMessage* message) { FMessage = message; }
 
+    // Set for text that has been through the POP3 client, which already removed the
+    // terminator line and undid the dot-stuffing: a last line "." is then the sender's.
+    void SetTerminatorRemoved(bool removed) { FTerminatorRemoved = removed; }
+
     // Parses the text into the message, which the caller has cleared. Errors of the header
     // block reach the caller; any error in the body ends in StoreOriginalAsAttachment.
     void Decode();
@@ -41,8 +45,19 @@ private:
     void DecodeFirstPart();
     void DecodeAttachmentParts();
     void DecodeSinglePartAttachment();
+    // Add lines to the body; EMessageParserError when it would hold more than its share.
+    void AddBodyLine(std::string_view line);
+    void AddBodyText(std::string_view text);
+    // Raises EMessageParserError, with room made for "original.eml", once the message holds
+    // as many attachments as it may.
+    void CheckPartCount();
     void DecodeTextBody();
     void DecodePlainBody();
+    // True when the line read is a begin line and uuencoded data follows it.
+    bool UUBlockStarts();
+    // True when uuencoded blocks start at the line read and all of them decode. Once they do
+    // not, the rest of the text is text.
+    bool UUBlocksFollow();
     void ExtractUUBlocks();
     void StoreOriginalAsAttachment(const std::string& error);
     void DropTerminatorLine();
@@ -74,7 +89,10 @@ private:
     bool FFirstPartLeft = false; // the first part's headers are read, its data is not
     bool FDone = false;          // the multipart has no further parts
     bool FSourceEndsWithBreak = false;
-    std::string FBuffer; // decoded bytes on their way into an attachment
+    bool FTerminatorRemoved = false;
+    bool FNoUUBlocks = false;
+    std::size_t FMaxBodyLines = 0; // the text holds a begin line whose blocks do not decode
+    std::string FBuffer;           // decoded bytes on their way into an attachment
 };
 
 class TmsMessageDecoder : public TmsCustomDecoder {

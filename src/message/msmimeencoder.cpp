@@ -110,8 +110,9 @@ TmsCustomEncoder::TBodyKind TmsCustomEncoder::BodyKind() const {
     }
     // Text lines that would read back as uuencoded blocks go into a multipart, where a text
     // part is not searched for them.
-    for (const std::string& line : FMessage.Body())
-        if (IsUUBegin(line)) return bkWrappedText;
+    const TStringList& body = FMessage.Body();
+    for (int i = 0; i + 1 < body.Count(); ++i)
+        if (IsUUBegin(body[i]) && IsUUDataLine(body[i + 1])) return bkWrappedText;
     if (contentType == "text/html" || contentType == "text/rtf") return bkHtmlOrRtf;
     return bkText;
 }
@@ -152,20 +153,13 @@ void TmsCustomEncoder::Encode() {
     FStream->SetSize(FStream->Position());
 }
 
-void TmsCustomEncoder::DeleteField(std::string_view name) {
-    for (int count = FHeaders.Count();;) {
-        DeleteHeader(FHeaders, name);
-        if (FHeaders.Count() == count) return;
-        count = FHeaders.Count();
-    }
-}
-
-void TmsCustomEncoder::RemoveComposedHeaders() {
+void TmsCustomEncoder::RemoveComposedHeaders(std::vector<std::string_view> fields) {
     // The fields that describe the content are written anew with it; the disposition of the
     // original content would otherwise turn a text written back into an attachment.
     for (const char* name : {"Mime-Version", "Content-Type", "X-Encoding",
                              "Content-Transfer-Encoding", "Content-Disposition"})
-        DeleteField(name);
+        fields.push_back(name);
+    DeleteFields(FHeaders, fields);
 }
 
 void TmsCustomEncoder::WriteRemainingHeaders() {

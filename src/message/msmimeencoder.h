@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Eight random digits 0 to 8.
 std::string NewBoundary();
@@ -39,10 +40,9 @@ protected:
     std::string SubjectField(const std::string& subject) const;
     // True when the subject and display names are to be written as encoded words.
     bool EncodeWords() const;
-    // Removes every field called name from the working header lines.
-    void DeleteField(std::string_view name);
-    // The MIME fields of the message, rebuilt by the encoder, leave the working header lines.
-    void RemoveComposedHeaders();
+    // The fields given and the MIME fields of the message, which the encoder writes anew,
+    // leave the working header lines (all in one pass).
+    void RemoveComposedHeaders(std::vector<std::string_view> fields);
     // Writes the working header lines that are left, in their order.
     void WriteRemainingHeaders();
 

@@ -49,9 +49,14 @@ std::string TmsCustomEncoder::DisplayName(const std::string& name) const {
     const std::string encoded = EncodeHeaderUnicode(name);
     if (encoded != name) return encoded; // encoded words stand outside quotes
     const bool enclosed = name.size() >= 2 && name.front() == '"' && name.back() == '"';
-    if (!enclosed && name.find_first_of(kAddressSpecials) != std::string::npos)
-        return '"' + name + '"';
-    return name;
+    if (enclosed || name.find_first_of(kAddressSpecials) == std::string::npos) return name;
+    // Inside the quotes a double quote or a backslash stands behind a backslash.
+    std::string quoted = "\"";
+    for (const char c : name) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + '"';
 }
 
 std::string TmsCustomEncoder::SubjectField(const std::string& subject) const {
@@ -84,15 +89,16 @@ void TmsMessageEncoder::WriteHeaders() {
     const bool keepReceipt = original && original->ReturnReceipt() == message.ReturnReceipt();
     const bool keepPriority = original && original->Priority() == message.Priority();
     const bool keepSubject = original && original->Subject() == message.Subject();
-    if (!keepFrom) DeleteField("From");
-    if (!keepTo) DeleteField("To");
-    if (!keepCC) DeleteField("CC");
+    std::vector<std::string_view> rewritten;
+    if (!keepFrom) rewritten.push_back("From");
+    if (!keepTo) rewritten.push_back("To");
+    if (!keepCC) rewritten.push_back("CC");
     // No BCC field is ever composed; one that came with the message stays.
-    if (!keepBCC) DeleteField("BCC");
-    if (!keepReceipt) DeleteField("Return-Receipt-To");
-    if (!keepPriority) DeleteField("X-Priority");
-    if (!keepSubject) DeleteField("Subject");
-    RemoveComposedHeaders();
+    if (!keepBCC) rewritten.push_back("BCC");
+    if (!keepReceipt) rewritten.push_back("Return-Receipt-To");
+    if (!keepPriority) rewritten.push_back("X-Priority");
+    if (!keepSubject) rewritten.push_back("Subject");
+    RemoveComposedHeaders(std::move(rewritten));
 
     const TmsMailAddress& sender = message.Sender();
     if (!keepFrom && !(sender.Name().empty() && sender.Address().empty()))
@@ -117,10 +123,11 @@ void TmsArticleEncoder::WriteHeaders() {
     const bool keepFrom = original && SameAddress(original->Sender(), article.Sender());
     const bool keepGroups = original && original->NewsGroups() == article.NewsGroups();
     const bool keepSubject = original && original->Subject() == article.Subject();
-    if (!keepFrom) DeleteField("From");
-    if (!keepGroups) DeleteField("Newsgroups");
-    if (!keepSubject) DeleteField("Subject");
-    RemoveComposedHeaders();
+    std::vector<std::string_view> rewritten;
+    if (!keepFrom) rewritten.push_back("From");
+    if (!keepGroups) rewritten.push_back("Newsgroups");
+    if (!keepSubject) rewritten.push_back("Subject");
+    RemoveComposedHeaders(std::move(rewritten));
 
     const TmsMailAddress& sender = article.Sender();
     if (!keepFrom && !(sender.Name().empty() && sender.Address().empty())) {

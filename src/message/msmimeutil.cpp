@@ -60,6 +60,24 @@ std::string ContentTypeWithout(std::string_view value,
     return result;
 }
 
+std::string ShortContentType(std::string_view value) {
+    if (value.size() <= kShortTextMax || !IsMultipartType(value)) return ShortText(value);
+    const std::vector<std::string_view> parts = SplitParameters(value);
+    std::string result(TrimView(parts[0]));
+    std::vector<std::string_view> others;
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        const std::string_view parameter = TrimView(parts[i]);
+        if (SameText(ParameterName(parameter), "boundary"))
+            result += "; " + std::string(parameter);
+        else if (!parameter.empty())
+            others.push_back(parameter);
+    }
+    for (const std::string_view parameter : others)
+        if (result.size() + 2 + parameter.size() <= kShortTextMax)
+            result += "; " + std::string(parameter);
+    return result;
+}
+
 bool IsMultipartType(std::string_view contentType) {
     const std::string_view media = TrimView(contentType.substr(0, contentType.find_first_of(" ;")));
     return SameText(media, "multipart") || StartsText("multipart/", media);

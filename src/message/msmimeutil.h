@@ -18,6 +18,10 @@ bool BareNameStartsWith(std::string_view fileName, std::string_view prefix);
 std::string ContentTypeWithout(std::string_view value,
                                std::initializer_list<std::string_view> params);
 
+// A Content-Type value as a short text. A multipart type keeps its boundary whatever the
+// length: the media type and the boundary come first, then the other parameters that fit.
+std::string ShortContentType(std::string_view value);
+
 // Appends text with every line break (CR LF, a lone CR, a lone LF) written as CR LF.
 void AppendWithCRLF(std::string_view text, std::string& out);
 

@@ -98,6 +98,9 @@ public:
     void CheckRequired() const override;
     void SaveToStream(TStream& stream) override;
     void LoadFromStream(TStream& stream) override;
+    // Loads a message as the POP3 client hands it over, without terminator and dot-stuffing:
+    // every line is the sender's, a last line "." too. Runs LoadFromStream.
+    void LoadFromRetrievedStream(TStream& stream);
     void Clear() override;
     void ProcessHeaders(const TStringList& list) override;
 
@@ -107,6 +110,7 @@ private:
     TmsAddressList FBCC;
     bool FReturnReceipt = false;
     TmsPriority FPriority = ptNormal;
+    bool FRetrieved = false; // LoadFromRetrievedStream is running
 };
 
 class TmsArticle : public TmsCustomMessage {

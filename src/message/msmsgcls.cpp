@@ -1,6 +1,7 @@
 #include "message/msmsgcls.h"
 
 #include "base/StrUtils.h"
+#include "message/msmimeutil.h"
 #include "message/mspars.h"
 
 #include <cstring>
@@ -60,7 +61,7 @@ void TmsAttItem::SetFileName(std::string_view name) {
 }
 
 void TmsAttItem::SetContentType(std::string_view contentType) {
-    FContentType = ShortText(contentType);
+    FContentType = ShortContentType(contentType);
 }
 
 void TmsAttItem::Assign(const TmsAttItem& source) {
@@ -91,6 +92,20 @@ bool TLineStream::ReadLine(std::string& line) {
     }
     line.assign(view);
     return true;
+}
+
+void TLineStream::Restore(const TMark& mark) {
+    SetPosition(mark.Position);
+    FNextLF = mark.NextLF;
+    FScanSize = mark.ScanSize;
+    FEof = mark.Eof;
+}
+
+bool TLineStream::PeekLineView(std::string_view& line) {
+    const TMark mark = Mark();
+    const bool read = ReadLineView(line);
+    Restore(mark);
+    return read;
 }
 
 bool TLineStream::ReadLineView(std::string_view& line) {

@@ -129,6 +129,18 @@ public:
     // True once the last line has been handed out.
     bool AtEnd() { return Position() >= Size(); }
 
+    // A reading position to come back to (with what the reader knows about the text after it).
+    struct TMark {
+        int64_t Position;
+        std::size_t NextLF;
+        std::size_t ScanSize;
+        bool Eof;
+    };
+    TMark Mark() { return {Position(), FNextLF, FScanSize, FEof}; }
+    void Restore(const TMark& mark);
+    // The next line without reading it; false at the end.
+    bool PeekLineView(std::string_view& line);
+
 private:
     bool FEof = false;
     // Position of the next LF at or after the last scan start, valid for FScanSize bytes.

@@ -6,7 +6,17 @@
 void TmsMessage::LoadFromStream(TStream& stream) {
     TmsMessageDecoder decoder(stream);
     decoder.SetMessage(this);
+    decoder.SetTerminatorRemoved(FRetrieved);
     decoder.Decode();
+}
+
+void TmsMessage::LoadFromRetrievedStream(TStream& stream) {
+    struct TReset {
+        bool& Flag;
+        ~TReset() { Flag = false; }
+    } reset{FRetrieved};
+    FRetrieved = true;
+    LoadFromStream(stream);
 }
 
 void TmsMessage::SaveToStream(TStream& stream) {

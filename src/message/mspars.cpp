@@ -330,6 +330,20 @@ std::string DecodeExtendedValue(std::string_view value) {
     return out;
 }
 
+// A display name as the model holds it, without its quotes. In a name that is one quoted
+// string, a backslash stands before the character it keeps ("Ann \"AJ\" Lee" is Ann "AJ" Lee).
+std::string DisplayNameOf(std::string_view text) {
+    const std::string_view t = TrimView(text);
+    if (t.size() < 2 || t.front() != '"' || t.back() != '"' || t.find('\\') == npos)
+        return StripQuotes(t);
+    std::string name;
+    for (std::size_t i = 1; i + 1 < t.size(); ++i) {
+        if (t[i] == '\\' && i + 2 < t.size()) ++i;
+        name += t[i];
+    }
+    return name;
+}
+
 // --- dates -------------------------------------------------------------------------------
 
 // Days from 1970-01-01 to the given day of the proleptic Gregorian calendar.
@@ -495,6 +509,34 @@ void DeleteHeader(TStringList& headers, std::string_view name) {
     lines.erase(lines.begin() + std::ptrdiff_t(found), lines.begin() + std::ptrdiff_t(end));
 }
 
+void DeleteFields(TStringList& headers, const std::vector<std::string_view>& names) {
+    auto& lines = headers.Items();
+    auto named = [&](const std::string& line) {
+        for (const std::string_view name : names)
+            if (IsField(line, WithoutColon(name))) return true;
+        return false;
+    };
+    // The kept lines move up over the dropped ones; the header block ends as ForEachField
+    // sees it, at the first empty line after a field.
+    std::size_t kept = 0;
+    bool inBlock = true, seenField = false, dropping = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (inBlock) {
+            if (lines[i].empty()) {
+                inBlock = !seenField;
+                dropping = false;
+            } else if (!(dropping && IsContinuation(lines[i]))) {
+                seenField = true;
+                dropping = named(lines[i]);
+            }
+            if (dropping) continue;
+        }
+        if (kept != i) lines[kept] = std::move(lines[i]);
+        ++kept;
+    }
+    lines.resize(kept);
+}
+
 void GetHeaderAddresses(const TStringList& headers, std::string_view name, TStringList& items) {
     items.Clear();
     std::string item;
@@ -516,7 +558,7 @@ void SplitMailAddress(std::string_view item, std::string& name, std::string& add
         address = StripQuotes(item.substr(open + 1, close - open - 1));
         std::string rest(item.substr(0, open));
         rest += item.substr(close + 1);
-        name = StripQuotes(rest);
+        name = DisplayNameOf(rest);
         return;
     }
     if (const std::size_t paren = item.find('('); paren != npos) {

@@ -19,6 +19,9 @@ using TDateTime = double;
 std::string GetHeaderValue(const TStringList& headers, std::string_view name);
 // Removes the first field called name and its continuation lines.
 void DeleteHeader(TStringList& headers, std::string_view name);
+// Removes every field of the header block whose name is one of names, with its continuation
+// lines, in one pass over the list.
+void DeleteFields(TStringList& headers, const std::vector<std::string_view>& names);
 // Splits every field called name (with its continuation lines) into address items: one per
 // comma outside double quotes, comments and angle brackets; a group gives its members.
 void GetHeaderAddresses(const TStringList& headers, std::string_view name, TStringList& items);

@@ -4,6 +4,7 @@
 #include "base/MessagePump.h"
 #include "base/StrUtils.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -85,6 +86,31 @@ void Base64DecodeAppend(std::string_view line, std::string& out) {
     for (std::size_t i = groups * 4; i > 0 && line[i - 1] == '='; --i) ++pad;
     const std::size_t produced = groups * 3;
     out.resize(out.size() - (pad < produced ? pad : produced));
+}
+
+void TBase64Decoder::Append(std::string_view line, std::string& out) {
+    if (FCarried > 0) {
+        const std::size_t take = std::min(4 - FCarried, line.size());
+        std::memcpy(FCarry + FCarried, line.data(), take);
+        FCarried += take;
+        line.remove_prefix(take);
+        if (FCarried < 4) return;
+        Base64DecodeAppend(std::string_view(FCarry, 4), out);
+        FCarried = 0;
+    }
+    const std::size_t whole = line.size() / 4 * 4;
+    Base64DecodeAppend(line.substr(0, whole), out);
+    FCarried = line.size() - whole;
+    std::memcpy(FCarry, line.data() + whole, FCarried);
+}
+
+void TBase64Decoder::Finish(std::string& out) {
+    if (FCarried >= 2) {
+        for (std::size_t i = FCarried; i < 4; ++i) FCarry[i] = '=';
+        Base64DecodeAppend(std::string_view(FCarry, 4), out);
+    }
+    // A single character is six bits, no byte.
+    FCarried = 0;
 }
 
 std::string Base64DecodeLine(std::string_view line) {
@@ -171,10 +197,21 @@ std::string UUEncodeLine(std::string_view bytes) {
 }
 
 bool IsUUBegin(std::string_view line) {
-    if (line.size() < 9 || !StartsText("BEGIN", line)) return false;
-    const std::string_view rest = TrimView(line.substr(5));
-    int64_t mode;
-    return TryStrToInt64(rest.substr(0, 3), mode);
+    if (!StartsText("begin", line)) return false;
+    std::size_t i = 5, blanks = 0;
+    for (; i < line.size() && (line[i] == ' ' || line[i] == '\t'); ++i) ++blanks;
+    std::size_t digits = 0;
+    for (; i < line.size() && line[i] >= '0' && line[i] <= '7'; ++i) ++digits;
+    if (blanks == 0 || digits < 3 || digits > 4) return false;
+    if (i >= line.size() || (line[i] != ' ' && line[i] != '\t')) return false;
+    return !TrimView(line.substr(i)).empty();
+}
+
+bool IsUUDataLine(std::string_view line) {
+    if (line.empty()) return false;
+    for (const char c : line.substr(0, kUUMaxChars + 1))
+        if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 96) return false;
+    return ((static_cast<unsigned char>(line[0]) - 32) & 63) <= kUUMaxBytes;
 }
 
 std::string UUFileName(std::string_view line) {

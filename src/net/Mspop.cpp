@@ -143,7 +143,7 @@ void TmsPOPClient::RetrieveMessage(std::string& raw) {
         ReadBlock(stream, expectedSize);
         RemoveDotStuffing(stream);
         raw.assign(stream.Memory(), std::size_t(stream.Size()));
-        message.LoadFromStream(stream);
+        message.LoadFromRetrievedStream(stream);
     }
     if (OnMessageRetrieved) OnMessageRetrieved(this);
 }

@@ -40,3 +40,9 @@ std::string TakeSoundLibraryError() {
     taken.swap(gFirstError);
     return taken;
 }
+
+void ForgetSoundLibraryErrors() {
+    std::lock_guard lock(gMutex);
+    gFirstError.clear();
+    gSeen = false;
+}

@@ -10,3 +10,6 @@ void SilenceSoundLibrary();
 // The first error the sound library reported in this run, handed out once; empty when there
 // was none or it has been taken.
 std::string TakeSoundLibraryError();
+// Starts over as in a new run: the next error is kept again (tests run many runs in one
+// process).
+void ForgetSoundLibraryErrors();

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QEventLoop>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
@@ -530,4 +531,38 @@ TEST_F(CheckCycle, AnErrorInTheHeaderLoopStillHangsUpWhatWasDialled) {
     EXPECT_TRUE(w.FListDone);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_FALSE(w.Working());
+}
+
+TEST_F(CheckCycle, ManualDialThatConnectsAfterTheWaitIsKept) {
+    TScriptedPrompts prompts;
+    SetPrompts(&prompts);
+    PopAccount("0");
+    TFormMain w;
+    w.show();
+    // The wait runs out before the provider's first report is handed over.
+    auto dialing = w.DialUp->OnDialing;
+    w.DialUp->OnDialing = [&](TDialUp* s) {
+        dialing(s);
+        QTimer::singleShot(0, w.TimerWait, [&] { w.TimerWait->stop(); });
+    };
+    w.BtnDialHangClick();
+    ASSERT_FALSE(w.FDialConnected) << "the wait must end before the connection";
+    EXPECT_FALSE(UserOnline);
+    EXPECT_NE(w.LabelStatus->text(), "Ready for checking!");
+    // The connection comes up later: the user's line is kept and the window says so.
+    // (The online poller's timer wakes the loop at the latest every 250 ms.)
+    for (int i = 0; i < 400 && !w.FDialConnected; ++i)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    ASSERT_TRUE(w.FDialConnected);
+    EXPECT_TRUE(UserOnline);
+    EXPECT_NE(w.DialUp->DialHandle(), 0u);
+    EXPECT_EQ(w.LabelStatus->text(), "Ready for checking!");
+    EXPECT_EQ(sounds.Beeps.size(), 2u);
+    w.OnLineDetect->Poll();
+    EXPECT_EQ(w.BtnDialHang->text(), "ONLINE");
+    EXPECT_TRUE(w.BtnListMail->isVisible());
+    EXPECT_FALSE(w.MsgMemo->toPlainText().contains("Connection terminated"));
+    prompts.QueueAnswer(mrYes);
+    w.close();
+    SetPrompts(nullptr);
 }

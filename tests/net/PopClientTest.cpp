@@ -209,6 +209,14 @@ TEST_F(PopClientTest, MessageArrivesUnstuffedWithEventsAroundIt) {
     EXPECT_EQ(percents, (std::vector<int>{94, 100}));
 }
 
+TEST_F(PopClientTest, ARealLastDotLineOfTheBodyIsKept) {
+    LogIn("+OK 1 60");
+    server.Expect("RETR 1").Say("+OK").SayRaw("Subject: dots\r\n\r\nRegards\r\n..\r\n.\r\n");
+    client.RetrieveMessage();
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(message.Body().Text(), "Regards\r\n.\r\n");
+}
+
 TEST_F(PopClientTest, CutOffMessageIsNeitherParsedNorReported) {
     LogIn("+OK 1 60");
     int retrieved = 0;
