@@ -8,6 +8,7 @@
 #include "platform/Registry.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <sys/stat.h>
 
