@@ -5,6 +5,7 @@
 #include "DovecotServer.h"
 #include "FakePop3Server.h"
 #include "TestApplication.h"
+#include "TestCertificates.h"
 #include "base/MessagePump.h"
 #include "base/Streams.h"
 #include "message/msmsg.h"
@@ -100,10 +101,19 @@ std::string MakeMessage(int n, std::mt19937& random) {
 }
 
 struct TMailbox {
+    // The server offers TLS too (on its own port and through STLS), with a test authority
+    // both clients are told to trust.
+    pvtest::TTestCertificates Certificates;
     pvtest::TDovecotServer Dovecot;
     int64_t Bytes = 0;
 
     TMailbox() {
+        if (!Certificates.Error().empty()) {
+            std::fprintf(stderr, "%s\n", Certificates.Error().c_str());
+            std::exit(1);
+        }
+        ::setenv("SSL_CERT_FILE", Certificates.Authority().c_str(), 1);
+        Dovecot.EnableTls(Certificates.Certificate(), Certificates.Key(), true);
         Dovecot.AddUser(kUser, kPassword);
         std::mt19937 random(20261208);
         for (int n = 1; n <= kMessages; ++n) {
@@ -134,12 +144,16 @@ void Report(benchmark::State& state, double wall, double cpu, double peakMb, int
 }
 
 // One log-in per iteration; work(client, n) runs for every message number n.
-template <class F> void RunClient(benchmark::State& state, int64_t bytes, int64_t items, F work) {
+template <class F>
+void RunClient(benchmark::State& state, int64_t bytes, int64_t items, F work,
+               TmsSecurity security = secNone) {
     TMailbox& mailbox = Mailbox();
     for (auto _ : state) {
         TmsPOPClient client;
         TmsMessage message;
-        client.SetHost(mailbox.Dovecot.HostAndPort());
+        client.SetHost("127.0.0.1");
+        client.SetPort(security == secTls ? mailbox.Dovecot.TlsPort() : mailbox.Dovecot.Port());
+        client.SetSecurity(security);
         client.SetUserName(kUser);
         client.SetPassword(kPassword);
         client.SetMailMessage(&message);
@@ -169,6 +183,30 @@ void BM_Postvigil_RetrieveRaw(benchmark::State& state) {
         client.ReadBlock(stream, -1);
         RemoveDotStuffing(stream);
     });
+}
+
+// The raw transfer over TLS (implicit, certificate verified).
+void BM_Postvigil_RetrieveRaw_Tls(benchmark::State& state) {
+    TMemoryStream stream;
+    RunClient(
+        state, Mailbox().Bytes, 0,
+        [&](TmsPOPClient& client, int n) {
+            client.SendLine("RETR " + std::to_string(n));
+            if (client.ReadResponse(client.LastResponse) != 1) throw EmsServerError("RETR");
+            client.ReadBlock(stream, -1);
+            RemoveDotStuffing(stream);
+        },
+        secTls);
+}
+
+void BM_Postvigil_Retrieve_Tls(benchmark::State& state) {
+    RunClient(
+        state, Mailbox().Bytes, 0,
+        [](TmsPOPClient& client, int n) {
+            client.SetCurrentMessage(n - 1);
+            client.RetrieveMessage();
+        },
+        secTls);
 }
 
 // The header listing of a mail check: TOP n 1 and LIST n for every message.
@@ -213,14 +251,16 @@ std::string PeerScript() {
     return std::string(PV_BENCH_DIR) + "/poplib_peer.py";
 }
 
-void RunPoplib(benchmark::State& state, const char* mode, int64_t bytes, int64_t items) {
+void RunPoplib(benchmark::State& state, const char* mode, int64_t bytes, int64_t items,
+               bool tls = false) {
     TMailbox& mailbox = Mailbox();
     for (auto _ : state) {
         double wall = 0;
         double cpu = 0;
         double peakMb = 0;
         if (!RunPeer({"/usr/bin/python3", PeerScript(), mode, "127.0.0.1",
-                      std::to_string(mailbox.Dovecot.Port()), kUser, kPassword},
+                      std::to_string(tls ? mailbox.Dovecot.TlsPort() : mailbox.Dovecot.Port()),
+                      kUser, kPassword, tls ? mailbox.Certificates.Authority() : ""},
                      wall, cpu, peakMb)) {
             state.SkipWithError("poplib peer failed");
             return;
@@ -231,6 +271,10 @@ void RunPoplib(benchmark::State& state, const char* mode, int64_t bytes, int64_t
 
 void BM_Poplib_Retrieve(benchmark::State& state) {
     RunPoplib(state, "retr", Mailbox().Bytes, 0);
+}
+
+void BM_Poplib_Retrieve_Tls(benchmark::State& state) {
+    RunPoplib(state, "retr", Mailbox().Bytes, 0, true);
 }
 
 void BM_Poplib_HeaderListing(benchmark::State& state) {
@@ -368,6 +412,9 @@ BENCHMARK(BM_Postvigil_RetrieveRaw)->Apply(Options);
 BENCHMARK(BM_Postvigil_Retrieve)->Apply(Options);
 BENCHMARK(BM_Poplib_Retrieve)->Apply(Options);
 BENCHMARK(BM_Fetchmail_Retrieve)->Apply(Options);
+BENCHMARK(BM_Postvigil_RetrieveRaw_Tls)->Apply(Options);
+BENCHMARK(BM_Postvigil_Retrieve_Tls)->Apply(Options);
+BENCHMARK(BM_Poplib_Retrieve_Tls)->Apply(Options);
 BENCHMARK(BM_Postvigil_CollectToFiles)->Apply(CollectOptions);
 BENCHMARK(BM_Fetchmail_CollectToFiles)->Apply(CollectOptions);
 BENCHMARK(BM_Postvigil_HeaderListing)->Apply(Options);

@@ -1,18 +1,25 @@
 #!/usr/bin/python3
 """Peer of the POP3 benchmark: the same work with Python's poplib.
 
-poplib_peer.py retr|top HOST PORT USER PASSWORD
+poplib_peer.py retr|top HOST PORT USER PASSWORD [CAFILE]
   retr: RETR of every message (poplib undoes the dot-stuffing), nothing deleted
   top:  TOP n 1 and LIST n for every message
+With CAFILE the connection is POP3 over TLS (POP3_SSL), verified against that authority.
 Prints the number of message bytes (retr) or messages (top) handled.
 """
 import poplib
+import ssl
 import sys
 
 
 def main():
     mode, host, port, user, password = sys.argv[1:6]
-    pop = poplib.POP3(host, int(port))
+    cafile = sys.argv[6] if len(sys.argv) > 6 else ""
+    if cafile:
+        context = ssl.create_default_context(cafile=cafile)
+        pop = poplib.POP3_SSL(host, int(port), context=context)
+    else:
+        pop = poplib.POP3(host, int(port))
     pop.user(user)
     pop.pass_(password)
     count, _ = pop.stat()

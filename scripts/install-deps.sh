@@ -21,6 +21,8 @@ PACKAGES=(
   libsecret-1-dev gnome-keyring
   # a headless X server for screenshots and for running the program without a desktop
   xvfb xauth fonts-dejavu-core
+  # TLS for POP3 (the library, and the command the tests make their certificates with)
+  libssl-dev openssl
   # glyphs for international mail on screen and in print: CJK (Chinese, Japanese, Korean)
   # and emoji, found through the font configuration
   fonts-wqy-zenhei fonts-noto-color-emoji

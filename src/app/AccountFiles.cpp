@@ -8,6 +8,7 @@
 #include "platform/Registry.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -111,6 +112,8 @@ TAccountSettings ReadAccountSettings(const std::string& fileName) {
     s.DefPort = ini.ReadInteger("POPClient", "DefPort", s.DefPort);
     s.MailAddress = ini.ReadString("POPClient", "MailAddress", "");
     s.MailName = ini.ReadString("POPClient", "MailName", "");
+    s.Security = Trim(ini.ReadString("POPClient", "Security", ""));
+    s.CertFingerprint = Trim(ini.ReadString("POPClient", "CertFingerprint", ""));
     if (SameText(ini.ReadString("POPClient", "PasswordStore", ""), kPasswordInKeyring)) {
         s.Password = PasswordStore().Lookup(KeyringKey(fileName)).value_or("");
     } else {

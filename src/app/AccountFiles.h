@@ -12,8 +12,11 @@ struct TAccountSettings {
     std::string IniDescript;
     std::string Server;
     int DefPort = 110;
-    // Connection security and the server certificate's fingerprint belong here once the
-    // client speaks TLS: [POPClient] "Security" and "CertFingerprint".
+    // [POPClient] "Security" as the file states it ("" when it does not: then the port
+    // decides, see SecurityOf) and "CertFingerprint"; read for the connection test, and kept
+    // in the file as they are when it is written.
+    std::string Security;
+    std::string CertFingerprint;
     std::string UserName;
     std::string Password;
     std::string MailAddress;

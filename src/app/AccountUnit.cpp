@@ -46,7 +46,7 @@ QLineEdit* Edit(QWidget* parent, const std::string& text, int maxLength) {
 } // namespace
 
 TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries, QWidget* parent)
-    : QDialog(parent) {
+    : QDialog(parent), FSecurity(s.Security), FCertFingerprint(s.CertFingerprint) {
     setWindowTitle(kCaption);
     const bool keyring = PasswordStore().Available();
 
@@ -142,6 +142,8 @@ TAccountSettings TFormAccount::Settings() const {
     s.Timeout = EditTimeout->value();
     s.MailMaxSize = EditMaxSize->value();
     s.RASService = CBDialUp->currentData().toInt();
+    s.Security = FSecurity;
+    s.CertFingerprint = FCertFingerprint;
     return s;
 }
 

@@ -62,4 +62,8 @@ public:
 
 private:
     TConnectionTest FTest;
+    // Not edited here: kept as the file has them, so the connection test protects the
+    // password as the check will.
+    std::string FSecurity;
+    std::string FCertFingerprint;
 };

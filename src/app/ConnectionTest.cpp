@@ -1,5 +1,6 @@
 #include "app/ConnectionTest.h"
 
+#include "app/Settings.h"
 #include "base/Exceptions.h"
 #include "net/Mspop.h"
 
@@ -28,6 +29,10 @@ TConnectionTest::TResult TConnectionTest::Run(const TAccountSettings& s) {
     // The port after the host: setting the host resets it.
     client.SetHost(s.Server);
     client.SetPort(uint16_t(s.DefPort));
+    // The test protects the password as the check will; a new account (no Security yet)
+    // goes by its port.
+    client.SetSecurity(SecurityValue(SecurityOf(s.Security, s.DefPort)));
+    client.SetCertFingerprint(s.CertFingerprint);
     client.SetUserName(s.UserName);
     client.SetPassword(s.Password);
     client.SetTimeOut(s.Timeout);

@@ -391,7 +391,7 @@ void TFormMain::ListMails(bool KeepConnected) {
     try {
         if (!POPClient->IsConnected()) {
             if (ClientRec.Password.empty()) AskPassword();
-            POPClient->Login();
+            LoginTrusting();
         }
         count = POPClient->MessageCount();
         LabelStatus->setText(QString::number(count) + kAtPostoffice);

@@ -179,7 +179,7 @@ void TFormMain::TransferMails(bool KeepConnected) {
     try {
         if (!POPClient->IsConnected()) {
             if (ClientRec.Password.empty()) AskPassword();
-            POPClient->Login();
+            LoginTrusting();
         }
         if (POPClient->MessageCount() > 0) {
             // What is on the server now; rows are matched to it by identity, not position.

@@ -245,6 +245,8 @@ void TFormMain::ApplyClientRec() {
     POPClient->SetHost(ClientRec.Server);
     POPClient->SetPort(uint16_t(ClientRec.DefPort));
     POPClient->SetUserName(ClientRec.UserName);
+    POPClient->SetSecurity(SecurityValue(ClientRec.Security));
+    POPClient->SetCertFingerprint(ClientRec.CertFingerprint);
     MailMessage.Sender().SetAddress(ClientRec.MailAddress);
     MailMessage.Sender().SetName(ClientRec.MailName);
     POPClient->SetTimeOut(ClientRec.Timeout);

@@ -109,6 +109,14 @@ public:
     bool DialConnection();
     void CloseConnection();
     void ListMails(bool KeepConnected);
+    // Logs in; a server certificate that fails its check is offered to the user to trust
+    // (stored for the account), and the log-in then tries once more.
+    void LoginTrusting();
+    // Asks whether to trust the refused certificate; true when it was stored.
+    bool OfferCertificateTrust(const class EmsCertificateError& e);
+    // The protocol line on the connection's security, and the one warning per run about a
+    // password sent in clear text to another machine.
+    void ReportConnectionSecurity();
     void TimedCheck();
     void TimerIntervalTimer();
     void BtnStoppClick();
@@ -270,6 +278,7 @@ private:
     bool FPasswordPromptDue = false;
     int FTrayFrame = 0;
     bool FNoteTooManyAccounts = true;
+    bool FWarnedClearText = false;
     bool FFirstShow = true;
     std::vector<std::string> FWarnedFiles;
     // Shows the account editor; true when it saved. fileName is "" for a new account, whose

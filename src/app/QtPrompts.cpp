@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 QMessageBox::Icon IconOf(TMsgDlgType type) {
@@ -43,8 +44,11 @@ TModalResult TQtPrompts::Show(const TPromptRequest& request) {
                     request.Utf8 ? QString::fromStdString(request.Text) : AnsiToQ(request.Text),
                     QMessageBox::NoButton, FParent);
     box.setTextFormat(Qt::PlainText);
-    for (const auto& b : kButtons)
-        if (request.Buttons & b.Button) box.addButton(b.Standard);
+    for (const auto& b : kButtons) {
+        if (!(request.Buttons & b.Button)) continue;
+        QAbstractButton* button = box.addButton(b.Standard);
+        if (request.Default == b.Button) box.setDefaultButton(static_cast<QPushButton*>(button));
+    }
     if (request.Buttons == 0) box.addButton(QMessageBox::Ok);
     const auto clicked = QMessageBox::StandardButton(box.exec());
     for (const auto& b : kButtons)

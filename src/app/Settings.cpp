@@ -24,6 +24,7 @@ constexpr int kScrambleOffset = 52863;
 constexpr std::size_t kScrambleBuffer = 36; // length byte + 35 characters
 constexpr int kRetrvModeFromFile = 5;
 constexpr int kMaxAccountNames = 10000;
+constexpr int kImplicitTlsPort = 995;
 
 std::string Cut(std::string s, std::size_t max) {
     if (s.size() > max) s.resize(max);
@@ -121,10 +122,31 @@ void ReadClientFile(const std::string& fileName) {
     ClientRec.DefPort = ini.ReadInteger("POPClient", "DefPort", 110);
     ClientRec.MailAddress = Cut(ini.ReadString("POPClient", "MailAddress", ""), kServerMax);
     ClientRec.MailName = Cut(ini.ReadString("POPClient", "MailName", ""), kServerMax);
+    ClientRec.Security = SecurityOf(ini.ReadString("POPClient", "Security", ""), ClientRec.DefPort);
+    ClientRec.CertFingerprint = Trim(ini.ReadString("POPClient", "CertFingerprint", ""));
     MailMaxSize = ini.ReadInteger("RASSet", "MailMaxSize", MailMaxSize);
     ClientRec.NoRAS = ClientRec.RASService == -1;
     RasIndex = ClientRec.RASService;
     if (RetrvMode == kRetrvModeFromFile) RetrvMode = ini.ReadInteger("ProgSet", "RetrvMode", 1);
+}
+
+std::string SecurityOf(std::string_view stated, int port) {
+    const std::string value = LowerCase(Trim(stated));
+    if (value.empty()) return port == kImplicitTlsPort ? kSecurityTls : kSecurityNone;
+    if (value == kSecurityStartTls || value == kSecurityNone) return value;
+    // A value we do not know (a typo) must not send the password in clear text: it means the
+    // strictest setting, and a server without TLS then fails to connect.
+    return kSecurityTls;
+}
+
+TmsSecurity SecurityValue(std::string_view security) {
+    if (security == kSecurityStartTls) return secStartTls;
+    if (security == kSecurityNone) return secNone;
+    return secTls;
+}
+
+bool StoreCertFingerprint(const std::string& fileName, const std::string& fingerprint) {
+    return TIniFile(fileName).WriteString("POPClient", "CertFingerprint", fingerprint);
 }
 
 std::string ScramblePassword(std::string_view password) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/StringList.h"
+#include "net/Mssocket.h"
 
 #include <string>
 #include <string_view>
@@ -29,7 +30,18 @@ struct TClientRec {
     std::string MailAddress;
     std::string MailName;
     bool NoRAS = false;
+    // How the connection is protected: "tls" (encrypted from the start), "starttls" (STLS
+    // after the greeting) or "none". An account file without the key gets "tls" on port 995
+    // and "none" on any other port.
+    std::string Security;
+    // "sha256:" + hex of a server certificate the user chose to trust for this account, or
+    // empty.
+    std::string CertFingerprint;
 };
+
+inline constexpr const char* kSecurityTls = "tls";
+inline constexpr const char* kSecurityStartTls = "starttls";
+inline constexpr const char* kSecurityNone = "none";
 
 // Registry keys.
 extern const char* const kPostvigilKey;
@@ -64,6 +76,13 @@ std::string AccountFileName(std::string_view name);
 void LoadSettings();
 void SaveSettings();
 void ReadClientFile(const std::string& fileName);
+// The Security an account file states, or the one its port implies when it states none.
+std::string SecurityOf(std::string_view stated, int port);
+// The client's setting for a Security value as SecurityOf gives it.
+TmsSecurity SecurityValue(std::string_view security);
+// Stores the trusted certificate's fingerprint in the account file; false when it could not be
+// written.
+bool StoreCertFingerprint(const std::string& fileName, const std::string& fingerprint);
 std::string ReadIniDescript(const std::string& fileName);
 std::string UnscramblePassword(std::string_view text);
 // The stored form of a password (at most 35 characters are kept), as UnscramblePassword reads it.

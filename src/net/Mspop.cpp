@@ -18,6 +18,9 @@ const char* const kTopLines = " 1";
 const char* const kRetr = "RETR ";
 const char* const kDele = "DELE ";
 const char* const kQuit = "QUIT";
+const char* const kCapa = "CAPA";
+const char* const kStls = "STLS";
+const char* const kNoStls = "Server offers no STLS; the password was not sent";
 const char* const kListAll = "LIST";
 const char* const kUidlAll = "UIDL";
 // A unique id is 1 to 70 printable characters; anything else is not taken as one.
@@ -76,9 +79,36 @@ std::string TmsPOPClient::MessageNumber() const {
     return std::to_string(FCurrentMessage + 1);
 }
 
+bool TmsPOPClient::OffersStls() {
+    SendLine(kCapa);
+    if (ReadResponse(LastResponse) != 1) return false;
+    TMemoryStream stream;
+    ReadBlock(stream, -1, kMaxCapabilityAnswer);
+    RemoveDotStuffing(stream);
+    std::string_view list(stream.Memory(), std::size_t(stream.Size()));
+    while (!list.empty()) {
+        std::size_t end = list.find('\n');
+        std::string_view line = list.substr(0, end);
+        list.remove_prefix(end == std::string_view::npos ? list.size() : end + 1);
+        std::string_view word = TrimView(line.substr(0, line.find(' ')));
+        if (SameText(word, kStls)) return true;
+    }
+    return false;
+}
+
+void TmsPOPClient::NegotiateStls() {
+    if (!OffersStls()) throw EmsServerError(kNoStls);
+    Command(kStls);
+    StartTls(Host(), CertFingerprint());
+    // What the server offers may differ once the connection is protected; it is asked again
+    // and nothing from before counts.
+    OffersStls();
+}
+
 void TmsPOPClient::Login() {
     Connect();
     CheckStatus(ReadMultiLineResponse());
+    if (Security() == secStartTls) NegotiateStls();
     Command(kUser + FUserName);
     Command(kPass + FPassword);
     GetStatus();
@@ -106,7 +136,18 @@ void TmsPOPClient::GetStatus() {
 
 int64_t TmsPOPClient::GetMessageSize() {
     Command(kList + MessageNumber());
-    return GetWordAsInt64(LastResponse, 2);
+    const int64_t size = GetWordAsInt64(LastResponse, 2);
+    const std::size_t index = std::size_t(FCurrentMessage);
+    if (FCurrentMessage >= 0 && index < FMessageIds.size()) FMessageIds[index].Size = size;
+    return size;
+}
+
+int64_t TmsPOPClient::MessageLimit() const {
+    const std::size_t index = std::size_t(FCurrentMessage);
+    if (FCurrentMessage < 0 || index >= FMessageIds.size() || FMessageIds[index].Size < 0) {
+        return kMaxMessageAnswer;
+    }
+    return std::min(2 * FMessageIds[index].Size + kMessageSlack, kMaxMessageAnswer);
 }
 
 TmsMessage& TmsPOPClient::Target() const {
@@ -119,7 +160,7 @@ void TmsPOPClient::RetrieveHeaders() {
     message.Clear();
     Command(kTop + MessageNumber() + kTopLines);
     TMemoryStream stream;
-    ReadBlock(stream, -1);
+    ReadBlock(stream, -1, kMaxHeaderAnswer);
     RemoveDotStuffing(stream);
     TmsHeaders headers;
     headers.LoadFromStream(stream);
@@ -140,7 +181,7 @@ void TmsPOPClient::RetrieveMessage(std::string& raw) {
     int64_t expectedSize = GetWordAsInt64(LastResponse, 1);
     {
         TMemoryStream stream;
-        ReadBlock(stream, expectedSize);
+        ReadBlock(stream, expectedSize, MessageLimit());
         RemoveDotStuffing(stream);
         raw.assign(stream.Memory(), std::size_t(stream.Size()));
         message.LoadFromRetrievedStream(stream);
@@ -159,7 +200,7 @@ void TmsPOPClient::ResizeIds() {
 
 template <class F> void TmsPOPClient::ReadNumberedLines(F take) {
     TMemoryStream stream;
-    ReadBlock(stream, -1);
+    ReadBlock(stream, -1, kMaxCapabilityAnswer + kMaxNumberedLine * int64_t(FMessageIds.size()));
     RemoveDotStuffing(stream);
     std::string_view text(stream.Memory(), std::size_t(stream.Size()));
     while (!text.empty()) {

@@ -12,6 +12,16 @@
 #include <vector>
 
 class TmsMessage;
+
+// A header block (TOP) may hold this many bytes.
+inline constexpr int64_t kMaxHeaderAnswer = 4 * 1024 * 1024;
+// A message (RETR) may hold twice the size LIST gave plus this slack, or the ceiling when
+// LIST gave none.
+inline constexpr int64_t kMessageSlack = 1024 * 1024;
+inline constexpr int64_t kMaxMessageAnswer = 512 * 1024 * 1024;
+// The capability list; the lists of every message's size or id get as much again per message.
+inline constexpr int64_t kMaxCapabilityAnswer = 64 * 1024;
+inline constexpr int64_t kMaxNumberedLine = 128;
 class TMemoryStream;
 
 // What tells one message on the server from another: its number in this session, its size
@@ -45,10 +55,15 @@ public:
     // 1 for "+...", -1 for "-...", 0 for anything else and for an empty line.
     int GetResponseCode(const std::string& line) override;
 
+    // Connects, reads the greeting, protects the connection as Security says (STLS is
+    // refused before USER when the server does not offer it), then logs in.
     void Login();
     void GetStatus();
-    // The size in octets LIST reports, -1 when the answer has none.
+    // The size in octets LIST reports, -1 when the answer has none. Kept in MessageIds, as
+    // the bound of the message's RETR answer.
     int64_t GetMessageSize();
+    // The bound of the current message's RETR answer.
+    int64_t MessageLimit() const;
     void RetrieveHeaders();
     void RetrieveMessage();
     // RetrieveMessage that also hands back the message exactly as the server had it (the
@@ -73,6 +88,9 @@ private:
     // EmsConnectionClosedError when the line is missing because the server hung up.
     void CheckStatus(int code);
     void Command(const std::string& line);
+    // CAPA; true when the server offers STLS (false also when it does not know CAPA).
+    bool OffersStls();
+    void NegotiateStls();
     // MailMessage; raises when none is assigned (rather than crash).
     TmsMessage& Target() const;
     // CurrentMessage + 1, the message number on the server.

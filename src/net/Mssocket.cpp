@@ -4,8 +4,10 @@
 #include "base/StrUtils.h"
 #include "base/Streams.h"
 #include "net/HiddenWindow.h"
+#include "net/MsTls.h"
 #include "net/msutils.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -18,10 +20,17 @@ const char* const kPasswordHidden = "PASS *Hidden*";
 const char* const kClosedInBlock = "Connection closed by the server before the end of the answer";
 const char* const kNotLoaded = "Winsock not loaded";
 const char* const kLineEnd = "\r\n";
+const char* const kClosedInLine = "Connection closed by the server in the middle of an answer line";
+const char* const kClosedInHandshake = "Connection closed by the server during the TLS handshake";
+const char* const kLineTooLong = "Answer line too long";
+const char* const kAnswerTooLong = "Answer too long";
+const char* const kNoEncryption = "no encryption";
 
 constexpr long kEventMask = FD_READ | FD_WRITE | FD_OOB | FD_CONNECT | FD_CLOSE;
 constexpr std::size_t kLineCapacity = 2047;
 constexpr int kBlockBufferSize = 32768;
+// Received bytes wait here until a line or block read takes them.
+constexpr int kInputBufferSize = kBlockBufferSize;
 
 // Percent of expected, rounded to the nearest integer (halves to the even neighbour); a
 // value above 100 reads 0, no expected size -1.
@@ -85,7 +94,14 @@ TmsSocket::~TmsSocket() {
     CloseQuietly();
 }
 
+void TmsSocket::ForgetConnection() noexcept {
+    FTls.reset();
+    FInputHead = FInputTail = 0;
+    FOutgoing.clear();
+}
+
 void TmsSocket::CloseQuietly() noexcept {
+    ForgetConnection();
     if (FSocketHandle == INVALID_SOCKET) return;
     TSocket handle = FSocketHandle;
     FSocketHandle = INVALID_SOCKET;
@@ -202,11 +218,26 @@ void TmsSocket::AddToLog(std::string_view line) {
 }
 
 void TmsSocket::SendBuffer(const char* buffer, int64_t length) {
+    if (!FTls) {
+        SendRaw(buffer, length);
+        return;
+    }
+    FTls->Write(buffer, std::size_t(length));
+    FlushTls();
+}
+
+bool TmsSocket::FlushTls() {
+    if (!FTls || !FTls->TakeOutgoing(FOutgoing)) return false;
+    SendRaw(FOutgoing.data(), int64_t(FOutgoing.size()));
+    return true;
+}
+
+void TmsSocket::SendRaw(const char* buffer, int64_t length) {
     TmsWinsock& winsock = Winsock();
     StartCounter();
     int64_t sent = 0;
-    bool done = false;
-    do {
+    bool done = length == 0;
+    while (!done && !TimedOut() && !FCanceled) {
         int64_t chunk = std::min<int64_t>(length - sent, 1 << 30);
         FLastResult = winsock.send(FSocketHandle, buffer + sent, int(chunk), 0);
         bool wouldBlock = false;
@@ -218,7 +249,7 @@ void TmsSocket::SendBuffer(const char* buffer, int64_t length) {
             wouldBlock = CallWouldBlock();
         }
         PassMessages(wouldBlock);
-    } while (!done && !TimedOut() && !FCanceled);
+    }
     EndWait();
 }
 
@@ -231,31 +262,94 @@ void TmsSocket::SendLine(std::string_view text) {
                                                             : text);
 }
 
-void TmsSocket::ReadLine(std::string& text) {
+void TmsSocket::StartAnswer() {
+    FProgress = 0;
+    StartCounter();
+}
+
+void TmsSocket::CountProgress(int64_t bytes) {
+    // A server that sends a byte now and then must not keep an answer going for ever: the
+    // countdown starts again only for a real amount of data.
+    FProgress += bytes;
+    if (FProgress >= kMinProgressBytes) {
+        FProgress = 0;
+        RestartCounter();
+    }
+}
+
+void TmsSocket::DropAnswer(const std::string& reason) {
+    StopCounter();
+    CloseQuietly();
+    if (OnDisconnected) OnDisconnected(this);
+    throw EmsAnswerTooLongError(reason);
+}
+
+void TmsSocket::DiscardInput() {
+    FInputHead = FInputTail = 0;
+}
+
+int TmsSocket::ReceiveSome() {
     TmsWinsock& winsock = Winsock();
+    if (!FInput) FInput = std::make_unique<char[]>(kInputBufferSize);
+    if (FInputHead == FInputTail) FInputHead = FInputTail = 0;
+    char* target = FInput.get() + FInputTail;
+    const int room = kInputBufferSize - FInputTail;
+    if (!FTls) return winsock.recv(FSocketHandle, target, room, 0);
+    if (!FWire) FWire = std::make_unique<char[]>(kBlockBufferSize);
+    for (;;) {
+        int plain = FTls->Read(target, room);
+        if (plain >= 0) return plain;
+        // A send has a countdown of its own; the answer's starts again after it.
+        if (FlushTls()) StartCounter();
+        int wire = winsock.recv(FSocketHandle, FWire.get(), kBlockBufferSize, 0);
+        // The end of the connection without the session's closing alert: the caller treats it
+        // as any dropped connection (an unfinished answer is an error, never complete).
+        if (wire <= 0) return wire;
+        FTls->PutReceived(FWire.get(), std::size_t(wire));
+    }
+}
+
+void TmsSocket::ReadLine(std::string& text) {
     std::string line;
     line.reserve(128);
-    StartCounter();
+    int64_t length = 0;
+    StartAnswer();
     bool done = false;
-    do {
-        char byte;
-        FLastResult = winsock.recv(FSocketHandle, &byte, 1, 0);
+    for (;;) {
+        if (FInputHead < FInputTail) {
+            const char* start = FInput.get() + FInputHead;
+            const int available = FInputTail - FInputHead;
+            const void* lf = std::memchr(start, '\n', std::size_t(available));
+            const int take = lf ? int(static_cast<const char*>(lf) - start) + 1 : available;
+            const std::size_t keep = std::min(std::size_t(take), kLineCapacity - line.size());
+            line.append(start, keep);
+            FInputHead += take;
+            length += take;
+            done = lf != nullptr;
+        }
+        if (length > kMaxAnswerLine) DropAnswer(kLineTooLong);
+        if (done || TimedOut() || FCanceled) break;
+        FLastResult = ReceiveSome();
         if (FCanceled) throw EmsCanceledError();
         bool wouldBlock = false;
-        if (FLastResult >= 0) {
-            if (FLastResult == 0) FCloseSignalled = true;
-            RestartCounter();
-            if (FLastResult > 0) {
-                if (line.size() < kLineCapacity) line.push_back(byte);
-                done = byte == '\n';
-            } else {
-                done = true;
+        if (FLastResult > 0) {
+            FInputTail += FLastResult;
+            CountProgress(FLastResult);
+        } else if (FLastResult == 0) {
+            FCloseSignalled = true;
+            // On a protected connection the end must come as the session's closing alert;
+            // a cut inside a line is an attack or a failure, and "+O" must never pass for
+            // "+OK". (A clear-text connection keeps what came as the line.)
+            if (length > 0 && FTls) {
+                StopCounter();
+                throw EmsConnectionClosedError(kClosedInLine);
             }
+            done = true;
         } else {
             wouldBlock = CallWouldBlock();
         }
-        PassMessages(wouldBlock);
-    } while (!done && !TimedOut() && !FCanceled);
+        if (!done) PassMessages(wouldBlock);
+    }
     EndWait();
 
     std::size_t lf = line.find('\n');
@@ -266,41 +360,108 @@ void TmsSocket::ReadLine(std::string& text) {
     AddToLog(text);
 }
 
-void TmsSocket::ReadBlock(TStream& stream, int64_t expectedSize) {
-    TmsWinsock& winsock = Winsock();
-    auto buffer = std::make_unique<char[]>(kBlockBufferSize);
+void TmsSocket::ReadBlock(TStream& stream, int64_t expectedSize, int64_t limit) {
     stream.SetPosition(0);
     stream.SetSize(0);
     TTerminatorWatch watch;
     bool terminated = false;
+    bool closed = false;
     int64_t received = 0;
-    StartCounter();
-    do {
-        FLastResult = winsock.recv(FSocketHandle, buffer.get(), kBlockBufferSize, 0);
+    StartAnswer();
+    for (;;) {
+        // Whatever came with the status line is the start of the block.
+        if (FInputHead < FInputTail) {
+            const int count = FInputTail - FInputHead;
+            const char* data = FInput.get() + FInputHead;
+            received += count;
+            if (limit >= 0 && received > limit) DropAnswer(kAnswerTooLong);
+            stream.WriteBuffer(data, count);
+            terminated = watch.Add(data, std::size_t(count));
+            FInputHead = FInputTail = 0;
+            if (OnTransferProgress) {
+                OnTransferProgress(this, Percent(received, expectedSize), received, count);
+            }
+        }
+        if (terminated || closed || FCanceled || TimedOut()) break;
+        FLastResult = ReceiveSome();
         if (FCanceled) throw EmsCanceledError();
         bool wouldBlock = false;
         if (FLastResult > 0) {
-            stream.WriteBuffer(buffer.get(), FLastResult);
-            received += FLastResult;
-            terminated = watch.Add(buffer.get(), std::size_t(FLastResult));
-            if (OnTransferProgress) {
-                OnTransferProgress(this, Percent(received, expectedSize), received, FLastResult);
-            }
-            RestartCounter();
+            FInputTail += FLastResult;
+            CountProgress(FLastResult);
         } else if (FLastResult == 0) {
             FCloseSignalled = true;
+            closed = true;
         } else {
             wouldBlock = CallWouldBlock();
         }
         PassMessages(wouldBlock);
-    } while (!terminated && !FCanceled && !TimedOut() && !(FCloseSignalled && FLastResult == 0));
+    }
     if (FCanceled) throw EmsCanceledError();
     EndWait();
     if (!terminated) throw EmsConnectionClosedError(kClosedInBlock);
 }
 
+void TmsSocket::StartTls(const std::string& host, const std::string& pinnedFingerprint) {
+    TmsWinsock& winsock = Winsock();
+    // Nothing received before the handshake may be read as protected: a server (or someone
+    // in the middle) could have put an answer there.
+    DiscardInput();
+    FTls = std::make_unique<TmsTlsSession>(host);
+    if (!FWire) FWire = std::make_unique<char[]>(kBlockBufferSize);
+    StartAnswer();
+    try {
+        // Cancel (from the events run below) closes the socket and ends the session; it is
+        // checked before the session is touched again.
+        while (!FTls->Handshake()) {
+            if (FlushTls()) StartCounter();
+            FLastResult = winsock.recv(FSocketHandle, FWire.get(), kBlockBufferSize, 0);
+            if (FCanceled) throw EmsCanceledError();
+            bool wouldBlock = false;
+            if (FLastResult > 0) {
+                FTls->PutReceived(FWire.get(), std::size_t(FLastResult));
+                CountProgress(FLastResult);
+            } else if (FLastResult == 0) {
+                FCloseSignalled = true;
+                throw EmsConnectionClosedError(kClosedInHandshake);
+            } else {
+                wouldBlock = CallWouldBlock();
+            }
+            PassMessages(wouldBlock);
+            if (FCanceled) throw EmsCanceledError();
+            if (TimedOut()) break;
+        }
+        EndWait();
+        FlushTls();
+        FTls->VerifyPeer(pinnedFingerprint);
+    } catch (...) {
+        StopCounter();
+        // A session that did not come up (or a server not trusted) is not used for anything:
+        // closing it here keeps the user name and password from ever following.
+        if (!FCanceled) CloseQuietly();
+        throw;
+    }
+    AddToLog(SecurityDescription());
+}
+
+std::string TmsSocket::SecurityDescription() const {
+    return FTls ? FTls->Description() : kNoEncryption;
+}
+
 void TmsSocket::Disconnect() {
     if (FSocketHandle == INVALID_SOCKET) return;
+    if (FTls && !FCanceled) {
+        // Tells the server the session ends here, so it can tell an end from a cut.
+        try {
+            FTls->Close();
+            TmsWinsock& winsock = Winsock();
+            if (FTls->TakeOutgoing(FOutgoing)) {
+                winsock.send(FSocketHandle, FOutgoing.data(), int(FOutgoing.size()), 0);
+            }
+        } catch (const std::exception&) {
+        }
+    }
+    ForgetConnection();
     TSocket handle = FSocketHandle;
     // Forgotten before the event runs, so neither a throwing handler nor a second call can
     // close the number again once the system has handed it to another file.
@@ -325,7 +486,20 @@ TmsClientSocket::TmsClientSocket() = default;
 
 void TmsClientSocket::SetHost(std::string_view value) {
     std::string host = ShortText(value);
-    std::size_t colon = host.find(':');
+    std::size_t colon = std::string::npos;
+    if (!host.empty() && host[0] == '[') {
+        // "[v6 address]" or "[v6 address]:port".
+        std::size_t close = host.find(']');
+        if (close != std::string::npos) {
+            colon = host.find(':', close);
+            if (colon != close + 1) colon = std::string::npos;
+            std::string rest = host.substr(close + 1);
+            host = host.substr(1, close - 1) + rest;
+            if (colon != std::string::npos) colon = close - 1;
+        }
+    } else if (std::count(host.begin(), host.end(), ':') == 1) {
+        colon = host.find(':');
+    }
     if (colon == std::string::npos) {
         FHost = host;
         if (FDefaultPort > 0) FPort = FDefaultPort;
@@ -343,6 +517,7 @@ void TmsClientSocket::Connect() {
     if (OnConnecting) OnConnecting(this);
     try {
         OpenAndConnect();
+        if (FSecurity == secTls) StartTls(FHost, FCertFingerprint);
     } catch (...) {
         // A socket that never got connected is of no further use: close it, so the owner
         // does not take it for an open connection.
@@ -352,34 +527,47 @@ void TmsClientSocket::Connect() {
     if (OnConnected) OnConnected(this);
 }
 
-void TmsClientSocket::OpenAndConnect() {
+bool TmsClientSocket::TryAddress(const TSocketAddress& address, int& code) {
     TmsWinsock& winsock = Winsock();
-    FSocketHandle = winsock.socket(AF_INET, SOCK_STREAM, 0);
+    FConnectSignalled = false;
+    FLastError = 0;
+    FSocketHandle = winsock.socket(address.Family, SOCK_STREAM, 0);
     if (FSocketHandle == INVALID_SOCKET) winsock.RaiseError(winsock.WSAGetLastError());
-
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = winsock.htons(uint16_t(FPort));
-    address.sin_addr.s_addr = winsock.ParseAddress(winsock.ResolveHost(FHost));
-
     SetBlockingMode(FBlocking);
     EnableNotifications();
-
-    FLastResult = winsock.connect(FSocketHandle, reinterpret_cast<const sockaddr*>(&address),
-                                  int(sizeof address));
+    FLastResult = winsock.connect(FSocketHandle, reinterpret_cast<const sockaddr*>(address.Address),
+                                  address.Length);
     if (FLastResult == SOCKET_ERROR) {
-        int code = winsock.WSAGetLastError();
-        if (FBlocking || code != WSAEWOULDBLOCK) winsock.RaiseError(code);
+        code = winsock.WSAGetLastError();
+        if (FBlocking || code != WSAEWOULDBLOCK) {
+            CloseQuietly();
+            return false;
+        }
     }
-    if (FBlocking) return;
-
-    StartCounter();
+    if (FBlocking) return true;
     while (!FConnectSignalled && FLastError == 0 && !TimedOut() && !FCanceled) {
         WaitForMessages();
     }
+    if (FLastError != 0) {
+        code = FLastError;
+        CloseQuietly();
+        return false;
+    }
+    return FConnectSignalled;
+}
+
+void TmsClientSocket::OpenAndConnect() {
+    TmsWinsock& winsock = Winsock();
+    const std::vector<TSocketAddress> addresses = winsock.ResolveAll(FHost, uint16_t(FPort));
+    // One countdown for all addresses; the first that answers wins.
+    StartCounter();
+    int code = 0;
+    for (const TSocketAddress& address : addresses) {
+        if (TryAddress(address, code) || TimedOut() || FCanceled) break;
+    }
     StopCounter();
-    if (FLastError != 0) winsock.RaiseError(FLastError);
-    EndWait();
+    if (!FBlocking) EndWait();
+    if (FSocketHandle == INVALID_SOCKET) winsock.RaiseError(code);
 }
 
 int TmsClientSocket::ReadResponse(std::string& text) {

@@ -18,6 +18,7 @@ class QObject;
 class TStream;
 class THiddenWindow;
 class TmsTimeCounter;
+class TmsTlsSession;
 struct TMessage;
 
 class EmsTimedOutError : public Exception {
@@ -34,6 +35,20 @@ public:
 PV_DECLARE_EXCEPTION(EmsServerError, Exception);
 // The server closed the connection in the middle of an answer.
 PV_DECLARE_EXCEPTION(EmsConnectionClosedError, Exception);
+// An answer beyond its limit (a status line, a header block, a message): the connection has
+// been closed and nothing of the answer is used.
+PV_DECLARE_EXCEPTION(EmsAnswerTooLongError, EmsServerError);
+
+// How a client socket protects its connection: not at all, TLS from the start, or TLS after
+// the protocol's own start command (the POP3 client's STLS).
+enum TmsSecurity { secNone, secTls, secStartTls };
+
+// A status line may hold this many bytes before its line end.
+inline constexpr int64_t kMaxAnswerLine = 64 * 1024;
+// An unfinished answer must bring this many bytes within every TimeOut seconds.
+inline constexpr int64_t kMinProgressBytes = 1024;
+// ReadBlock without a limit.
+inline constexpr int64_t kNoBlockLimit = -1;
 
 // The socket notification message.
 inline constexpr unsigned WM_SOCKETNOTIFY = 2146;
@@ -111,11 +126,23 @@ public:
     // Sends text + CR LF; a line containing "PASS" is logged as "PASS *Hidden*".
     void SendLine(std::string_view text);
     // One line without its line end (and without its first CR). A line longer than 2047
-    // bytes comes back cut to those; the rest of it up to the LF is read and dropped.
+    // bytes comes back cut to those; the rest of it up to the LF is read and dropped. A line
+    // of more than kMaxAnswerLine bytes closes the connection with EmsAnswerTooLongError; a
+    // TLS connection that ends inside a line raises EmsConnectionClosedError.
     void ReadLine(std::string& text);
     // The raw answer up to and including its "." line, written to stream from position 0.
-    // Raises EmsConnectionClosedError when the connection ends before that line.
-    void ReadBlock(TStream& stream, int64_t expectedSize);
+    // Raises EmsConnectionClosedError when the connection ends before that line, and closes
+    // the connection with EmsAnswerTooLongError when the answer passes limit bytes.
+    void ReadBlock(TStream& stream, int64_t expectedSize, int64_t limit = kNoBlockLimit);
+    // Drops whatever was received and not read yet.
+    void DiscardInput();
+    // TLS on the open connection: the handshake, then the check of the server's certificate
+    // against host (or against the pinned fingerprint). Raises EmsTlsError,
+    // EmsCertificateError (the connection is closed then), time-out and cancel as any wait.
+    void StartTls(const std::string& host, const std::string& pinnedFingerprint);
+    bool Encrypted() const { return FTls != nullptr; }
+    // "TLS 1.3, certificate verified for pop.example.org" or "no encryption".
+    std::string SecurityDescription() const;
     void Disconnect();
     // Ends the current wait (it then raises EmsCanceledError) and closes the socket.
     void Cancel();
@@ -138,6 +165,21 @@ protected:
     void AddToLog(std::string_view line);
     // Closes the socket without an event (a connect that failed, an owner going away).
     void CloseQuietly() noexcept;
+    // Closes the connection, then raises what is wrong with the answer.
+    [[noreturn]] void DropAnswer(const std::string& reason);
+    // One receive into the input buffer (through TLS when it is on): bytes added, 0 at the
+    // end of the connection, SOCKET_ERROR with the binding's last error set.
+    int ReceiveSome();
+    // Sends the bytes as they are, over the wire.
+    void SendRaw(const char* buffer, int64_t length);
+    // Sends what the TLS session has queued; true when there was something. The send stops
+    // the countdown at its end.
+    bool FlushTls();
+    // Counts bytes of an unfinished answer; the countdown restarts only once enough arrived.
+    void CountProgress(int64_t bytes);
+    void StartAnswer();
+    // Ends the session and forgets the received bytes (a connection that is closed).
+    void ForgetConnection() noexcept;
 
     bool FCanceled = false;
     bool FConnectSignalled = false;
@@ -146,6 +188,14 @@ protected:
 private:
     std::string FLogFileName;
     TStringList FProtocolLog;
+    std::unique_ptr<TmsTlsSession> FTls;
+    // Received and not yet read: FInput[FInputHead, FInputTail).
+    std::unique_ptr<char[]> FInput;
+    int FInputHead = 0;
+    int FInputTail = 0;
+    std::unique_ptr<char[]> FWire; // what came over the wire before decryption
+    std::string FOutgoing;
+    int64_t FProgress = 0;
 };
 
 class TmsClientSocket : public TmsSocket {
@@ -154,8 +204,14 @@ public:
 
     const std::string& Host() const { return FHost; }
     // "name:port" sets both; a plain name (or a port that is not a number from 0 to 65535)
-    // puts DefaultPort into Port when it is above 0.
+    // puts DefaultPort into Port when it is above 0. An IPv6 address is written in brackets
+    // when a port follows ("[2001:db8::1]:995"); without a port the brackets are optional.
     void SetHost(std::string_view value);
+    TmsSecurity Security() const { return FSecurity; }
+    void SetSecurity(TmsSecurity value) { FSecurity = value; }
+    // The certificate the user trusts for this server ("sha256:..."), or empty.
+    const std::string& CertFingerprint() const { return FCertFingerprint; }
+    void SetCertFingerprint(std::string_view value) { FCertFingerprint = value; }
     int Port() const { return FPort; }
     void SetPort(int value) { FPort = value; }
     int DefaultPort() const { return FDefaultPort; }
@@ -173,7 +229,11 @@ protected:
 
 private:
     void OpenAndConnect();
+    // One attempt on one address; false (socket closed, code set) when it failed.
+    bool TryAddress(const TSocketAddress& address, int& code);
 
     std::string FHost;
     int FPort = 0;
+    TmsSecurity FSecurity = secNone;
+    std::string FCertFingerprint;
 };

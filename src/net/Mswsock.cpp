@@ -6,6 +6,7 @@
 #include "net/SocketErrors.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
@@ -136,6 +137,43 @@ uint32_t TmsWinsock::ParseAddress(std::string_view text) {
     uint32_t address = inet_addr(buffer);
     if (address == INADDR_NONE_VALUE) RaiseError(WSAGetLastError());
     return address;
+}
+
+std::vector<TSocketAddress> TmsWinsock::ResolveAll(std::string_view host, uint16_t port) {
+    CheckHostLength(host);
+    auto* lookup = Proc<int(const char*, const char*, const addrinfo*, addrinfo**)>("getaddrinfo");
+    auto* release = Proc<void(addrinfo*)>("freeaddrinfo");
+    auto* toText = Proc<const char*(int, const void*, char*, socklen_t)>("inet_ntop");
+    const std::string name(host);
+    if (IsReservedInvalidName(name)) RaiseError(WSAHOST_NOT_FOUND);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    int result = lookup(name.c_str(), service.c_str(), &hints, &found);
+    if (result != 0) RaiseError(WinsockCodeOfResolver(result, errno));
+    std::vector<TSocketAddress> addresses;
+    for (const addrinfo* a = found; a; a = a->ai_next) {
+        if ((a->ai_family != AF_INET && a->ai_family != AF_INET6) ||
+            a->ai_addrlen > sizeof(TSocketAddress::Address)) {
+            continue;
+        }
+        TSocketAddress& address = addresses.emplace_back();
+        address.Family = a->ai_family;
+        address.Length = int(a->ai_addrlen);
+        std::memcpy(address.Address, a->ai_addr, a->ai_addrlen);
+        char text[INET6_ADDRSTRLEN] = {};
+        const void* raw = a->ai_family == AF_INET
+                              ? static_cast<const void*>(
+                                    &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr)
+                              : static_cast<const void*>(
+                                    &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr);
+        if (toText(a->ai_family, raw, text, sizeof text)) address.Text = text;
+    }
+    release(found);
+    if (addresses.empty()) RaiseError(WSANO_DATA);
+    return addresses;
 }
 
 int TmsWinsock::WSAGetLastError() const {

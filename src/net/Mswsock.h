@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <sys/socket.h>
+#include <vector>
 
 class QObject;
 class TAsyncSelect;
@@ -66,6 +67,14 @@ struct TWSAData {
     char* lpVendorInfo = nullptr;
 };
 
+// One address of a host, ready for connect.
+struct TSocketAddress {
+    int Family = 0;
+    int Length = 0;
+    alignas(8) unsigned char Address[128] = {}; // the system's address record
+    std::string Text;                           // "192.0.2.1", "2001:db8::1"
+};
+
 class TmsWinsock {
 public:
     static constexpr const char* kDefaultLibrary = "libc.so.6";
@@ -93,6 +102,9 @@ public:
     std::string ResolveHost(std::string_view host);
     // The address (network byte order) of a dotted address text.
     uint32_t ParseAddress(std::string_view text);
+    // Every address (IPv6 and IPv4, in the resolver's order of preference) of a host name or
+    // address literal, with port; raises as ResolveHost does when there is none.
+    std::vector<TSocketAddress> ResolveAll(std::string_view host, uint16_t port);
 
     static int WSAGetSelectError(intptr_t lParam) { return int((lParam >> 16) & 0xFFFF); }
     static int WSAGetSelectEvent(intptr_t lParam) { return int(lParam & 0xFFFF); }

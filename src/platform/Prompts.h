@@ -36,7 +36,8 @@ struct TPromptRequest {
     std::string Text;    // 8-bit (Windows-1252) text, shown as it is
     TMsgDlgType Type = mtInformation;
     TMsgDlgButtons Buttons = mbOK;
-    bool Utf8 = false; // Text is Unicode (UTF-8), as mail text shown to the user is
+    bool Utf8 = false;          // Text is Unicode (UTF-8), as mail text shown to the user is
+    TMsgDlgButtons Default = 0; // the button Enter presses; 0: the box's own choice
 };
 
 class TPrompts {

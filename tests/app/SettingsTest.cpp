@@ -141,6 +141,29 @@ TEST_F(SettingsFixture, AccountFilesAnyCaseAndTheirFields) {
     EXPECT_EQ(ReadIniDescript(AccountFileName("dummy")), "Empty");
 }
 
+TEST_F(SettingsFixture, SecurityFollowsThePortUnlessStatedAndTrustIsStored) {
+    // Without the key the port decides, so older account files keep working.
+    Account("a.set", "[POPClient]\nDefPort=995\n");
+    ReadClientFile(AccountFileName("a"));
+    EXPECT_EQ(ClientRec.Security, "tls");
+    Account("b.set", "[POPClient]\nDefPort=110\n");
+    ReadClientFile(AccountFileName("b"));
+    EXPECT_EQ(ClientRec.Security, "none");
+    EXPECT_EQ(ClientRec.CertFingerprint, "");
+
+    Account("c.set", "[POPClient]\nDefPort=995\nSecurity= StartTLS \n");
+    ReadClientFile(AccountFileName("c"));
+    EXPECT_EQ(ClientRec.Security, "starttls");
+    // A misspelt value never means clear text.
+    EXPECT_EQ(SecurityOf("startls", 110), "tls");
+    EXPECT_EQ(SecurityOf("NONE", 995), "none");
+
+    ASSERT_TRUE(StoreCertFingerprint(AccountFileName("c"), "sha256:00ff"));
+    ReadClientFile(AccountFileName("c"));
+    EXPECT_EQ(ClientRec.CertFingerprint, "sha256:00ff");
+    EXPECT_EQ(ClientRec.Security, "starttls");
+}
+
 TEST_F(SettingsFixture, AccountNamesSortedWithoutDuplicates) {
     Registry(kCheckAssKey, "@", "3");
     Registry(kCheckAssKey, "0", "b");

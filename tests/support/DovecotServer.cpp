@@ -89,6 +89,13 @@ std::string TDovecotServer::MaildirOf(const std::string& user) const {
     return FFolder + "/mail/" + user + "/Maildir";
 }
 
+void TDovecotServer::EnableTls(const std::string& certificate, const std::string& key,
+                               bool optional) {
+    FCertificate = certificate;
+    FKey = key;
+    FTlsOptional = optional;
+}
+
 void TDovecotServer::AddUser(const std::string& user, const std::string& password) {
     std::ofstream users(FFolder + "/users", std::ios::app);
     users << user << ":{PLAIN}" << password << "::::::\n";
@@ -115,16 +122,22 @@ std::string TDovecotServer::AddMessage(const std::string& user, const std::strin
 
 void TDovecotServer::WriteConfiguration() const {
     const bool root = ::geteuid() == 0;
+    const std::string addresses = FIpv6 ? "127.0.0.1, ::1" : "127.0.0.1";
+    auto TlsSettings = [this] {
+        if (FCertificate.empty()) return std::string("ssl = no\n");
+        return std::string(FTlsOptional ? "ssl = yes" : "ssl = required") + "\nssl_cert = <" +
+               FCertificate + "\nssl_key = <" + FKey + "\n";
+    };
     std::ostringstream c;
     c << "base_dir = " << FFolder << "/run\n"
       << "state_dir = " << FFolder << "/state\n"
       << "log_path = " << FFolder << "/dovecot.log\n"
       << "protocols = pop3\n"
-      << "listen = 127.0.0.1\n"
-      << "ssl = no\n"
-      << "disable_plaintext_auth = no\n"
+      << "listen = " << addresses << "\n"
+      << TlsSettings() << "disable_plaintext_auth = no\n"
       << "auth_mechanisms = plain\n"
       << "auth_failure_delay = 0\n"
+      << "auth_verbose = yes\n"
       << "first_valid_uid = 1\n"
       << "default_login_user = " << (root ? "dovenull" : UserName(::geteuid())) << "\n"
       << "default_internal_user = " << (root ? "dovecot" : UserName(::geteuid())) << "\n"
@@ -133,9 +146,13 @@ void TDovecotServer::WriteConfiguration() const {
       << "/users\n}\n"
       << "userdb {\n  driver = static\n  args = uid=" << FMailUid << " gid=" << FMailGid
       << " home=" << FFolder << "/mail/%u\n}\n"
-      << "service pop3-login {\n  inet_listener pop3 {\n    address = 127.0.0.1\n    port = "
-      << FPort << "\n  }\n"
-      << (root ? "" : "  chroot =\n") << "}\n";
+      << "service pop3-login {\n  inet_listener pop3 {\n    address = " << addresses
+      << "\n    port = " << FPort << "\n  }\n";
+    if (!FCertificate.empty()) {
+        c << "  inet_listener pop3s {\n    address = " << addresses << "\n    port = " << FTlsPort
+          << "\n    ssl = yes\n  }\n";
+    }
+    c << (root ? "" : "  chroot =\n") << "}\n";
     if (!root) c << "service anvil {\n  chroot =\n}\nservice imap-login {\n  chroot =\n}\n";
     WriteFile(FFolder + "/dovecot.conf", c.str());
 }
@@ -148,6 +165,7 @@ bool TDovecotServer::Start(std::string& error) {
     // The port can be taken between the look-up and the bind; then try another.
     for (int attempt = 0; attempt < 3; ++attempt) {
         FPort = FreeLoopbackPort();
+        FTlsPort = FCertificate.empty() ? 0 : FreeLoopbackPort();
         WriteConfiguration();
         std::string config = FFolder + "/dovecot.conf";
         std::string errors = FFolder + "/dovecot.err";

@@ -17,6 +17,11 @@ public:
     TDovecotServer(const TDovecotServer&) = delete;
     TDovecotServer& operator=(const TDovecotServer&) = delete;
 
+    // Before Start: TLS with the given certificate and key (in PEM files): STLS on Port(), TLS
+    // from the start on TlsPort(); required for any log-in unless optional.
+    void EnableTls(const std::string& certificate, const std::string& key, bool optional = false);
+    // Before Start: listens on the IPv6 loopback address too.
+    void ListenOnIpv6Too() { FIpv6 = true; }
     // Before Start.
     void AddUser(const std::string& user, const std::string& password);
     // Delivers text (stored as given) to the user's Maildir; messages are listed in the
@@ -28,6 +33,7 @@ public:
     void Stop();
 
     uint16_t Port() const { return FPort; }
+    uint16_t TlsPort() const { return FTlsPort; }
     std::string HostAndPort() const;
     // Contents of every message file in the user's Maildir, in delivery order.
     std::vector<std::string> Messages(const std::string& user) const;
@@ -40,6 +46,11 @@ private:
 
     std::string FFolder;
     uint16_t FPort = 0;
+    uint16_t FTlsPort = 0;
+    std::string FCertificate;
+    std::string FKey;
+    bool FTlsOptional = false;
+    bool FIpv6 = false;
     pid_t FPid = -1;
     int FDelivered = 0;
     uid_t FMailUid;

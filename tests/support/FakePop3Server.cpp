@@ -14,7 +14,10 @@
 namespace pvtest {
 
 namespace {
-enum TStepKind { skSay, skExpect, skPause, skDelay, skClose, skAbort, skNextConnection };
+enum TStepKind { skSay, skExpect, skPause, skDelay, skClose, skAbort, skNextConnection, skRepeat };
+
+// An endless answer keeps at most this much queued, so the server's memory stays flat.
+constexpr qint64 kRepeatQueue = 256 * 1024;
 
 struct TStep {
     TStepKind Kind;
@@ -52,6 +55,8 @@ const char* StepName(TStepKind kind) {
         return "abort";
     case skNextConnection:
         return "next connection";
+    case skRepeat:
+        return "repeat";
     }
     return "?";
 }
@@ -130,6 +135,11 @@ private:
         FFresh = true;
         QObject::connect(FSocket, &QTcpSocket::readyRead, this, [this] { Read(); });
         QObject::connect(FSocket, &QTcpSocket::disconnected, this, [this] { Gone(); });
+        // Only an endless answer waits for the queue to drain.
+        QObject::connect(FSocket, &QTcpSocket::bytesWritten, this, [this] {
+            std::lock_guard lock(FMutex);
+            if (FNext < FSteps.size() && FSteps[FNext].Kind == skRepeat) Run();
+        });
         Run();
     }
 
@@ -233,6 +243,12 @@ private:
                     });
                 }
                 return;
+            case skRepeat:
+                // Never ends: the client has to give up.
+                while (FSocket->bytesToWrite() < kRepeatQueue) {
+                    FSocket->write(step.Text.data(), qint64(step.Text.size()));
+                }
+                return;
             case skClose:
             case skAbort:
                 ++FNext;
@@ -299,6 +315,11 @@ TFakePop3Server& TFakePop3Server::Say(const std::string& line) {
 
 TFakePop3Server& TFakePop3Server::SayRaw(const std::string& bytes) {
     FCore->Add({skSay, bytes});
+    return *this;
+}
+
+TFakePop3Server& TFakePop3Server::SayForever(const std::string& bytes) {
+    FCore->Add({skRepeat, bytes});
     return *this;
 }
 

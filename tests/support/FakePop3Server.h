@@ -30,6 +30,8 @@ public:
     TFakePop3Server& Say(const std::string& line);
     // Sends bytes exactly as given.
     TFakePop3Server& SayRaw(const std::string& bytes);
+    // Sends bytes again and again, as fast as the client takes them, until it hangs up.
+    TFakePop3Server& SayForever(const std::string& bytes);
     // Waits for the client's next line and compares it, CR LF included, with line + CR LF. A
     // different line is recorded as a failure and the connection is reset.
     TFakePop3Server& Expect(const std::string& line);

@@ -1,0 +1,78 @@
+// TFormMain and the security of its connections: trusting a certificate the user knows, the
+// protocol line on how a connection is protected, the warning about clear-text passwords.
+#include "app/MainUnit.h"
+#include "app/Settings.h"
+#include "base/StrUtils.h"
+#include "net/MsTls.h"
+#include "net/Mspop.h"
+#include "platform/Ansi.h"
+#include "platform/Prompts.h"
+
+namespace {
+const char* const kTrustCaption = "Server certificate not trusted";
+const char* const kTrustQuestion =
+    "The server's certificate could not be verified:\n%1\n\n"
+    "SHA-256 fingerprint:\n%2\n\n"
+    "Somebody between you and the server could read your password and your mail. Trust "
+    "this certificate for the account \"%3\" only if you know for certain that it is the "
+    "server's own (compare the fingerprint with the one your provider publishes).\n\n"
+    "Trust this certificate for this account?";
+const char* const kTrustStored = "Certificate trusted for this account: ";
+const char* const kTrustNotStored =
+    "The trusted certificate could not be stored in the account file";
+const char* const kClearTextWarning = "Warning: the password was sent without encryption to ";
+const char* const kSecurityPrefix = "Security: ";
+
+std::string Fill(std::string text, const std::string& one, const std::string& two,
+                 const std::string& three) {
+    for (auto [mark, value] : {std::pair{"%1", &one}, {"%2", &two}, {"%3", &three}}) {
+        std::size_t at = text.find(mark);
+        if (at != std::string::npos) text.replace(at, 2, *value);
+    }
+    return text;
+}
+
+// Names and addresses that never leave the machine.
+bool IsLoopbackHost(const std::string& host) {
+    const std::string name = LowerCase(host);
+    return name == "localhost" || name.ends_with(".localhost") || name.starts_with("127.") ||
+           name == "::1";
+}
+} // namespace
+
+void TFormMain::LoginTrusting() {
+    try {
+        POPClient->Login();
+    } catch (const EmsCertificateError& e) {
+        if (!OfferCertificateTrust(e)) throw;
+        if (POPClient->IsConnected()) POPClient->Disconnect();
+        POPClient->Login();
+    }
+    ReportConnectionSecurity();
+}
+
+bool TFormMain::OfferCertificateTrust(const EmsCertificateError& e) {
+    if (e.Fingerprint.empty()) return false;
+    TPromptRequest request;
+    request.Caption = kTrustCaption;
+    request.Text = Fill(kTrustQuestion, e.Reason, e.Fingerprint, ClientRec.IniDescript);
+    request.Type = mtWarning;
+    request.Buttons = mbYes | mbNo;
+    request.Default = mbNo;
+    if (Prompts().Show(request) != mrYes) return false;
+    if (!StoreCertFingerprint(AccountFileName(CurSetName), e.Fingerprint)) {
+        WriteLog(kTrustNotStored);
+        return false;
+    }
+    ClientRec.CertFingerprint = e.Fingerprint;
+    POPClient->SetCertFingerprint(e.Fingerprint);
+    WriteLog(kTrustStored + e.Fingerprint);
+    return true;
+}
+
+void TFormMain::ReportConnectionSecurity() {
+    WriteLog(kSecurityPrefix + POPClient->SecurityDescription());
+    if (POPClient->Encrypted() || FWarnedClearText || IsLoopbackHost(POPClient->Host())) return;
+    FWarnedClearText = true;
+    SetStatusText(AnsiToQ(kClearTextWarning + POPClient->Host()));
+}

@@ -1,0 +1,166 @@
+// Servers that do not play fair: answers without end, answers that trickle, STLS tricks and
+// TLS handshakes that never finish. Each must end with its error within the time-out and
+// leave the process's memory flat.
+#include "FakePop3Server.h"
+#include "NetFixture.h"
+#include "net/MsTls.h"
+#include "net/Mspop.h"
+#include "net/msutils.h"
+
+#include <sys/resource.h>
+
+using pvtest::TFakePop3Server;
+
+namespace {
+// Peak resident memory of the process so far, in MB.
+long PeakMegabytes() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+// What an endless answer may add to the process's peak: the limits are 64 KB (a line) and
+// 4 MB (a header block); the stream doubling its capacity and the allocator's slack come on
+// top.
+constexpr long kGrowthCeilingMb = 48;
+
+class HostileServerTest : public TNetTest {
+protected:
+    void SetUp() override {
+        client.SetTimeOut(10); // a guard; the tests below end long before it
+        client.SetHost(server.HostAndPort());
+        client.SetUserName("bob");
+        client.SetPassword("secret");
+        client.SetMailMessage(&message);
+        peakBefore = PeakMegabytes();
+    }
+
+    void LogIn(const std::string& statAnswer) {
+        server.Say("+OK POP3 ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
+        server.Say("+OK").Expect("STAT").Say(statAnswer);
+        client.Login();
+    }
+
+    // Time-outs in milliseconds instead of seconds.
+    void FastClock(int timeout) {
+        client.SetTimeOut(timeout);
+        client.TimeCounter()->Timer().SetInterval(1);
+    }
+
+    TFakePop3Server server;
+    TmsPOPClient client;
+    TmsMessage message;
+    long peakBefore = 0;
+};
+} // namespace
+
+TEST_F(HostileServerTest, EndlessStatusLineIsRefusedAndTheConnectionClosed) {
+    server.SayRaw("+OK ").SayForever(std::string(4096, 'x'));
+    int disconnected = 0;
+    client.OnDisconnected = [&](TmsSocketBase*) { ++disconnected; };
+    EXPECT_EQ(MessageOf<EmsServerError>([&] { client.Login(); }), "Answer line too long");
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_EQ(disconnected, 1);
+    EXPECT_EQ(server.Received(), ""); // nothing parsed, so no USER
+    EXPECT_LT(PeakMegabytes() - peakBefore, kGrowthCeilingMb);
+}
+
+TEST_F(HostileServerTest, EndlessHeaderBlockEndsAtItsLimit) {
+    LogIn("+OK 1 100");
+    server.Expect("TOP 1 1").Say("+OK").SayForever("X-Filler: " + std::string(200, 'f') + "\r\n");
+    EXPECT_EQ(MessageOf<EmsServerError>([&] { client.RetrieveHeaders(); }), "Answer too long");
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_LT(PeakMegabytes() - peakBefore, kGrowthCeilingMb);
+}
+
+TEST_F(HostileServerTest, MessageLargerThanListSaidEndsAtTwiceThatPlusSlack) {
+    LogIn("+OK 2 200");
+    server.Expect("LIST 1").Say("+OK 1 100");
+    server.Expect("RETR 1").Say("+OK 100 octets").SayForever(std::string(1000, 'm') + "\r\n");
+    client.SetCurrentMessage(0);
+    EXPECT_EQ(client.GetMessageSize(), 100);
+    EXPECT_EQ(client.MessageLimit(), 200 + kMessageSlack);
+    EXPECT_EQ(MessageOf<EmsServerError>([&] { client.RetrieveMessage(); }), "Answer too long");
+    EXPECT_FALSE(client.IsConnected());
+
+    // Without a LIST answer the fixed ceiling bounds it; a new STAT forgets old sizes.
+    TmsPOPClient other;
+    EXPECT_EQ(other.MessageLimit(), kMaxMessageAnswer);
+}
+
+TEST_F(HostileServerTest, TricklingAnswerTimesOutThoughBytesKeepComing) {
+    LogIn("+OK 1 100");
+    server.Expect("TOP 1 1").Say("+OK");
+    // A byte every few "seconds" would reset a plain silence timer for ever.
+    for (int i = 0; i < 2000; ++i) server.SayRaw("x").Delay(2);
+    server.Close(); // reached only by a client that let the trickle run on
+    FastClock(40);
+    EXPECT_EQ(MessageOf<EmsTimedOutError>([&] { client.RetrieveHeaders(); }),
+              "Operation timed out");
+}
+
+TEST_F(HostileServerTest, StartTlsWithoutStlsOnOfferSendsNoPassword) {
+    client.SetSecurity(secStartTls);
+    server.Say("+OK POP3 ready").Expect("CAPA").Say("+OK").Say("USER").Say("TOP").Say(".");
+    EXPECT_EQ(MessageOf<EmsServerError>([&] { client.Login(); }),
+              "Server offers no STLS; the password was not sent");
+    // A server without CAPA offers nothing either.
+    server.NextConnection().Say("+OK POP3 ready").Expect("CAPA").Say("-ERR what?");
+    client.Disconnect();
+    EXPECT_EQ(MessageOf<EmsServerError>([&] { client.Login(); }),
+              "Server offers no STLS; the password was not sent");
+    EXPECT_EQ(server.Received().find("USER"), std::string::npos);
+    EXPECT_EQ(server.Received().find("PASS"), std::string::npos);
+}
+
+TEST_F(HostileServerTest, BytesInjectedAfterStlsAnswerAreNeverRead) {
+    client.SetSecurity(secStartTls);
+    FastClock(50);
+    // The "+OK" lines after the STLS answer arrive in the same packet, before any handshake:
+    // taken for answers they would let the log-in go on in clear text.
+    server.Say("+OK POP3 ready").Expect("CAPA").Say("+OK").Say("STLS").Say(".");
+    server.Expect("STLS").SayRaw("+OK Begin TLS\r\n+OK\r\n+OK\r\n+OK 0 0\r\n");
+    EXPECT_EQ(MessageOf<EmsTimedOutError>([&] { client.Login(); }), "Operation timed out");
+    const std::string sent = server.Received();
+    const std::size_t hello = sent.find("STLS\r\n") + 6;
+    // Only the client's TLS hello follows (a handshake record), never a command.
+    ASSERT_LT(hello, sent.size());
+    EXPECT_EQ(sent[hello], '\x16');
+    EXPECT_EQ(sent.find("USER"), std::string::npos);
+    EXPECT_FALSE(client.IsConnected());
+}
+
+TEST_F(HostileServerTest, HandshakeSilenceTimesOutAndCancelEndsIt) {
+    client.SetSecurity(secTls);
+    FastClock(30);
+    EXPECT_EQ(MessageOf<EmsTimedOutError>([&] { client.Connect(); }), "Operation timed out");
+    EXPECT_FALSE(client.IsConnected());
+
+    // Cancel from the events that run while the handshake waits.
+    client.SetTimeOut(10);
+    client.TimeCounter()->Timer().SetInterval(60000);
+    server.NextConnection().Pause();
+    client.OnConnected = [&](TmsSocketBase*) {};
+    TmsTimer canceller;
+    canceller.SetInterval(20);
+    canceller.SetOnTimer([&](TmsTimer*) {
+        canceller.SetEnabled(false);
+        client.Cancel();
+    });
+    EXPECT_EQ(MessageOf<EmsCanceledError>([&] { client.Connect(); }),
+              "Operation has been canceled");
+    EXPECT_FALSE(client.IsConnected());
+}
+
+TEST_F(HostileServerTest, NotTlsAtAllIsAHandshakeError) {
+    client.SetSecurity(secTls);
+    server.Say("+OK POP3 ready, in clear text").Pause();
+    EXPECT_NE(MessageOf<EmsTlsError>([&] { client.Connect(); }), "");
+    EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(TlsFingerprint, StoredFormsCompareAlike) {
+    EXPECT_EQ(NormalizeFingerprint(" SHA256:AB:cd:01 "), "sha256:abcd01");
+    EXPECT_EQ(NormalizeFingerprint("abcd01"), "sha256:abcd01");
+    EXPECT_EQ(NormalizeFingerprint(""), "");
+}
