@@ -194,7 +194,8 @@ void TmsPOPClient::DeleteMessage() {
 }
 
 void TmsPOPClient::ResizeIds() {
-    FMessageIds.assign(std::size_t(std::max(FMessageCount, 0)), TmsMessageId());
+    FMessageIds.assign(std::size_t(std::clamp(FMessageCount, 0, kMaxTrackedMessages)),
+                       TmsMessageId());
     for (std::size_t i = 0; i < FMessageIds.size(); ++i) FMessageIds[i].Number = int(i) + 1;
 }
 

@@ -22,6 +22,9 @@ inline constexpr int64_t kMaxMessageAnswer = 512 * 1024 * 1024;
 // The capability list; the lists of every message's size or id get as much again per message.
 inline constexpr int64_t kMaxCapabilityAnswer = 64 * 1024;
 inline constexpr int64_t kMaxNumberedLine = 128;
+// The count STAT gives is the server's word: identities are kept for at most this many
+// messages, so a hostile count cannot claim the machine's memory.
+inline constexpr int kMaxTrackedMessages = 1000000;
 class TMemoryStream;
 
 // What tells one message on the server from another: its number in this session, its size

@@ -131,6 +131,11 @@ TEST_F(PopClientTest, StatAnswerGivesCountAndSize) {
         EXPECT_EQ(client.MailboxSize(), c.Size) << c.Answer;
         EXPECT_EQ(client.CurrentMessage(), -1);
     }
+    // A count no mailbox has keeps its number but not a table of that size.
+    server.Expect("STAT").Say("+OK 2147483647 1");
+    client.GetStatus();
+    EXPECT_EQ(client.MessageCount(), 2147483647);
+    EXPECT_EQ(client.MessageIds().size(), std::size_t(kMaxTrackedMessages));
     for (const char* answer : {"+OK x 1", "+OK", "+OK 2 lots"}) {
         server.Expect("STAT").Say(answer);
         EXPECT_THROW(client.GetStatus(), EConvertError) << answer;
