@@ -16,6 +16,7 @@ const char* const kNeedServerAndUser = "--add-account needs --server and --user"
 const char* const kPasswordOnCommandLine =
     "The password is read from standard input, never from the command line";
 const char* const kBadPortText = "--port needs a number from 1 to 65535";
+const char* const kBadSecurity = "--security needs tls, starttls or none";
 const char* const kPasswordPrompt = "Password: ";
 const char* const kWritten = "Account written: ";
 const char* const kStartUp = "start-up";
@@ -66,6 +67,7 @@ int RunAddAccount(const std::vector<std::string>& args, std::istream& in, std::o
                               : option == "--port"        ? &port
                               : option == "--user"        ? &s.UserName
                               : option == "--description" ? &s.IniDescript
+                              : option == "--security"    ? &s.Security
                                                           : nullptr;
         if (option == "--password") {
             err << kPasswordOnCommandLine << "\n";
@@ -91,6 +93,11 @@ int RunAddAccount(const std::vector<std::string>& args, std::istream& in, std::o
             err << kBadPortText << "\n";
             return 2;
         }
+    }
+    if (!s.Security.empty() && s.Security != "tls" && s.Security != "starttls" &&
+        s.Security != "none") {
+        err << kBadSecurity << "\n";
+        return 2;
     }
     if (s.IniDescript.empty()) s.IniDescript = s.UserName + "@" + s.Server;
     s.Password = ReadPassword(in, err);

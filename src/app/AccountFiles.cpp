@@ -156,6 +156,11 @@ bool WriteAccountFile(const std::string& fileName, const TAccountSettings& s, st
     ini.WriteString("POPClient", "Server", s.Server);
     ini.WriteString("POPClient", "UserName", s.UserName);
     ini.WriteInteger("POPClient", "DefPort", s.DefPort);
+    // Without the key the port decides, as in files made elsewhere.
+    if (s.Security.empty())
+        ini.DeleteKey("POPClient", "Security");
+    else
+        ini.WriteString("POPClient", "Security", s.Security);
     ini.WriteString("POPClient", "MailAddress", s.MailAddress);
     ini.WriteString("POPClient", "MailName", s.MailName);
 

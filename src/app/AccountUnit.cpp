@@ -26,6 +26,11 @@ const char* const kMissingEntry = "entry %1 (not in the phone book)";
 const char* const kTest = "&Test connection";
 const char* const kTesting = "Testing…";
 const char* const kNever = "never";
+// What the combo box offers and what the account file stores for it.
+const char* const kSecurities[][2] = {{"By port (TLS on 995, else none)", ""},
+                                      {"TLS", "tls"},
+                                      {"STLS (after connecting)", "starttls"},
+                                      {"None: password in clear text", "none"}};
 const char* const kKeyringNote = "The password is kept in the desktop's keyring.";
 const char* const kFileNote = "No keyring is running: the password is kept scrambled in the "
                               "account file, readable by you only.";
@@ -46,7 +51,7 @@ QLineEdit* Edit(QWidget* parent, const std::string& text, int maxLength) {
 } // namespace
 
 TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries, QWidget* parent)
-    : QDialog(parent), FSecurity(s.Security), FCertFingerprint(s.CertFingerprint) {
+    : QDialog(parent), FCertFingerprint(s.CertFingerprint) {
     setWindowTitle(kCaption);
     const bool keyring = PasswordStore().Available();
 
@@ -54,6 +59,9 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
     EditDescript = Edit(this, s.IniDescript, int(kDescriptMax));
     EditServer = Edit(this, s.Server, int(kServerMax));
     EditPort = Spin(this, 1, 65535, s.DefPort, "");
+    CBSecurity = new QComboBox(this);
+    for (const auto& [text, value] : kSecurities) CBSecurity->addItem(text, QString(value));
+    CBSecurity->setCurrentIndex(std::max(0, CBSecurity->findData(AnsiToQ(s.Security))));
     EditUser = Edit(this, s.UserName, int(kServerMax));
     EditPassword = Edit(this, s.Password, keyring ? 32767 : int(kPasswordMax));
     EditPassword->setEchoMode(QLineEdit::Password);
@@ -82,6 +90,7 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
     serverForm->addRow("&Description:", EditDescript);
     serverForm->addRow("&POP3 server:", EditServer);
     serverForm->addRow("P&ort:", EditPort);
+    serverForm->addRow("&Security:", CBSecurity);
     serverForm->addRow("&User name:", EditUser);
     auto* passwordRow = new QHBoxLayout;
     passwordRow->addWidget(EditPassword);
@@ -142,7 +151,7 @@ TAccountSettings TFormAccount::Settings() const {
     s.Timeout = EditTimeout->value();
     s.MailMaxSize = EditMaxSize->value();
     s.RASService = CBDialUp->currentData().toInt();
-    s.Security = FSecurity;
+    s.Security = QToAnsi(CBSecurity->currentData().toString());
     s.CertFingerprint = FCertFingerprint;
     return s;
 }

@@ -42,8 +42,8 @@ public:
     QLineEdit* EditDescript;
     QLineEdit* EditServer;
     QSpinBox* EditPort;
-    // Connection security (none, STLS, TLS) and the certificate's fingerprint go here, next
-    // to the port, once the client speaks TLS.
+    // "" (the port decides), "tls", "starttls" or "none", as the account file states it.
+    QComboBox* CBSecurity;
     QLineEdit* EditUser;
     QLineEdit* EditPassword;
     QCheckBox* CBShowPassword;
@@ -62,8 +62,7 @@ public:
 
 private:
     TConnectionTest FTest;
-    // Not edited here: kept as the file has them, so the connection test protects the
-    // password as the check will.
-    std::string FSecurity;
+    // Not edited here: the certificate the user chose to trust is kept as the file has it, so
+    // the connection test accepts what the check will.
     std::string FCertFingerprint;
 };

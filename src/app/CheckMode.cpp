@@ -32,6 +32,7 @@ const char* const kUsage =
     "  --demo    open the window on a demo account with a sample mailbox served on\n"
     "            this machine (your own settings and accounts stay untouched)\n"
     "  --add-account --server HOST --user NAME [--port N] [--description TEXT]\n"
+    "            [--security tls|starttls|none]\n"
     "            add an account; its password is the first line of standard input\n"
     "            (asked for when that is a terminal). The first account becomes the\n"
     "            start-up account. With a desktop keyring running, the password is kept\n"

@@ -131,6 +131,8 @@ TEST_F(AccountEditor, EditShowsTheFileAndWritesWhatTheProgramReads) {
         EXPECT_EQ(f.EditMaxSize->value(), 5000);
         EXPECT_EQ(f.CBDialUp->currentData().toInt(), 1);
         EXPECT_EQ(f.CBDialUp->itemText(0), "none");
+        EXPECT_EQ(f.CBSecurity->currentData().toString(), ""); // the file names none
+        f.CBSecurity->setCurrentIndex(f.CBSecurity->findData(QString("starttls")));
         f.EditServer->setText("new.example.org");
         f.EditAddress->setText("ann@example.org");
         f.CBDialUp->setCurrentIndex(0);
@@ -143,6 +145,8 @@ TEST_F(AccountEditor, EditShowsTheFileAndWritesWhatTheProgramReads) {
     EXPECT_TRUE(ClientRec.NoRAS);
     EXPECT_EQ(w.MailRows->Count(), 0); // another mailbox: rows go
     EXPECT_EQ(TIniFile(AccountFileName("Box")).ReadString("ProgSet", "RetrvMode", ""), "2");
+    EXPECT_EQ(ClientRec.Security, "starttls");
+    EXPECT_EQ(w.POPClient->Security(), secStartTls);
 
     // A value the program could not read back keeps the editor open with the reason.
     fill = [](TFormAccount& f) {

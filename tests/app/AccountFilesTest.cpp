@@ -241,15 +241,17 @@ TEST_F(Accounts, SettingsThatWouldNotReadBackAreRefused) {
 TEST_F(Accounts, CommandLineAddsAndListsAccounts) {
     std::istringstream in("secret word\r\nnot read\n");
     std::ostringstream out, err;
-    EXPECT_EQ(RunAddAccount({"--server", "pop.example.org", "--port", "995", "--user", "joe"}, in,
-                            out, err),
+    EXPECT_EQ(RunAddAccount({"--server", "pop.example.org", "--port", "110", "--user", "joe",
+                             "--security", "starttls"},
+                            in, out, err),
               0)
         << err.str();
     const std::string file = (home / "joe_pop.example.org.Set").string();
     EXPECT_EQ(out.str(), "Account written: " + file + "\n");
     ReadClientFile(file);
     EXPECT_EQ(ClientRec.Password, "secret word");
-    EXPECT_EQ(ClientRec.DefPort, 995);
+    EXPECT_EQ(ClientRec.DefPort, 110);
+    EXPECT_EQ(ClientRec.Security, "starttls");
     EXPECT_EQ(ClientRec.IniDescript, "joe@pop.example.org");
 
     std::istringstream none;
@@ -258,6 +260,8 @@ TEST_F(Accounts, CommandLineAddsAndListsAccounts) {
     EXPECT_EQ(RunAddAccount({"--server", "h"}, none, out, err), 2);
     EXPECT_EQ(RunAddAccount({"--server", "h", "--user", "u", "--port", "x"}, none, out, err), 2);
     EXPECT_EQ(RunAddAccount({"--server", "h", "--user"}, none, out, err), 2);
+    EXPECT_EQ(RunAddAccount({"--server", "h", "--user", "u", "--security", "ssl"}, none, out, err),
+              2);
 
     std::istringstream second("pw\n");
     ASSERT_EQ(
