@@ -32,8 +32,9 @@ const char* const kSecurities[][2] = {{"By port (TLS on 995, else none)", ""},
                                       {"STLS (after connecting)", "starttls"},
                                       {"None: password in clear text", "none"}};
 const char* const kKeyringNote = "The password is kept in the desktop's keyring.";
-const char* const kFileNote = "No keyring is running: the password is kept scrambled in the "
-                              "account file, readable by you only.";
+// Broken by hand: a wrapped label in a form row is laid out a line short.
+const char* const kFileNote = "No keyring is running: the password is kept scrambled\n"
+                              "in the account file, readable by you only.";
 
 QSpinBox* Spin(QWidget* parent, int min, int max, int value, const QString& suffix) {
     auto* spin = new QSpinBox(parent);
@@ -99,7 +100,6 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
     passwordLabel->setBuddy(EditPassword);
     serverForm->addRow(passwordLabel, passwordRow);
     auto* note = new QLabel(keyring ? kKeyringNote : kFileNote, this);
-    note->setWordWrap(true);
     serverForm->addRow("", note);
     serverForm->addRow("Your &address:", EditAddress);
     serverForm->addRow("Your &name:", EditName);
