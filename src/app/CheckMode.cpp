@@ -1,5 +1,6 @@
 #include "app/CheckMode.h"
 
+#include "app/AccountFiles.h"
 #include "app/MailRows.h"
 #include "app/MainUnit.h"
 #include "app/Settings.h"
@@ -40,10 +41,11 @@ const char* const kUsage =
     "  --list-accounts\n"
     "            one line per account: description, file, \"start-up\" (TAB separated)\n"
     "  --help    show this text\n";
-const char* const kNoPassword = "The account has no stored password; --check asks for none";
+const char* const kNoAccount = "No account yet: start postvigil to make one in the account "
+                               "editor, or add one with postvigil --add-account";
+const char* const kNoPassword = "The account has no stored password; ";
+const char* const kAsksForNone = " asks for none";
 const char* const kCheckFailed = "The check failed";
-const char* const kNoPasswordCollect =
-    "The account has no stored password; --collect asks for none";
 
 // The charset the locale names for text ("ru_RU.KOI8-R" gives "KOI8-R"), the first of
 // LC_ALL, LC_CTYPE and LANG that is set; "" when none names one.
@@ -103,13 +105,19 @@ struct THeadless {
         SetPrompts(nullptr);
     }
 };
+// Why the start-up account cannot be checked without asking; "" when it can.
+std::string HeadlessAccountProblem(const char* mode) {
+    if (!StartAccountExists()) return kNoAccount;
+    if (ClientRec.Password.empty()) return kNoPassword + std::string(mode) + kAsksForNone;
+    return "";
+}
 } // namespace
 
 int RunHeadlessCheck(std::ostream& out, std::ostream& err) {
     THeadless headless;
     TFormMain window;
-    if (ClientRec.Password.empty()) {
-        err << kNoPassword << "\n";
+    if (const std::string problem = HeadlessAccountProblem("--check"); !problem.empty()) {
+        err << problem << "\n";
         return 1;
     }
     std::string error;
@@ -141,8 +149,8 @@ int RunHeadlessCheck(std::ostream& out, std::ostream& err) {
 int RunHeadlessCollect(std::ostream& out, std::ostream& err, int mode) {
     THeadless headless;
     TFormMain window;
-    if (ClientRec.Password.empty()) {
-        err << kNoPasswordCollect << "\n";
+    if (const std::string problem = HeadlessAccountProblem("--collect"); !problem.empty()) {
+        err << problem << "\n";
         return 1;
     }
     std::string error;

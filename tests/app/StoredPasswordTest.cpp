@@ -24,8 +24,14 @@ struct StoredPassword : CheckCycle {
 } // namespace
 
 TEST_F(StoredPassword, EmptyStoredValueIsNoPasswordAndTheHeadlessCheckRefuses) {
-    ScrambledAccount("Home", "");
+    // No account file at all: the user learns how to make one.
+    Registry(kPostkeeperSetKey, "DFUIniName", "Home");
     std::ostringstream out, err;
+    EXPECT_EQ(RunHeadlessCheck(out, err), 1);
+    EXPECT_NE(err.str().find("No account yet"), std::string::npos) << err.str();
+
+    ScrambledAccount("Home", "");
+    err.str("");
     EXPECT_EQ(RunHeadlessCheck(out, err), 1);
     EXPECT_NE(err.str().find("no stored password"), std::string::npos) << err.str();
     EXPECT_EQ(server.Connections(), 0);
