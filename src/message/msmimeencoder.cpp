@@ -109,10 +109,11 @@ TmsCustomEncoder::TBodyKind TmsCustomEncoder::BodyKind() const {
         return IsMultipartType(attachments.Items(0).ContentType()) ? bkMixed : bkSingleAttachment;
     }
     // Text lines that would read back as uuencoded blocks go into a multipart, where a text
-    // part is not searched for them.
+    // part is not searched for them. The line after a begin line is judged as it may be
+    // written: the transfer encoding can turn any non-empty line into valid block data.
     const TStringList& body = FMessage.Body();
     for (int i = 0; i + 1 < body.Count(); ++i)
-        if (IsUUBegin(body[i]) && IsUUDataLine(body[i + 1])) return bkWrappedText;
+        if (IsUUBegin(body[i]) && !body[i + 1].empty()) return bkWrappedText;
     if (contentType == "text/html" || contentType == "text/rtf") return bkHtmlOrRtf;
     return bkText;
 }

@@ -228,6 +228,22 @@ TEST(HostileMail, ProseThatLooksLikeAUuencodeStartStaysText) {
     const auto m = Decode("From: a@b\r\n\r\n" + lines);
     EXPECT_EQ(m->Body().Items(), broken);
     EXPECT_EQ(m->Attachments().Count(), 0);
+    // Written again, such text stays text, also where the transfer encoding would turn the
+    // line after the begin line into valid block data ("\x81" becomes "=81").
+    const Strings raw = {"see:", "begin 644 a.txt", std::string("9\x81\x00<W0@", 8), "`", "end"};
+    lines.clear();
+    for (const auto& line : raw) lines += line + "\r\n";
+    const auto qp = Decode("From: a@b\r\nMIME-Version: 1.0\r\nContent-Type: text/plain\r\n"
+                           "Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
+                           lines);
+    ASSERT_EQ(qp->Attachments().Count(), 0);
+    TMemoryStream saved;
+    qp->SaveToStream(saved);
+    saved.SetPosition(0);
+    TmsMessage again;
+    again.LoadFromStream(saved);
+    EXPECT_EQ(again.Attachments().Count(), 0);
+    EXPECT_EQ(again.Body().Items(), raw);
     // A good block still becomes an attachment.
     const auto good = Decode("From: a@b\r\n\r\nsee:\r\nbegin 644 a.txt\r\n#86)C\r\n`\r\nend\r\n");
     ASSERT_EQ(good->Attachments().Count(), 1);
