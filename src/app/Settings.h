@@ -57,6 +57,8 @@ extern bool AutoStart;
 extern bool AutoConnect;
 extern bool PVMinimized;
 extern bool ShowInfos;
+// Checks list messages seen before from the header cache (registry only, no dialog).
+extern bool HeaderCache;
 extern bool ExternOnline;
 extern bool UserOnline;
 extern std::string CurSetName;
