@@ -459,12 +459,11 @@ void TFormMain::ListHeaders(int count) {
     // The cache needs every message told apart by its id and its size; else it stays out.
     std::unique_ptr<THeaderCache> cache;
     if (HeaderCache && allSizes && std::size_t(count) == ids.size() &&
-        std::all_of(ids.begin(), ids.end(), [](const TmsMessageId& id) {
-            return !id.Uidl.empty() && id.Size >= 0;
-        })) {
+        std::all_of(ids.begin(), ids.end(),
+                    [](const TmsMessageId& id) { return !id.Uidl.empty() && id.Size >= 0; })) {
         const std::string server = POPClient->Host() + ":" + std::to_string(POPClient->Port());
-        cache = std::make_unique<THeaderCache>(
-            THeaderCache::FileFor(server, POPClient->UserName()), server, POPClient->UserName());
+        cache = std::make_unique<THeaderCache>(THeaderCache::FileFor(server, POPClient->UserName()),
+                                               server, POPClient->UserName());
         cache->Load();
     }
     auto cached = [&](int i) {

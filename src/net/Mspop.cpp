@@ -255,8 +255,7 @@ void TmsPOPClient::SendPlanned() {
     std::string batch;
     std::vector<std::size_t> ends;
     while (FPlanSent < FPlan.size()) {
-        const std::string line =
-            kTop + std::to_string(FPlan[FPlanSent] + 1) + kTopLines;
+        const std::string line = kTop + std::to_string(FPlan[FPlanSent] + 1) + kTopLines;
         const int64_t bytes = int64_t(line.size()) + 2;
         // The first command always goes, whatever the window.
         if (FPlanSent > FPlanRead && FBytesInFlight + bytes > kPipelineWindow) break;

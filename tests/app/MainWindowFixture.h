@@ -30,6 +30,7 @@ struct MainWindowFixture : ::testing::Test {
         home = mkdtemp(tmpl);
         setenv("POSTVIGIL_HOME", home.c_str(), 1);
         setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+        setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
         InitMainUnit();
         Registry(kPostvigilKey, "ShowInfos", "0");
         TFormMain::ExecModal = [this](QDialog& d) {
@@ -43,6 +44,7 @@ struct MainWindowFixture : ::testing::Test {
         TFormMain::ExecModal = nullptr;
         unsetenv("POSTVIGIL_HOME");
         unsetenv("XDG_CONFIG_HOME");
+        unsetenv("XDG_CACHE_HOME");
         fs::remove_all(home);
     }
     void Registry(const char* key, const char* name, const std::string& value) {
