@@ -41,6 +41,7 @@ bool AutoConnect = true;
 bool PVMinimized = false;
 bool ShowInfos = true;
 bool HeaderCache = true;
+bool Notify = true;
 bool ExternOnline = false;
 bool UserOnline = false;
 std::string CurSetName;
@@ -58,6 +59,7 @@ void InitMainUnit() {
     PVMinimized = false;
     ShowInfos = true;
     HeaderCache = true;
+    Notify = true;
     ExternOnline = false;
     UserOnline = false;
     CurSetName.clear();
@@ -89,6 +91,7 @@ void LoadSettings() {
     AutoConnect = reg.ReadBool("AutoConnect", true);
     ShowInfos = reg.ReadBool("ShowInfos", true);
     HeaderCache = reg.ReadBool("HeaderCache", true);
+    Notify = reg.ReadBool("Notify", true);
 }
 
 void SaveSettings() {
@@ -101,6 +104,7 @@ void SaveSettings() {
     reg.WriteBool("PVMinimized", PVMinimized);
     reg.WriteBool("AutoConnect", AutoConnect);
     reg.WriteBool("ShowInfos", ShowInfos);
+    reg.WriteBool("Notify", Notify);
 }
 
 std::string ReadIniDescript(const std::string& fileName) {

@@ -59,6 +59,8 @@ extern bool PVMinimized;
 extern bool ShowInfos;
 // Checks list messages seen before from the header cache (registry only, no dialog).
 extern bool HeaderCache;
+// A timed or tray check that finds new mail says so in a desktop notification.
+extern bool Notify;
 extern bool ExternOnline;
 extern bool UserOnline;
 extern std::string CurSetName;
