@@ -11,6 +11,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -25,6 +26,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace {
 const char* const kCaption = "Setting";
@@ -278,11 +280,13 @@ void TFormStart::FillAccount() {
     LabelSecurity->setVisible(!security.isEmpty());
     EditSecurity->setVisible(!security.isEmpty());
     DirMailPathEdit->setText(QString::fromLocal8Bit(PostofficeDir()));
+    DirMailPathEdit->setCursorPosition(0);
     // Thousands always grouped, also where the locale leaves them out by default.
     QLocale locale;
     locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
     EditMailMax->setText(locale.toString(MailMaxSize) + " Bytes");
     SpinEditTimeOut->setValue(ClientRec.Timeout);
+    BtnEditAccount->setEnabled(std::filesystem::exists(AccountFileName(CurSetName)));
 }
 
 void TFormStart::BtnAplyClick() {
@@ -326,7 +330,8 @@ void TFormStart::BtnEditAccountClick() {
 }
 
 std::string TFormStart::ProgramPath() {
-    return QToAnsi(QCoreApplication::applicationDirPath()) + "/" + kProgramFile;
+    return QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString() + "/" +
+           kProgramFile;
 }
 
 bool TFormStart::SetAutoStart() {
@@ -334,9 +339,10 @@ bool TFormStart::SetAutoStart() {
     const std::string path = ProgramPath();
     std::string load = ReadLoadLine();
     if (AutoStart) {
-        const QString program = QCoreApplication::applicationFilePath();
+        const QByteArray program = QFile::encodeName(QCoreApplication::applicationFilePath());
         if (!WriteAutostartEntry(program.toStdString())) {
-            Prompts().Tell(kEntryNotWritten + AutostartEntryFile(), "", mtWarning);
+            // The file name is shown as the file system spells it.
+            Prompts().Show({"", kEntryNotWritten + AutostartEntryFile(), mtWarning, mbOK, true});
             return false;
         }
         if (AddToLoadLine(load, path)) WriteLoadLine(load);
