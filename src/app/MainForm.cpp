@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardItemModel>
@@ -24,9 +25,27 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include <type_traits>
+
 namespace {
 constexpr int kWidth = 619;
 constexpr int kHeight = 379;
+// Hints come up after a second of rest and go after three and a half.
+constexpr int kHintPauseMs = 1000;
+constexpr int kHintHideMs = 3500;
+const char* const kCheckModeHint = "Change mode temporary";
+const char* const kUpdateHint = "Homepage for update checkup";
+
+// The program's hint timing, on top of whatever style the desktop gives.
+class THintStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override {
+        if (hint == SH_ToolTip_WakeUpDelay) return kHintPauseMs;
+        return QProxyStyle::styleHint(hint, option, widget, data);
+    }
+};
 
 // Hints: the short form becomes the tooltip, the long form the status bar text.
 template <class W> W* Hinted(W* w, const char* hint) {
@@ -34,6 +53,7 @@ template <class W> W* Hinted(W* w, const char* hint) {
     const int bar = h.indexOf('|');
     w->setToolTip(bar < 0 ? h : h.left(bar));
     w->setStatusTip(bar < 0 ? h : h.mid(bar + 1));
+    if constexpr (std::is_base_of_v<QWidget, W>) w->setToolTipDuration(kHintHideMs);
     return w;
 }
 
@@ -49,6 +69,8 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowIcon(AppIcon());
+    if (!dynamic_cast<THintStyle*>(QApplication::style()))
+        QApplication::setStyle(new THintStyle(QApplication::style()->name()));
     QFont font("Arial", 8);
     font.setStyleHint(QFont::SansSerif);
     setFont(font);
@@ -185,8 +207,9 @@ void TFormMain::BuildMenus() {
     connect(HelpMenu->addAction("&Help for program"), &QAction::triggered, this,
             [this] { THelpViewer::ShowHelp(this, "index.html#contents"); });
     HelpMenu->addAction("&Info about program");
-    Hinted(HelpMenu->addAction("Program &update"), "Homepage for update checkup");
+    MIUpdate = Hinted(HelpMenu->addAction("Program &update"), kUpdateHint);
     HelpCheckModeMenu = HelpMenu->addMenu("Check &Mode");
+    Hinted(HelpCheckModeMenu->menuAction(), kCheckModeHint);
     HelpCheckModeMenu->addAction("&Reakt individual")->setData(4);
     HelpCheckModeMenu->addAction("Open &Postvigil")->setData(5);
     HelpCheckModeMenu->addAction("&Open Postkeeper")->setData(6);
@@ -210,6 +233,7 @@ void TFormMain::BuildTray() {
     TrayItems[3] = TrayMenu->addMenu(checkMode);
     TrayItems[3]->setIcon(TrayMenuImage(2));
     TrayItems[3]->setData(3);
+    Hinted(TrayItems[3], kCheckModeHint);
     add(checkMode, 4, "&Reakt individual")->setCheckable(true);
     add(checkMode, 5, "Open &Postvigil")->setCheckable(true);
     add(checkMode, 6, "&Open Postkeeper")->setCheckable(true);

@@ -57,6 +57,8 @@ extern bool AutoStart;
 extern bool AutoConnect;
 extern bool PVMinimized;
 extern bool ShowInfos;
+// New mail found by a timed check is announced on the desktop.
+extern bool Notify;
 extern bool ExternOnline;
 extern bool UserOnline;
 extern std::string CurSetName;
