@@ -7,7 +7,13 @@
 
 #include <QCoreApplication>
 #include <QDBusArgument>
+#include <QDBusMessage>
 #include <QDBusVariant>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <functional>
 
 namespace {
 const QString kService = "org.freedesktop.Notifications";
@@ -18,22 +24,37 @@ struct TNotifyCall {
     QString Summary, Body;
     QStringList Actions;
 };
+
+// Runs the event loop until done() holds; the bound only ends a test whose peer never answers.
+bool PumpUntil(const std::function<bool()>& done, int safetyMs = 20000) {
+    const QDeadlineTimer deadline(safetyMs);
+    QTimer wake; // wakes the wait below should nothing else
+    wake.start(safetyMs);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return done();
+}
 } // namespace
 
 struct Notifications : CheckCycle {
-    pvtest::TPrivateBus bus;
+    TPrivateBus bus;
 
     void SetUp() override {
         CheckCycle::SetUp();
         ASSERT_EQ(bus.Problem(), "");
         ASSERT_TRUE(bus.StartTemplate("notification_daemon", kService))
             << bus.Problem().toStdString();
-        TFormMain::NotifyBus = [this] { return bus.Bus(); };
+        TFormMain::NotifyBus = [this] { return bus.Connection(); };
         Registry(kPostvigilKey, "FollowAct", "0");
+    }
+    QDBusMessage Call(const QString& iface, const QString& method, const QVariantList& args) {
+        QDBusMessage msg = QDBusMessage::createMethodCall(kService, kPath, iface, method);
+        msg.setArguments(args);
+        return bus.Connection().call(msg);
     }
     // The Notify calls the stand-in received, oldest first.
     std::vector<TNotifyCall> Calls() {
-        const QDBusMessage reply = bus.Call(kService, kPath, kMock, "GetMethodCalls", {"Notify"});
+        const QDBusMessage reply = Call(kMock, "GetMethodCalls", {"Notify"});
         std::vector<TNotifyCall> calls;
         if (reply.arguments().isEmpty()) return calls;
         const QDBusArgument list = reply.arguments().at(0).value<QDBusArgument>();
@@ -75,7 +96,7 @@ struct Notifications : CheckCycle {
         ASSERT_EQ(w.MailRows->Count(), int(subjects.size()));
         auto* notifier = w.findChild<TDesktopNotifier*>();
         if (notifier) {
-            ASSERT_TRUE(pvtest::PumpUntil([&] { return notifier->Pending() == 0; }));
+            ASSERT_TRUE(PumpUntil([&] { return notifier->Pending() == 0; }));
         }
     }
 };
@@ -113,10 +134,10 @@ TEST_F(Notifications, ATimedCheckAnnouncesNewMailOnceAndTheClickRestoresTheWindo
     QCoreApplication::sendPostedEvents(&w);
     ASSERT_TRUE(w.isHidden());
     const QDBusMessage emitted =
-        bus.Call(kService, kPath, kMock, "EmitSignal",
-                 {kService, "ActionInvoked", "us", QVariantList{1u, QString("default")}});
+        Call(kMock, "EmitSignal",
+             {kService, "ActionInvoked", "us", QVariantList{1u, QString("default")}});
     ASSERT_NE(emitted.type(), QDBusMessage::ErrorMessage) << emitted.errorMessage().toStdString();
-    EXPECT_TRUE(pvtest::PumpUntil([&] { return w.isVisible(); }));
+    EXPECT_TRUE(PumpUntil([&] { return w.isVisible(); }));
     EXPECT_FALSE(w.isMinimized());
 }
 

@@ -1,9 +1,7 @@
 #include "PrivateBus.h"
 
-#include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
-#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QTimer>
@@ -12,12 +10,12 @@
 #include <csignal>
 #include <sys/prctl.h>
 
-namespace pvtest {
 namespace {
 const char kDaemon[] = "/usr/bin/dbus-daemon";
-// Debian's own interpreter: the one that has python3-dbusmock.
+// The system's interpreter: python3-dbusmock is a Debian package.
 const char kPython[] = "/usr/bin/python3";
-constexpr int kStartMs = 20000;
+const char kSessionVar[] = "DBUS_SESSION_BUS_ADDRESS";
+constexpr int kSafetyMs = 20000;
 
 const char kBusConfig[] =
     R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
@@ -34,103 +32,123 @@ const char kBusConfig[] =
 </busconfig>
 )";
 
-// A helper process ends with the test, also when the test crashes.
-void EndWithParent(QProcess& process) {
-    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-}
-
 void Stop(QProcess& process) {
     if (process.state() == QProcess::NotRunning) return;
     process.terminate();
-    if (!process.waitForFinished(kStartMs)) {
+    if (!process.waitForFinished(kSafetyMs)) {
         process.kill();
-        process.waitForFinished(kStartMs);
+        process.waitForFinished(kSafetyMs);
     }
 }
 } // namespace
 
-bool PumpUntil(const std::function<bool()>& done, int safetyMs) {
-    QDeadlineTimer deadline(safetyMs);
-    // Wakes the wait below when nothing else does, so the bound holds.
-    QTimer guard;
-    guard.setSingleShot(true);
-    guard.start(safetyMs);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    return done();
+void TPrivateBus::EndWithParent(QProcess& process) {
+    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
 }
 
 TPrivateBus::TPrivateBus() {
     if (!FDir.isValid()) {
-        FProblem = "no temporary folder";
+        Fail(QStringLiteral("no temporary folder"));
         return;
     }
-    QFile config(FDir.filePath("bus.conf"));
+    QFile config(FilePath(QStringLiteral("bus.conf")));
     if (!config.open(QIODevice::WriteOnly)) {
-        FProblem = "cannot write the bus configuration";
+        Fail(QStringLiteral("cannot write the bus configuration"));
         return;
     }
     config.write(QString::fromLatin1(kBusConfig).arg(FDir.path()).toUtf8());
     config.close();
+
     EndWithParent(FDaemon);
-    FDaemon.start(kDaemon, {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"});
-    if (!FDaemon.waitForStarted(kStartMs)) {
-        FProblem = "dbus-daemon does not start (package dbus)";
+    FDaemon.start(QString::fromLatin1(kDaemon),
+                  {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
+                   QStringLiteral("--print-address=1")});
+    if (!FDaemon.waitForStarted(kSafetyMs)) {
+        Fail(QStringLiteral("dbus-daemon does not start (package dbus)"));
         return;
     }
-    while (!FDaemon.canReadLine() && FDaemon.waitForReadyRead(kStartMs)) {
+    while (!FDaemon.canReadLine() && FDaemon.waitForReadyRead(kSafetyMs)) {
     }
     FAddress = QString::fromLatin1(FDaemon.readLine()).trimmed();
     if (FAddress.isEmpty()) {
-        FProblem = "dbus-daemon gave no address";
+        Fail(QStringLiteral("dbus-daemon gave no address"));
         return;
     }
-    FConnectionName = "pv-test-" + QUuid::createUuid().toString(QUuid::Id128);
+    FConnectionName = QStringLiteral("pv-test-") + QUuid::createUuid().toString(QUuid::Id128);
     if (!QDBusConnection::connectToBus(FAddress, FConnectionName).isConnected())
-        FProblem = "cannot connect to the private bus";
+        Fail(QStringLiteral("cannot connect to the private bus"));
 }
 
 TPrivateBus::~TPrivateBus() {
-    for (QProcess& service : FServices) Stop(service);
+    StopTemplate();
     if (!FConnectionName.isEmpty()) QDBusConnection::disconnectFromBus(FConnectionName);
     Stop(FDaemon);
+    if (FSessionSet) {
+        if (FSavedSession)
+            qputenv(kSessionVar, *FSavedSession);
+        else
+            qunsetenv(kSessionVar);
+    }
 }
 
-QDBusConnection TPrivateBus::Bus() const {
+bool TPrivateBus::Fail(const QString& problem) {
+    if (FProblem.isEmpty()) FProblem = problem;
+    return false;
+}
+
+QDBusConnection TPrivateBus::Connection() const {
     return QDBusConnection(FConnectionName);
 }
 
-bool TPrivateBus::StartTemplate(const QString& templateName, const QString& busName) {
-    if (!FProblem.isEmpty()) return false;
-    QDBusConnection bus = Bus();
-    // Its signal wakes the wait below when the service takes its name.
-    QDBusServiceWatcher watcher(busName, bus, QDBusServiceWatcher::WatchForRegistration);
-    QProcess& service = FServices.emplace_back();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DBUS_SESSION_BUS_ADDRESS", FAddress);
-    env.insert("DBUS_SYSTEM_BUS_ADDRESS", FAddress);
-    service.setProcessEnvironment(env);
-    service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    EndWithParent(service);
-    service.start(kPython, {"-m", "dbusmock", "--template", templateName});
-    const bool up = PumpUntil(
-        [&] {
-            return service.state() == QProcess::NotRunning ||
-                   bus.interface()->isServiceRegistered(busName).value();
-        },
-        kStartMs);
-    if (!up || service.state() == QProcess::NotRunning) {
-        FProblem = "python3-dbusmock's " + templateName + " template does not start";
-        return false;
+QString TPrivateBus::FilePath(const QString& name) const {
+    return FDir.filePath(name);
+}
+
+void TPrivateBus::UseAsSessionBus() {
+    if (!FSessionSet) {
+        if (qEnvironmentVariableIsSet(kSessionVar)) FSavedSession = qgetenv(kSessionVar);
+        FSessionSet = true;
     }
+    qputenv(kSessionVar, FAddress.toUtf8());
+}
+
+bool TPrivateBus::StartTemplate(const QString& templateName, const QString& busName,
+                                const QStringList& extraArgs) {
+    if (!FProblem.isEmpty()) return false;
+    StopTemplate();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), FAddress);
+    env.insert(QString::fromLatin1(kSessionVar), FAddress);
+    FTemplate.setProcessEnvironment(env);
+    FTemplate.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    EndWithParent(FTemplate);
+    FTemplate.start(QString::fromLatin1(kPython),
+                    QStringList{QStringLiteral("-m"), QStringLiteral("dbusmock"),
+                                QStringLiteral("--template"), templateName} +
+                        extraArgs);
+    if (!WaitForName(busName, FTemplate))
+        return Fail(
+            QStringLiteral("python3-dbusmock's %1 template does not start").arg(templateName));
     return true;
 }
 
-QDBusMessage TPrivateBus::Call(const QString& service, const QString& path, const QString& iface,
-                               const QString& method, const QVariantList& args) {
-    QDBusMessage msg = QDBusMessage::createMethodCall(service, path, iface, method);
-    msg.setArguments(args);
-    return Bus().call(msg, QDBus::Block, kStartMs);
+bool TPrivateBus::StopTemplate() {
+    const bool running = FTemplate.state() != QProcess::NotRunning;
+    Stop(FTemplate);
+    return running;
 }
 
-} // namespace pvtest
+bool TPrivateBus::WaitForName(const QString& busName, const QProcess& process, int safetyMs) {
+    if (!FProblem.isEmpty()) return false;
+    QDBusConnection bus = Connection();
+    QEventLoop loop;
+    QDBusServiceWatcher watcher(busName, bus, QDBusServiceWatcher::WatchForRegistration);
+    QObject::connect(&watcher, &QDBusServiceWatcher::serviceRegistered, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    // The timer only bounds a failure: the wait ends when the name appears.
+    QTimer::singleShot(safetyMs, &loop, &QEventLoop::quit);
+    auto registered = [&] { return bus.interface()->isServiceRegistered(busName).value(); };
+    if (process.state() != QProcess::NotRunning && !registered()) loop.exec();
+    return process.state() != QProcess::NotRunning && registered();
+}
