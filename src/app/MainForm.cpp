@@ -1,5 +1,6 @@
 // The main window's controls, menus and tray icon.
 #include "app/HelpViewer.h"
+#include "app/Hints.h"
 #include "app/Icons.h"
 #include "app/MailRows.h"
 #include "app/MainUnit.h"
@@ -30,9 +31,8 @@
 namespace {
 constexpr int kWidth = 619;
 constexpr int kHeight = 379;
-// Hints come up after a second of rest and go after three and a half.
+// Hints come up after a second of rest (and go after kHintHideMs).
 constexpr int kHintPauseMs = 1000;
-constexpr int kHintHideMs = 3500;
 const char* const kCheckModeHint = "Change mode temporary";
 const char* const kUpdateHint = "Homepage for update checkup";
 
@@ -46,16 +46,6 @@ public:
         return QProxyStyle::styleHint(hint, option, widget, data);
     }
 };
-
-// Hints: the short form becomes the tooltip, the long form the status bar text.
-template <class W> W* Hinted(W* w, const char* hint) {
-    const QString h = QString::fromLatin1(hint);
-    const int bar = h.indexOf('|');
-    w->setToolTip(bar < 0 ? h : h.left(bar));
-    w->setStatusTip(bar < 0 ? h : h.mid(bar + 1));
-    if constexpr (std::is_base_of_v<QWidget, W>) w->setToolTipDuration(kHintHideMs);
-    return w;
-}
 
 QPushButton* Button(QWidget* parent, const char* caption, QRect geometry, const char* hint = "") {
     auto* b = new QPushButton(QString::fromLatin1(caption), parent);

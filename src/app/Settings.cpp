@@ -101,6 +101,7 @@ void SaveSettings() {
     reg.WriteBool("PVMinimized", PVMinimized);
     reg.WriteBool("AutoConnect", AutoConnect);
     reg.WriteBool("ShowInfos", ShowInfos);
+    reg.WriteBool("Notify", Notify);
 }
 
 std::string ReadIniDescript(const std::string& fileName) {

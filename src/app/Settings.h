@@ -57,7 +57,7 @@ extern bool AutoStart;
 extern bool AutoConnect;
 extern bool PVMinimized;
 extern bool ShowInfos;
-// New mail found by a timed check is announced on the desktop.
+// A timed or tray check that finds new mail says so in a desktop notification.
 extern bool Notify;
 extern bool ExternOnline;
 extern bool UserOnline;
