@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace {
 const char* const kCaption = "Setting";
@@ -278,11 +279,13 @@ void TFormStart::FillAccount() {
     LabelSecurity->setVisible(!security.isEmpty());
     EditSecurity->setVisible(!security.isEmpty());
     DirMailPathEdit->setText(QString::fromLocal8Bit(PostofficeDir()));
+    DirMailPathEdit->setCursorPosition(0);
     // Thousands always grouped, also where the locale leaves them out by default.
     QLocale locale;
     locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
     EditMailMax->setText(locale.toString(MailMaxSize) + " Bytes");
     SpinEditTimeOut->setValue(ClientRec.Timeout);
+    BtnEditAccount->setEnabled(std::filesystem::exists(AccountFileName(CurSetName)));
 }
 
 void TFormStart::BtnAplyClick() {

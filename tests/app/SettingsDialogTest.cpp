@@ -1,5 +1,6 @@
 #include "MainWindowFixture.h"
 #include "app/AccountUnit.h"
+#include "app/HelpViewer.h"
 #include "app/StartUnit.h"
 #include "platform/AutoStart.h"
 #include "platform/DurableFile.h"
@@ -11,8 +12,10 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTextBrowser>
 
 namespace {
 struct SettingsDialog : MainWindowFixture {
@@ -75,6 +78,18 @@ TEST_F(SettingsDialog, ShowsTheSettingsAndKeepsEditsWhenActivatedAgain) {
     EXPECT_EQ(dlg.SpinEditInterval->value(), 40);
     EXPECT_TRUE(dlg.CBPVMinimized->isChecked());
     EXPECT_TRUE(dlg.BtnAply->isEnabled());
+
+    // Help: the button's page, and F1 inside the program settings their own part of it.
+    dlg.BtnHelp->click();
+    auto* help = dlg.findChild<THelpViewer*>();
+    ASSERT_TRUE(help);
+    EXPECT_EQ(help->Browser->source().fragment(), "settings");
+    dlg.CBPVMinimized->setFocus();
+    QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+    QApplication::sendEvent(&dlg, &f1);
+    EXPECT_EQ(help->Browser->source().fragment(), "program-settings");
+    const QString page = help->Browser->toHtml();
+    EXPECT_TRUE(page.contains("name=\"settings\"") && page.contains("name=\"program-settings\""));
     dlg.BtnCancel->click();
 }
 
