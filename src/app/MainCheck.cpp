@@ -34,6 +34,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 const char* const kChecking = "Checking \"";
@@ -197,6 +198,11 @@ void TFormMain::ConnectCheckComponents() {
 
 // --- triggers -----------------------------------------------------------------------
 
+void TFormMain::CloseIfRequested() {
+    if (!std::exchange(FCloseRequested, false)) return;
+    QTimer::singleShot(0, this, &QWidget::close);
+}
+
 bool TFormMain::RefuseWhileWorking() {
     if (!FWorking) return false;
     SetStatusText(kBusyIgnored);
@@ -216,11 +222,7 @@ void TFormMain::RunCheck(bool IsStart, bool ListOnly, bool KeepConnected) {
         // A close asked for while this runs comes after the closing steps.
         struct TCloseAfter {
             TFormMain* w;
-            ~TCloseAfter() {
-                if (!w->FCloseRequested) return;
-                w->FCloseRequested = false;
-                QTimer::singleShot(0, w, &QWidget::close);
-            }
+            ~TCloseAfter() { w->CloseIfRequested(); }
         } closeAfter{this};
         TFlagGuard working(FWorking);
         FCheckFailed = false;
@@ -446,6 +448,7 @@ void TFormMain::ListMails(bool KeepConnected) {
     if (!KeepConnected && POPClient->IsConnected()) POPClient->Logout();
     QApplication::restoreOverrideCursor();
     FListDone = true;
+    if (loggedIn) NoteCheckResult();
 }
 
 void TFormMain::ListHeaders(int count) {
@@ -518,6 +521,7 @@ void TFormMain::TimerIntervalTimer() {
 
 void TFormMain::TimedCheck() {
     if (RefuseWhileWorking()) return;
+    TFlagGuard timed(FTimedRun);
     TimerInterval->stop();
     TimerEmedit->stop();
     if (CurSetName != StartSetName) {

@@ -8,6 +8,7 @@
 #include "platform/Registry.h"
 
 #include <QCheckBox>
+#include <QDBusConnection>
 #include <QLineEdit>
 
 #include <gtest/gtest.h>
@@ -33,6 +34,10 @@ struct MainWindowFixture : ::testing::Test {
         setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
         InitMainUnit();
         Registry(kPostvigilKey, "ShowInfos", "0");
+        // No announcement leaves the test: a connection to no bus at all.
+        TFormMain::NotifyBus = [] { return QDBusConnection("pv-test-no-bus"); };
+        // A desktop with a tray, so that minimizing goes to it.
+        TFormMain::TrayAvailable = [] { return true; };
         TFormMain::ExecModal = [this](QDialog& d) {
             dialogs.push_back(d.windowTitle());
             if (auto* p = qobject_cast<TFormPassword*>(&d)) p->EditPassword->setText(typedPassword);
@@ -42,6 +47,8 @@ struct MainWindowFixture : ::testing::Test {
     }
     void TearDown() override {
         TFormMain::ExecModal = nullptr;
+        TFormMain::NotifyBus = nullptr;
+        TFormMain::TrayAvailable = nullptr;
         unsetenv("POSTVIGIL_HOME");
         unsetenv("XDG_CONFIG_HOME");
         unsetenv("XDG_CACHE_HOME");
