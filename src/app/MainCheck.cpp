@@ -194,6 +194,11 @@ void TFormMain::ConnectCheckComponents() {
         connect(button, &QPushButton::clicked, this, [this, tag] { BtnTransMode(tag); });
     }
     connect(ListViewRemoPOP, &QTreeView::doubleClicked, this, &TFormMain::ListViewRemoPOPDblClick);
+    // A batch of rows goes into the list with its painting held back: one repaint at its end.
+    connect(MailRows, &QAbstractItemModel::rowsAboutToBeInserted, this,
+            [this] { ListViewRemoPOP->setUpdatesEnabled(false); });
+    connect(MailRows, &QAbstractItemModel::rowsInserted, this,
+            [this] { ListViewRemoPOP->setUpdatesEnabled(true); });
 }
 
 // --- triggers -----------------------------------------------------------------------
