@@ -1,15 +1,11 @@
 // Servers that do not play fair: answers without end, answers that trickle, STLS tricks and
 // TLS handshakes that never finish. Each must end with its error within the time-out and
 // leave the process's memory flat.
-#include "FakePop3Server.h"
 #include "NetFixture.h"
 #include "net/MsTls.h"
-#include "net/Mspop.h"
 #include "net/msutils.h"
 
 #include <sys/resource.h>
-
-using pvtest::TFakePop3Server;
 
 namespace {
 // Peak resident memory of the process so far, in MB.
@@ -24,21 +20,11 @@ long PeakMegabytes() {
 // top.
 constexpr long kGrowthCeilingMb = 48;
 
-class HostileServerTest : public TNetTest {
+class HostileServerTest : public TPopClientTest {
 protected:
     void SetUp() override {
-        client.SetTimeOut(10); // a guard; the tests below end long before it
-        client.SetHost(server.HostAndPort());
-        client.SetUserName("bob");
-        client.SetPassword("secret");
-        client.SetMailMessage(&message);
+        TPopClientTest::SetUp();
         peakBefore = PeakMegabytes();
-    }
-
-    void LogIn(const std::string& statAnswer) {
-        server.Say("+OK POP3 ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
-        server.Say("+OK").Expect("STAT").Say(statAnswer);
-        client.Login();
     }
 
     // Time-outs in milliseconds instead of seconds.
@@ -47,9 +33,6 @@ protected:
         client.TimeCounter()->Timer().SetInterval(1);
     }
 
-    TFakePop3Server server;
-    TmsPOPClient client;
-    TmsMessage message;
     long peakBefore = 0;
 };
 } // namespace
