@@ -159,11 +159,15 @@ void TmsPOPClient::RetrieveHeaders() {
     TmsMessage& message = Target();
     message.Clear();
     Command(kTop + MessageNumber() + kTopLines);
-    TMemoryStream stream;
-    ReadBlock(stream, -1, kMaxHeaderAnswer);
-    RemoveDotStuffing(stream);
+    TLineStream text;
+    ReadBlock(text, -1, kMaxHeaderAnswer);
+    RemoveDotStuffing(text);
+    text.Reset();
+    // Of a header block over the limit, the row shows what the lines that fit say.
     TmsHeaders headers;
-    headers.LoadFromStream(stream);
+    std::string_view line;
+    while (text.ReadLineView(line) && headers.AddLine(line)) {
+    }
     message.ProcessHeaders(headers);
 }
 

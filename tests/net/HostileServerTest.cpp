@@ -56,6 +56,19 @@ TEST_F(HostileServerTest, EndlessHeaderBlockEndsAtItsLimit) {
     EXPECT_LT(PeakMegabytes() - peakBefore, kGrowthCeilingMb);
 }
 
+TEST_F(HostileServerTest, HeaderBlockOverTheLineLimitIsListedWithWhatFits) {
+    LogIn("+OK 1 100");
+    std::string block = "From: Ann <ann@example.org>\r\nSubject: first\r\n";
+    for (int i = 0; i < kMaxHeaderLines; ++i) block += "X:\r\n";
+    server.Expect("TOP 1 1").Say("+OK").SayRaw(block + "Subject: late\r\n\r\nbody\r\n.\r\n");
+    client.SetCurrentMessage(0);
+    client.RetrieveHeaders();
+    EXPECT_EQ(message.Sender().Address(), "ann@example.org");
+    EXPECT_EQ(message.Subject(), "first");
+    EXPECT_EQ(message.Headers().Count(), kMaxHeaderLines);
+    EXPECT_TRUE(client.IsConnected()); // the rest of the answer was read past
+}
+
 TEST_F(HostileServerTest, MessageLargerThanListSaidEndsAtTwiceThatPlusSlack) {
     LogIn("+OK 2 200");
     server.Expect("LIST 1").Say("+OK 1 100");
