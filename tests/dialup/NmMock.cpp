@@ -1,23 +1,14 @@
 #include "NmMock.h"
 
-#include "DialTestSupport.h"
-
 #include <QDBusArgument>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
-#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QFile>
 #include <QUuid>
 
-#include <csignal>
-#include <sys/prctl.h>
-
 namespace {
-const char kPython[] = "/usr/bin/python3";
-const char kDaemon[] = "/usr/bin/dbus-daemon";
 const QString kNm = QStringLiteral("org.freedesktop.NetworkManager");
 const QString kMainPath = QStringLiteral("/org/freedesktop");
 const QString kManagerPath = QStringLiteral("/org/freedesktop/NetworkManager");
@@ -26,34 +17,13 @@ const QString kMockIface = QStringLiteral("org.freedesktop.DBus.Mock");
 const QString kActiveIface = QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
 const QString kIp4Iface = QStringLiteral("org.freedesktop.NetworkManager.IP4Config");
 const QString kPropsIface = QStringLiteral("org.freedesktop.DBus.Properties");
-constexpr int kStartMs = 20000;
-
-const char kBusConfig[] =
-    R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=%1</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
+constexpr int kCallMs = 20000;
 
 // A method for the stand-in's AddObject: (name, in, out, code). None are used,
 // but the argument must have its D-Bus type.
 struct TMockMethod {
     QString Name, In, Out, Code;
 };
-
-// A helper process ends with the test, also when the test crashes, so that it never keeps
-// the test's output open.
-void EndWithParent(QProcess& process) {
-    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-}
 } // namespace
 
 Q_DECLARE_METATYPE(TMockMethod)
@@ -86,97 +56,27 @@ void RegisterTypes() {
 
 TNmMock::TNmMock(bool withNetworkManager) {
     RegisterTypes();
-    if (!FDir.isValid())
-        FProblem = QStringLiteral("no temporary folder");
-    else if (StartBus() && withNetworkManager)
-        StartNetworkManager();
-}
-
-TNmMock::~TNmMock() {
-    StopNetworkManager();
-    if (!FConnectionName.isEmpty()) QDBusConnection::disconnectFromBus(FConnectionName);
-    if (FDaemon.state() != QProcess::NotRunning) {
-        FDaemon.kill();
-        FDaemon.waitForFinished(kStartMs);
-    }
-}
-
-bool TNmMock::StartBus() {
-    const QString config = FDir.filePath(QStringLiteral("bus.conf"));
-    QFile file(config);
-    if (!file.open(QIODevice::WriteOnly)) {
-        FProblem = QStringLiteral("cannot write the bus configuration");
-        return false;
-    }
-    file.write(QString::fromLatin1(kBusConfig).arg(FDir.path()).toUtf8());
-    file.close();
-
-    EndWithParent(FDaemon);
-    FDaemon.start(QString::fromLatin1(kDaemon),
-                  {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                   QStringLiteral("--print-address=1")});
-    if (!FDaemon.waitForStarted(kStartMs)) {
-        FProblem = QStringLiteral("dbus-daemon does not start (package dbus)");
-        return false;
-    }
-    while (!FDaemon.canReadLine() && FDaemon.waitForReadyRead(kStartMs)) {
-    }
-    FAddress = QString::fromLatin1(FDaemon.readLine()).trimmed();
-    if (FAddress.isEmpty()) {
-        FProblem = QStringLiteral("dbus-daemon gave no address");
-        return false;
-    }
-    FConnectionName = QStringLiteral("pv-test-") + QUuid::createUuid().toString(QUuid::Id128);
-    if (!QDBusConnection::connectToBus(FAddress, FConnectionName).isConnected()) {
-        FProblem = QStringLiteral("cannot connect to the private bus");
-        return false;
-    }
-    return true;
+    if (withNetworkManager) StartNetworkManager();
 }
 
 bool TNmMock::StartNetworkManager() {
-    QDBusConnection bus = Bus();
-    QDBusServiceWatcher watcher(kNm, bus, QDBusServiceWatcher::WatchForRegistration);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), FAddress);
-    FMock.setProcessEnvironment(env);
-    FMock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    EndWithParent(FMock);
-    FMock.start(QString::fromLatin1(kPython),
-                {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
-                 QStringLiteral("networkmanager"), QStringLiteral("-l"),
-                 FDir.filePath(QStringLiteral("nm.log"))});
-    const bool up = WaitFor(
-        [&] {
-            return FMock.state() == QProcess::NotRunning ||
-                   bus.interface()->isServiceRegistered(kNm).value();
-        },
-        kStartMs);
-    if (!up || FMock.state() == QProcess::NotRunning) {
-        FProblem = QStringLiteral("python3-dbusmock's networkmanager template does not start");
-        return false;
-    }
-    return true;
+    return FBus.StartTemplate(QStringLiteral("networkmanager"), kNm,
+                              {QStringLiteral("-l"), FBus.FilePath(QStringLiteral("nm.log"))});
 }
 
 void TNmMock::StopNetworkManager() {
-    if (FMock.state() == QProcess::NotRunning) return;
-    FMock.terminate();
-    if (!FMock.waitForFinished(kStartMs)) {
-        FMock.kill();
-        FMock.waitForFinished(kStartMs);
-    }
+    FBus.StopTemplate();
 }
 
 QDBusConnection TNmMock::Bus() const {
-    return QDBusConnection(FConnectionName);
+    return FBus.Connection();
 }
 
 QDBusMessage TNmMock::Call(const QString& path, const QString& iface, const QString& method,
                            const QVariantList& args) {
     QDBusMessage msg = QDBusMessage::createMethodCall(kNm, path, iface, method);
     msg.setArguments(args);
-    QDBusMessage reply = Bus().call(msg, QDBus::Block, kStartMs);
+    QDBusMessage reply = Bus().call(msg, QDBus::Block, kCallMs);
     if (reply.type() == QDBusMessage::ErrorMessage)
         qWarning("stand-in call %s failed: %s", qPrintable(method),
                  qPrintable(reply.errorMessage()));
@@ -278,7 +178,7 @@ void TNmMock::SetActiveState(const QString& activePath, unsigned state, int reas
 }
 
 int TNmMock::LoggedCalls(const QString& method) const {
-    QFile log(FDir.filePath(QStringLiteral("nm.log")));
+    QFile log(FBus.FilePath(QStringLiteral("nm.log")));
     if (!log.open(QIODevice::ReadOnly)) return 0;
     int calls = 0;
     for (const QByteArray& line : log.readAll().split('\n'))

@@ -3,22 +3,19 @@
 // own buses.
 #pragma once
 
-#include <QDBusConnection>
-#include <QProcess>
-#include <QString>
-#include <QTemporaryDir>
-#include <QVariantMap>
+#include "PrivateBus.h"
 
-#include <memory>
+#include <QDBusConnection>
+#include <QString>
+#include <QVariantMap>
 
 class TNmMock {
 public:
     // Starts the bus, and NetworkManager's stand-in on it unless withNetworkManager is false.
     explicit TNmMock(bool withNetworkManager = true);
-    ~TNmMock();
 
     // Empty when everything started, else what went wrong.
-    const QString& Problem() const { return FProblem; }
+    const QString& Problem() const { return FBus.Problem(); }
     QDBusConnection Bus() const;
 
     // A connection profile; typeSettings go to the section named after the type.
@@ -40,6 +37,8 @@ public:
     // when a reason is given (reason < 0: only the property changes).
     void SetActiveState(const QString& activePath, unsigned state, int reason = -1);
 
+    // Starts the stand-in afresh (no profiles), as if NetworkManager was started.
+    bool StartNetworkManager();
     // Stops the stand-in, as if NetworkManager was stopped.
     void StopNetworkManager();
     // Sets a property of an active connection (only the property changes).
@@ -48,16 +47,9 @@ public:
     int LoggedCalls(const QString& method = QString()) const;
 
 private:
-    bool StartBus();
-    bool StartNetworkManager();
     QDBusMessage Call(const QString& path, const QString& iface, const QString& method,
                       const QVariantList& args);
 
-    QTemporaryDir FDir;
-    QProcess FDaemon;
-    QProcess FMock;
-    QString FAddress;
-    QString FConnectionName;
-    QString FProblem;
+    TPrivateBus FBus;
     int FIp4Count = 0;
 };
