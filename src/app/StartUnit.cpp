@@ -11,6 +11,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -329,7 +330,8 @@ void TFormStart::BtnEditAccountClick() {
 }
 
 std::string TFormStart::ProgramPath() {
-    return QToAnsi(QCoreApplication::applicationDirPath()) + "/" + kProgramFile;
+    return QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString() + "/" +
+           kProgramFile;
 }
 
 bool TFormStart::SetAutoStart() {
@@ -337,9 +339,10 @@ bool TFormStart::SetAutoStart() {
     const std::string path = ProgramPath();
     std::string load = ReadLoadLine();
     if (AutoStart) {
-        const QString program = QCoreApplication::applicationFilePath();
+        const QByteArray program = QFile::encodeName(QCoreApplication::applicationFilePath());
         if (!WriteAutostartEntry(program.toStdString())) {
-            Prompts().Tell(kEntryNotWritten + AutostartEntryFile(), "", mtWarning);
+            // The file name is shown as the file system spells it.
+            Prompts().Show({"", kEntryNotWritten + AutostartEntryFile(), mtWarning, mbOK, true});
             return false;
         }
         if (AddToLoadLine(load, path)) WriteLoadLine(load);

@@ -14,11 +14,12 @@ const char* const kLoadKey = "Load";
 const char* const kEntryName = "postvigil.desktop";
 const char* const kEntryHead = "[Desktop Entry]\n"
                                "Type=Application\n"
-                               "Name=Postvigil\n"
-                               "GenericName=Mail checker\n"
-                               "Comment=Watches your POP3 accounts and tells you what waits\n"
+                               "Name=Tessmar Postvigil\n"
+                               "GenericName=Mail Checker\n"
+                               "Comment=Watch POP3 mail accounts and collect waiting mail\n"
                                "Icon=postvigil\n"
                                "Terminal=false\n"
+                               "StartupNotify=false\n"
                                "X-GNOME-Autostart-enabled=true\n"
                                "Exec=";
 // Characters that make an Exec argument need quotes.
