@@ -212,6 +212,14 @@ TEST_F(MainWindowFixture, MinimizesToTheTrayAndHelpMenuOffersTheHomepage) {
     w.TrayItems[1]->trigger();
     EXPECT_TRUE(w.isVisible());
     EXPECT_FALSE(w.isMinimized());
+    // A program set to start minimized starts in the tray.
+    {
+        Registry(kPostvigilKey, "PVMinimized", "1");
+        TFormMain minimized;
+        minimized.show();
+        QCoreApplication::sendPostedEvents(&minimized);
+        EXPECT_TRUE(minimized.isHidden());
+    }
     // Without a tray the task bar is the way back: the window stays there.
     TFormMain::TrayAvailable = [] { return false; };
     w.showMinimized();
