@@ -39,7 +39,8 @@ protected:
     // The server's part of a log-in that ends with the given STAT answer.
     void ServeLogin(const std::string& statAnswer) {
         server.Say("+OK POP3 ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
-        server.Say("+OK Logged in.").Expect("STAT").Say(statAnswer);
+        server.Say("+OK Logged in.").Expect("CAPA").Say("-ERR unknown command");
+        server.Expect("STAT").Say(statAnswer);
     }
 
     void LogIn(const std::string& statAnswer) {
