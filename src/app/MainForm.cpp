@@ -6,6 +6,7 @@
 #include "app/TrayMenu.h"
 #include "dialup/DialUp.h"
 #include "dialup/OnLine.h"
+#include "dialup/RasBinding.h"
 #include "net/Mspop.h"
 #include "output/BTOdeum.h"
 
@@ -64,6 +65,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
 }
 
 TFormMain::~TFormMain() {
+    SetRasPhoneBookListener(nullptr);
     FormDestroy();
 }
 
