@@ -28,6 +28,8 @@ PACKAGES=(
   fonts-wqy-zenhei fonts-noto-color-emoji
   # POP3 retrieval peer of the network benchmark, and GNU time for the peers' peak memory
   fetchmail time
+  # checks the desktop entries the program writes and installs
+  desktop-file-utils
 )
 
 missing=()

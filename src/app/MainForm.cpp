@@ -1,5 +1,6 @@
 // The main window's controls, menus and tray icon.
 #include "app/HelpViewer.h"
+#include "app/Hints.h"
 #include "app/Icons.h"
 #include "app/MailRows.h"
 #include "app/MainUnit.h"
@@ -28,15 +29,6 @@
 namespace {
 constexpr int kWidth = 619;
 constexpr int kHeight = 379;
-
-// Hints: the short form becomes the tooltip, the long form the status bar text.
-template <class W> W* Hinted(W* w, const char* hint) {
-    const QString h = QString::fromLatin1(hint);
-    const int bar = h.indexOf('|');
-    w->setToolTip(bar < 0 ? h : h.left(bar));
-    w->setStatusTip(bar < 0 ? h : h.mid(bar + 1));
-    return w;
-}
 
 QPushButton* Button(QWidget* parent, const char* caption, QRect geometry, const char* hint = "") {
     auto* b = new QPushButton(QString::fromLatin1(caption), parent);

@@ -168,6 +168,7 @@ void TFormMain::ConnectComponents() {
             });
     connect(BtnMinimize, &QPushButton::clicked, this, &QWidget::showMinimized);
     connect(BtnExit, &QPushButton::clicked, this, &QWidget::close);
+    connect(BtnSetting, &QPushButton::clicked, this, &TFormMain::BtnSettingClick);
     if (QSystemTrayIcon::isSystemTrayAvailable()) TrayIcon->show();
     // The idle handler runs whenever the event loop has nothing left to do.
     if (auto* dispatcher = QAbstractEventDispatcher::instance())

@@ -93,6 +93,8 @@ public:
     void MakeStartAccount();
     void AskPassword();
     void ShowInfoDialog();
+    // The settings dialog; the account editor can be opened from it.
+    void BtnSettingClick();
     void WriteLog(const std::string& Text);
     // A line with Unicode text (a date in the user's locale): shown as it is; the protocol
     // keeps its 8-bit form.

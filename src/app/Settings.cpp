@@ -40,6 +40,7 @@ bool AutoStart = false;
 bool AutoConnect = true;
 bool PVMinimized = false;
 bool ShowInfos = true;
+bool Notify = true;
 bool ExternOnline = false;
 bool UserOnline = false;
 std::string CurSetName;
@@ -56,6 +57,7 @@ void InitMainUnit() {
     AutoConnect = true;
     PVMinimized = false;
     ShowInfos = true;
+    Notify = true;
     ExternOnline = false;
     UserOnline = false;
     CurSetName.clear();
@@ -86,6 +88,7 @@ void LoadSettings() {
     PVMinimized = reg.ReadBool("PVMinimized", false);
     AutoConnect = reg.ReadBool("AutoConnect", true);
     ShowInfos = reg.ReadBool("ShowInfos", true);
+    Notify = reg.ReadBool("Notify", true);
 }
 
 void SaveSettings() {
@@ -98,6 +101,7 @@ void SaveSettings() {
     reg.WriteBool("PVMinimized", PVMinimized);
     reg.WriteBool("AutoConnect", AutoConnect);
     reg.WriteBool("ShowInfos", ShowInfos);
+    reg.WriteBool("Notify", Notify);
 }
 
 std::string ReadIniDescript(const std::string& fileName) {

@@ -57,6 +57,8 @@ extern bool AutoStart;
 extern bool AutoConnect;
 extern bool PVMinimized;
 extern bool ShowInfos;
+// A timed or tray check that finds new mail says so in a desktop notification.
+extern bool Notify;
 extern bool ExternOnline;
 extern bool UserOnline;
 extern std::string CurSetName;

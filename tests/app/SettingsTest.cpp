@@ -98,13 +98,16 @@ TEST_F(SettingsFixture, SettingsAreSavedAsTextAndReadBack) {
     ClientRec.CheckEmedit = true;
     ClientRec.FollowAct = faOpenPostkeeper;
     AutoConnect = false;
+    Notify = false;
     SaveSettings();
     ClientRec = TClientRec();
+    Notify = true;
     LoadSettings();
     EXPECT_EQ(ClientRec.Interval, 15);
     EXPECT_TRUE(ClientRec.CheckEmedit);
     EXPECT_EQ(ClientRec.FollowAct, faOpenPostkeeper);
     EXPECT_FALSE(AutoConnect);
+    EXPECT_FALSE(Notify);
     TIniFile hive(RegistryFile());
     EXPECT_EQ(hive.ReadString(kPostvigilKey, "Interval", ""), "15");
     EXPECT_EQ(hive.ReadString(kPostvigilKey, "AutoConnect", ""), "0");

@@ -1,6 +1,7 @@
-// Renders the main window, the information window and the account editor to PNG files for the
-// documentation, and, given a folder of messages, the main window listing that mailbox. Run by
-// scripts/screenshots.sh on a virtual screen, with its own program and settings folders.
+// Renders the main window, the information window, the account editor and the settings dialog
+// to PNG files for the documentation, and, given a folder of messages, the main window listing
+// that mailbox. Run by scripts/screenshots.sh on a virtual screen, with its own program and
+// settings folders.
 #include "app/AccountUnit.h"
 #include "app/Application.h"
 #include "app/DemoMode.h"
@@ -9,11 +10,14 @@
 #include "app/Icons.h"
 #include "app/MainUnit.h"
 #include "app/Settings.h"
+#include "app/StartUnit.h"
 #include "base/MessagePump.h"
 #include "net/Mswsock.h"
 #include "platform/Registry.h"
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>
@@ -80,10 +84,31 @@ int main(int argc, char** argv) {
         TFormAccount editor(sample, noPhoneBook);
         editor.setWindowTitle("New account");
         editor.show();
+        ClientRec.IniDescript = sample.IniDescript;
+        ClientRec.Server = sample.Server;
+        ClientRec.UserName = sample.UserName;
+        ClientRec.Password = sample.Password;
+        ClientRec.DefPort = 995;
+        ClientRec.Security = kSecurityTls;
+        ClientRec.Timeout = 60;
+        ClientRec.Interval = 15;
+        ClientRec.CheckEmedit = true;
+        ClientRec.FollowAct = faOpenPostvigil;
+        RasIndex = 0;
+        RetrvMode = tmCopy;
+        TFormStart settings(TStringList{"Office VPN"});
+        settings.OnEditAccount = [] {};
+        // The sample account has no file here; show the button as a real account has it.
+        settings.BtnEditAccount->setEnabled(true);
+        // The throw-away program folder would show a new random name on every run.
+        settings.DirMailPathEdit->setText("~/.local/share/Tessmar/eMails/Postoffice");
+        settings.DirMailPathEdit->setCursorPosition(0);
+        settings.show();
         QTimer::singleShot(500, [&] {
             ok = window.grab().save(dir + "/main-window.png") &&
                  info.grab().save(dir + "/info-window.png") &&
-                 editor.grab().save(dir + "/account-editor.png");
+                 editor.grab().save(dir + "/account-editor.png") &&
+                 settings.grab().save(dir + "/settings-dialog.png");
             app.quit();
         });
         app.exec();
