@@ -19,6 +19,10 @@ PACKAGES=(
   libasound2-dev libcanberra-dev dovecot-pop3d dbus python3-dbusmock poppler-utils
   # the desktop keyring: libsecret for the program, gnome-keyring as the service in tests
   libsecret-1-dev gnome-keyring
+  # the check of the installed desktop entry
+  desktop-file-utils
+  # a notification service on the virtual screen, for the screenshot of a notification
+  dunst
   # a headless X server for screenshots and for running the program without a desktop
   xvfb xauth fonts-dejavu-core
   # TLS for POP3 (the library, and the command the tests make their certificates with)
@@ -30,6 +34,8 @@ PACKAGES=(
   fetchmail time
   # checks the desktop entries the program writes and installs
   desktop-file-utils
+  # a notification service on the virtual screen, for the screenshot of a notification
+  dunst
 )
 
 missing=()

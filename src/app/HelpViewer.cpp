@@ -29,6 +29,8 @@ THelpViewer* THelpViewer::ShowHelp(QWidget* parent, const QString& page) {
     if (!gViewer) {
         gViewer = new THelpViewer(parent);
         gViewer->setAttribute(Qt::WA_DeleteOnClose);
+        // The help never keeps the program running, nor ends it when closed.
+        gViewer->setAttribute(Qt::WA_QuitOnClose, false);
     }
     gViewer->Browser->setSource(QUrl(kHelpRoot + page));
     gViewer->show();

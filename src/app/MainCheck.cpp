@@ -32,6 +32,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 const char* const kChecking = "Checking \"";
@@ -195,6 +196,11 @@ void TFormMain::ConnectCheckComponents() {
 
 // --- triggers -----------------------------------------------------------------------
 
+void TFormMain::CloseIfRequested() {
+    if (!std::exchange(FCloseRequested, false)) return;
+    QTimer::singleShot(0, this, &QWidget::close);
+}
+
 bool TFormMain::RefuseWhileWorking() {
     if (!FWorking) return false;
     SetStatusText(kBusyIgnored);
@@ -214,11 +220,7 @@ void TFormMain::RunCheck(bool IsStart, bool ListOnly, bool KeepConnected) {
         // A close asked for while this runs comes after the closing steps.
         struct TCloseAfter {
             TFormMain* w;
-            ~TCloseAfter() {
-                if (!w->FCloseRequested) return;
-                w->FCloseRequested = false;
-                QTimer::singleShot(0, w, &QWidget::close);
-            }
+            ~TCloseAfter() { w->CloseIfRequested(); }
         } closeAfter{this};
         TFlagGuard working(FWorking);
         FCheckFailed = false;
@@ -457,6 +459,7 @@ void TFormMain::ListMails(bool KeepConnected) {
     if (!KeepConnected && POPClient->IsConnected()) POPClient->Logout();
     QApplication::restoreOverrideCursor();
     FListDone = true;
+    if (loggedIn) NoteCheckResult();
 }
 
 // --- timers ---------------------------------------------------------------------------
@@ -473,6 +476,7 @@ void TFormMain::TimerIntervalTimer() {
 
 void TFormMain::TimedCheck() {
     if (RefuseWhileWorking()) return;
+    TFlagGuard timed(FTimedRun);
     TimerInterval->stop();
     TimerEmedit->stop();
     if (CurSetName != StartSetName) {

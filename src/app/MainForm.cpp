@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardItemModel>
@@ -26,9 +27,26 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include <type_traits>
+
 namespace {
 constexpr int kWidth = 619;
 constexpr int kHeight = 379;
+// Hints come up after a second of rest (and go after kHintHideMs).
+constexpr int kHintPauseMs = 1000;
+const char* const kCheckModeHint = "Change mode temporary";
+const char* const kUpdateHint = "Homepage for update checkup";
+
+// The program's hint timing, on top of whatever style the desktop gives.
+class THintStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override {
+        if (hint == SH_ToolTip_WakeUpDelay) return kHintPauseMs;
+        return QProxyStyle::styleHint(hint, option, widget, data);
+    }
+};
 
 QPushButton* Button(QWidget* parent, const char* caption, QRect geometry, const char* hint = "") {
     auto* b = new QPushButton(QString::fromLatin1(caption), parent);
@@ -42,6 +60,8 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowIcon(AppIcon());
+    if (!dynamic_cast<THintStyle*>(QApplication::style()))
+        QApplication::setStyle(new THintStyle(QApplication::style()->name()));
     QFont font("Arial", 8);
     font.setStyleHint(QFont::SansSerif);
     setFont(font);
@@ -179,8 +199,9 @@ void TFormMain::BuildMenus() {
     connect(HelpMenu->addAction("&Help for program"), &QAction::triggered, this,
             [this] { THelpViewer::ShowHelp(this, "index.html#contents"); });
     HelpMenu->addAction("&Info about program");
-    Hinted(HelpMenu->addAction("Program &update"), "Homepage for update checkup");
+    MIUpdate = Hinted(HelpMenu->addAction("Program &update"), kUpdateHint);
     HelpCheckModeMenu = HelpMenu->addMenu("Check &Mode");
+    Hinted(HelpCheckModeMenu->menuAction(), kCheckModeHint);
     HelpCheckModeMenu->addAction("&Reakt individual")->setData(4);
     HelpCheckModeMenu->addAction("Open &Postvigil")->setData(5);
     HelpCheckModeMenu->addAction("&Open Postkeeper")->setData(6);
@@ -204,6 +225,7 @@ void TFormMain::BuildTray() {
     TrayItems[3] = TrayMenu->addMenu(checkMode);
     TrayItems[3]->setIcon(TrayMenuImage(2));
     TrayItems[3]->setData(3);
+    Hinted(TrayItems[3], kCheckModeHint);
     add(checkMode, 4, "&Reakt individual")->setCheckable(true);
     add(checkMode, 5, "Open &Postvigil")->setCheckable(true);
     add(checkMode, 6, "&Open Postkeeper")->setCheckable(true);

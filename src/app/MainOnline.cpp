@@ -53,6 +53,7 @@ void TFormMain::BtnDialHangClick() {
             ~TDone() {
                 w->FWorking = false;
                 w->EnterIdleState();
+                w->CloseIfRequested();
             }
         } done{this};
         FCancelled = false;

@@ -1,6 +1,7 @@
 // TFormMain's transfer of marked messages: retrieving, saving and deleting, the mail files and
 // the hand-over list, Postkeeper, opening and printing saved mail, and the protocol.
 #include "app/HelpUnit.h"
+#include "app/HelpViewer.h"
 #include "app/MainUnit.h"
 #include "app/Settings.h"
 #include "base/Charset.h"
@@ -382,7 +383,8 @@ void TFormMain::BtnPostkeeperClick() {
     LabelStatus->setText(kAuto);
     if (!std::filesystem::exists(TransListPath())) {
         RunCheck(true, true, true);
-        if (MailRows->Count() == 0 && POPClient->MessageCount() == 0) {
+        // Cancelled (or the window is closing): nothing is collected and Postkeeper waits.
+        if (FCancelled || (MailRows->Count() == 0 && POPClient->MessageCount() == 0)) {
             RunCheck(false, false, false);
             return;
         }
@@ -461,6 +463,7 @@ void TFormMain::WriteProgramLog() {
 }
 
 void TFormMain::FormDestroy() {
+    THelpViewer::CloseHelp();
     try {
         WriteProgramLog();
     } catch (const std::exception&) {

@@ -3,6 +3,7 @@
 
 #include "app/AccountFiles.h"
 #include "app/FormLogo.h"
+#include "app/HelpViewer.h"
 #include "app/Icons.h"
 #include "app/MailRows.h"
 #include "app/PaWoUnit.h"
@@ -14,8 +15,10 @@
 #include "dialup/RasBinding.h"
 #include "net/Mspop.h"
 #include "output/BTOdeum.h"
+#include "output/ShellOpen.h"
 #include "platform/Ansi.h"
 #include "platform/Paths.h"
+#include "platform/Prompts.h"
 #include "platform/Registry.h"
 #include "platform/SoundLibrary.h"
 
@@ -50,6 +53,9 @@ const char* const kSoundTrouble = "Sound output: ";
 const char* const kOnline = "ONLINE";
 const char* const kOffline = "OFFLINE";
 const char* const kAbout = "Tessmar Postvigil 2.0\n\nWatches your POP3 accounts for waiting eMail.";
+const char* const kAskHomepage = "Open homepage for Tessmar Postvigil";
+// The product page; one place to change when the address moves.
+const char* const kHomepage = "https://postvigil.example.org/";
 constexpr int kMinuteMs = 60000;
 constexpr int kEmeditMs = 30000;
 constexpr int kTrayFrameMs = 500;
@@ -154,14 +160,24 @@ void TFormMain::ConnectComponents() {
     for (QMenu* menu : {HelpCheckModeMenu, TrayItems[3]->menu()}) {
         connect(menu, &QMenu::aboutToShow, this, [this, menu] { UpdateCheckModeMarks(menu); });
         for (QAction* a : menu->actions())
-            connect(a, &QAction::triggered, this, [this, a] { SetFollowAct(a->data().toInt()); });
+            connect(a, &QAction::triggered, this, [this, a] {
+                if (!RefuseWhileWorking()) SetFollowAct(a->data().toInt());
+            });
     }
+    // Only the restore and End items work while a check runs (End cancels it first); the
+    // others are refused like every other trigger.
+    auto tray = [this](int tag, auto handler) {
+        connect(TrayItems[std::size_t(tag)], &QAction::triggered, this, [this, handler] {
+            if (!RefuseWhileWorking()) (this->*handler)();
+        });
+    };
     connect(TrayItems[1], &QAction::triggered, this, &TFormMain::RestoreAndRaise);
-    connect(TrayItems[2], &QAction::triggered, this, &TFormMain::PostTimedCheck);
-    connect(TrayItems[7], &QAction::triggered, this, &TFormMain::ShowInfoDialog);
-    connect(TrayItems[8], &QAction::triggered, this, &TFormMain::ShowAbout);
+    tray(2, &TFormMain::PostTimedCheck);
+    tray(7, &TFormMain::ShowInfoDialog);
+    tray(8, &TFormMain::ShowAbout);
     connect(TrayItems[9], &QAction::triggered, this, &QWidget::close);
     connect(HelpMenu->actions().at(1), &QAction::triggered, this, &TFormMain::ShowAbout);
+    connect(MIUpdate, &QAction::triggered, this, &TFormMain::MIUpdateClick);
     connect(TrayIcon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::DoubleClick) RestoreAndRaise();
@@ -209,6 +225,14 @@ void TFormMain::showEvent(QShowEvent* e) {
 void TFormMain::changeEvent(QEvent* e) {
     QMainWindow::changeEvent(e);
     if (e->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+    // Hidden once the minimize is through; hiding inside the state change would undo it.
+    if (e->type() == QEvent::WindowStateChange && isMinimized())
+        QMetaObject::invokeMethod(this, &TFormMain::AppEventsMinimize, Qt::QueuedConnection);
+}
+
+void TFormMain::AppEventsMinimize() {
+    const bool tray = TrayAvailable ? TrayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+    if (isMinimized() && isVisible() && tray) hide();
 }
 
 // --- accounts ---------------------------------------------------------------------
@@ -314,8 +338,14 @@ void TFormMain::AskPassword() {
 }
 
 void TFormMain::ShowInfoDialog() {
-    TLogoForm dlg(ShowInfos, isVisible() ? this : nullptr);
+    // Before the window is first shown the dialog stands alone; later it belongs to the
+    // window, also while that sits in the tray, so that closing it cannot end the program.
+    TLogoForm dlg(ShowInfos, FFirstShow ? nullptr : this);
     dlg.setWindowTitle(kAppTitle);
+    // A help page opened from here belongs to the main window and goes with it.
+    dlg.OnOpenTarget = [this](const std::string& target) {
+        THelpViewer::ShowHelp(this, QString::fromStdString(target));
+    };
     RunModal(dlg);
     if (dlg.CBShowInfo->isChecked() == ShowInfos) return;
     ShowInfos = dlg.CBShowInfo->isChecked();
@@ -399,12 +429,17 @@ void TFormMain::UpdateCheckModeMarks(QMenu* menu) {
 }
 
 void TFormMain::RestoreAndRaise() {
-    if (isMinimized()) showNormal();
-    show();
+    if (isMinimized() || isHidden()) showNormal();
     raise();
     activateWindow();
 }
 
 void TFormMain::ShowAbout() {
-    QMessageBox::about(isVisible() ? this : nullptr, QString(), kAbout);
+    // Owned by the window even while it sits in the tray: a box of its own would end the
+    // program when closed.
+    QMessageBox::about(this, QString(), kAbout);
+}
+
+void TFormMain::MIUpdateClick() {
+    if (Prompts().Ask(kAskHomepage) == mrYes) OpenDocumentMaximized(kHomepage);
 }

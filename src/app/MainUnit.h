@@ -22,7 +22,9 @@
 class QAction;
 class QDialog;
 class QTimer;
+class QDBusConnection;
 class TBTBeeper;
+class TDesktopNotifier;
 class TDialUp;
 class TOnLineDetect;
 class TmsPOPClient;
@@ -102,8 +104,20 @@ public:
     void AppEventsIdle();
     void OnLineDetectChange();
     void SetFollowAct(int tag);
-    // Restores the window from the tray or the task bar and brings it to the front.
+    // Restores the window from the tray or the task bar and brings it to the front
+    // (AppEventsRestore).
     void RestoreAndRaise();
+    // A minimized window leaves the task bar while the tray icon can bring it back.
+    void AppEventsMinimize();
+    // Whether the desktop shows tray icons; tests install their own answer.
+    static inline std::function<bool()> TrayAvailable;
+    // The session bus the desktop notifications go to; tests install a private one.
+    static inline std::function<QDBusConnection()> NotifyBus;
+    // After a check that listed the post office: a check started by the timer or the tray
+    // announces messages it has not announced before (unless Notify is off).
+    void NoteCheckResult();
+    // "Program &update": offers the product's web page.
+    void MIUpdateClick();
     // Posts WM_TIMEDCHECK to the window.
     void PostTimedCheck();
 
@@ -213,6 +227,7 @@ public:
     // The help menu and the tray with its menu.
     QMenu* HelpMenu;
     QMenu* HelpCheckModeMenu;
+    QAction* MIUpdate;
     QSystemTrayIcon* TrayIcon;
     TTrayMenu* TrayMenu;
     // Tray menu items by tag (1..9); index 0 is unused.
@@ -255,9 +270,17 @@ private:
     template <class F> void WaitUntil(F done);
     void AddRow(int number, int64_t size, const std::string& uidl);
     bool RefuseWhileWorking();
+    // Closes the window when a close was asked for while work ran.
+    void CloseIfRequested();
 
     bool FWorking = false;
     bool FCloseRequested = false;
+    // The running check was started by the timer or the tray, not by the user's click.
+    bool FTimedRun = false;
+    // What the last check found, one identity per row, in list order.
+    std::vector<std::string> FLastFound;
+    // Made on the first announcement; a child of the window.
+    TDesktopNotifier* FNotifier = nullptr;
     std::unique_ptr<QLockFile> FAccountLock;
     int FLockDepth = 0;
     // The raw text of the message retrieved last and the record of saved messages.

@@ -171,6 +171,14 @@ TEST_F(CheckCycle, CancelDuringTheHeaderLoopKeepsTheRowsAndRefusesSecondChecks) 
             w.BtnListMailClick();
             EXPECT_EQ(server.Connections(), 1);
             EXPECT_EQ(w.StatusText(), "A check is running; wait for it or press Cancel");
+            // The tray's items are refused the same way: no dialog, no change of mode.
+            w.SetStatusText("");
+            const int followAct = ClientRec.FollowAct;
+            const std::size_t shown = dialogs.size();
+            for (int tag : {2, 6, 7}) w.TrayItems[tag]->trigger();
+            EXPECT_EQ(dialogs.size(), shown);
+            EXPECT_EQ(ClientRec.FollowAct, followAct);
+            EXPECT_EQ(w.StatusText(), "A check is running; wait for it or press Cancel");
             checkedBusy = true;
             w.BtnStoppClick();
         });

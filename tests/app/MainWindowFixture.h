@@ -8,6 +8,7 @@
 #include "platform/Registry.h"
 
 #include <QCheckBox>
+#include <QDBusConnection>
 #include <QLineEdit>
 
 #include <gtest/gtest.h>
@@ -32,6 +33,10 @@ struct MainWindowFixture : ::testing::Test {
         setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
         InitMainUnit();
         Registry(kPostvigilKey, "ShowInfos", "0");
+        // No announcement leaves the test: a connection to no bus at all.
+        TFormMain::NotifyBus = [] { return QDBusConnection("pv-test-no-bus"); };
+        // A desktop with a tray, so that minimizing goes to it.
+        TFormMain::TrayAvailable = [] { return true; };
         TFormMain::ExecModal = [this](QDialog& d) {
             dialogs.push_back(d.windowTitle());
             if (auto* p = qobject_cast<TFormPassword*>(&d)) p->EditPassword->setText(typedPassword);
@@ -41,6 +46,8 @@ struct MainWindowFixture : ::testing::Test {
     }
     void TearDown() override {
         TFormMain::ExecModal = nullptr;
+        TFormMain::NotifyBus = nullptr;
+        TFormMain::TrayAvailable = nullptr;
         unsetenv("POSTVIGIL_HOME");
         unsetenv("XDG_CONFIG_HOME");
         fs::remove_all(home);

@@ -7,10 +7,13 @@
 #include "net/Mspop.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
+#include "platform/Prompts.h"
 #include "platform/Registry.h"
+#include "platform/Shell.h"
 
 #include "app/MailRows.h"
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QHeaderView>
@@ -19,6 +22,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolButton>
@@ -127,7 +131,15 @@ TEST_F(MainWindowFixture, IdleHandlerFollowsTheList) {
     EXPECT_TRUE(w.BtnGetDel->isEnabled());
     EXPECT_TRUE(w.BtnGetMailList->isEnabled());
     EXPECT_TRUE(w.TrayTimer->isActive());
+    EXPECT_EQ(w.TrayTimer->interval(), 500);
     EXPECT_EQ(w.TrayIcon->toolTip(), "Postvigil [4] eMail at Postoffice");
+    // Each tick shows the next frame.
+    const qint64 still = w.TrayIcon->icon().cacheKey();
+    QMetaObject::invokeMethod(w.TrayTimer, "timeout");
+    const qint64 first = w.TrayIcon->icon().cacheKey();
+    QMetaObject::invokeMethod(w.TrayTimer, "timeout");
+    EXPECT_NE(first, still);
+    EXPECT_NE(w.TrayIcon->icon().cacheKey(), first);
     w.MailRows->Clear();
     w.AppEventsIdle();
     EXPECT_FALSE(w.TrayTimer->isActive());
@@ -167,4 +179,52 @@ TEST_F(MainWindowFixture, LooksAsDescribed) {
     EXPECT_EQ(w.TrayItems[9]->text(), "&End");
     EXPECT_EQ(w.TrayItems[6]->text(), "&Open Postkeeper");
     EXPECT_EQ(w.TrayIcon->toolTip(), "Postvigil");
+}
+
+TEST_F(MainWindowFixture, MinimizesToTheTrayAndHelpMenuOffersTheHomepage) {
+    TScriptedPrompts prompts;
+    SetPrompts(&prompts);
+    TRecordingShell shell;
+    SetShell(&shell);
+    TFormMain w;
+    // Hints: up after a second, gone after three and a half; the check-mode menus say what
+    // they change.
+    EXPECT_EQ(QApplication::style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay), 1000);
+    EXPECT_EQ(w.BtnGetDel->toolTipDuration(), 3500);
+    EXPECT_EQ(w.HelpCheckModeMenu->menuAction()->statusTip(), "Change mode temporary");
+    EXPECT_EQ(w.TrayItems[3]->statusTip(), "Change mode temporary");
+
+    // "Program &update" asks first; only Yes opens the page, maximized.
+    w.MIUpdate->trigger();
+    EXPECT_TRUE(shell.Calls.empty());
+    prompts.QueueAnswer(mrYes);
+    w.MIUpdate->trigger();
+    ASSERT_EQ(prompts.Shown.size(), 2u);
+    EXPECT_EQ(prompts.Shown[1].Text, "Open homepage for Tessmar Postvigil");
+    ASSERT_EQ(shell.Calls.size(), 1u);
+    EXPECT_EQ(shell.Calls[0].ShowCommand, 3);
+
+    // Minimized, only the tray icon is left; the tray's first item brings the window back.
+    w.show();
+    w.BtnMinimize->click();
+    QCoreApplication::sendPostedEvents(&w);
+    EXPECT_TRUE(w.isHidden());
+    w.TrayItems[1]->trigger();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_FALSE(w.isMinimized());
+    // A program set to start minimized starts in the tray.
+    {
+        Registry(kPostvigilKey, "PVMinimized", "1");
+        TFormMain minimized;
+        minimized.show();
+        QCoreApplication::sendPostedEvents(&minimized);
+        EXPECT_TRUE(minimized.isHidden());
+    }
+    // Without a tray the task bar is the way back: the window stays there.
+    TFormMain::TrayAvailable = [] { return false; };
+    w.showMinimized();
+    QCoreApplication::sendPostedEvents(&w);
+    EXPECT_TRUE(w.isVisible());
+    SetShell(nullptr);
+    SetPrompts(nullptr);
 }

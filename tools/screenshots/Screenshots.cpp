@@ -1,7 +1,8 @@
-// Renders the main window, the information window, the account editor and the settings dialog
-// to PNG files for the documentation, and, given a folder of messages, the main window listing
-// that mailbox. Run by scripts/screenshots.sh on a virtual screen, with its own program and
-// settings folders.
+// Renders the main window, the information window, the account editor, the settings dialog and
+// the tray menu to PNG files for the documentation, and, given a folder of messages, the main
+// window listing that mailbox after a timed check and the desktop notification that check
+// sent (when a notification service draws on the same screen). Run by scripts/screenshots.sh
+// on a virtual screen, with its own program and settings folders.
 #include "app/AccountUnit.h"
 #include "app/Application.h"
 #include "app/DemoMode.h"
@@ -11,13 +12,21 @@
 #include "app/MainUnit.h"
 #include "app/Settings.h"
 #include "app/StartUnit.h"
+#include "app/TrayMenu.h"
 #include "base/MessagePump.h"
 #include "net/Mswsock.h"
+#include "platform/DesktopNotify.h"
 #include "platform/Registry.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QImage>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include <algorithm>
@@ -41,15 +50,49 @@ std::vector<std::string> Mailbox(const std::filesystem::path& folder) {
     return messages;
 }
 
-// The main window after a check of the mailbox in folder, saved as file.
-bool ShootMailbox(const std::filesystem::path& folder, const QString& file) {
+// Lets the screen settle for ms: other programs draw in their own time.
+void Settle(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// What other programs drew on the screen: the part that differs from the background.
+QImage DrawnByOthers() {
+    const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    const QRgb background = screen.pixel(0, screen.height() - 1);
+    QRect box;
+    for (int y = 0; y < screen.height(); ++y)
+        for (int x = 0; x < screen.width(); ++x)
+            if (screen.pixel(x, y) != background) box |= QRect(x, y, 1, 1);
+    return box.isEmpty() ? QImage() : screen.copy(box);
+}
+
+// The main window after a timed check of the mailbox in folder, saved as file, and the
+// notification that check sent, saved as notification.
+bool ShootMailbox(const std::filesystem::path& folder, const QString& file,
+                  const QString& notification) {
     const auto server = PrepareDemo(Mailbox(folder));
     InitMainUnit();
     TFormMain window;
     window.show();
-    window.BtnListMailClick();
+    window.PostTimedCheck();
+    QCoreApplication::sendPostedEvents(&window);
     QApplication::processEvents();
-    return window.grab().save(file);
+    if (!window.grab().save(file)) return false;
+    auto* notifier = window.findChild<TDesktopNotifier*>();
+    const QDeadlineTimer answered(5000);
+    while (notifier && notifier->Pending() > 0 && !answered.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    window.hide();
+    Settle(1000);
+    const QImage drawn = DrawnByOthers();
+    if (drawn.isNull()) {
+        std::fprintf(stderr, "no notification on the screen (is a notification service "
+                             "running on this display?)\n");
+        return true;
+    }
+    return drawn.save(notification);
 }
 } // namespace
 
@@ -104,11 +147,14 @@ int main(int argc, char** argv) {
         settings.DirMailPathEdit->setText("~/.local/share/Tessmar/eMails/Postoffice");
         settings.DirMailPathEdit->setCursorPosition(0);
         settings.show();
+        // The tray menu as a right click on the icon opens it.
+        window.TrayMenu->popup(QPoint(40, 40));
         QTimer::singleShot(500, [&] {
             ok = window.grab().save(dir + "/main-window.png") &&
                  info.grab().save(dir + "/info-window.png") &&
                  editor.grab().save(dir + "/account-editor.png") &&
-                 settings.grab().save(dir + "/settings-dialog.png");
+                 settings.grab().save(dir + "/settings-dialog.png") &&
+                 window.TrayMenu->grab().save(dir + "/tray-menu.png");
             app.quit();
         });
         app.exec();
@@ -116,7 +162,7 @@ int main(int argc, char** argv) {
     if (ok && argc > 2) {
         CreateGlobalWinsock();
         InstallMessagePump([] { QCoreApplication::processEvents(); });
-        ok = ShootMailbox(argv[2], dir + "/international-mailbox.png");
+        ok = ShootMailbox(argv[2], dir + "/international-mailbox.png", dir + "/notification.png");
         RemoveMessagePump();
         FreeGlobalWinsock();
     }
