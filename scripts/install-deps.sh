@@ -19,7 +19,7 @@ PACKAGES=(
   libasound2-dev libcanberra-dev dovecot-pop3d dbus python3-dbusmock poppler-utils
   # the desktop keyring: libsecret for the program, gnome-keyring as the service in tests
   libsecret-1-dev gnome-keyring
-  # the check of the installed desktop entry
+  # the check of the installed desktop entry and of the autostart entry
   desktop-file-utils
   # a notification service on the virtual screen, for the screenshot of a notification
   dunst
@@ -32,10 +32,6 @@ PACKAGES=(
   fonts-wqy-zenhei fonts-noto-color-emoji
   # POP3 retrieval peer of the network benchmark, and GNU time for the peers' peak memory
   fetchmail time
-  # checks the desktop entries the program writes and installs
-  desktop-file-utils
-  # a notification service on the virtual screen, for the screenshot of a notification
-  dunst
 )
 
 missing=()

@@ -1,8 +1,10 @@
 // TFormMain's check cycle: triggers, dialling and hanging up, the header list and the timers.
+#include "app/HeaderCache.h"
 #include "app/HelpUnit.h"
 #include "app/MailRows.h"
 #include "app/MainUnit.h"
 #include "app/Settings.h"
+#include "base/MessagePump.h"
 #include "base/StrUtils.h"
 #include "dialup/DialUp.h"
 #include "dialup/OnLine.h"
@@ -418,25 +420,12 @@ void TFormMain::ListMails(bool KeepConnected) {
         KeepConnected = false;
     }
     try {
-        // The unique ids let a later transfer find each row's message again, whatever other
-        // clients did to the mailbox in between; a server without UIDL leaves them empty.
-        if (loggedIn && count > 0) POPClient->RetrieveUidls();
-        const std::vector<TmsMessageId>& ids = POPClient->MessageIds();
-        for (int i = 0; loggedIn && i < count; ++i) {
-            POPClient->SetCurrentMessage(i);
-            try {
-                POPClient->RetrieveHeaders();
-            } catch (const std::exception& e) {
-                // A header block that cannot be read whole still gets a row.
-                if (IsConnectionError(e)) throw;
-                ProgramLog.Add(e.what());
-            }
-            const int64_t size = POPClient->GetMessageSize();
-            AddRow(i + 1, size, std::size_t(i) < ids.size() ? ids[std::size_t(i)].Uidl : "");
-        }
+        if (loggedIn && count > 0) ListHeaders(count);
     } catch (...) {
         failure = std::current_exception();
     }
+    // The rows go on show together, not a frame later.
+    MailRows->Flush();
 
     if (count > 0) {
         if (!failure) WaitUntil([this, count] { return MailRows->Count() >= count; });
@@ -460,6 +449,62 @@ void TFormMain::ListMails(bool KeepConnected) {
     QApplication::restoreOverrideCursor();
     FListDone = true;
     if (loggedIn) NoteCheckResult();
+}
+
+void TFormMain::ListHeaders(int count) {
+    // The unique ids let a later transfer find each row's message again, whatever other
+    // clients did to the mailbox in between; a server without UIDL leaves them empty.
+    POPClient->RetrieveUidls();
+    // A server that knows CAPA (RFC 2449) is a modern one: all sizes in one answer. An older
+    // one gets the exchange it was built for, one LIST per message.
+    const bool allSizes = POPClient->CapaAnswered() && POPClient->RetrieveSizes();
+    const std::vector<TmsMessageId>& ids = POPClient->MessageIds();
+    // The cache needs every message told apart by its id and its size; else it stays out.
+    std::unique_ptr<THeaderCache> cache;
+    if (HeaderCache && allSizes && std::size_t(count) == ids.size() &&
+        std::all_of(ids.begin(), ids.end(),
+                    [](const TmsMessageId& id) { return !id.Uidl.empty() && id.Size >= 0; })) {
+        const std::string server = POPClient->Host() + ":" + std::to_string(POPClient->Port());
+        cache = std::make_unique<THeaderCache>(THeaderCache::FileFor(server, POPClient->UserName()),
+                                               server, POPClient->UserName());
+        cache->Load();
+    }
+    auto cached = [&](int i) {
+        return cache ? cache->Find(ids[std::size_t(i)].Uidl, ids[std::size_t(i)].Size) : nullptr;
+    };
+    std::vector<int> wanted;
+    for (int i = 0; i < count; ++i)
+        if (!cached(i)) wanted.push_back(i);
+    POPClient->PlanHeaders(std::move(wanted));
+    std::string block;
+    for (int i = 0; i < count; ++i) {
+        POPClient->SetCurrentMessage(i);
+        const std::string* known = cached(i);
+        try {
+            if (known) {
+                block = *known;
+                FillFromHeaderBlock(MailMessage, block);
+            } else {
+                POPClient->RetrieveHeaders(block);
+            }
+        } catch (const std::exception& e) {
+            // A header block that cannot be read whole still gets a row.
+            if (IsConnectionError(e)) throw;
+            ProgramLog.Add(e.what());
+        }
+        const int64_t size = allSizes ? ids[std::size_t(i)].Size : POPClient->GetMessageSize();
+        AddRow(i + 1, size, std::size_t(i) < ids.size() ? ids[std::size_t(i)].Uidl : "");
+        if (cache) cache->Keep(ids[std::size_t(i)].Uidl, size, block);
+        // Rows from the cache come without socket waits; the window stays alive all the same.
+        if (known) ProcessMessages();
+    }
+    if (!cache) return;
+    try {
+        cache->Save();
+    } catch (const std::exception& e) {
+        // A cache that cannot be written only costs the next check its speed.
+        ProgramLog.Add(e.what());
+    }
 }
 
 // --- timers ---------------------------------------------------------------------------

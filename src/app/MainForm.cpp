@@ -1,5 +1,6 @@
 // The main window's controls, menus and tray icon.
 #include "app/HelpViewer.h"
+#include "app/HintTiming.h"
 #include "app/Hints.h"
 #include "app/Icons.h"
 #include "app/MailRows.h"
@@ -18,7 +19,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardItemModel>
@@ -32,21 +32,8 @@
 namespace {
 constexpr int kWidth = 619;
 constexpr int kHeight = 379;
-// Hints come up after a second of rest (and go after kHintHideMs).
-constexpr int kHintPauseMs = 1000;
 const char* const kCheckModeHint = "Change mode temporary";
 const char* const kUpdateHint = "Homepage for update checkup";
-
-// The program's hint timing, on top of whatever style the desktop gives.
-class THintStyle : public QProxyStyle {
-public:
-    using QProxyStyle::QProxyStyle;
-    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
-                  QStyleHintReturn* data) const override {
-        if (hint == SH_ToolTip_WakeUpDelay) return kHintPauseMs;
-        return QProxyStyle::styleHint(hint, option, widget, data);
-    }
-};
 
 QPushButton* Button(QWidget* parent, const char* caption, QRect geometry, const char* hint = "") {
     auto* b = new QPushButton(QString::fromLatin1(caption), parent);
@@ -60,8 +47,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowIcon(AppIcon());
-    if (!dynamic_cast<THintStyle*>(QApplication::style()))
-        QApplication::setStyle(new THintStyle(QApplication::style()->name()));
+    InstallHintTiming();
     QFont font("Arial", 8);
     font.setStyleHint(QFont::SansSerif);
     setFont(font);

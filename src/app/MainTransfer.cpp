@@ -183,9 +183,10 @@ void TFormMain::TransferMails(bool KeepConnected) {
             LoginTrusting();
         }
         if (POPClient->MessageCount() > 0) {
-            // What is on the server now; rows are matched to it by identity, not position.
-            POPClient->RetrieveSizes();
-            const bool hasUidl = POPClient->RetrieveUidls();
+            // What is on the server now; rows are matched to it by identity, not position. A
+            // check that kept this connection open has asked for both already.
+            if (!POPClient->EnsureSizes()) throw EmsServerError(POPClient->LastResponse);
+            const bool hasUidl = POPClient->EnsureUidls();
             const std::vector<TmsMessageId>& ids = POPClient->MessageIds();
             TUidlIndex byUidl;
             if (hasUidl) {

@@ -127,6 +127,9 @@ public:
     bool DialConnection();
     void CloseConnection();
     void ListMails(bool KeepConnected);
+    // The rows of the count messages on the server, in server order: from the header cache
+    // where a message was seen before, from its TOP answer otherwise.
+    void ListHeaders(int count);
     // Logs in; a server certificate that fails its check is offered to the user to trust
     // (stored for the account), and the log-in then tries once more.
     void LoginTrusting();

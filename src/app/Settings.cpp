@@ -40,6 +40,7 @@ bool AutoStart = false;
 bool AutoConnect = true;
 bool PVMinimized = false;
 bool ShowInfos = true;
+bool HeaderCache = true;
 bool Notify = true;
 bool ExternOnline = false;
 bool UserOnline = false;
@@ -57,6 +58,7 @@ void InitMainUnit() {
     AutoConnect = true;
     PVMinimized = false;
     ShowInfos = true;
+    HeaderCache = true;
     Notify = true;
     ExternOnline = false;
     UserOnline = false;
@@ -88,6 +90,7 @@ void LoadSettings() {
     PVMinimized = reg.ReadBool("PVMinimized", false);
     AutoConnect = reg.ReadBool("AutoConnect", true);
     ShowInfos = reg.ReadBool("ShowInfos", true);
+    HeaderCache = reg.ReadBool("HeaderCache", true);
     Notify = reg.ReadBool("Notify", true);
 }
 

@@ -57,6 +57,8 @@ extern bool AutoStart;
 extern bool AutoConnect;
 extern bool PVMinimized;
 extern bool ShowInfos;
+// Checks list messages seen before from the header cache (registry only, no dialog).
+extern bool HeaderCache;
 // A timed or tray check that finds new mail says so in a desktop notification.
 extern bool Notify;
 extern bool ExternOnline;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 namespace {
 const char* const kUser = "USER ";
@@ -28,6 +29,9 @@ constexpr std::size_t kUidlMax = 70;
 const char* const kClosedByServer = "Connection closed by the server";
 const char* const kEmptyAnswer = "Empty answer from the server";
 const char* const kNoMailMessage = "No message object to receive the mail";
+const char* const kCapabilities = "Capabilities: ";
+const char* const kPipelining = "PIPELINING";
+const char* const kOutOfPlan = "Headers asked for out of the planned order";
 
 constexpr int kDefaultPop3Port = 110;
 } // namespace
@@ -79,21 +83,35 @@ std::string TmsPOPClient::MessageNumber() const {
     return std::to_string(FCurrentMessage + 1);
 }
 
-bool TmsPOPClient::OffersStls() {
+bool TmsPOPClient::ReadCapabilities() {
+    FCapabilities.clear();
     SendLine(kCapa);
-    if (ReadResponse(LastResponse) != 1) return false;
+    if (ReadResponse(LastResponse) != 1) {
+        // A closed connection is a failure; a refusal only means there is no list.
+        if (LastResponse.empty()) CheckStatus(0);
+        return false;
+    }
     TMemoryStream stream;
     ReadBlock(stream, -1, kMaxCapabilityAnswer);
     RemoveDotStuffing(stream);
     std::string_view list(stream.Memory(), std::size_t(stream.Size()));
     while (!list.empty()) {
         std::size_t end = list.find('\n');
-        std::string_view line = list.substr(0, end);
+        std::string_view line = TrimView(list.substr(0, end));
         list.remove_prefix(end == std::string_view::npos ? list.size() : end + 1);
-        std::string_view word = TrimView(line.substr(0, line.find(' ')));
-        if (SameText(word, kStls)) return true;
+        if (!line.empty()) FCapabilities.emplace_back(line);
     }
-    return false;
+    return true;
+}
+
+bool TmsPOPClient::HasCapability(std::string_view name) const {
+    return std::any_of(FCapabilities.begin(), FCapabilities.end(), [name](const std::string& c) {
+        return SameText(std::string_view(c).substr(0, c.find(' ')), name);
+    });
+}
+
+bool TmsPOPClient::OffersStls() {
+    return ReadCapabilities() && HasCapability(kStls);
 }
 
 void TmsPOPClient::NegotiateStls() {
@@ -106,11 +124,24 @@ void TmsPOPClient::NegotiateStls() {
 }
 
 void TmsPOPClient::Login() {
+    FCapabilities.clear();
+    FCapaAnswered = false;
+    FPlan.clear();
+    FPlanRead = FPlanSent = 0;
+    FBytesInFlight = 0;
+    FSentBytes.clear();
     Connect();
     CheckStatus(ReadMultiLineResponse());
     if (Security() == secStartTls) NegotiateStls();
     Command(kUser + FUserName);
     Command(kPass + FPassword);
+    // What the server offers may change with the log-in; this list is the one that counts.
+    FCapaAnswered = ReadCapabilities();
+    if (FCapaAnswered) {
+        std::string line = kCapabilities;
+        for (const std::string& c : FCapabilities) line.append(c).append(" ");
+        AddToLog(TrimView(line));
+    }
     GetStatus();
     if (FMessageCount > 0) SetCurrentMessage(0);
 }
@@ -156,15 +187,90 @@ TmsMessage& TmsPOPClient::Target() const {
 }
 
 void TmsPOPClient::RetrieveHeaders() {
+    std::string raw;
+    RetrieveHeaders(raw);
+}
+
+void TmsPOPClient::RetrieveHeaders(std::string& raw) {
     TmsMessage& message = Target();
     message.Clear();
-    Command(kTop + MessageNumber() + kTopLines);
+    raw.clear();
+    if (FPlanRead < FPlan.size()) {
+        const bool inFlight = FPlanRead < FPlanSent;
+        if (FPlan[FPlanRead] != FCurrentMessage) {
+            FPlan.clear();
+            FPlanRead = FPlanSent = 0;
+            // Answers still due would be taken for the answers of later commands.
+            if (inFlight) {
+                Disconnect();
+                throw EmsServerError(kOutOfPlan);
+            }
+        } else {
+            try {
+                SendPlanned();
+                ReadHeaderAnswer(raw);
+            } catch (...) {
+                const bool due = FPlanRead + 1 < FPlanSent;
+                FPlan.clear();
+                FPlanRead = FPlanSent = 0;
+                if (due && IsConnected()) Disconnect();
+                throw;
+            }
+            FBytesInFlight -= FSentBytes[FPlanRead];
+            if (++FPlanRead == FPlan.size()) {
+                FPlan.clear();
+                FPlanRead = FPlanSent = 0;
+            }
+            FillFromHeaderBlock(message, raw);
+            return;
+        }
+    }
+    SendLine(kTop + MessageNumber() + kTopLines);
+    ReadHeaderAnswer(raw);
+    FillFromHeaderBlock(message, raw);
+}
+
+void TmsPOPClient::ReadHeaderAnswer(std::string& raw) {
+    CheckStatus(ReadResponse(LastResponse));
     TMemoryStream stream;
     ReadBlock(stream, -1, kMaxHeaderAnswer);
     RemoveDotStuffing(stream);
-    TmsHeaders headers;
-    headers.LoadFromStream(stream);
-    message.ProcessHeaders(headers);
+    raw.assign(stream.Memory(), std::size_t(stream.Size()));
+}
+
+void TmsPOPClient::PlanHeaders(std::vector<int> indexes) {
+    if (FPlanRead < FPlanSent) throw Exception(kOutOfPlan);
+    FPlan.clear();
+    FPlanRead = FPlanSent = 0;
+    FBytesInFlight = 0;
+    if (!HasCapability(kPipelining)) return;
+    FPlan = std::move(indexes);
+    FSentBytes.assign(FPlan.size(), 0);
+}
+
+void TmsPOPClient::SendPlanned() {
+    // Refilled once half the window has been answered, so a long plan goes out in a few
+    // large writes rather than one per answer.
+    if (FPlanSent > FPlanRead && FBytesInFlight > kPipelineWindow / 2) return;
+    std::string batch;
+    std::vector<std::size_t> ends;
+    while (FPlanSent < FPlan.size()) {
+        const std::string line = kTop + std::to_string(FPlan[FPlanSent] + 1) + kTopLines;
+        const int64_t bytes = int64_t(line.size()) + 2;
+        // The first command always goes, whatever the window.
+        if (FPlanSent > FPlanRead && FBytesInFlight + bytes > kPipelineWindow) break;
+        batch.append(line).append("\r\n");
+        ends.push_back(batch.size());
+        FSentBytes[FPlanSent++] = bytes;
+        FBytesInFlight += bytes;
+    }
+    if (batch.empty()) return;
+    SendBuffer(batch.data(), int64_t(batch.size()));
+    std::size_t start = 0;
+    for (std::size_t end : ends) {
+        AddToLog(std::string_view(batch).substr(start, end - start - 2));
+        start = end;
+    }
 }
 
 void TmsPOPClient::RetrieveMessage() {
@@ -194,6 +300,7 @@ void TmsPOPClient::DeleteMessage() {
 }
 
 void TmsPOPClient::ResizeIds() {
+    FSizesAnswer = FUidlsAnswer = -1;
     FMessageIds.assign(std::size_t(std::clamp(FMessageCount, 0, kMaxTrackedMessages)),
                        TmsMessageId());
     for (std::size_t i = 0; i < FMessageIds.size(); ++i) FMessageIds[i].Number = int(i) + 1;
@@ -220,10 +327,25 @@ template <class F> void TmsPOPClient::ReadNumberedLines(F take) {
     }
 }
 
-void TmsPOPClient::RetrieveSizes() {
-    Command(kListAll);
+bool TmsPOPClient::RetrieveSizes() {
+    SendLine(kListAll);
+    if (ReadResponse(LastResponse) != 1) {
+        if (LastResponse.empty()) CheckStatus(0);
+        FSizesAnswer = 0;
+        return false;
+    }
     ReadNumberedLines(
         [](TmsMessageId& id, std::string_view value) { id.Size = StrToInt64Def(value, -1); });
+    FSizesAnswer = 1;
+    return true;
+}
+
+bool TmsPOPClient::EnsureSizes() {
+    return FSizesAnswer < 0 ? RetrieveSizes() : FSizesAnswer == 1;
+}
+
+bool TmsPOPClient::EnsureUidls() {
+    return FUidlsAnswer < 0 ? RetrieveUidls() : FUidlsAnswer == 1;
 }
 
 bool TmsPOPClient::RetrieveUidls() {
@@ -232,6 +354,7 @@ bool TmsPOPClient::RetrieveUidls() {
     if (ReadResponse(LastResponse) != 1) {
         // A closed connection is a failure; a refusal only means there are no ids.
         if (LastResponse.empty()) CheckStatus(0);
+        FUidlsAnswer = 0;
         return false;
     }
     ReadNumberedLines([](TmsMessageId& id, std::string_view value) {
@@ -239,6 +362,15 @@ bool TmsPOPClient::RetrieveUidls() {
             std::all_of(value.begin(), value.end(), [](char c) { return c > 0x20 && c < 0x7f; });
         if (printable && value.size() <= kUidlMax) id.Uidl = value;
     });
+    // Two messages with one id: the id finds neither of them for sure.
+    std::unordered_map<std::string_view, std::size_t> first;
+    first.reserve(FMessageIds.size());
+    for (std::size_t i = 0; i < FMessageIds.size(); ++i) {
+        if (FMessageIds[i].Uidl.empty()) continue;
+        const auto [it, fresh] = first.emplace(FMessageIds[i].Uidl, i);
+        if (!fresh) FMessageIds[i].Uidl.clear(), FMessageIds[it->second].Uidl.clear();
+    }
+    FUidlsAnswer = 1;
     return true;
 }
 
@@ -252,6 +384,16 @@ bool IsConnectionError(const std::exception& e) {
            dynamic_cast<const EmsConnectionClosedError*>(&e) ||
            dynamic_cast<const EmsTimedOutError*>(&e) || dynamic_cast<const EmsCanceledError*>(&e) ||
            dynamic_cast<const EWinsockError*>(&e);
+}
+
+void FillFromHeaderBlock(TmsMessage& message, std::string_view block) {
+    message.Clear();
+    TMemoryStream stream;
+    stream.WriteBuffer(block.data(), int64_t(block.size()));
+    stream.SetPosition(0);
+    TmsHeaders headers;
+    headers.LoadFromStream(stream);
+    message.ProcessHeaders(headers);
 }
 
 void RemoveDotStuffing(TMemoryStream& stream) {

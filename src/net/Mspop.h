@@ -25,6 +25,9 @@ inline constexpr int64_t kMaxNumberedLine = 128;
 // The count STAT gives is the server's word: identities are kept for at most this many
 // messages, so a hostile count cannot claim the machine's memory.
 inline constexpr int kMaxTrackedMessages = 1000000;
+// Commands sent ahead of their answers (PIPELINING) stay within this many bytes, far below
+// what either side's socket buffers hold, so a server busy writing answers never blocks us.
+inline constexpr int64_t kPipelineWindow = 2048;
 class TMemoryStream;
 
 // What tells one message on the server from another: its number in this session, its size
@@ -68,6 +71,15 @@ public:
     // The bound of the current message's RETR answer.
     int64_t MessageLimit() const;
     void RetrieveHeaders();
+    // RetrieveHeaders that also hands back the header block as the server had it (the
+    // dot-stuffing undone); raw is filled before MailMessage parses it.
+    void RetrieveHeaders(std::string& raw);
+    // The messages (0-based indexes, in this order) whose headers the next RetrieveHeaders
+    // calls ask for. With PIPELINING their TOP commands go out ahead of the answers, in
+    // windows of kPipelineWindow bytes; without it nothing changes. A RetrieveHeaders for
+    // another message, or a failure while answers are still due, ends the plan: the
+    // connection is then out of step and is closed.
+    void PlanHeaders(std::vector<int> indexes);
     void RetrieveMessage();
     // RetrieveMessage that also hands back the message exactly as the server had it (the
     // dot-stuffing undone). The text is kept also when MailMessage cannot parse it: the
@@ -80,19 +92,38 @@ public:
     // log-in (STAT), filled by the two calls below. This is the one list of identities the
     // program keeps.
     const std::vector<TmsMessageId>& MessageIds() const { return FMessageIds; }
-    // "LIST" without a number: the size of every message.
-    void RetrieveSizes();
+    // "LIST" without a number: the size of every message. Returns false, and leaves the
+    // sizes as they were, when the server refuses it.
+    bool RetrieveSizes();
     // "UIDL" without a number: the unique id of every message. Returns false, and leaves the
-    // ids empty, when the server does not offer the command.
+    // ids empty, when the server does not offer the command. An id that is not printable,
+    // too long, or shared by two messages tells nothing apart and stays empty.
     bool RetrieveUidls();
+    // The answers of this session's RetrieveSizes and RetrieveUidls, asked for only when
+    // they have not been asked yet (the check and a transfer in one session share them).
+    bool EnsureSizes();
+    bool EnsureUidls();
+
+    // What the server answered to CAPA after the log-in, one capability per entry (its
+    // arguments included); empty when it does not know CAPA.
+    const std::vector<std::string>& Capabilities() const { return FCapabilities; }
+    // True when the server answered CAPA at the last log-in (even with an empty list).
+    bool CapaAnswered() const { return FCapaAnswered; }
+    bool HasCapability(std::string_view name) const;
 
 private:
     // Raises for a status other than success: EmsServerError with the server's line, or
     // EmsConnectionClosedError when the line is missing because the server hung up.
     void CheckStatus(int code);
     void Command(const std::string& line);
+    // CAPA: false when the server does not know it; otherwise the list goes to
+    // FCapabilities.
+    bool ReadCapabilities();
     // CAPA; true when the server offers STLS (false also when it does not know CAPA).
     bool OffersStls();
+    // Sends the planned TOP commands until the window is full.
+    void SendPlanned();
+    void ReadHeaderAnswer(std::string& raw);
     void NegotiateStls();
     // MailMessage; raises when none is assigned (rather than crash).
     TmsMessage& Target() const;
@@ -109,12 +140,27 @@ private:
     int64_t FMailboxSize = 0;
     int FCurrentMessage = -1;
     std::vector<TmsMessageId> FMessageIds;
+    std::vector<std::string> FCapabilities;
+    bool FCapaAnswered = false;
+    // -1 not asked in this session, 0 refused, 1 answered.
+    int FSizesAnswer = -1;
+    int FUidlsAnswer = -1;
+    // The planned header requests: FPlan[FPlanRead..FPlanSent) are sent and unanswered.
+    std::vector<int> FPlan;
+    std::size_t FPlanRead = 0;
+    std::size_t FPlanSent = 0;
+    int64_t FBytesInFlight = 0;
+    std::vector<int64_t> FSentBytes;
 };
 
 // Errors of the connection itself (a server error line, a lost or timed-out connection, a
 // cancel); anything else raised while an answer is read comes from reading its contents,
 // and the connection is still in step.
 bool IsConnectionError(const std::exception& e);
+
+// Fills message from a header block as TOP gives it (dot-stuffing undone): the header lines,
+// the blank line and the body line. The same header block always gives the same message.
+void FillFromHeaderBlock(TmsMessage& message, std::string_view block);
 
 // Turns the raw multi-line answer in stream back into the data the server had: the closing
 // "." line goes, and every line that starts with "." loses that first dot (the server adds

@@ -41,23 +41,38 @@ int Percent(int64_t received, int64_t expected) {
 }
 
 // The end of a block: a "." line after a line end, or the block is only the "." line.
+// Finds the end of a multi-line answer: "\r\n.\r\n", or ".\r\n" as its very first line.
 class TTerminatorWatch {
 public:
-    bool Add(const char* data, std::size_t n) {
-        FTotal += n;
-        if (n >= sizeof FTail) {
-            std::memcpy(FTail, data + n - sizeof FTail, sizeof FTail);
-        } else {
-            std::memmove(FTail, FTail + n, sizeof FTail - n);
-            std::memcpy(FTail + sizeof FTail - n, data, n);
+    // How many bytes of data belong to the answer: up to and including its "." line, or all
+    // of them when the answer goes on.
+    std::size_t Scan(const char* data, std::size_t n) {
+        static constexpr char kEnd[] = "\r\n.\r\n";
+        std::size_t i = 0;
+        while (i < n) {
+            if (FMatched == 0) {
+                const void* cr = std::memchr(data + i, '\r', n - i);
+                if (!cr) return n;
+                i = std::size_t(static_cast<const char*>(cr) - data);
+            }
+            const char c = data[i++];
+            if (c == kEnd[FMatched]) {
+                if (++FMatched == 5) {
+                    FDone = true;
+                    return i;
+                }
+            } else {
+                FMatched = c == '\r' ? 1 : 0;
+            }
         }
-        if (FTotal >= 5 && std::memcmp(FTail, "\r\n.\r\n", 5) == 0) return true;
-        return FTotal == 3 && std::memcmp(FTail + 2, ".\r\n", 3) == 0;
+        return n;
     }
+    bool Done() const { return FDone; }
 
 private:
-    char FTail[5] = {};
-    uint64_t FTotal = 0;
+    // The answer starts as if a line had just ended.
+    int FMatched = 2;
+    bool FDone = false;
 };
 } // namespace
 
@@ -371,13 +386,14 @@ void TmsSocket::ReadBlock(TStream& stream, int64_t expectedSize, int64_t limit) 
     for (;;) {
         // Whatever came with the status line is the start of the block.
         if (FInputHead < FInputTail) {
-            const int count = FInputTail - FInputHead;
+            // What follows the "." line is the next answer (commands sent ahead): it stays.
             const char* data = FInput.get() + FInputHead;
+            const int count = int(watch.Scan(data, std::size_t(FInputTail - FInputHead)));
             received += count;
             if (limit >= 0 && received > limit) DropAnswer(kAnswerTooLong);
             stream.WriteBuffer(data, count);
-            terminated = watch.Add(data, std::size_t(count));
-            FInputHead = FInputTail = 0;
+            terminated = watch.Done();
+            FInputHead += count;
             if (OnTransferProgress) {
                 OnTransferProgress(this, Percent(received, expectedSize), received, count);
             }

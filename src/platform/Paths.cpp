@@ -41,6 +41,10 @@ std::string ConfigDir() {
     return XdgDir("XDG_CONFIG_HOME", ".config") + "Tessmar/";
 }
 
+std::string CacheDir() {
+    return XdgDir("XDG_CACHE_HOME", ".cache") + "Tessmar/";
+}
+
 std::string RegistryFile() {
     return ConfigDir() + "registry.ini";
 }

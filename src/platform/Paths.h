@@ -10,6 +10,9 @@
 std::string ProgDir();
 // $XDG_CONFIG_HOME/Tessmar/ (default ~/.config/Tessmar/), with a trailing "/".
 std::string ConfigDir();
+// $XDG_CACHE_HOME/Tessmar/ (default ~/.cache/Tessmar/), with a trailing "/": what can be
+// thrown away and fetched again.
+std::string CacheDir();
 // The settings store and the profile that holds the "Load" line.
 std::string RegistryFile();
 std::string WinIniFile();

@@ -217,7 +217,12 @@ TEST(WaitingText, CountsAndSizes) {
 TEST_F(AccountEditor, TestConnectionLogsInWithTheEnteredValuesWithoutSaving) {
     TFakePop3Server server;
     server.Say("+OK ready").Expect("USER u").Say("+OK").Expect("PASS p").Say("+OK");
-    server.Expect("STAT").Say("+OK 3 1234567").Expect("QUIT").Say("+OK bye");
+    server.Expect("CAPA")
+        .Say("-ERR")
+        .Expect("STAT")
+        .Say("+OK 3 1234567")
+        .Expect("QUIT")
+        .Say("+OK bye");
     TFormAccount f(Probe(server.Port()), TStringList());
     f.BtnTestClick();
     EXPECT_EQ(f.LabelTest->text(), "3 messages (1.2 MB) waiting");

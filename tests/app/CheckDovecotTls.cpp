@@ -35,6 +35,7 @@ TTlsRun CheckWith(const QString& home, const std::string& popClient,
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("POSTVIGIL_HOME", home + "/");
     env.insert("XDG_CONFIG_HOME", home + "/config");
+    env.insert("XDG_CACHE_HOME", home + "/cache");
     env.insert("SSL_CERT_FILE", QString::fromStdString(trustStore));
     env.insert("LC_ALL", "C");
     env.remove("DISPLAY");

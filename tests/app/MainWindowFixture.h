@@ -31,6 +31,7 @@ struct MainWindowFixture : ::testing::Test {
         home = mkdtemp(tmpl);
         setenv("POSTVIGIL_HOME", home.c_str(), 1);
         setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+        setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
         InitMainUnit();
         Registry(kPostvigilKey, "ShowInfos", "0");
         // No announcement leaves the test: a connection to no bus at all.
@@ -50,6 +51,7 @@ struct MainWindowFixture : ::testing::Test {
         TFormMain::TrayAvailable = nullptr;
         unsetenv("POSTVIGIL_HOME");
         unsetenv("XDG_CONFIG_HOME");
+        unsetenv("XDG_CACHE_HOME");
         fs::remove_all(home);
     }
     void Registry(const char* key, const char* name, const std::string& value) {

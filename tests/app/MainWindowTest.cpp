@@ -1,10 +1,12 @@
 #include "MainWindowFixture.h"
 #include "app/FormLogo.h"
+#include "app/HintTiming.h"
 #include "app/MainUnit.h"
 #include "app/PaWoUnit.h"
 #include "app/Settings.h"
 #include "dialup/DialUp.h"
 #include "net/Mspop.h"
+#include "platform/Clock.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "platform/Prompts.h"
@@ -17,9 +19,11 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
@@ -227,4 +231,48 @@ TEST_F(MainWindowFixture, MinimizesToTheTrayAndHelpMenuOffersTheHomepage) {
     EXPECT_TRUE(w.isVisible());
     SetShell(nullptr);
     SetPrompts(nullptr);
+}
+
+TEST(HintTiming, TheNextHintWaitsATenthOfASecondAfterTheMouseStops) {
+    TManualClock clock;
+    SetClock(&clock);
+    struct TCounting : QWidget {
+        int hints = 0;
+        bool event(QEvent* e) override {
+            if (e->type() == QEvent::ToolTip) ++hints;
+            return QWidget::event(e);
+        }
+    } w;
+    // The program's own, watching every event of the application.
+    InstallHintTiming();
+    auto* pacer = qApp->findChild<THintPacer*>();
+    ASSERT_TRUE(pacer);
+    auto move = [&] {
+        QMouseEvent e(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, {}, {});
+        QCoreApplication::sendEvent(&w, &e);
+    };
+    auto hint = [&] {
+        QHelpEvent e(QEvent::ToolTip, QPoint(5, 5), QPoint(5, 5));
+        QCoreApplication::sendEvent(&w, &e);
+    };
+    // The toolkit's quick follow-up hint 20 ms after the mouse stopped is held for 80 more.
+    move();
+    clock.Now = 20;
+    hint();
+    EXPECT_EQ(w.hints, 0);
+    ASSERT_TRUE(pacer->Delay()->isActive());
+    EXPECT_EQ(pacer->Delay()->interval(), 80);
+    QMetaObject::invokeMethod(pacer->Delay(), "timeout");
+    EXPECT_EQ(w.hints, 1);
+    // Moving on drops the held hint; after a rest a hint shows at once.
+    clock.Now = 1000;
+    move();
+    clock.Now = 1020;
+    hint();
+    move();
+    EXPECT_FALSE(pacer->Delay()->isActive());
+    clock.Now = 2100;
+    hint();
+    EXPECT_EQ(w.hints, 2);
+    SetClock(nullptr);
 }

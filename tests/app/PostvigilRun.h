@@ -36,6 +36,7 @@ inline TRun RunPostvigil(const QString& home, const QStringList& arguments,
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("POSTVIGIL_HOME", home + "/");
     env.insert("XDG_CONFIG_HOME", home + "/config");
+    env.insert("XDG_CACHE_HOME", home + "/cache");
     env.insert("LC_ALL", "C");
     env.insert("LANG", "C");
     env.remove("DISPLAY");

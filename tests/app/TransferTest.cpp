@@ -84,6 +84,7 @@ struct Transfer : MainWindowFixture {
     }
     void LogIn(std::size_t count) {
         server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret").Say("+OK");
+        server.Expect("CAPA").Say("-ERR unknown command");
         server.Expect("STAT").Say("+OK " + std::to_string(count) + " 9000");
     }
     void Ids(const std::vector<TMail>& box, bool uidl) {

@@ -37,7 +37,7 @@ protected:
 
     void LogIn(const std::string& statAnswer) {
         server.Say("+OK POP3 ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
-        server.Say("+OK").Expect("STAT").Say(statAnswer);
+        server.Say("+OK").Expect("CAPA").Say("-ERR").Expect("STAT").Say(statAnswer);
         client.Login();
     }
 

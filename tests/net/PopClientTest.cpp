@@ -21,7 +21,8 @@ protected:
     // The server's part of a log-in that ends with the given STAT answer.
     void ServeLogin(const std::string& statAnswer) {
         server.Say("+OK POP3 ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
-        server.Say("+OK Logged in.").Expect("STAT").Say(statAnswer);
+        server.Say("+OK Logged in.").Expect("CAPA").Say("-ERR unknown command");
+        server.Expect("STAT").Say(statAnswer);
     }
 
     void LogIn(const std::string& statAnswer) {
@@ -52,7 +53,7 @@ TEST_F(PopClientTest, HostTextCarriesAnOptionalPort) {
     EXPECT_EQ(pop.Host().size(), 255u);
 }
 
-TEST_F(PopClientTest, LoginIsUserPassStat) {
+TEST_F(PopClientTest, LoginIsUserPassCapaStat) {
     client.SetLogFileName("protocol");
     int connecting = 0;
     int connected = 0;
@@ -60,14 +61,15 @@ TEST_F(PopClientTest, LoginIsUserPassStat) {
     client.OnConnected = [&](TmsSocketBase*) { ++connected; };
     LogIn("+OK 2 320");
     EXPECT_EQ(server.Failure(), "");
-    EXPECT_EQ(server.Received(), "USER bob\r\nPASS secret\r\nSTAT\r\n");
+    EXPECT_EQ(server.Received(), "USER bob\r\nPASS secret\r\nCAPA\r\nSTAT\r\n");
     EXPECT_EQ(client.MessageCount(), 2);
     EXPECT_EQ(client.MailboxSize(), 320);
     EXPECT_EQ(client.CurrentMessage(), 0);
     EXPECT_EQ(connecting, 1);
     EXPECT_EQ(connected, 2);
     EXPECT_EQ(client.ProtocolLog().Text(), "+OK POP3 ready\r\nUSER bob\r\n+OK\r\nPASS *Hidden*\r\n"
-                                           "+OK Logged in.\r\nSTAT\r\n+OK 2 320\r\n");
+                                           "+OK Logged in.\r\nCAPA\r\n-ERR unknown command\r\n"
+                                           "STAT\r\n+OK 2 320\r\n");
 
     server.Expect("QUIT").Say("+OK Logging out.");
     int disconnected = 0;
@@ -192,7 +194,7 @@ TEST_F(PopClientTest, MessageArrivesUnstuffedWithEventsAroundIt) {
     LogIn("+OK 1 60");
     std::vector<std::string> events;
     client.OnRetrievingMessage = [&](TmsSocketBase*) {
-        events.push_back("retrieving, sent so far: " + server.Received().substr(29));
+        events.push_back("retrieving, sent so far: " + server.Received().substr(35));
     };
     client.OnMessageRetrieved = [&](TmsSocketBase*) {
         events.push_back("retrieved " + std::to_string(recording.Loads.size()));
@@ -245,7 +247,7 @@ TEST_F(PopClientTest, LogoutAfterCancelFailsUntilTheNextLogin) {
     EXPECT_THROW(client.RetrieveMessage(), EmsCanceledError);
     EXPECT_FALSE(client.IsConnected());
     EXPECT_EQ(MessageOf<EmsCanceledError>([&] { client.Logout(); }), "Operation has been canceled");
-    EXPECT_EQ(server.Received(), "USER bob\r\nPASS secret\r\nSTAT\r\nRETR 1\r\n");
+    EXPECT_EQ(server.Received(), "USER bob\r\nPASS secret\r\nCAPA\r\nSTAT\r\nRETR 1\r\n");
 
     client.OnTransferProgress = nullptr;
     server.NextConnection();

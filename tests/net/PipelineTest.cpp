@@ -1,0 +1,140 @@
+#include "FakePop3Server.h"
+#include "NetFixture.h"
+#include "message/msmsg.h"
+#include "net/Mspop.h"
+
+#include <string>
+#include <vector>
+
+using pvtest::TFakePop3Server;
+
+namespace {
+class PipelineTest : public TNetTest {
+protected:
+    void SetUp() override {
+        client.SetTimeOut(10);
+        client.SetHost(server.HostAndPort());
+        client.SetUserName("bob");
+        client.SetPassword("secret");
+        client.SetMailMessage(&message);
+        client.SetLogFileName("protocol");
+    }
+    // A log-in on a server whose CAPA answer lists capabilities, with count messages.
+    void LogIn(const std::string& capabilities, int count) {
+        server.Say("+OK POP3 ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
+        server.Say("+OK").Expect("CAPA").Say("+OK").SayRaw(capabilities + ".\r\n");
+        server.Expect("STAT").Say("+OK " + std::to_string(count) + " 9000");
+        client.Login();
+        login = server.Received().size();
+    }
+    static std::string Answer(int n) {
+        return "+OK\r\nSubject: number " + std::to_string(n) + "\r\n\r\n.\r\n";
+    }
+    std::string Subjects(const std::vector<int>& indexes) {
+        std::string subjects;
+        for (int i : indexes) {
+            client.SetCurrentMessage(i);
+            client.RetrieveHeaders();
+            subjects += message.Subject() + ";";
+        }
+        return subjects;
+    }
+
+    TFakePop3Server server;
+    TmsPOPClient client;
+    TmsMessage message;
+    std::size_t login = 0;
+};
+} // namespace
+
+TEST_F(PipelineTest, CommandsGoOutTogetherAndAnswersAreReadInOrder) {
+    LogIn("TOP\r\nUIDL\r\nPIPELINING\r\n", 4);
+    EXPECT_EQ(client.Capabilities(), (std::vector<std::string>{"TOP", "UIDL", "PIPELINING"}));
+    EXPECT_NE(client.ProtocolLog().Text().find("Capabilities: TOP UIDL PIPELINING"),
+              std::string::npos);
+    // All answers in one piece: each block ends at its own "." line.
+    server.Expect("TOP 1 1").Expect("TOP 2 1").Expect("TOP 4 1");
+    server.SayRaw(Answer(1) + Answer(2) + Answer(4));
+    int blocks = 0;
+    client.OnTransferProgress = [&](TmsSocketBase*, int, int64_t, int) { ++blocks; };
+    client.PlanHeaders({0, 1, 3});
+    EXPECT_EQ(Subjects({0, 1, 3}), "number 1;number 2;number 4;");
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(server.Received().substr(login), "TOP 1 1\r\nTOP 2 1\r\nTOP 4 1\r\n");
+    EXPECT_EQ(blocks, 3);
+    // The connection is in step afterwards.
+    server.Expect("QUIT").Say("+OK bye");
+    client.Logout();
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(PipelineTest, CommandsInFlightStayWithinTheWindow) {
+    const int count = 600;
+    LogIn("PIPELINING\r\n", count);
+    std::vector<int> all;
+    std::string expected;
+    for (int n = 1; n <= count; ++n) {
+        server.Expect("TOP " + std::to_string(n) + " 1").SayRaw(Answer(n));
+        all.push_back(n - 1);
+        expected += "number " + std::to_string(n) + ";";
+    }
+    std::size_t most = 0;
+    int read = 0;
+    client.OnTransferProgress = [&](TmsSocketBase*, int, int64_t, int) {
+        // Bytes of commands sent whose answers have not been read (this one's included).
+        std::size_t answered = 0;
+        for (int n = 1; n <= read; ++n) answered += ("TOP " + std::to_string(n) + " 1\r\n").size();
+        most = std::max(most, server.Received().size() - login - answered);
+        ++read;
+    };
+    client.PlanHeaders(all);
+    EXPECT_EQ(Subjects(all), expected);
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_LE(most, std::size_t(kPipelineWindow));
+    EXPECT_GT(most, std::size_t(kPipelineWindow) / 2);
+}
+
+TEST_F(PipelineTest, WithoutPipeliningOneCommandAtATime) {
+    LogIn("TOP\r\nUIDL\r\n", 2);
+    server.Expect("TOP 1 1").SayRaw(Answer(1)).Expect("TOP 2 1").SayRaw(Answer(2));
+    std::size_t sentBeforeFirstAnswer = 0;
+    client.OnTransferProgress = [&](TmsSocketBase*, int, int64_t, int) {
+        if (!sentBeforeFirstAnswer) sentBeforeFirstAnswer = server.Received().size() - login;
+    };
+    client.PlanHeaders({0, 1});
+    EXPECT_EQ(Subjects({0, 1}), "number 1;number 2;");
+    EXPECT_EQ(sentBeforeFirstAnswer, std::string("TOP 1 1\r\n").size());
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(PipelineTest, AFailureWithAnswersStillDueClosesTheConnection) {
+    LogIn("PIPELINING\r\n", 3);
+    server.Expect("TOP 1 1").SayRaw(Answer(1)).Expect("TOP 2 1").Say("-ERR no such message");
+    server.Expect("TOP 3 1").SayRaw(Answer(3));
+    client.PlanHeaders({0, 1, 2});
+    EXPECT_EQ(Subjects({0}), "number 1;");
+    client.SetCurrentMessage(1);
+    EXPECT_THROW(client.RetrieveHeaders(), EmsServerError);
+    // TOP 3's answer must never be read as the answer of a later command.
+    EXPECT_FALSE(client.IsConnected());
+}
+
+TEST_F(PipelineTest, DuplicateIdsAreDroppedAndSizesComeInOneAnswer) {
+    LogIn("UIDL\r\n", 4);
+    server.Expect("UIDL").SayRaw("+OK\r\n1 a\r\n2 b\r\n3 a\r\n4 c\r\n.\r\n");
+    server.Expect("LIST").SayRaw("+OK\r\n1 10\r\n2 20\r\n3 30\r\n4 40\r\n.\r\n");
+    ASSERT_TRUE(client.RetrieveUidls());
+    ASSERT_TRUE(client.RetrieveSizes());
+    // Asked once per session: a transfer on the same connection takes these.
+    EXPECT_TRUE(client.EnsureUidls());
+    EXPECT_TRUE(client.EnsureSizes());
+    std::vector<std::string> ids;
+    std::vector<int64_t> sizes;
+    for (const TmsMessageId& id : client.MessageIds()) {
+        ids.push_back(id.Uidl);
+        sizes.push_back(id.Size);
+    }
+    EXPECT_EQ(ids, (std::vector<std::string>{"", "b", "", "c"}));
+    EXPECT_EQ(sizes, (std::vector<int64_t>{10, 20, 30, 40}));
+    EXPECT_EQ(server.Received().substr(login), "UIDL\r\nLIST\r\n");
+}
