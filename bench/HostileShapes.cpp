@@ -1,8 +1,10 @@
 // Time and peak memory of decoding and saving one hostile message shape.
 //
-//   hostile_shapes fields|parts|lines SIZE
+//   hostile_shapes fields|tiny|folded|parts|lines SIZE
 //
 //   fields  SIZE lines "Content-Type: text/plain" in the header block
+//   tiny    a header block of SIZE bytes of empty "X:" fields
+//   folded  a header block of one field folded over SIZE bytes of " x" lines
 //   parts   a multipart of empty parts, SIZE bytes
 //   lines   a body of SIZE bare line ends
 //
@@ -32,6 +34,11 @@ std::string Shape(const std::string& kind, std::size_t n) {
     if (kind == "fields") {
         for (std::size_t i = 0; i < n; ++i) text += "Content-Type: text/plain\r\n";
         text += "\r\nbody\r\n";
+    } else if (kind == "tiny" || kind == "folded") {
+        if (kind == "folded") text += "X-Folded:\r\n";
+        const char* unit = kind == "tiny" ? "X:\r\n" : " x\r\n";
+        while (text.size() < n) text += unit;
+        text += "\r\nbody\r\n";
     } else if (kind == "parts") {
         text += "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n";
         while (text.size() < n) text += "--b\r\n\r\n";
@@ -51,7 +58,7 @@ double Since(std::chrono::steady_clock::time_point start) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: hostile_shapes fields|parts|lines SIZE\n");
+        std::fprintf(stderr, "usage: hostile_shapes fields|tiny|folded|parts|lines SIZE\n");
         return 2;
     }
     const std::string text = Shape(argv[1], std::size_t(std::atoll(argv[2])));

@@ -44,6 +44,13 @@ shapes = {
              + "--b\r\n\r\n" * 140000 + "--b--\r\n",
     "lines": head + "\r\n" + "\n" * 1000000,
     "begins": "From: a@b\r\n\r\n" + "BEGIN 644 A\r\n" * 80000 + "x\r\n",
+    "subject": head.replace("Subject: s", "Subject: " + "=?a?B?x " * 120000) + "\r\nbody\r\n",
+    "to": head + "To: " + "=?a?B?x " * 120000 + "\r\n\r\nbody\r\n",
+    "tiny-fields": head + "X:\r\n" * 250000 + "\r\nbody\r\n",
+    "folded-field": head + "X-Folded:\r\n" + " x\r\n" * 250000 + "\r\nbody\r\n",
+    "base64-75": head + "Content-Type: application/octet-stream; name=a.bin\r\n"
+                 "Content-Transfer-Encoding: base64\r\n\r\n"
+                 + "".join("QUJD" * 18 + "QUJ\r\n" for _ in range(12000)),
 }
 for name, text in shapes.items():
     (out / f"hostile-{name}.eml").write_bytes(text.encode("latin-1"))

@@ -18,6 +18,7 @@ const char* const kCannotFindBoundary = "Cannot find boundary";
 const char* const kErrorDecodingAttachment = "Error decoding the attachment";
 const char* const kTooManyParts = "Too many parts (more than 10000)";
 const char* const kTooManyLines = "Too many text lines for the size of the message";
+const char* const kTooManyHeaderLines = "Too many header lines (more than 10000)";
 
 const char* const kErrorHasOccured =
     "The following error has been occured while processing the message:";
@@ -36,6 +37,9 @@ constexpr std::size_t kFreeLines = 65536;
 constexpr std::size_t kBytesPerLine = 32;
 // Decoded bytes are handed to an attachment's stream in blocks of this size.
 constexpr std::size_t kFlushSize = 256 * 1024;
+// Of a header block over the limit, this many of the lines kept are given up again, so that
+// the fields the encoder adds still fit when the saved message is read back.
+constexpr int kHeaderRoom = 100;
 
 enum TDelimiter { dlNone, dlPart, dlClose };
 
@@ -144,23 +148,35 @@ bool TmsCustomDecoder::ReadLine() {
     return FSource.ReadLineView(FLine);
 }
 
-void TmsCustomDecoder::ReadHeaderBlock(TmsHeaders& list) {
+bool TmsCustomDecoder::ReadHeaderBlock(TmsHeaders& list) {
+    bool whole = true;
     for (;;) {
         if (!ReadLine()) {
             // The reader hands out the end marker only at the end of the text.
             if (!FSource.Eof()) throw EMessageParserError(kUnableToRetrieveHeaders);
-            return;
+            return whole;
         }
-        if (FLine.empty()) return;
-        list.Add(std::string(FLine));
+        if (FLine.empty()) return whole;
+        if (whole && !list.AddLine(FLine)) whole = false;
     }
+}
+
+void TmsCustomDecoder::ReadPartHeaders() {
+    FPartHeaders.Clear();
+    if (!ReadHeaderBlock(FPartHeaders)) throw EMessageParserError(kTooManyHeaderLines);
 }
 
 void TmsCustomDecoder::Decode() {
     if (!FMessage) return;
-    ReadHeaderBlock(FHeaderBlock);
+    const bool wholeHeader = ReadHeaderBlock(FHeaderBlock);
+    if (!wholeHeader) {
+        auto& lines = FHeaderBlock.Items();
+        lines.erase(lines.end() - kHeaderRoom, lines.end());
+    }
     FillFromHeaders();
     try {
+        // The fields that fit are filled in; the whole text goes along as "original.eml".
+        if (!wholeHeader) throw EMessageParserError(kTooManyHeaderLines);
         if (GetHeaderValue(FHeaderBlock, "MIME-VERSION").find("1.0") != std::string::npos)
             DecodeMimeBody();
         else
@@ -224,8 +240,7 @@ void TmsCustomDecoder::DecodeMultipart() {
 }
 
 void TmsCustomDecoder::DecodeFirstPart() {
-    FPartHeaders.Clear();
-    ReadHeaderBlock(FPartHeaders);
+    ReadPartHeaders();
     std::string contentType = GetHeaderValue(FPartHeaders, "Content-Type");
     // A nested alternative block as first part; inside an alternative message such a block is
     // one of the alternatives and stays whole.
@@ -237,8 +252,7 @@ void TmsCustomDecoder::DecodeFirstPart() {
         FDelimiter = "--" + boundary;
         bool closed = false;
         if (!SkipToDelimiter(false, closed)) throw EMessageParserError(kCannotFindBoundary);
-        FPartHeaders.Clear();
-        ReadHeaderBlock(FPartHeaders);
+        ReadPartHeaders();
         contentType = GetHeaderValue(FPartHeaders, "Content-Type");
     }
     if (SameText(GetHeaderParam("CharSet", contentType), "iso-2022-jp"))
@@ -309,10 +323,7 @@ void TmsCustomDecoder::DecodeAttachmentParts() {
     while (FFirstPartLeft || !FSource.AtEnd()) {
         ProcessMessages();
         CheckPartCount();
-        if (!FFirstPartLeft) {
-            FPartHeaders.Clear();
-            ReadHeaderBlock(FPartHeaders);
-        }
+        if (!FFirstPartLeft) ReadPartHeaders();
         FFirstPartLeft = false;
         bool uuencoded = false;
         auto item =

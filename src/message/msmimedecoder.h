@@ -39,7 +39,10 @@ private:
     enum TPartEnd { peDelimiter, peClose, peEnd };
 
     bool ReadLine();
-    void ReadHeaderBlock(TmsHeaders& list);
+    // False when the block had more lines than a header list keeps; the rest are read past.
+    bool ReadHeaderBlock(TmsHeaders& list);
+    // Reads the header block of a part; one over the limit is a structural error.
+    void ReadPartHeaders();
     void DecodeMimeBody();
     void DecodeMultipart();
     void DecodeFirstPart();

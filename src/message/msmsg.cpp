@@ -114,10 +114,23 @@ void TmsCustomMessage::Clear() {
     FContentType.clear();
 }
 
+void TmsCustomMessage::LoadWithoutTerminator(TStream& stream) {
+    struct TReset {
+        bool& Flag;
+        ~TReset() { Flag = false; }
+    } reset{FWithoutTerminator};
+    FWithoutTerminator = true;
+    LoadFromStream(stream);
+}
+
+void TmsCustomMessage::LoadFromRetrievedStream(TStream& stream) {
+    LoadWithoutTerminator(stream);
+}
+
 void TmsCustomMessage::LoadFromFile(const std::string& fileName) {
     Clear();
     TFileStream file(fileName, fmOpenRead);
-    LoadFromStream(file);
+    LoadWithoutTerminator(file);
 }
 
 void TmsCustomMessage::SaveToFile(const std::string& fileName) {

@@ -56,14 +56,21 @@ public:
     virtual void Clear();
     virtual void ProcessHeaders(const TStringList&) {}
 
+    // Loads a message as the POP3 client hands it over, without terminator and dot-stuffing:
+    // every line is the sender's, a last line "." too. Runs LoadFromStream.
+    void LoadFromRetrievedStream(TStream& stream);
     // Clear, then load the file through LoadFromStream (EFOpenError when it cannot be
-    // opened; the message then stays cleared).
+    // opened; the message then stays cleared). A mail file holds the text as the sender
+    // wrote it, a last line "." included.
     void LoadFromFile(const std::string& fileName);
     // Creates (or replaces) the file and writes the message through SaveToStream.
     void SaveToFile(const std::string& fileName);
 
 protected:
     void AssignCommon(const TmsCustomMessage& source);
+    // Set while text without a POP3 terminator is loaded (LoadFromRetrievedStream,
+    // LoadFromFile): the decoder then keeps a last line ".".
+    bool WithoutTerminator() const { return FWithoutTerminator; }
 
 private:
     TmsMailAddress FSender;
@@ -76,6 +83,9 @@ private:
     mutable std::string FContentType = "text/plain";
     std::string FCharSetName;
     std::string FBodyContentType;
+    bool FWithoutTerminator = false;
+
+    void LoadWithoutTerminator(TStream& stream);
 };
 
 class TmsMessage : public TmsCustomMessage {
@@ -98,9 +108,6 @@ public:
     void CheckRequired() const override;
     void SaveToStream(TStream& stream) override;
     void LoadFromStream(TStream& stream) override;
-    // Loads a message as the POP3 client hands it over, without terminator and dot-stuffing:
-    // every line is the sender's, a last line "." too. Runs LoadFromStream.
-    void LoadFromRetrievedStream(TStream& stream);
     void Clear() override;
     void ProcessHeaders(const TStringList& list) override;
 
@@ -110,7 +117,6 @@ private:
     TmsAddressList FBCC;
     bool FReturnReceipt = false;
     TmsPriority FPriority = ptNormal;
-    bool FRetrieved = false; // LoadFromRetrievedStream is running
 };
 
 class TmsArticle : public TmsCustomMessage {

@@ -78,6 +78,12 @@ void TmsAttItem::Assign(const TmsAttItem& source) {
 
 const std::string TLineStream::kEndMarker(4, '\xff');
 
+bool TmsHeaders::AddLine(std::string_view line) {
+    if (Count() >= kMaxHeaderLines) return false;
+    Add(std::string(line));
+    return true;
+}
+
 void TLineStream::Reset() {
     FEof = false;
     FScanSize = std::string_view::npos;

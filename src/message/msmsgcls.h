@@ -106,8 +106,17 @@ private:
 
 class TmsAttList : public TmsOwnedList<TmsAttItem> {};
 
+// A header block keeps at most this many lines, continuation lines included. Real mail has
+// a few dozen, a long recipient list some thousands; the lines after the limit are read past,
+// so a block of a million tiny fields costs no more memory than its bytes.
+inline constexpr int kMaxHeaderLines = 10000;
+
 // Raw header lines in their order; continuation lines are entries of their own.
-class TmsHeaders : public TStringList {};
+class TmsHeaders : public TStringList {
+public:
+    // Appends line while the block holds fewer than kMaxHeaderLines lines; false once full.
+    bool AddLine(std::string_view line);
+};
 
 // Reads the text it holds line by line. Lines end at CR LF, a lone CR or a lone LF and come
 // back without their line ends; every byte, NUL included, is kept, and a line may be of any

@@ -6,17 +6,8 @@
 void TmsMessage::LoadFromStream(TStream& stream) {
     TmsMessageDecoder decoder(stream);
     decoder.SetMessage(this);
-    decoder.SetTerminatorRemoved(FRetrieved);
+    decoder.SetTerminatorRemoved(WithoutTerminator());
     decoder.Decode();
-}
-
-void TmsMessage::LoadFromRetrievedStream(TStream& stream) {
-    struct TReset {
-        bool& Flag;
-        ~TReset() { Flag = false; }
-    } reset{FRetrieved};
-    FRetrieved = true;
-    LoadFromStream(stream);
 }
 
 void TmsMessage::SaveToStream(TStream& stream) {
@@ -28,6 +19,7 @@ void TmsMessage::SaveToStream(TStream& stream) {
 void TmsArticle::LoadFromStream(TStream& stream) {
     TmsArticleDecoder decoder(stream);
     decoder.SetMessage(this);
+    decoder.SetTerminatorRemoved(WithoutTerminator());
     decoder.Decode();
 }
 

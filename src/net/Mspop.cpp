@@ -388,11 +388,14 @@ bool IsConnectionError(const std::exception& e) {
 
 void FillFromHeaderBlock(TmsMessage& message, std::string_view block) {
     message.Clear();
-    TMemoryStream stream;
-    stream.WriteBuffer(block.data(), int64_t(block.size()));
-    stream.SetPosition(0);
+    TLineStream text;
+    text.WriteString(block);
+    text.Reset();
+    // Of a header block over the limit, the row shows what the lines that fit say.
     TmsHeaders headers;
-    headers.LoadFromStream(stream);
+    std::string_view line;
+    while (text.ReadLineView(line) && headers.AddLine(line)) {
+    }
     message.ProcessHeaders(headers);
 }
 

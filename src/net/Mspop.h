@@ -159,7 +159,8 @@ private:
 bool IsConnectionError(const std::exception& e);
 
 // Fills message from a header block as TOP gives it (dot-stuffing undone): the header lines,
-// the blank line and the body line. The same header block always gives the same message.
+// the blank line and the body line, of which the first kMaxHeaderLines are kept. The same
+// header block always gives the same message.
 void FillFromHeaderBlock(TmsMessage& message, std::string_view block);
 
 // Turns the raw multi-line answer in stream back into the data the server had: the closing

@@ -1,5 +1,6 @@
 #include "MainWindowFixture.h"
 #include "app/FormLogo.h"
+#include "app/HelpViewer.h"
 #include "app/HintTiming.h"
 #include "app/MainUnit.h"
 #include "app/PaWoUnit.h"
@@ -25,6 +26,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyle>
 #include <QSystemTrayIcon>
@@ -124,6 +126,23 @@ TEST_F(MainWindowFixture, InfoDialogAtStartStoresTheShowAgainChoice) {
     EXPECT_EQ(dialogs[0], "Tessmar Postvigil");
     EXPECT_FALSE(ShowInfos);
     EXPECT_EQ(TIniFile(RegistryFile()).ReadString(kPostvigilKey, "ShowInfos", ""), "0");
+}
+
+TEST_F(MainWindowFixture, HelpOpenedFromTheStartInfoGoesWithTheWindow) {
+    Registry(kPostvigilKey, "ShowInfos", "1");
+    TFormMain::ExecModal = [](QDialog& d) {
+        if (auto* l = qobject_cast<TLogoForm*>(&d)) l->OnOpenTarget("index.html");
+        return int(QDialog::Accepted);
+    };
+    QPointer<THelpViewer> viewer;
+    {
+        TFormMain w;
+        viewer = w.findChild<THelpViewer*>();
+        ASSERT_TRUE(viewer);
+        // Closing it cannot end a program whose window sits in the tray.
+        EXPECT_FALSE(viewer->testAttribute(Qt::WA_QuitOnClose));
+    }
+    EXPECT_TRUE(viewer.isNull());
 }
 
 TEST_F(MainWindowFixture, IdleHandlerFollowsTheList) {

@@ -129,6 +129,27 @@ struct Transfer : MainWindowFixture {
             .SayRaw(Stuffed(mail.Text) + ".\r\n");
     }
     void Dele(int n) { server.Expect("DELE " + std::to_string(n)).Say("+OK"); }
+    // The check of a and b, then a session that gets a; what happens to b is the test's.
+    void GetFirstOfTwo(const TMail& a, const TMail& b) {
+        Check({a, b});
+        Session({a, b});
+        Retr(1, a);
+        Dele(1);
+    }
+    // Marks the one message of the box for Get, over the size limit; the prompt answers No.
+    // Returns the transfer's notes.
+    std::vector<std::string> DeclineLarge(const TMail& big) {
+        MailMaxSize = 10;
+        Check({big});
+        Session({big});
+        server.Expect("QUIT").Say("+OK");
+        TFormMain w;
+        MailMaxSize = 10;
+        w.BtnListMailClick();
+        Mark(w, {tmGet});
+        w.BtnGetMailListClick();
+        return w.FTransferNotes;
+    }
     void Mark(TFormMain& w, std::initializer_list<int> modes) {
         int i = 0;
         for (int m : modes) w.MailRows->SetMode(i++, m);
@@ -250,10 +271,7 @@ TEST_F(Transfer, WithoutUidlRowsAreMatchedByNumberAndSize) {
 
 TEST_F(Transfer, ALostConnectionCommitsNothingAndTheNextCollectSavesNothingTwice) {
     const TMail a = Mail("ua", "a"), b = Mail("ub", "b");
-    Check({a, b});
-    Session({a, b});
-    Retr(1, a);
-    Dele(1);
+    GetFirstOfTwo(a, b);
     server.Expect("RETR 2").Say("+OK").SayRaw("Subject: b\r\n").Close();
     // The next run: a is still there (no QUIT committed its DELE).
     Check({a, b});
@@ -286,16 +304,8 @@ TEST_F(Transfer, ALostConnectionCommitsNothingAndTheNextCollectSavesNothingTwice
 }
 
 TEST_F(Transfer, LargeMessagesAreConfirmedWithTheSubjectAsItIs) {
-    MailMaxSize = 10;
     const TMail big = Mail("u1", "100% sure");
-    Check({big});
-    Session({big});
-    server.Expect("QUIT").Say("+OK");
-    TFormMain w;
-    MailMaxSize = 10;
-    w.BtnListMailClick();
-    Mark(w, {tmGet});
-    w.BtnGetMailListClick(); // the prompt answers No
+    EXPECT_EQ(DeclineLarge(big).size(), 1u);
     EXPECT_EQ(server.Failure(), "");
     ASSERT_EQ(prompts.Shown.size(), 1u);
     const std::string size = QToAnsi(QLocale().toString(double(big.Text.size()), 'f', 2));
@@ -303,20 +313,10 @@ TEST_F(Transfer, LargeMessagesAreConfirmedWithTheSubjectAsItIs) {
                                      "sure\rhaving size of " +
                                          size + " bytes?");
     EXPECT_TRUE(Listed().empty());
-    EXPECT_EQ(w.FTransferNotes.size(), 1u);
 }
 
 TEST_F(Transfer, SizeConfirmationShowsInternationalTextInUnicode) {
-    MailMaxSize = 10;
-    const TMail big = Mail("u1", "=?koi8-r?B?8NLJ18XU?=");
-    Check({big});
-    Session({big});
-    server.Expect("QUIT").Say("+OK");
-    TFormMain w;
-    MailMaxSize = 10;
-    w.BtnListMailClick();
-    Mark(w, {tmGet});
-    w.BtnGetMailListClick(); // the prompt answers No
+    DeclineLarge(Mail("u1", "=?koi8-r?B?8NLJ18XU?="));
     ASSERT_EQ(prompts.Shown.size(), 1u);
     EXPECT_TRUE(prompts.Shown[0].Utf8);
     EXPECT_EQ(prompts.Shown[0].Text.rfind(
@@ -350,10 +350,7 @@ TEST_F(Transfer, SavesInOneSecondGetTheirOwnNamesAndNoFileIsReplaced) {
 
 TEST_F(Transfer, ClosingTheWindowMidTransferCancelsThenCloses) {
     const TMail a = Mail("ua", "a"), b = Mail("ub", "b");
-    Check({a, b});
-    Session({a, b});
-    Retr(1, a);
-    Dele(1);
+    GetFirstOfTwo(a, b);
     server.Expect("RETR 2").Pause();
     TFormMain w;
     w.show();
@@ -449,10 +446,7 @@ TEST_F(Transfer, AFullDiskStopsTheTransferAndDeletesNothingUnsaved) {
         ~TUnmount() { umount(path.c_str()); }
     } unmount{office};
     const TMail small = Mail("u1", "small"), big = Mail("u2", "big", std::string(40000, 'x'));
-    Check({small, big});
-    Session({small, big});
-    Retr(1, small);
-    Dele(1);
+    GetFirstOfTwo(small, big);
     Retr(2, big);
     // No DELE 2 and no QUIT: the server keeps both messages.
     TFormMain w;

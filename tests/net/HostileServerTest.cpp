@@ -1,15 +1,11 @@
 // Servers that do not play fair: answers without end, answers that trickle, STLS tricks and
 // TLS handshakes that never finish. Each must end with its error within the time-out and
 // leave the process's memory flat.
-#include "FakePop3Server.h"
 #include "NetFixture.h"
 #include "net/MsTls.h"
-#include "net/Mspop.h"
 #include "net/msutils.h"
 
 #include <sys/resource.h>
-
-using pvtest::TFakePop3Server;
 
 namespace {
 // Peak resident memory of the process so far, in MB.
@@ -24,21 +20,11 @@ long PeakMegabytes() {
 // top.
 constexpr long kGrowthCeilingMb = 48;
 
-class HostileServerTest : public TNetTest {
+class HostileServerTest : public TPopClientTest {
 protected:
     void SetUp() override {
-        client.SetTimeOut(10); // a guard; the tests below end long before it
-        client.SetHost(server.HostAndPort());
-        client.SetUserName("bob");
-        client.SetPassword("secret");
-        client.SetMailMessage(&message);
+        TPopClientTest::SetUp();
         peakBefore = PeakMegabytes();
-    }
-
-    void LogIn(const std::string& statAnswer) {
-        server.Say("+OK POP3 ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
-        server.Say("+OK").Expect("CAPA").Say("-ERR").Expect("STAT").Say(statAnswer);
-        client.Login();
     }
 
     // Time-outs in milliseconds instead of seconds.
@@ -47,9 +33,6 @@ protected:
         client.TimeCounter()->Timer().SetInterval(1);
     }
 
-    TFakePop3Server server;
-    TmsPOPClient client;
-    TmsMessage message;
     long peakBefore = 0;
 };
 } // namespace
@@ -71,6 +54,19 @@ TEST_F(HostileServerTest, EndlessHeaderBlockEndsAtItsLimit) {
     EXPECT_EQ(MessageOf<EmsServerError>([&] { client.RetrieveHeaders(); }), "Answer too long");
     EXPECT_FALSE(client.IsConnected());
     EXPECT_LT(PeakMegabytes() - peakBefore, kGrowthCeilingMb);
+}
+
+TEST_F(HostileServerTest, HeaderBlockOverTheLineLimitIsListedWithWhatFits) {
+    LogIn("+OK 1 100");
+    std::string block = "From: Ann <ann@example.org>\r\nSubject: first\r\n";
+    for (int i = 0; i < kMaxHeaderLines; ++i) block += "X:\r\n";
+    server.Expect("TOP 1 1").Say("+OK").SayRaw(block + "Subject: late\r\n\r\nbody\r\n.\r\n");
+    client.SetCurrentMessage(0);
+    client.RetrieveHeaders();
+    EXPECT_EQ(message.Sender().Address(), "ann@example.org");
+    EXPECT_EQ(message.Subject(), "first");
+    EXPECT_EQ(message.Headers().Count(), kMaxHeaderLines);
+    EXPECT_TRUE(client.IsConnected()); // the rest of the answer was read past
 }
 
 TEST_F(HostileServerTest, MessageLargerThanListSaidEndsAtTwiceThatPlusSlack) {

@@ -2,10 +2,12 @@
 // message pump the socket waits run.
 #pragma once
 
+#include "FakePop3Server.h"
 #include "TestApplication.h"
 #include "base/MessagePump.h"
 #include "base/Streams.h"
 #include "message/msmsg.h"
+#include "net/Mspop.h"
 #include "net/Mswsock.h"
 
 #include <QCoreApplication>
@@ -21,6 +23,34 @@ public:
         CreateGlobalWinsock();
         InstallMessagePump([] { QCoreApplication::processEvents(); });
     }
+};
+
+// A POP3 client for user bob with password secret, talking to a scripted server on loopback.
+class TPopClientTest : public TNetTest {
+protected:
+    void SetUp() override {
+        client.SetTimeOut(10); // a guard; no test should come near it
+        client.SetHost(server.HostAndPort());
+        client.SetUserName("bob");
+        client.SetPassword("secret");
+        client.SetMailMessage(&message);
+    }
+
+    // The server's part of a log-in that ends with the given STAT answer.
+    void ServeLogin(const std::string& statAnswer) {
+        server.Say("+OK POP3 ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
+        server.Say("+OK Logged in.").Expect("CAPA").Say("-ERR unknown command");
+        server.Expect("STAT").Say(statAnswer);
+    }
+
+    void LogIn(const std::string& statAnswer) {
+        ServeLogin(statAnswer);
+        client.Login();
+    }
+
+    pvtest::TFakePop3Server server;
+    TmsPOPClient client;
+    TmsMessage message;
 };
 
 // Runs f and returns the message of the exception it raises as E ("" when it raises none).

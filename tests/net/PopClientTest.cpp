@@ -1,40 +1,8 @@
-#include "FakePop3Server.h"
 #include "NetFixture.h"
-#include "message/msmsg.h"
-#include "net/Mspop.h"
 
 #include <vector>
 
-using pvtest::TFakePop3Server;
-
-namespace {
-class PopClientTest : public TNetTest {
-protected:
-    void SetUp() override {
-        client.SetTimeOut(10); // a guard; no test here should come near it
-        client.SetHost(server.HostAndPort());
-        client.SetUserName("bob");
-        client.SetPassword("secret");
-        client.SetMailMessage(&message);
-    }
-
-    // The server's part of a log-in that ends with the given STAT answer.
-    void ServeLogin(const std::string& statAnswer) {
-        server.Say("+OK POP3 ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
-        server.Say("+OK Logged in.").Expect("CAPA").Say("-ERR unknown command");
-        server.Expect("STAT").Say(statAnswer);
-    }
-
-    void LogIn(const std::string& statAnswer) {
-        ServeLogin(statAnswer);
-        client.Login();
-    }
-
-    TFakePop3Server server;
-    TmsPOPClient client;
-    TmsMessage message;
-};
-} // namespace
+using PopClientTest = TPopClientTest;
 
 TEST_F(PopClientTest, HostTextCarriesAnOptionalPort) {
     TmsPOPClient pop;
