@@ -5,6 +5,7 @@
 #include "app/MainUnit.h"
 #include "app/Settings.h"
 #include "base/Charset.h"
+#include "dialup/RasBinding.h"
 #include "net/Mspop.h"
 #include "platform/Prompts.h"
 #include "platform/SystemSounds.h"
@@ -105,6 +106,13 @@ struct THeadless {
         SetPrompts(nullptr);
     }
 };
+// The connection manager answers its phone book after the window has read it; without a
+// window there is nothing to keep responsive, so the check waits for it (bounded).
+void AwaitPhoneBook() {
+    constexpr int kPhoneBookWaitMs = 15000;
+    WaitForRasPhoneBook(kPhoneBookWaitMs);
+}
+
 // Why the start-up account cannot be checked without asking; "" when it can.
 std::string HeadlessAccountProblem(const char* mode) {
     if (!StartAccountExists()) return kNoAccount;
@@ -116,6 +124,7 @@ std::string HeadlessAccountProblem(const char* mode) {
 int RunHeadlessCheck(std::ostream& out, std::ostream& err) {
     THeadless headless;
     TFormMain window;
+    AwaitPhoneBook();
     if (const std::string problem = HeadlessAccountProblem("--check"); !problem.empty()) {
         err << problem << "\n";
         return 1;
@@ -149,6 +158,7 @@ int RunHeadlessCheck(std::ostream& out, std::ostream& err) {
 int RunHeadlessCollect(std::ostream& out, std::ostream& err, int mode) {
     THeadless headless;
     TFormMain window;
+    AwaitPhoneBook();
     if (const std::string problem = HeadlessAccountProblem("--collect"); !problem.empty()) {
         err << problem << "\n";
         return 1;

@@ -8,6 +8,7 @@
 #include "app/TrayMenu.h"
 #include "dialup/DialUp.h"
 #include "dialup/OnLine.h"
+#include "dialup/RasBinding.h"
 #include "net/Mspop.h"
 #include "output/BTOdeum.h"
 
@@ -62,6 +63,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
 }
 
 TFormMain::~TFormMain() {
+    SetRasPhoneBookListener(nullptr);
     FormDestroy();
 }
 

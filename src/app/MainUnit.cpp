@@ -12,6 +12,7 @@
 #include "base/StrUtils.h"
 #include "dialup/DialUp.h"
 #include "dialup/OnLine.h"
+#include "dialup/RasBinding.h"
 #include "net/Mspop.h"
 #include "output/BTOdeum.h"
 #include "output/ShellOpen.h"
@@ -147,6 +148,7 @@ void TFormMain::ConnectComponents() {
     });
     connect(TimerWait, &QTimer::timeout, TimerWait, &QTimer::stop);
     OnLineDetect->OnChange = [this](TOnLineDetect*) { OnLineDetectChange(); };
+    SetRasPhoneBookListener([this] { PhoneBookRead(); });
 
     for (QAction* item : AccountItems)
         connect(item, &QAction::triggered, this,
@@ -275,10 +277,17 @@ void TFormMain::ApplyClientRec() {
     MailMessage.Sender().SetAddress(ClientRec.MailAddress);
     MailMessage.Sender().SetName(ClientRec.MailName);
     POPClient->SetTimeOut(ClientRec.Timeout);
-    const int entries = DialUp->Entries().Count();
-    if (RasIndex < 0 || RasIndex > entries - 1) RasIndex = 0;
     TimerWait->setInterval(ClientRec.Timeout * 1000);
     TimerWait->stop();
+    ApplyDialEntry();
+    setWindowTitle(AnsiToQ((kCaptionPrefix + ClientRec.IniDescript).substr(0, kCaptionMax)));
+    UpdateAccountEntries();
+}
+
+// The account's phone-book entry, from the phone book as it is now.
+void TFormMain::ApplyDialEntry() {
+    const int entries = DialUp->Entries().Count();
+    if (RasIndex < 0 || RasIndex > entries - 1) RasIndex = 0;
     if (ClientRec.NoRAS) {
         RasIndex = -1;
         AutoConnect = false;
@@ -289,7 +298,20 @@ void TFormMain::ApplyClientRec() {
     if (FNoDialEntry) RasIndex = -1;
     if (!ExternOnline && !UserOnline) BtnDialHang->setEnabled(AutoDial());
     DialUp->SetEntry(RasIndex >= 0 ? DialUp->Entries()[RasIndex] : "");
-    setWindowTitle(AnsiToQ((kCaptionPrefix + ClientRec.IniDescript).substr(0, kCaptionMax)));
+}
+
+// The connection manager lists its phone book once it has answered, which may be after the
+// start-up read: the applied account then takes its entry from the phone book as it is.
+void TFormMain::PhoneBookRead() {
+    const TStringList before = DialUp->Entries();
+    try {
+        DialUp->GetEntries();
+    } catch (const Exception&) {
+        return;
+    }
+    if (DialUp->Entries() == before) return;
+    RasIndex = ClientRec.RASService;
+    ApplyDialEntry();
     UpdateAccountEntries();
 }
 

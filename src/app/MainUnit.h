@@ -82,6 +82,8 @@ public:
     // Rebuilds the account menu (runs on every activation of the window).
     void FormActivate();
     void ApplyClientRec();
+    void ApplyDialEntry();
+    void PhoneBookRead();
     void ChangeClient(int Index);
     // Loads the named account into ClientRec (warning once per file when others can read its
     // password); ApplyClientRec then hands it on.

@@ -5,8 +5,10 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <QtDebug>
 
 #include <algorithm>
 
@@ -49,9 +51,33 @@ void ReadTypeSettings(TNmProfile& p, const TSettings& settings) {
 }
 } // namespace
 
+namespace {
+QDBusMessage Message(const QString& path, const QString& iface, const QString& method,
+                     const QVariantList& args) {
+    QDBusMessage msg = QDBusMessage::createMethodCall(kService, path, iface, method);
+    msg.setArguments(args);
+    // Never have the bus start NetworkManager on our behalf: a machine that does not run it
+    // has its reasons.
+    msg.setAutoStartService(false);
+    return msg;
+}
+
+bool Failed(const QDBusMessage& reply) {
+    return reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty();
+}
+
+QVariantMap MapOf(const QDBusMessage& reply) {
+    return Failed(reply) ? QVariantMap() : qdbus_cast<QVariantMap>(reply.arguments().at(0));
+}
+} // namespace
+
 TNmState::TNmState(const QDBusConnection& bus) : FBus(bus) {
-    FBus.connect(kService, kManagerPath, kPropsIface, QStringLiteral("PropertiesChanged"), this,
-                 SLOT(ManagerPropertiesChanged(QString, QVariantMap, QStringList)));
+    // One subscription for the changes of every object: active connections and their IP
+    // configurations come and go too often to follow each on its own.
+    FBus.connect(kService, QString(), kPropsIface, QStringLiteral("PropertiesChanged"), this,
+                 SLOT(PropertiesChanged(QString, QVariantMap, QStringList, QDBusMessage)));
+    FBus.connect(kService, QString(), kActiveIface, QStringLiteral("StateChanged"), this,
+                 SLOT(ActiveStateChanged(uint, uint, QDBusMessage)));
     FBus.connect(kService, kSettingsPath, kSettingsIface, QStringLiteral("NewConnection"), this,
                  SLOT(ProfileAdded(QDBusObjectPath)));
     FBus.connect(kService, kSettingsPath, kSettingsIface, QStringLiteral("ConnectionRemoved"), this,
@@ -68,57 +94,64 @@ TNmState::TNmState(const QDBusConnection& bus) : FBus(bus) {
 
 TNmState::~TNmState() {
     OnActiveChanged = nullptr;
+    OnLoaded = nullptr;
     Clear();
 }
 
-namespace {
-QDBusMessage Call(QDBusConnection& bus, const QString& path, const QString& iface,
-                  const QString& method, const QVariantList& args = {},
-                  int timeoutMs = kCallTimeoutMs) {
-    QDBusMessage msg = QDBusMessage::createMethodCall(kService, path, iface, method);
-    msg.setArguments(args);
-    // Never have the bus start NetworkManager on our behalf: a machine that does not run it
-    // has its reasons.
-    msg.setAutoStartService(false);
-    return bus.call(msg, QDBus::Block, timeoutMs);
+void TNmState::Send(const QString& path, const QString& iface, const QString& method,
+                    const QVariantList& args, const TReplied& replied, bool current,
+                    int timeoutMs) {
+    auto* watcher =
+        new QDBusPendingCallWatcher(FBus.asyncCall(Message(path, iface, method, args),
+                                                   timeoutMs < 0 ? kCallTimeoutMs : timeoutMs),
+                                    this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, replied, current, generation = FGeneration](QDBusPendingCallWatcher* w) {
+                w->deleteLater();
+                if (!current || generation == FGeneration) replied(w->reply());
+            });
 }
-
-bool Failed(const QDBusMessage& reply) {
-    return reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty();
-}
-
-QVariantMap GetAll(QDBusConnection& bus, const QString& path, const QString& iface, bool& ok) {
-    const QDBusMessage reply = Call(bus, path, kPropsIface, QStringLiteral("GetAll"), {iface});
-    ok = !Failed(reply);
-    return ok ? qdbus_cast<QVariantMap>(reply.arguments().at(0)) : QVariantMap();
-}
-
-QVariant Get(QDBusConnection& bus, const QString& path, const QString& iface, const QString& name,
-             bool& ok) {
-    const QDBusMessage reply = Call(bus, path, kPropsIface, QStringLiteral("Get"), {iface, name});
-    ok = !Failed(reply);
-    return ok ? qvariant_cast<QDBusVariant>(reply.arguments().at(0)).variant() : QVariant();
-}
-} // namespace
 
 bool TNmState::Load() {
     Clear();
     if (!FBus.interface() || !FBus.interface()->isServiceRegistered(kService).value()) return false;
-    const QDBusMessage list =
-        Call(FBus, kSettingsPath, kSettingsIface, QStringLiteral("ListConnections"));
-    if (Failed(list)) return false;
-    for (const QString& path : PathsOf(list.arguments().at(0))) ReadProfile(path);
-
-    bool ok = false;
-    const QVariant actives =
-        Get(FBus, kManagerPath, kManagerIface, QStringLiteral("ActiveConnections"), ok);
-    if (!ok) return false;
-    SetActivePaths(PathsOf(actives));
+    FLoadPending = 2;
+    FLoadFailed = false;
+    Send(kSettingsPath, kSettingsIface, QStringLiteral("ListConnections"), {},
+         [this](const QDBusMessage& reply) {
+             if (!Failed(reply))
+                 for (const QString& path : PathsOf(reply.arguments().at(0)))
+                     ReadProfile(path, true);
+             LoadStep(-1, Failed(reply));
+         });
+    Send(kManagerPath, kPropsIface, QStringLiteral("Get"),
+         {kManagerIface, QStringLiteral("ActiveConnections")}, [this](const QDBusMessage& reply) {
+             if (!Failed(reply))
+                 SetActivePaths(
+                     PathsOf(qvariant_cast<QDBusVariant>(reply.arguments().at(0)).variant()), true);
+             LoadStep(-1, Failed(reply));
+         });
     return true;
 }
 
+// Counts the load's outstanding answers; the last one completes it.
+void TNmState::LoadStep(int delta, bool failed) {
+    FLoadPending += delta;
+    FLoadFailed = FLoadFailed || failed;
+    if (FLoadPending > 0) return;
+    FLoaded = !FLoadFailed;
+    if (OnLoaded) OnLoaded();
+}
+
 void TNmState::Clear() {
+    ++FGeneration;
+    FLoaded = false;
+    FLoadPending = 0;
     FProfiles.clear();
+    FProfileReads.clear();
+    FReading.clear();
+    FPinned.clear();
+    FOrder.clear();
     while (!FActives.empty()) DropActive(FActives.back().Path);
 }
 
@@ -132,8 +165,22 @@ TNmActive* TNmState::Active(const QString& path) {
     return const_cast<TNmActive*>(FindActive(path));
 }
 
-void TNmState::ReadProfile(const QString& path) {
-    const QDBusMessage reply = Call(FBus, path, kProfileIface, QStringLiteral("GetSettings"));
+// Only the latest read of a profile counts: a removal or a newer read since makes it stale.
+void TNmState::ReadProfile(const QString& path, bool forLoad) {
+    const int read = ++FReadCount;
+    FProfileReads[path] = read;
+    if (forLoad) LoadStep(+1);
+    Send(path, kProfileIface, QStringLiteral("GetSettings"), {},
+         [this, path, read, forLoad](const QDBusMessage& reply) {
+             if (FProfileReads.value(path) == read) {
+                 FProfileReads.remove(path);
+                 TakeProfile(path, reply);
+             }
+             if (forLoad) LoadStep(-1);
+         });
+}
+
+void TNmState::TakeProfile(const QString& path, const QDBusMessage& reply) {
     auto it = std::find_if(FProfiles.begin(), FProfiles.end(),
                            [&](const TNmProfile& p) { return p.Path == path; });
     if (Failed(reply)) {
@@ -154,40 +201,49 @@ void TNmState::ReadProfile(const QString& path) {
         FProfiles.push_back(std::move(p));
 }
 
-// Mirrors the manager's list: drops what left it, adds what joined, keeps its order.
-void TNmState::SetActivePaths(const QStringList& paths) {
+// Mirrors the manager's list: drops what left it, reads what joined, keeps its order.
+void TNmState::SetActivePaths(const QStringList& paths, bool forLoad) {
+    FOrder = paths;
     std::vector<QString> gone;
     for (const TNmActive& a : FActives)
         if (!paths.contains(a.Path)) gone.push_back(a.Path);
+    for (auto it = FReading.cbegin(); it != FReading.cend(); ++it)
+        if (!paths.contains(it.key())) gone.push_back(it.key());
     for (const QString& path : gone) DropActive(path);
-
-    std::vector<QString> added;
     for (const QString& path : paths)
-        if (!FindActive(path) && AddActive(path)) added.push_back(path);
-
-    std::stable_sort(FActives.begin(), FActives.end(), [&](const TNmActive& a, const TNmActive& b) {
-        return paths.indexOf(a.Path) < paths.indexOf(b.Path);
-    });
-    for (const QString& path : added)
-        if (OnActiveChanged) OnActiveChanged(path);
+        if (!FindActive(path) && !FReading.contains(path)) AddActive(path, forLoad);
+    SortActives();
 }
 
-bool TNmState::AddActive(const QString& path) {
-    // Follow first, then read: a change in between arrives afterwards and is not lost.
-    FBus.connect(kService, path, kPropsIface, QStringLiteral("PropertiesChanged"), this,
-                 SLOT(ActivePropertiesChanged(QString, QVariantMap, QStringList, QDBusMessage)));
-    FBus.connect(kService, path, kActiveIface, QStringLiteral("StateChanged"), this,
-                 SLOT(ActiveStateChanged(uint, uint, QDBusMessage)));
-    bool ok = false;
-    const QVariantMap props = GetAll(FBus, path, kActiveIface, ok);
-    if (!ok) {
-        FBus.disconnect(
-            kService, path, kPropsIface, QStringLiteral("PropertiesChanged"), this,
-            SLOT(ActivePropertiesChanged(QString, QVariantMap, QStringList, QDBusMessage)));
-        FBus.disconnect(kService, path, kActiveIface, QStringLiteral("StateChanged"), this,
-                        SLOT(ActiveStateChanged(uint, uint, QDBusMessage)));
-        return false;
+void TNmState::SortActives() {
+    std::stable_sort(FActives.begin(), FActives.end(), [&](const TNmActive& a, const TNmActive& b) {
+        return FOrder.indexOf(a.Path) < FOrder.indexOf(b.Path);
+    });
+}
+
+// Signals are followed for every object already, so a change after the read's answer comes
+// after it; a change before it is kept until the answer is in.
+void TNmState::AddActive(const QString& path, bool forLoad) {
+    FReading.insert(path, TEarlyState());
+    if (forLoad) LoadStep(+1);
+    Send(path, kPropsIface, QStringLiteral("GetAll"), {kActiveIface},
+         [this, path, forLoad](const QDBusMessage& reply) {
+             ActiveRead(path, reply);
+             if (forLoad) LoadStep(-1);
+         });
+}
+
+void TNmState::ActiveRead(const QString& path, const QDBusMessage& reply) {
+    auto it = FReading.find(path);
+    if (it == FReading.end()) return; // it went while we asked
+    const TEarlyState early = *it;
+    FReading.erase(it);
+    if (Failed(reply)) {
+        FPinned.removeAll(path);
+        if (OnActiveChanged) OnActiveChanged(path);
+        return;
     }
+    const QVariantMap props = MapOf(reply);
     TNmActive a;
     a.Path = path;
     a.Profile = PathOf(props.value(QStringLiteral("Connection")));
@@ -198,20 +254,60 @@ bool TNmState::AddActive(const QString& path) {
     a.Ip6Config = PathOf(props.value(QStringLiteral("Ip6Config")));
     a.Default = props.value(QStringLiteral("Default")).toBool();
     a.Default6 = props.value(QStringLiteral("Default6")).toBool();
+    if (early.State != nmUnknown) SetState(a, early.State, early.Reason);
     const QStringList devices = PathsOf(props.value(QStringLiteral("Devices")));
-    if (!devices.isEmpty())
-        a.DeviceName =
-            Get(FBus, devices.first(), kDeviceIface, QStringLiteral("Interface"), ok).toString();
     FActives.push_back(std::move(a));
-    return true;
+    SortActives();
+    if (!devices.isEmpty()) ReadDevice(path, devices.first());
+    ReadIp(path, false);
+    ReadIp(path, true);
+    if (OnActiveChanged) OnActiveChanged(path);
+}
+
+void TNmState::ReadDevice(const QString& activePath, const QString& devicePath) {
+    Send(devicePath, kPropsIface, QStringLiteral("Get"),
+         {kDeviceIface, QStringLiteral("Interface")},
+         [this, activePath](const QDBusMessage& reply) {
+             TNmActive* a = Active(activePath);
+             if (a && !Failed(reply))
+                 a->DeviceName =
+                     qvariant_cast<QDBusVariant>(reply.arguments().at(0)).variant().toString();
+         });
+}
+
+void TNmState::ReadIp(const QString& activePath, bool v6) {
+    TNmActive* a = Active(activePath);
+    if (!a) return;
+    const QString config = v6 ? a->Ip6Config : a->Ip4Config;
+    (v6 ? a->Ip6 : a->Ip4) = TNmIp();
+    if (config.isEmpty() || config == kNoObject) return;
+    Send(config, kPropsIface, QStringLiteral("GetAll"), {v6 ? kIp6Iface : kIp4Iface},
+         [this, config, v6](const QDBusMessage& reply) {
+             TakeIp(config, MapOf(reply), v6, Failed(reply));
+         });
+}
+
+// Takes what is known of an IP configuration into every active connection that uses it.
+void TNmState::TakeIp(const QString& configPath, const QVariantMap& props, bool v6, bool failed) {
+    const QString addressData = QStringLiteral("AddressData"), gateway = QStringLiteral("Gateway");
+    for (TNmActive& a : FActives) {
+        if ((v6 ? a.Ip6Config : a.Ip4Config) != configPath) continue;
+        TNmIp& ip = v6 ? a.Ip6 : a.Ip4;
+        ip.Failed = failed;
+        if (props.contains(addressData)) {
+            const QList<QVariantMap> addresses =
+                qdbus_cast<QList<QVariantMap>>(props.value(addressData));
+            ip.Address = addresses.isEmpty()
+                             ? QString()
+                             : addresses.first().value(QStringLiteral("address")).toString();
+        }
+        if (props.contains(gateway)) ip.Gateway = props.value(gateway).toString();
+    }
 }
 
 void TNmState::DropActive(QString path) {
-    FBus.disconnect(kService, path, kPropsIface, QStringLiteral("PropertiesChanged"), this,
-                    SLOT(ActivePropertiesChanged(QString, QVariantMap, QStringList, QDBusMessage)));
-    FBus.disconnect(kService, path, kActiveIface, QStringLiteral("StateChanged"), this,
-                    SLOT(ActiveStateChanged(uint, uint, QDBusMessage)));
     std::erase_if(FActives, [&](const TNmActive& a) { return a.Path == path; });
+    FReading.remove(path);
     FPinned.removeAll(path);
     if (OnActiveChanged) OnActiveChanged(path);
 }
@@ -228,9 +324,7 @@ void TNmState::SetState(TNmActive& active, uint state, int reason) {
     if (reason >= 0) active.Reason = reason;
 }
 
-void TNmState::ManagerPropertiesChanged(const QString& iface, const QVariantMap& changed,
-                                        const QStringList&) {
-    if (iface != kManagerIface) return;
+void TNmState::ManagerChanged(const QVariantMap& changed) {
     auto it = changed.find(QStringLiteral("ActiveConnections"));
     if (it == changed.end()) return;
     const QStringList listed = PathsOf(*it);
@@ -238,50 +332,80 @@ void TNmState::ManagerPropertiesChanged(const QString& iface, const QVariantMap&
     // An activation we started is followed before the manager lists it; an older list
     // must not drop it.
     for (const QString& pinned : FPinned)
-        if (!listed.contains(pinned) && FindActive(pinned)) paths << pinned;
+        if (!listed.contains(pinned) && (FindActive(pinned) || FReading.contains(pinned)))
+            paths << pinned;
     FPinned.removeIf([&](const QString& p) { return listed.contains(p); });
-    SetActivePaths(paths);
+    SetActivePaths(paths, false);
 }
 
-void TNmState::ActivePropertiesChanged(const QString& iface, const QVariantMap& changed,
-                                       const QStringList&, const QDBusMessage& message) {
-    TNmActive* a = Active(message.path());
-    if (!a || iface != kActiveIface) return;
+void TNmState::PropertiesChanged(const QString& iface, const QVariantMap& changed,
+                                 const QStringList&, const QDBusMessage& message) {
+    const QString path = message.path();
+    if (iface == kManagerIface && path == kManagerPath) return ManagerChanged(changed);
+    if (iface == kIp4Iface || iface == kIp6Iface)
+        return TakeIp(path, changed, iface == kIp6Iface, false);
+    if (iface != kActiveIface) return;
+    const QString state = QStringLiteral("State");
+    TNmActive* a = Active(path);
+    if (!a) {
+        if (FReading.contains(path) && changed.contains(state))
+            Early(path, changed.value(state).toUInt(), -1);
+        return;
+    }
     const uint before = a->State;
-    if (changed.contains(QStringLiteral("State")))
-        SetState(*a, changed.value(QStringLiteral("State")).toUInt(), -1);
-    if (changed.contains(QStringLiteral("Ip4Config")))
-        a->Ip4Config = PathOf(changed.value(QStringLiteral("Ip4Config")));
-    if (changed.contains(QStringLiteral("Ip6Config")))
-        a->Ip6Config = PathOf(changed.value(QStringLiteral("Ip6Config")));
+    if (changed.contains(state)) SetState(*a, changed.value(state).toUInt(), -1);
     if (changed.contains(QStringLiteral("Default")))
         a->Default = changed.value(QStringLiteral("Default")).toBool();
     if (changed.contains(QStringLiteral("Default6")))
         a->Default6 = changed.value(QStringLiteral("Default6")).toBool();
-    if (a->State != before && OnActiveChanged) OnActiveChanged(message.path());
+    if (changed.contains(QStringLiteral("Ip4Config"))) {
+        a->Ip4Config = PathOf(changed.value(QStringLiteral("Ip4Config")));
+        ReadIp(path, false);
+    }
+    if (changed.contains(QStringLiteral("Ip6Config"))) {
+        a = Active(path);
+        a->Ip6Config = PathOf(changed.value(QStringLiteral("Ip6Config")));
+        ReadIp(path, true);
+    }
+    a = Active(path);
+    if (a && a->State != before && OnActiveChanged) OnActiveChanged(path);
+}
+
+// A state change of an active connection whose properties are still being read.
+void TNmState::Early(const QString& path, uint state, int reason) {
+    TEarlyState& early = FReading[path];
+    if (state < early.State) return;
+    if (state > early.State) {
+        early.State = state;
+        early.Reason = -1;
+    }
+    if (reason >= 0) early.Reason = reason;
 }
 
 void TNmState::ActiveStateChanged(uint state, uint reason, const QDBusMessage& message) {
     TNmActive* a = Active(message.path());
-    if (!a) return;
+    if (!a) {
+        if (FReading.contains(message.path())) Early(message.path(), state, int(reason));
+        return;
+    }
     SetState(*a, state, int(reason));
     if (OnActiveChanged) OnActiveChanged(message.path());
 }
 
 void TNmState::ProfileAdded(const QDBusObjectPath& path) {
-    ReadProfile(path.path());
+    ReadProfile(path.path(), false);
 }
 
 void TNmState::ProfileRemoved(const QDBusObjectPath& path) {
+    FProfileReads.remove(path.path());
     std::erase_if(FProfiles, [&](const TNmProfile& p) { return p.Path == path.path(); });
 }
 
 void TNmState::ProfileUpdated(const QDBusMessage& message) {
-    ReadProfile(message.path());
+    ReadProfile(message.path(), false);
 }
 
 void TNmState::ServiceGone() {
-    FPinned.clear();
     Clear();
 }
 
@@ -289,58 +413,58 @@ void TNmState::ServiceBack() {
     Load();
 }
 
-QString TNmState::Activate(const QString& profilePath, QString& errorName) {
-    const QDBusMessage reply =
-        Call(FBus, kManagerPath, kManagerIface, QStringLiteral("ActivateConnection"),
-             {QVariant::fromValue(QDBusObjectPath(profilePath)),
-              QVariant::fromValue(QDBusObjectPath(kNoObject)),
-              QVariant::fromValue(QDBusObjectPath(kNoObject))},
-             kActivateTimeoutMs);
-    if (Failed(reply)) {
-        errorName = reply.errorName();
-        return QString();
+void TNmState::Activate(const QString& profilePath, const TActivated& done, bool wait) {
+    const QVariantList args = {QVariant::fromValue(QDBusObjectPath(profilePath)),
+                               QVariant::fromValue(QDBusObjectPath(kNoObject)),
+                               QVariant::fromValue(QDBusObjectPath(kNoObject))};
+    auto answer = [done](const QDBusMessage& reply) {
+        if (Failed(reply))
+            done(QString(), reply.errorName());
+        else
+            done(PathOf(reply.arguments().at(0)), QString());
+    };
+    if (wait) {
+        QDBusPendingCall call = FBus.asyncCall(
+            Message(kManagerPath, kManagerIface, QStringLiteral("ActivateConnection"), args),
+            kActivateTimeoutMs);
+        call.waitForFinished();
+        answer(call.reply());
+        return;
     }
-    return PathOf(reply.arguments().at(0));
+    // The answer is wanted even when the mirror is cleared meanwhile: the dial waits for it.
+    Send(kManagerPath, kManagerIface, QStringLiteral("ActivateConnection"), args, answer, false,
+         kActivateTimeoutMs);
 }
 
-QString TNmState::Deactivate(const QString& activePath) {
-    const QDBusMessage reply =
-        Call(FBus, kManagerPath, kManagerIface, QStringLiteral("DeactivateConnection"),
-             {QVariant::fromValue(QDBusObjectPath(activePath))});
-    return reply.type() == QDBusMessage::ReplyMessage ? QString() : reply.errorName();
+void TNmState::Deactivate(const QString& activePath) {
+    Send(
+        kManagerPath, kManagerIface, QStringLiteral("DeactivateConnection"),
+        {QVariant::fromValue(QDBusObjectPath(activePath))},
+        [activePath](const QDBusMessage& reply) {
+            // Already down is what we wanted.
+            if (reply.type() != QDBusMessage::ReplyMessage &&
+                !reply.errorName().contains(QLatin1String("ConnectionNotActive")))
+                qWarning("NetworkManager did not deactivate %s: %s", qPrintable(activePath),
+                         qPrintable(reply.errorMessage()));
+        },
+        false);
 }
 
 void TNmState::Follow(const QString& activePath) {
-    if (!FindActive(activePath) && AddActive(activePath)) FPinned << activePath;
-    if (OnActiveChanged) OnActiveChanged(activePath);
+    if (FindActive(activePath)) {
+        if (OnActiveChanged) OnActiveChanged(activePath);
+        return;
+    }
+    if (FReading.contains(activePath)) return; // its read reports it
+    FPinned << activePath;
+    if (!FOrder.contains(activePath)) FOrder << activePath;
+    AddActive(activePath, false);
 }
 
 uint TNmState::ReadState(const QString& activePath) {
-    bool ok = false;
-    const QVariant state = Get(FBus, activePath, kActiveIface, QStringLiteral("State"), ok);
-    return ok ? state.toUInt() : uint(nmDeactivated);
-}
-
-bool TNmState::ReadIp4(const QString& ip4ConfigPath, QString& address, QString& gateway) {
-    return ReadIp(ip4ConfigPath, kIp4Iface, address, gateway);
-}
-
-bool TNmState::ReadIp6(const QString& ip6ConfigPath, QString& address, QString& gateway) {
-    return ReadIp(ip6ConfigPath, kIp6Iface, address, gateway);
-}
-
-bool TNmState::ReadIp(const QString& configPath, const QString& iface, QString& address,
-                      QString& gateway) {
-    address.clear();
-    gateway.clear();
-    if (configPath.isEmpty() || configPath == kNoObject) return true;
-    bool ok = false;
-    const QVariantMap props = GetAll(FBus, configPath, iface, ok);
-    if (!ok) return false;
-    const QList<QVariantMap> addresses =
-        qdbus_cast<QList<QVariantMap>>(props.value(QStringLiteral("AddressData")));
-    if (!addresses.isEmpty())
-        address = addresses.first().value(QStringLiteral("address")).toString();
-    gateway = props.value(QStringLiteral("Gateway")).toString();
-    return true;
+    const QDBusMessage reply = FBus.call(Message(activePath, kPropsIface, QStringLiteral("Get"),
+                                                 {kActiveIface, QStringLiteral("State")}),
+                                         QDBus::Block, kCallTimeoutMs);
+    return Failed(reply) ? uint(nmDeactivated)
+                         : qvariant_cast<QDBusVariant>(reply.arguments().at(0)).variant().toUInt();
 }

@@ -139,6 +139,9 @@ public:
 
     // True when the library exports a function of exactly that name.
     virtual bool Exports(std::string_view name) const;
+    // True while the phone book is still being read: a provider that asks a service lists
+    // its entries once the service has answered (RasPhoneBookRead, RasBinding.h).
+    virtual bool PhoneBookPending() const { return false; }
 
     virtual uint32_t RasDialA(const void* dialExtensions, const char* phoneBook,
                               TRasDialParamsA* params, uint32_t notifierType,

@@ -4,6 +4,9 @@
 #include "dialup/DialMailbox.h"
 #include "dialup/RasConfig.h"
 
+#include <QEventLoop>
+#include <QTimer>
+
 namespace {
 const char kRasLibrary[] = "rasapi32.dll";
 const char kFallbackLibrary[] = "rnaph.dll";
@@ -14,6 +17,8 @@ const char kNotFound[] = " not found!";
 
 struct TRasBinding {
     TRasLoader Loader;
+    std::function<void()> PhoneBookListener;
+    QEventLoop* PhoneBookWait = nullptr;
     std::shared_ptr<TRasLibrary> Library;  // "rasapi32.dll" once opened
     std::shared_ptr<TRasLibrary> Fallback; // "rnaph.dll" once opened
     bool Loaded = false;
@@ -79,4 +84,30 @@ void SetRasLoader(TRasLoader loader) {
 
 bool RasLoaded() {
     return Binding().Loaded;
+}
+
+bool RasPhoneBookPending() {
+    const TRasBinding& b = Binding();
+    return b.Library && b.Library->PhoneBookPending();
+}
+
+bool WaitForRasPhoneBook(int limitMs) {
+    TRasBinding& b = Binding();
+    if (!RasPhoneBookPending() || b.PhoneBookWait) return !RasPhoneBookPending();
+    QEventLoop loop;
+    b.PhoneBookWait = &loop;
+    QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    b.PhoneBookWait = nullptr;
+    return !RasPhoneBookPending();
+}
+
+void SetRasPhoneBookListener(std::function<void()> listener) {
+    Binding().PhoneBookListener = std::move(listener);
+}
+
+void RasPhoneBookRead() {
+    TRasBinding& b = Binding();
+    if (b.PhoneBookListener) b.PhoneBookListener();
+    if (b.PhoneBookWait) b.PhoneBookWait->quit();
 }

@@ -26,3 +26,14 @@ void SetRasLoader(TRasLoader loader);
 void UnloadRas();
 // True once a look-up has succeeded.
 bool RasLoaded();
+
+// True while the loaded provider is still reading its phone book.
+bool RasPhoneBookPending();
+// Runs the event loop until the loaded provider has read its phone book, at most limitMs;
+// false when it is still reading. For runs without a window, which may wait.
+bool WaitForRasPhoneBook(int limitMs);
+// Who is told, on the GUI thread, that the provider has read its phone book (again: its
+// service came back); nullptr for nobody.
+void SetRasPhoneBookListener(std::function<void()> listener);
+// Called by a provider when it has read its phone book.
+void RasPhoneBookRead();

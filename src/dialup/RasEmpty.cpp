@@ -4,8 +4,9 @@ namespace {
 const char kDeviceType[] = "default route";
 }
 
-TRasEmpty::TRasEmpty(std::string ipv4Table, std::string ipv6Table)
-    : FIpv4Table(std::move(ipv4Table)), FIpv6Table(std::move(ipv6Table)) {}
+TRasEmpty::TRasEmpty(std::string ipv4Table, std::string ipv6Table, THRasConn firstHandle)
+    : FIpv4Table(std::move(ipv4Table)), FIpv6Table(std::move(ipv6Table)), FNextHandle(firstHandle) {
+}
 
 std::vector<TRasConnInfo> TRasEmpty::Connections() {
     std::vector<TRasConnInfo> result;

@@ -10,11 +10,16 @@
 
 class TRasEmpty : public TRasProvider {
 public:
-    // The routing tables to read (tests pass their own files).
+    // The routing tables to read (tests pass their own files); handles are numbered from
+    // firstHandle.
     explicit TRasEmpty(std::string ipv4Table = kIpv4RouteTable,
-                       std::string ipv6Table = kIpv6RouteTable);
+                       std::string ipv6Table = kIpv6RouteTable, THRasConn firstHandle = 1);
 
 protected:
+    // The connection manager's provider reads the routes through this one while the manager
+    // is away.
+    friend class TRasNetworkManager;
+
     std::vector<std::string> PhoneBook() override { return {}; }
     uint32_t DialParams(const std::string&, TRasDialCredentials&) override {
         return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
@@ -35,5 +40,5 @@ private:
     std::string FIpv4Table, FIpv6Table;
     // One handle per interface for the whole run.
     std::map<std::string, THRasConn> FHandles;
-    THRasConn FNextHandle = 1;
+    THRasConn FNextHandle;
 };

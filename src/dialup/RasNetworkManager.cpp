@@ -2,6 +2,7 @@
 
 #include "base/Charset.h"
 #include "base/StrUtils.h"
+#include "dialup/RasBinding.h"
 
 #include <algorithm>
 
@@ -10,6 +11,8 @@ namespace {
 const char* const kOnDemandTypes[] = {"vpn", "wireguard", "gsm", "cdma", "pppoe", "bluetooth"};
 
 constexpr int kSyncPollMs = 100;
+// The routing tables' connections get handles of their own, far from ours.
+constexpr THRasConn kRouteHandles = 0x10000000;
 constexpr int kSyncDialLimitMs = 120000;
 
 // NetworkManager's reasons for an active connection's state change.
@@ -95,25 +98,34 @@ uint32_t RasErrorForNmReason(int reason, bool wasUp) {
 }
 
 std::shared_ptr<TRasNetworkManager> TRasNetworkManager::Create(const QDBusConnection& bus,
-                                                               TDialClock& clock) {
+                                                               TDialClock& clock,
+                                                               std::string ipv4Table,
+                                                               std::string ipv6Table) {
     if (!bus.isConnected()) return nullptr;
-    std::shared_ptr<TRasNetworkManager> nm(new TRasNetworkManager(bus, clock));
+    std::shared_ptr<TRasNetworkManager> nm(
+        new TRasNetworkManager(bus, clock, std::move(ipv4Table), std::move(ipv6Table)));
     if (!nm->FNm.Load()) return nullptr;
     return nm;
 }
 
-TRasNetworkManager::TRasNetworkManager(const QDBusConnection& bus, TDialClock& clock)
-    : FClock(clock), FNm(bus), FReports(std::make_unique<TRasReportThread>(clock)) {
+TRasNetworkManager::TRasNetworkManager(const QDBusConnection& bus, TDialClock& clock,
+                                       std::string ipv4Table, std::string ipv6Table)
+    : FClock(clock), FNm(bus), FRoutes(std::move(ipv4Table), std::move(ipv6Table), kRouteHandles),
+      FReports(std::make_unique<TRasReportThread>(clock)) {
     FNm.OnActiveChanged = [this](const QString& path) { ActiveChanged(path); };
+    FNm.OnLoaded = [] { RasPhoneBookRead(); };
 }
 
 TRasNetworkManager::~TRasNetworkManager() {
     FNm.OnActiveChanged = nullptr;
+    FNm.OnLoaded = nullptr;
     FReports.reset();
 }
 
 std::vector<const TNmProfile*> TRasNetworkManager::OnDemandProfiles() const {
     std::vector<const TNmProfile*> profiles;
+    // A phone book read in part would shift the entries' positions.
+    if (!FNm.Loaded()) return profiles;
     for (const TNmProfile& p : FNm.Profiles())
         if (IsOnDemand(p.Type)) profiles.push_back(&p);
     // Accounts name their entry by its position, so the order must not depend on the order
@@ -173,24 +185,55 @@ uint32_t TRasNetworkManager::Dial(const std::string& entry, TRasDialFunc1 notifi
                                   THRasConn& handle) {
     const TNmProfile* p = FindProfile(entry);
     if (!p) return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
-    QString errorName;
-    const QString path = FNm.Activate(p->Path, errorName);
-    if (path.isEmpty()) return RasErrorForNmCall(errorName);
-
+    const QString profilePath = p->Path;
     TLink link;
-    link.Handle = FNextHandle++;
-    link.ActivePath = path;
     link.Entry = ToAnsi(p->Id);
     link.DeviceType = ToAnsi(p->Type);
     link.Dialled = true;
     link.Notifier = notifier;
-    FLinks.push_back(std::move(link));
-    handle = FLinks.back().Handle;
 
-    if (!notifier) return WaitForLink(FLinks.back());
+    if (!notifier) {
+        QString activePath, errorName;
+        FNm.Activate(
+            profilePath,
+            [&](const QString& path, const QString& error) {
+                activePath = path;
+                errorName = error;
+            },
+            true);
+        if (activePath.isEmpty()) return RasErrorForNmCall(errorName);
+        link.Handle = FNextHandle++;
+        link.ActivePath = activePath;
+        FLinks.push_back(std::move(link));
+        handle = FLinks.back().Handle;
+        return WaitForLink(FLinks.back());
+    }
+
+    // NetworkManager may think for seconds: the dial goes on when it answers.
+    link.Handle = handle = FNextHandle++;
+    FLinks.push_back(std::move(link));
     Report(FLinks.back(), RASCS_OpenPort, 0);
-    FNm.Follow(path); // reports what NetworkManager has reached already
+    FNm.Activate(profilePath, [this, h = handle](const QString& path, const QString& error) {
+        Activated(h, path, error);
+    });
     return 0;
+}
+
+void TRasNetworkManager::Activated(THRasConn handle, const QString& activePath,
+                                   const QString& errorName) {
+    TLink* l = FindLink(handle);
+    if (!l) {
+        // Hung up while NetworkManager was still activating it: take it down again.
+        if (!activePath.isEmpty()) FNm.Deactivate(activePath);
+        return;
+    }
+    if (activePath.isEmpty()) {
+        l->Ended = true;
+        Report(*l, l->State, RasErrorForNmCall(errorName));
+        return;
+    }
+    l->ActivePath = activePath;
+    FNm.Follow(activePath); // reports what NetworkManager has reached already
 }
 
 // A synchronous dial: the GUI thread blocks, so no signal arrives; ask for the state.
@@ -254,16 +297,19 @@ void TRasNetworkManager::Advance(TLink& link, const TNmActive* active) {
 }
 
 std::vector<TRasConnInfo> TRasNetworkManager::Connections() {
+    if (!FNm.Loaded()) return FRoutes.Connections();
     std::vector<TRasConnInfo> result;
     for (const TNmActive& a : FNm.Actives()) {
         if (a.State != nmActivated || !GivesNetwork(a)) continue;
-        const TLink& l = LinkFor(a);
+        TLink& l = LinkFor(a);
+        if (!a.DeviceName.isEmpty()) l.DeviceName = ToAnsi(a.DeviceName);
         result.push_back({l.Handle, l.Entry, l.DeviceType, l.DeviceName});
     }
     return result;
 }
 
 uint32_t TRasNetworkManager::Status(THRasConn handle, TRasLinkStatus& status) {
+    if (handle >= kRouteHandles) return FRoutes.Status(handle, status);
     const TLink* l = FindLink(handle);
     if (!l) return ERROR_INVALID_HANDLE;
     status = {l->State, l->Error, l->DeviceType, l->DeviceName};
@@ -279,27 +325,28 @@ uint32_t TRasNetworkManager::Status(THRasConn handle, TRasLinkStatus& status) {
 uint32_t TRasNetworkManager::HangUp(THRasConn handle) {
     TLink* l = FindLink(handle);
     if (!l) return ERROR_INVALID_HANDLE;
-    if (!l->Ended && FNm.FindActive(l->ActivePath)) {
-        const QString errorName = FNm.Deactivate(l->ActivePath);
-        // Already down is what we wanted.
-        if (!errorName.isEmpty() && !errorName.contains(QLatin1String("ConnectionNotActive")))
-            return RasErrorForNmCall(errorName);
-    }
+    // NetworkManager takes it down when it gets to it; a refusal is logged. A dial it has
+    // not yet answered is taken down when it does (Activated).
+    if (!l->Ended && !l->ActivePath.isEmpty()) FNm.Deactivate(l->ActivePath);
     FReports->Cancel(handle);
     std::erase_if(FLinks, [handle](const TLink& link) { return link.Handle == handle; });
     return 0;
 }
 
 uint32_t TRasNetworkManager::Addresses(THRasConn handle, TRasAddresses& addresses) {
+    if (handle >= kRouteHandles) return FRoutes.Addresses(handle, addresses);
     const TLink* l = FindLink(handle);
     if (!l) return ERROR_INVALID_HANDLE;
     const TNmActive* a = FNm.FindActive(l->ActivePath);
     if (!a || a->State != nmActivated) return ERROR_PROJECTION_NOT_COMPLETE;
-    QString client, gateway;
-    if (!FNm.ReadIp4(a->Ip4Config, client, gateway)) return ERROR_SERVICE_NOT_AVAILABLE;
+    // Addresses still being read are not known yet: the link reads as one without.
+    if (a->Ip4.Failed) return ERROR_SERVICE_NOT_AVAILABLE;
+    const TNmIp* ip = &a->Ip4;
     // A link with IPv6 only is online too.
-    if (client.isEmpty() && !FNm.ReadIp6(a->Ip6Config, client, gateway))
-        return ERROR_SERVICE_NOT_AVAILABLE;
-    addresses = {client.toStdString(), gateway.toStdString()};
+    if (ip->Address.isEmpty()) {
+        if (a->Ip6.Failed) return ERROR_SERVICE_NOT_AVAILABLE;
+        ip = &a->Ip6;
+    }
+    addresses = {ip->Address.toStdString(), ip->Gateway.toStdString()};
     return 0;
 }

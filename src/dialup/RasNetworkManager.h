@@ -8,6 +8,7 @@
 
 #include "dialup/DialClock.h"
 #include "dialup/NmState.h"
+#include "dialup/RasEmpty.h"
 #include "dialup/RasProvider.h"
 #include "dialup/RasReportThread.h"
 
@@ -17,10 +18,17 @@
 
 class TRasNetworkManager : public TRasProvider {
 public:
-    // nullptr when NetworkManager does not answer on bus.
+    // nullptr when NetworkManager is not on bus. Its answers come in later; the routing
+    // tables stand in while they do not.
     static std::shared_ptr<TRasNetworkManager> Create(const QDBusConnection& bus,
-                                                      TDialClock& clock = SystemDialClock());
+                                                      TDialClock& clock = SystemDialClock(),
+                                                      std::string ipv4Table = kIpv4RouteTable,
+                                                      std::string ipv6Table = kIpv6RouteTable);
     ~TRasNetworkManager() override;
+
+    bool PhoneBookPending() const override { return FNm.Loading(); }
+    // NetworkManager's view is complete (else the routing tables answer for the connections).
+    bool Loaded() const { return FNm.Loaded(); }
 
 protected:
     std::vector<std::string> PhoneBook() override;
@@ -46,7 +54,9 @@ private:
         int Reason = -1; // last reason NetworkManager gave
     };
 
-    TRasNetworkManager(const QDBusConnection& bus, TDialClock& clock);
+    TRasNetworkManager(const QDBusConnection& bus, TDialClock& clock, std::string ipv4Table,
+                       std::string ipv6Table);
+    void Activated(THRasConn handle, const QString& activePath, const QString& errorName);
     std::vector<const TNmProfile*> OnDemandProfiles() const;
     const TNmProfile* FindProfile(const std::string& entry) const;
     TLink* FindLink(THRasConn handle);
@@ -58,6 +68,7 @@ private:
 
     TDialClock& FClock;
     TNmState FNm;
+    TRasEmpty FRoutes; // handles from kRouteHandles up
     std::vector<TLink> FLinks;
     THRasConn FNextHandle = 1;
     std::unique_ptr<TRasReportThread> FReports; // last: stops before the rest goes

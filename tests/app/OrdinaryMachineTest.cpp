@@ -6,6 +6,7 @@
 #include "dialup/OnLine.h"
 #include "dialup/RasBinding.h"
 #include "dialup/RasEmpty.h"
+#include "dialup/RasSimulator.h"
 #include "net/Mspop.h"
 
 #include <QLabel>
@@ -44,6 +45,20 @@ struct OrdinaryMachine : CheckCycle {
                              std::to_string(server.Port()) + "\nUserName=bob\nPassword=secret\n");
     }
     std::string routes;
+};
+
+// A connection manager that lists its phone book only after the window has read it.
+struct TLatePhoneBook : TRasSimulator {
+    using TRasSimulator::TRasSimulator;
+    bool PhoneBookPending() const override { return Pending; }
+    std::vector<std::string> PhoneBook() override {
+        return Pending ? std::vector<std::string>() : TRasSimulator::PhoneBook();
+    }
+    void Answer() {
+        Pending = false;
+        RasPhoneBookRead();
+    }
+    bool Pending = true;
 };
 
 // With an empty phone book (true) or without RAS (false).
@@ -159,4 +174,21 @@ TEST_F(OrdinaryMachine, ResultTimeInAnyLocale) {
     ASSERT_TRUE(std::any_of(time.begin(), time.end(), [](QChar c) { return c.unicode() > 0xff; }))
         << "the sample must need more than Windows-1252";
     EXPECT_EQ(w.LabelStatus->text(), time + ":    - No new eMail -");
+}
+
+// The phone book comes after the start-up read: the account gets the entry it names then, and
+// dials again as it would have.
+TEST_F(OrdinaryMachine, PhoneBookAnsweredLateGivesTheAccountItsEntry) {
+    auto ras = std::make_shared<TLatePhoneBook>(ParseRasSimScript("[Office]\n[Home]\n"));
+    SetRasLoader([ras](const std::string&) -> std::shared_ptr<TRasLibrary> { return ras; });
+    PopAccount("1");
+    TFormMain w;
+    EXPECT_EQ(w.DialUp->Entry(), "");
+    EXPECT_FALSE(w.AutoDial());
+    EXPECT_TRUE(RasPhoneBookPending());
+    ras->Answer();
+    EXPECT_EQ(w.DialUp->Entries(), (TStringList{"Office", "Home"}));
+    EXPECT_EQ(RasIndex, 1);
+    EXPECT_EQ(w.DialUp->Entry(), "Home");
+    EXPECT_TRUE(w.AutoDial());
 }

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QTimer>
 
 void TManualDialClock::Pause(int ms) {
@@ -47,6 +48,25 @@ bool WaitFor(const std::function<bool()>& done, int safetyMs) {
     }
     return true;
 }
+
+namespace {
+constexpr int kStallTickMs = 2;
+}
+
+TStallMeter::TStallMeter()
+    : FTimer(std::make_unique<QTimer>()), FClock(std::make_unique<QElapsedTimer>()) {
+    FTimer->setTimerType(Qt::PreciseTimer);
+    FTimer->setInterval(kStallTickMs);
+    QObject::connect(FTimer.get(), &QTimer::timeout, [this] {
+        const int64_t now = FClock->elapsed();
+        FLongest = std::max(FLongest, now - FLast - kStallTickMs);
+        FLast = now;
+    });
+    FClock->start();
+    FTimer->start();
+}
+
+TStallMeter::~TStallMeter() = default;
 
 TRasInstall::TRasInstall(std::shared_ptr<TRasLibrary> lib) {
     SetRasLoader([lib](const std::string& fileName) -> std::shared_ptr<TRasLibrary> {

@@ -7,6 +7,9 @@
 #include "dialup/RasApi.h"
 #include "dialup/RasSimScript.h"
 
+class QElapsedTimer;
+class QTimer;
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -39,6 +42,22 @@ private:
 // Runs the event loop until done() holds; false when safetyMs passed first. The limit only
 // guards against a hang: the wait ends as soon as the awaited event has been handled.
 bool WaitFor(const std::function<bool()>& done, int safetyMs = 20000);
+
+// Measures how long the event loop goes without turning: a fine timer that records how late
+// each of its ticks came.
+class TStallMeter {
+public:
+    TStallMeter();
+    ~TStallMeter();
+    // The largest lateness of a tick so far, in milliseconds.
+    int64_t LongestStallMs() const { return FLongest; }
+
+private:
+    std::unique_ptr<QTimer> FTimer;
+    std::unique_ptr<QElapsedTimer> FClock;
+    int64_t FLast = 0;
+    int64_t FLongest = 0;
+};
 
 // Makes lib answer for "rasapi32.dll" (nullptr: nothing loads) until the object goes.
 class TRasInstall {

@@ -10,10 +10,15 @@
 #include "dialup/RasEmpty.h"
 #include "dialup/RasNetworkManager.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 namespace {
 using Lines = std::vector<std::string>;
+// Routing tables without a route: the machine's own must not decide a test.
+const char kNoRoutes[] = "/dev/null";
 
 class NetworkManager : public ::testing::Test {
 protected:
@@ -26,8 +31,9 @@ protected:
                                  {{QStringLiteral("username"), QStringLiteral("web")},
                                   {QStringLiteral("number"), QStringLiteral("*99#")}});
         Wifi = Mock.AddProfile(QStringLiteral("Home wifi"), QStringLiteral("802-11-wireless"));
-        Nm = TRasNetworkManager::Create(Mock.Bus(), Clock);
+        Nm = TRasNetworkManager::Create(Mock.Bus(), Clock, kNoRoutes, kNoRoutes);
         ASSERT_NE(Nm, nullptr);
+        ASSERT_TRUE(WaitFor([&] { return Nm->Loaded(); }));
         Install = std::make_unique<TRasInstall>(Nm);
     }
     void TearDown() override {
@@ -146,6 +152,32 @@ TEST_F(NetworkManager, SyncDialWaitsForTheLink) {
     EXPECT_EQ(Events.Lines, (Lines{"Dialing", "Connect"}));
 }
 
+// NetworkManager thinking for seconds: the dial, its cancellation, another provider's load
+// and the look-ups the window makes all return at once; the answers are taken in later.
+TEST_F(NetworkManager, SlowNetworkManagerNeverStallsTheEventLoop) {
+    Mock.DelayActivation(3);
+    TStallMeter meter;
+    Dialer.SetEntry("Work VPN");
+    ASSERT_EQ(Dialer.Dial(), 0);
+    std::shared_ptr<TRasNetworkManager> second =
+        TRasNetworkManager::Create(Mock.Bus(), Clock, kNoRoutes, kNoRoutes);
+    ASSERT_NE(second, nullptr);
+    EXPECT_TRUE(second->PhoneBookPending());
+    EXPECT_EQ(OpenConnections(), 0);
+    EXPECT_FALSE(Dialer.GetActiveConnection());
+    EXPECT_EQ(Dialer.HangUp(), 0) << "Cancel";
+
+    // The activation NetworkManager answers at last is taken down again.
+    ASSERT_TRUE(WaitFor([&] {
+        return second->Loaded() && Mock.LoggedCalls(QStringLiteral("DeactivateConnection")) == 1;
+    }));
+    EXPECT_TRUE(Mock.ActiveConnections().isEmpty());
+    EXPECT_EQ(Events.Lines, (Lines{"Dialing", "NotConnected 0 "})) << "nothing after Cancel";
+    EXPECT_LT(meter.LongestStallMs(), 50);
+    std::printf("longest stall of the event loop: %lld ms\n",
+                static_cast<long long>(meter.LongestStallMs()));
+}
+
 TEST_F(NetworkManager, UnknownProfileIsRefusedAtOnce) {
     Dialer.SetEntry("Home wifi"); // exists, but is not a dial-up entry
     EXPECT_EQ(Dialer.Dial(), int(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY));
@@ -157,8 +189,8 @@ TEST_F(NetworkManager, ActiveConnectionCarriesClientAndGatewayAddresses) {
     Mock.ScriptActivation(
         nmActivated, Mock.AddIp4Config(QStringLiteral("10.8.0.2"), QStringLiteral("10.8.0.1")));
     Mock.Activate(Vpn);
-    ASSERT_TRUE(WaitFor([&] { return OpenConnections() == 1; }));
-    EXPECT_TRUE(Dialer.GetActiveConnection());
+    // The addresses are read after the link is seen: it counts once they are in.
+    ASSERT_TRUE(WaitFor([&] { return Dialer.GetActiveConnection(); }));
     EXPECT_EQ(Events.Lines,
               (Lines{"Active Work VPN | vpn |  | 8192 | Connected10.8.0.2 \367 10.8.0.1"}));
     EXPECT_EQ(Dialer.HangUp(), int(ERROR_INVALID_HANDLE)) << "someone else's link stays up";
@@ -201,7 +233,7 @@ TEST_F(NetworkManager, ConnectedWifiIsOnlineWithoutAnyDial) {
     EXPECT_TRUE(detector.IsOnline());
     EXPECT_EQ(detector.Connections(), TStringList{"Home wifi"});
     // What the main window takes for someone else's connection at start.
-    EXPECT_TRUE(Dialer.GetActiveConnection());
+    ASSERT_TRUE(WaitFor([&] { return Dialer.GetActiveConnection(); }));
     EXPECT_EQ(Events.Lines, (Lines{"Active Home wifi | 802-11-wireless |  | 8192 | "
                                    "Connected192.168.1.5 \367 192.168.1.1"}));
     EXPECT_EQ(Dialer.HangUp(), int(ERROR_INVALID_HANDLE)) << "someone else's link stays up";
@@ -218,14 +250,37 @@ TEST_F(NetworkManager, PollingCostsNoBusTraffic) {
     EXPECT_EQ(Mock.LoggedCalls(), before);
 }
 
-TEST_F(NetworkManager, NetworkManagerGoingAwayReadsOffline) {
+// NetworkManager stopped mid-run: the kernel's default routes tell whether the machine is
+// online, until NetworkManager is back.
+TEST_F(NetworkManager, WithoutNetworkManagerTheRoutingTableAnswersUntilItIsBack) {
+    QTemporaryDir dir;
+    QFile table(dir.filePath(QStringLiteral("route")));
+    ASSERT_TRUE(table.open(QIODevice::WriteOnly));
+    table.write(
+        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+        "wlan0\t00000000\t0101A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n");
+    table.close();
+    Install.reset();
+    Nm = TRasNetworkManager::Create(Mock.Bus(), Clock, table.fileName().toStdString(), kNoRoutes);
+    ASSERT_TRUE(WaitFor([&] { return Nm->Loaded(); }));
+    Install = std::make_unique<TRasInstall>(Nm);
+    auto open = [] {
+        TOnLineDetect detector;
+        detector.Poll();
+        return detector.Connections();
+    };
+
     Mock.Activate(Vpn);
-    ASSERT_TRUE(WaitFor([&] { return OpenConnections() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return open() == TStringList{"Work VPN"}; }));
     Mock.StopNetworkManager();
-    ASSERT_TRUE(WaitFor([&] { return OpenConnections() == 0; }));
+    ASSERT_TRUE(WaitFor([&] { return open() == TStringList{"wlan0"}; }));
     TDialUp dialUp;
     EXPECT_EQ(dialUp.GetEntries(), 0);
     EXPECT_TRUE(dialUp.Entries().Empty());
+
+    ASSERT_TRUE(Mock.StartNetworkManager());
+    ASSERT_TRUE(WaitFor([&] { return Nm->Loaded(); }));
+    EXPECT_TRUE(open().Empty()) << "NetworkManager's word again: nothing is active";
 }
 
 TEST(NetworkManagerChoice, UsedWhenItAnswersElseTheEmptyPhoneBook) {

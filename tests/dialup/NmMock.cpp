@@ -135,6 +135,15 @@ void TNmMock::ScriptActivation(unsigned state, const QString& ip4Config) {
           QStringLiteral("ooo"), QStringLiteral("o"), code});
 }
 
+void TNmMock::DelayActivation(int seconds) {
+    Call(kManagerPath, kMockIface, QStringLiteral("AddMethod"),
+         {QStringLiteral("org.freedesktop.NetworkManager"), QStringLiteral("ActivateConnection"),
+          QStringLiteral("ooo"), QStringLiteral("o"),
+          QStringLiteral("time.sleep(%1)\n"
+                         "ret = self.activate_connection(self, args[0], args[1], args[2])\n")
+              .arg(seconds)});
+}
+
 QString TNmMock::Activate(const QString& profilePath) {
     const QDBusMessage reply = Call(kManagerPath, QStringLiteral("org.freedesktop.NetworkManager"),
                                     QStringLiteral("ActivateConnection"),
