@@ -116,7 +116,9 @@ void TFormMain::ConnectCheckComponents() {
     };
     POPClient->OnConnected = [this](TmsSocketBase*) {
         WriteLog(kConnectedPop);
-        ProgramLog.Add(kDateTime + QToAnsi(QLocale().toString(Now(), QLocale::LongFormat)));
+        // The protocol's lines are raw 8-bit text: the program's own in Windows-1252, and
+        // this date, in the user's locale, as UTF-8 (RawToUtf8 reads both).
+        ProgramLog.Add(kDateTime + QLocale().toString(Now(), QLocale::LongFormat).toStdString());
     };
     POPClient->OnDisconnected = [this](TmsSocketBase*) { WriteLog(kDisconnectedPop); };
 

@@ -449,17 +449,19 @@ void TFormMain::PrintMailFile(const std::string& FileName) {
 void TFormMain::BtnPotocolClick() {
     TFormHelp dlg(this);
     TStringList lines;
-    if (ProgramLog.Empty())
-        lines.Add(kNoProtocol);
-    else
-        lines = ProgramLog;
-    dlg.SetLines(lines);
+    if (ProgramLog.Empty()) lines.Add(kNoProtocol);
+    for (const std::string& line : ProgramLog) lines.Add(RawToUtf8(line));
+    dlg.SetUnicodeLines(lines);
     RunModal(dlg);
 }
 
 void TFormMain::WriteProgramLog() {
     std::string text;
-    for (int i = 0; i < ProgramLog.Count(); ++i) text.append(ProgramLog[i]).append("\r\n");
+    // Written as UTF-8, so that a date in any locale reads as it was shown.
+    for (const std::string& line : ProgramLog) {
+        RawToUtf8Append(line, text);
+        text.append("\r\n");
+    }
     WriteFileDurably(ProgDir() + kLogFile, text);
 }
 

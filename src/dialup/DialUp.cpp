@@ -282,7 +282,8 @@ bool TDialUp::GetActiveConnection() {
     count = std::min<uint32_t>(count, kMaxActiveSearch);
 
     const TRasConnA* found = nullptr;
-    TRasPppIpA ip;
+    // The wide record: an IPv6 address shows whole.
+    TRasPppIpWideA ip;
     for (uint32_t i = 0; i < count && !found; ++i) {
         std::memset(&ip, 0, sizeof(ip));
         ip.dwSize = sizeof(ip);

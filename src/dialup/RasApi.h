@@ -58,6 +58,16 @@ struct TRasPppIpA {
     char szServerIpAddress[RAS_MaxIpAddress + 1];
 };
 
+// The IP projection with room for an IPv6 address (up to 45 characters): the same fields,
+// wider, told apart from the first record by its dwSize.
+inline constexpr int kRasMaxIpText = 45;
+struct TRasPppIpWideA {
+    uint32_t dwSize;
+    uint32_t dwError;
+    char szIpAddress[kRasMaxIpText + 1];
+    char szServerIpAddress[kRasMaxIpText + 1];
+};
+
 // The first published sizes; every record announces its size in dwSize.
 static_assert(sizeof(TRasEntryNameA) == 264);
 static_assert(sizeof(TRasConnA) == 412);

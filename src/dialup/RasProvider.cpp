@@ -116,6 +116,21 @@ uint32_t TRasProvider::RasGetEntryDialParamsA(const char*, TRasDialParamsA* para
     return 0;
 }
 
+namespace {
+template <class TRecord>
+uint32_t FillProjection(void* info, uint32_t* byteCount, const TRasAddresses& addresses) {
+    if (*byteCount < sizeof(TRecord)) {
+        *byteCount = sizeof(TRecord);
+        return ERROR_BUFFER_TOO_SMALL;
+    }
+    auto* ip = static_cast<TRecord*>(info);
+    ip->dwError = 0;
+    CopyRasField(ip->szIpAddress, addresses.Client);
+    CopyRasField(ip->szServerIpAddress, addresses.Server);
+    return 0;
+}
+} // namespace
+
 uint32_t TRasProvider::RasGetProjectionInfoA(THRasConn handle, uint32_t projection, void* info,
                                              uint32_t* byteCount) {
     if (projection != RASP_PppIp || !info || !byteCount) return ERROR_INVALID_PARAMETER;
@@ -123,12 +138,11 @@ uint32_t TRasProvider::RasGetProjectionInfoA(THRasConn handle, uint32_t projecti
         *byteCount = sizeof(TRasPppIpA);
         return ERROR_BUFFER_TOO_SMALL;
     }
-    auto* ip = static_cast<TRasPppIpA*>(info);
-    if (ip->dwSize != sizeof(TRasPppIpA)) return ERROR_INVALID_SIZE;
+    // The record's size says which one it is: the first, or the wide one.
+    const uint32_t size = static_cast<TRasPppIpA*>(info)->dwSize;
+    if (size != sizeof(TRasPppIpA) && size != sizeof(TRasPppIpWideA)) return ERROR_INVALID_SIZE;
     TRasAddresses addresses;
     if (uint32_t r = Addresses(handle, addresses)) return r;
-    ip->dwError = 0;
-    CopyRasField(ip->szIpAddress, addresses.Client);
-    CopyRasField(ip->szServerIpAddress, addresses.Server);
-    return 0;
+    return size == sizeof(TRasPppIpA) ? FillProjection<TRasPppIpA>(info, byteCount, addresses)
+                                      : FillProjection<TRasPppIpWideA>(info, byteCount, addresses);
 }

@@ -24,7 +24,7 @@ struct TRasLinkStatus {
 };
 
 struct TRasAddresses {
-    std::string Client, Server; // dotted IPv4, empty when the link has none
+    std::string Client, Server; // printable IPv4 or IPv6 address, empty when there is none
 };
 
 class TRasProvider : public TRasLibrary {

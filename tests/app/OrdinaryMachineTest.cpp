@@ -8,7 +8,9 @@
 #include "dialup/RasEmpty.h"
 #include "dialup/RasSimulator.h"
 #include "net/Mspop.h"
+#include "platform/Paths.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -166,14 +168,23 @@ TEST_F(OrdinaryMachine, ResultTimeInAnyLocale) {
     const QLocale before;
     const QLocale greek(QLocale::Greek, QLocale::Greece);
     QLocale::setDefault(greek);
-    TFormMain w;
-    w.BtnListMailClick();
-    QLocale::setDefault(before);
-    const QString time =
-        greek.toString(QDateTime::fromMSecsSinceEpoch(clock.WallMs()), QLocale::ShortFormat);
+    const QDateTime now = QDateTime::fromMSecsSinceEpoch(clock.WallMs());
+    const QString time = greek.toString(now, QLocale::ShortFormat);
     ASSERT_TRUE(std::any_of(time.begin(), time.end(), [](QChar c) { return c.unicode() > 0xff; }))
         << "the sample must need more than Windows-1252";
-    EXPECT_EQ(w.LabelStatus->text(), time + ":    - No new eMail -");
+    {
+        TFormMain w;
+        w.BtnListMailClick();
+        EXPECT_EQ(w.LabelStatus->text(), time + ":    - No new eMail -");
+    }
+    QLocale::setDefault(before);
+    // The protocol file, written as the window goes, holds the date whole, in UTF-8.
+    QFile log(QString::fromStdString(ProgDir() + "PostvigilLog.TXT"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(log.readAll());
+    EXPECT_TRUE(text.contains("Date/time: " + greek.toString(now, QLocale::LongFormat) + "\r\n"))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("Connected to POP3 server\r\n")) << text.toStdString();
 }
 
 // The phone book comes after the start-up read: the account gets the entry it names then, and

@@ -235,6 +235,24 @@ TEST(DialUp, LinkDroppedByTheOtherSideIsReported) {
     EXPECT_EQ(t.Dialer.GetConnections(), 0);
 }
 
+// An IPv6 link's addresses show whole in the status text; the first, narrow record still gets
+// what fits.
+TEST(DialUp, Ipv6AddressesShowWhole) {
+    const std::string client = "2001:db8:1234:5678:9abc:def0:1234:5678";
+    TSimDial t("[Tunnel]\nOnline=1\nDeviceType=vpn\nDeviceName=tun0\nClientIP=" + client +
+               "\nServerIP=fe80::1\n");
+    EXPECT_TRUE(t.Dialer.GetActiveConnection());
+    EXPECT_EQ(t.Events.Lines,
+              (Lines{"Active Tunnel | vpn | tun0 | 8192 | Connected" + client + " \367 fe80::1"}));
+
+    TRasPppIpA narrow = {};
+    narrow.dwSize = sizeof(narrow);
+    uint32_t size = sizeof(narrow);
+    ASSERT_EQ(t.Sim->RasGetProjectionInfoA(t.Dialer.ConnectionHandle(), RASP_PppIp, &narrow, &size),
+              0u);
+    EXPECT_EQ(RasFieldText(narrow.szIpAddress), client.substr(0, RAS_MaxIpAddress));
+}
+
 TEST(DialUp, ActiveConnectionIsTheFirstWithAnIpAddress) {
     const std::string book = "[NoIp]\nOnline=1\nClientIP=\n"
                              "[Second]\nOnline=1\nDeviceType=vpn\nDeviceName=tun0\n"
