@@ -263,7 +263,8 @@ void TFormMain::HandleRow(int index, int number) {
         }
     }
     if (mode == tmGet || mode == tmDelete) {
-        POPClient->DeleteMessage();
+        // Its file is on the disk already: the DELE may travel with the next command.
+        POPClient->DeleteMessageAhead();
         if (!uidl.empty()) FDeletedUidls.push_back(uidl);
         CrashPoint("deleted");
     }
@@ -291,6 +292,8 @@ void TFormMain::FinishTransfer(bool KeepConnected, int handled, std::exception_p
     try {
         if (failure) {
             if (POPClient->IsConnected()) POPClient->Disconnect();
+        } else if (POPClient->IsConnected() && KeepConnected) {
+            POPClient->SendHeldCommands();
         } else if (POPClient->IsConnected() && !KeepConnected) {
             CrashPoint("quit");
             POPClient->Logout();

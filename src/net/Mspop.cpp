@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
+#include <utility>
 
 namespace {
 const char* const kUser = "USER ";
@@ -75,8 +76,43 @@ void TmsPOPClient::CheckStatus(int code) {
 }
 
 void TmsPOPClient::Command(const std::string& line) {
-    SendLine(line);
+    if (FHeldCount > 0) {
+        SendHeld(line);
+    } else {
+        SendLine(line);
+    }
     CheckStatus(ReadResponse(LastResponse));
+}
+
+void TmsPOPClient::SendHeld(const std::string& line) {
+    std::string batch = std::exchange(FHeld, std::string());
+    const int held = std::exchange(FHeldCount, 0);
+    if (!line.empty()) batch.append(line).append("\r\n");
+    SendBuffer(batch.data(), int64_t(batch.size()));
+    for (std::size_t start = 0, end; (end = batch.find("\r\n", start)) != std::string::npos;
+         start = end + 2)
+        AddToLog(std::string_view(batch).substr(start, end - start));
+    try {
+        for (int i = 0; i < held; ++i) CheckStatus(ReadResponse(LastResponse));
+    } catch (...) {
+        // The answer of line is still due: taken for the next command's, it would put the
+        // session out of step.
+        if (!line.empty() && IsConnected()) Disconnect();
+        throw;
+    }
+}
+
+void TmsPOPClient::SendHeldCommands() {
+    if (FHeldCount > 0) SendHeld("");
+}
+
+void TmsPOPClient::DeleteMessageAhead() {
+    if (!HasCapability(kPipelining)) {
+        DeleteMessage();
+        return;
+    }
+    FHeld.append(kDele + MessageNumber()).append("\r\n");
+    ++FHeldCount;
 }
 
 std::string TmsPOPClient::MessageNumber() const {
@@ -85,6 +121,7 @@ std::string TmsPOPClient::MessageNumber() const {
 
 bool TmsPOPClient::ReadCapabilities() {
     FCapabilities.clear();
+    SendHeldCommands();
     SendLine(kCapa);
     if (ReadResponse(LastResponse) != 1) {
         // A closed connection is a failure; a refusal only means there is no list.
@@ -130,6 +167,8 @@ void TmsPOPClient::Login() {
     FPlanRead = FPlanSent = 0;
     FBytesInFlight = 0;
     FSentBytes.clear();
+    FHeld.clear();
+    FHeldCount = 0;
     Connect();
     CheckStatus(ReadMultiLineResponse());
     if (Security() == secStartTls) NegotiateStls();
@@ -225,6 +264,7 @@ void TmsPOPClient::RetrieveHeaders(std::string& raw) {
             return;
         }
     }
+    SendHeldCommands();
     SendLine(kTop + MessageNumber() + kTopLines);
     ReadHeaderAnswer(raw);
     FillFromHeaderBlock(message, raw);
@@ -265,6 +305,7 @@ void TmsPOPClient::SendPlanned() {
         FBytesInFlight += bytes;
     }
     if (batch.empty()) return;
+    SendHeldCommands();
     SendBuffer(batch.data(), int64_t(batch.size()));
     std::size_t start = 0;
     for (std::size_t end : ends) {
@@ -328,6 +369,7 @@ template <class F> void TmsPOPClient::ReadNumberedLines(F take) {
 }
 
 bool TmsPOPClient::RetrieveSizes() {
+    SendHeldCommands();
     SendLine(kListAll);
     return ReadSizes();
 }
@@ -353,6 +395,7 @@ bool TmsPOPClient::EnsureUidls() {
 }
 
 bool TmsPOPClient::RetrieveUidls() {
+    SendHeldCommands();
     SendLine(kUidlAll);
     return ReadUidls();
 }
@@ -364,6 +407,7 @@ void TmsPOPClient::RetrieveUidlsAndSizes(bool& uidls, bool& sizes) {
         return;
     }
     // Both answers are short lines per message: they go out together, one round trip.
+    SendHeldCommands();
     const std::string both = std::string(kUidlAll) + "\r\n" + kListAll + "\r\n";
     SendBuffer(both.data(), int64_t(both.size()));
     AddToLog(kUidlAll);
@@ -398,6 +442,9 @@ bool TmsPOPClient::ReadUidls() {
 }
 
 void TmsPOPClient::Logout() {
+    // Every DELE is answered before QUIT commits them: a refused one ends the session
+    // without committing any.
+    SendHeldCommands();
     Command(kQuit);
     Disconnect();
 }

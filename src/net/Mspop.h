@@ -86,6 +86,12 @@ public:
     // parse error is raised after raw is filled.
     void RetrieveMessage(std::string& raw);
     void DeleteMessage();
+    // DeleteMessage that, when the server offers PIPELINING, goes out together with the next
+    // command (one round trip for both); its answer is read before that command's, and a
+    // refusal is raised there. Logout has every one answered before it sends QUIT.
+    void DeleteMessageAhead();
+    // Sends the DELE commands held back and reads their answers.
+    void SendHeldCommands();
     void Logout();
 
     // The identity of every message of this session, index = number - 1; sized at each
@@ -118,6 +124,9 @@ private:
     // EmsConnectionClosedError when the line is missing because the server hung up.
     void CheckStatus(int code);
     void Command(const std::string& line);
+    // Sends the held commands and line (none when empty) in one write, then reads the held
+    // commands' answers.
+    void SendHeld(const std::string& line);
     // CAPA: false when the server does not know it; otherwise the list goes to
     // FCapabilities.
     bool ReadCapabilities();
@@ -156,6 +165,9 @@ private:
     std::size_t FPlanSent = 0;
     int64_t FBytesInFlight = 0;
     std::vector<int64_t> FSentBytes;
+    // DELE commands waiting to go out with the next command.
+    std::string FHeld;
+    int FHeldCount = 0;
 };
 
 // Errors of the connection itself (a server error line, a lost or timed-out connection, a

@@ -143,3 +143,24 @@ TEST_F(PipelineTest, IdsAndSizesAskedTogetherAndDuplicateIdsDropped) {
     EXPECT_EQ(server.Failure(), "");
     EXPECT_EQ(server.Received().substr(login), "UIDL\r\nLIST\r\n");
 }
+
+TEST_F(PipelineTest, DeleTravelsWithTheNextCommandAndIsAnsweredBeforeQuit) {
+    LogIn("PIPELINING\r\n", 3);
+    client.SetCurrentMessage(0);
+    client.DeleteMessageAhead();
+    EXPECT_EQ(client.ProtocolLog().Text().find("DELE"), std::string::npos);
+    // DELE 1 and RETR 2 in one write; the server answers once both are there.
+    server.Expect("DELE 1").Expect("RETR 2").Say("+OK deleted").Say("+OK");
+    server.SayRaw("Subject: two\r\n\r\nbody\r\n.\r\n");
+    client.SetCurrentMessage(1);
+    std::string raw;
+    client.RetrieveMessage(raw);
+    EXPECT_EQ(raw, "Subject: two\r\n\r\nbody\r\n");
+    // A refused DELE is raised before QUIT could commit the others.
+    client.SetCurrentMessage(2);
+    client.DeleteMessageAhead();
+    server.Expect("DELE 3").Say("-ERR message locked");
+    EXPECT_EQ(MessageOf<EmsServerError>([&] { client.Logout(); }), "-ERR message locked");
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(server.Received().substr(login), "DELE 1\r\nRETR 2\r\nDELE 3\r\n");
+}
