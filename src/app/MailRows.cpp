@@ -9,6 +9,9 @@
 
 namespace {
 const char* const kColumnNames[] = {"Subject", "Sender", "Priority", "Size", "Date"};
+// Rows that arrive within this many milliseconds go on show together: a long list is laid
+// out and painted a few times a second, not once per row.
+constexpr int kBatchMs = 50;
 } // namespace
 
 QString SizeText(int64_t size) {
@@ -20,7 +23,7 @@ QString SizeText(int64_t size) {
 TMailRowModel::TMailRowModel(QObject* parent)
     : QAbstractTableModel(parent), FFlushTimer(new QTimer(this)) {
     FFlushTimer->setSingleShot(true);
-    FFlushTimer->setInterval(0);
+    FFlushTimer->setInterval(kBatchMs);
     connect(FFlushTimer, &QTimer::timeout, this, &TMailRowModel::Flush);
     for (int i = 0; i < int(FModeIcons.size()); ++i) FModeIcons[std::size_t(i)] = ModeIcon(i);
 }

@@ -45,8 +45,8 @@ public:
     // Every record, also those the view has not taken yet.
     int Count() const { return int(FRows.size()); }
     const TMailRow& Row(int index) const { return FRows.at(std::size_t(index)); }
-    // The records appended since the view last took rows are shown together, once the
-    // event loop runs (or at Flush), so a long list is not laid out once per row.
+    // The records appended since the view last took rows are shown together, at most 50 ms
+    // after the first of them (or at Flush), so a long list is not laid out once per row.
     void Append(TMailRow row);
     void Flush();
     void SetMode(int index, int mode);

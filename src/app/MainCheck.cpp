@@ -196,6 +196,11 @@ void TFormMain::ConnectCheckComponents() {
         connect(button, &QPushButton::clicked, this, [this, tag] { BtnTransMode(tag); });
     }
     connect(ListViewRemoPOP, &QTreeView::doubleClicked, this, &TFormMain::ListViewRemoPOPDblClick);
+    // A batch of rows goes into the list with its painting held back: one repaint at its end.
+    connect(MailRows, &QAbstractItemModel::rowsAboutToBeInserted, this,
+            [this] { ListViewRemoPOP->setUpdatesEnabled(false); });
+    connect(MailRows, &QAbstractItemModel::rowsInserted, this,
+            [this] { ListViewRemoPOP->setUpdatesEnabled(true); });
 }
 
 // --- triggers -----------------------------------------------------------------------
@@ -456,10 +461,15 @@ void TFormMain::ListMails(bool KeepConnected) {
 void TFormMain::ListHeaders(int count) {
     // The unique ids let a later transfer find each row's message again, whatever other
     // clients did to the mailbox in between; a server without UIDL leaves them empty.
-    POPClient->RetrieveUidls();
     // A server that knows CAPA (RFC 2449) is a modern one: all sizes in one answer. An older
     // one gets the exchange it was built for, one LIST per message.
-    const bool allSizes = POPClient->CapaAnswered() && POPClient->RetrieveSizes();
+    bool allSizes = false;
+    if (POPClient->CapaAnswered()) {
+        bool uidls = false;
+        POPClient->RetrieveUidlsAndSizes(uidls, allSizes);
+    } else {
+        POPClient->RetrieveUidls();
+    }
     const std::vector<TmsMessageId>& ids = POPClient->MessageIds();
     // The cache needs every message told apart by its id and its size; else it stays out.
     std::unique_ptr<THeaderCache> cache;

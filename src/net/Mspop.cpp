@@ -329,6 +329,10 @@ template <class F> void TmsPOPClient::ReadNumberedLines(F take) {
 
 bool TmsPOPClient::RetrieveSizes() {
     SendLine(kListAll);
+    return ReadSizes();
+}
+
+bool TmsPOPClient::ReadSizes() {
     if (ReadResponse(LastResponse) != 1) {
         if (LastResponse.empty()) CheckStatus(0);
         FSizesAnswer = 0;
@@ -349,8 +353,27 @@ bool TmsPOPClient::EnsureUidls() {
 }
 
 bool TmsPOPClient::RetrieveUidls() {
-    for (TmsMessageId& id : FMessageIds) id.Uidl.clear();
     SendLine(kUidlAll);
+    return ReadUidls();
+}
+
+void TmsPOPClient::RetrieveUidlsAndSizes(bool& uidls, bool& sizes) {
+    if (!HasCapability(kPipelining)) {
+        uidls = RetrieveUidls();
+        sizes = RetrieveSizes();
+        return;
+    }
+    // Both answers are short lines per message: they go out together, one round trip.
+    const std::string both = std::string(kUidlAll) + "\r\n" + kListAll + "\r\n";
+    SendBuffer(both.data(), int64_t(both.size()));
+    AddToLog(kUidlAll);
+    AddToLog(kListAll);
+    uidls = ReadUidls();
+    sizes = ReadSizes();
+}
+
+bool TmsPOPClient::ReadUidls() {
+    for (TmsMessageId& id : FMessageIds) id.Uidl.clear();
     if (ReadResponse(LastResponse) != 1) {
         // A closed connection is a failure; a refusal only means there are no ids.
         if (LastResponse.empty()) CheckStatus(0);

@@ -103,6 +103,8 @@ public:
     // they have not been asked yet (the check and a transfer in one session share them).
     bool EnsureSizes();
     bool EnsureUidls();
+    // RetrieveUidls, then RetrieveSizes; with PIPELINING both commands go out together.
+    void RetrieveUidlsAndSizes(bool& uidls, bool& sizes);
 
     // What the server answered to CAPA after the log-in, one capability per entry (its
     // arguments included); empty when it does not know CAPA.
@@ -124,6 +126,9 @@ private:
     // Sends the planned TOP commands until the window is full.
     void SendPlanned();
     void ReadHeaderAnswer(std::string& raw);
+    // The answers of UIDL and LIST, their commands sent.
+    bool ReadUidls();
+    bool ReadSizes();
     void NegotiateStls();
     // MailMessage; raises when none is assigned (rather than crash).
     TmsMessage& Target() const;

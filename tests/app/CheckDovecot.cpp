@@ -63,3 +63,35 @@ TEST(CheckDovecot, ListsTheMailboxAndReportsAWrongPassword) {
     EXPECT_EQ(wrong.out, "Error when calling list, see protocol\n");
     EXPECT_FALSE(wrong.err.empty());
 }
+
+TEST(CheckDovecot, ASecondCheckAsksOnlyForTheNewHeaders) {
+    TDovecotServer dovecot;
+    dovecot.AddUser("alice", "secret");
+    auto add = [&](int n) {
+        dovecot.AddMessage("alice", "From: sender" + std::to_string(n) +
+                                        "@example.com\r\nSubject: Message " + std::to_string(n) +
+                                        "\r\nDate: Tue, 08 Dec 2026 10:00:00 +0000\r\n\r\nHi\r\n");
+    };
+    for (int n = 1; n <= 1000; ++n) add(n);
+    std::string error;
+    ASSERT_TRUE(dovecot.Start(error)) << error;
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    // Dovecot counts the TOP commands of each session in its log-out line.
+    auto tops = [&] {
+        const std::string log = dovecot.Log();
+        const std::size_t at = log.rfind("top=");
+        return at == std::string::npos ? "none" : log.substr(at + 4, log.find('/', at) - at - 4);
+    };
+    const pvtest::TRun first = RunCheck(home.path(), "secret", dovecot.Port());
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_EQ(tops(), "1000");
+    for (int n = 1001; n <= 1003; ++n) add(n);
+    const pvtest::TRun second = RunCheck(home.path(), "secret", dovecot.Port());
+    ASSERT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_EQ(tops(), "3");
+    EXPECT_EQ(second.out.substr(0, first.out.rfind('\n', first.out.size() - 2) + 1),
+              first.out.substr(0, first.out.rfind('\n', first.out.size() - 2) + 1));
+    EXPECT_NE(second.out.find("Message 1003\tsender1003@example.com"), std::string::npos);
+    EXPECT_NE(second.out.find("1003 eMail ready for collecting"), std::string::npos);
+}

@@ -119,22 +119,27 @@ TEST_F(PipelineTest, AFailureWithAnswersStillDueClosesTheConnection) {
     EXPECT_FALSE(client.IsConnected());
 }
 
-TEST_F(PipelineTest, DuplicateIdsAreDroppedAndSizesComeInOneAnswer) {
-    LogIn("UIDL\r\n", 4);
-    server.Expect("UIDL").SayRaw("+OK\r\n1 a\r\n2 b\r\n3 a\r\n4 c\r\n.\r\n");
-    server.Expect("LIST").SayRaw("+OK\r\n1 10\r\n2 20\r\n3 30\r\n4 40\r\n.\r\n");
-    ASSERT_TRUE(client.RetrieveUidls());
-    ASSERT_TRUE(client.RetrieveSizes());
+TEST_F(PipelineTest, IdsAndSizesAskedTogetherAndDuplicateIdsDropped) {
+    LogIn("UIDL\r\nPIPELINING\r\n", 4);
+    // The server answers only once both commands are there.
+    server.Expect("UIDL").Expect("LIST");
+    server.SayRaw("+OK\r\n1 a\r\n2 b\r\n3 a\r\n4 c\r\n.\r\n");
+    server.SayRaw("+OK\r\n1 10\r\n2 20\r\n3 30\r\n4 40\r\n.\r\n");
+    bool uidls = false;
+    bool sizes = false;
+    client.RetrieveUidlsAndSizes(uidls, sizes);
+    EXPECT_TRUE(uidls && sizes);
     // Asked once per session: a transfer on the same connection takes these.
     EXPECT_TRUE(client.EnsureUidls());
     EXPECT_TRUE(client.EnsureSizes());
     std::vector<std::string> ids;
-    std::vector<int64_t> sizes;
+    std::vector<int64_t> sizeList;
     for (const TmsMessageId& id : client.MessageIds()) {
         ids.push_back(id.Uidl);
-        sizes.push_back(id.Size);
+        sizeList.push_back(id.Size);
     }
     EXPECT_EQ(ids, (std::vector<std::string>{"", "b", "", "c"}));
-    EXPECT_EQ(sizes, (std::vector<int64_t>{10, 20, 30, 40}));
+    EXPECT_EQ(sizeList, (std::vector<int64_t>{10, 20, 30, 40}));
+    EXPECT_EQ(server.Failure(), "");
     EXPECT_EQ(server.Received().substr(login), "UIDL\r\nLIST\r\n");
 }

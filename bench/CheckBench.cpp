@@ -1,0 +1,224 @@
+// The mail check against a real Dovecot of 1000 messages, on plain loopback and through a slow
+// link (bench/delay_relay.py: 10 ms each way, 20 ms a round trip), next to a serial poplib
+// loop (TOP n 1 + LIST n) on the same link in the same run (bench/run-check.sh). Our check
+// runs as the program runs it, in this process: the main window's check without a screen
+// (as --check does) and shown on the virtual screen. Every case reports wall time and the CPU
+// seconds of the checking process; "first" starts without a header cache, "repeated" finds
+// every header in it.
+#include "DovecotServer.h"
+#include "LoopbackPort.h"
+#include "app/HeaderCache.h"
+#include "app/MailRows.h"
+#include "app/MainUnit.h"
+#include "app/Settings.h"
+#include "base/MessagePump.h"
+#include "net/Mspop.h"
+#include "net/Mswsock.h"
+#include "platform/Paths.h"
+#include "platform/Prompts.h"
+#include "platform/Registry.h"
+#include "platform/SystemSounds.h"
+#include "platform/TonePlayer.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+namespace {
+constexpr int kMessages = 1000;
+constexpr int kLinkDelayMs = 10;
+const char* const kUser = "alice";
+const char* const kPassword = "secret";
+
+double Seconds(const timeval& t) {
+    return double(t.tv_sec) + double(t.tv_usec) / 1e6;
+}
+double ProcessCpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+}
+double ChildrenCpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+}
+double Now() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// A header block as mail programs write them (about 700 bytes), a short body.
+std::string MakeMessage(int n) {
+    const std::string k = std::to_string(n);
+    return "Return-Path: <sender" + k + "@example.com>\r\n" +
+           "Received: from mx.example.com (mx.example.com [192.0.2.1])\r\n\tby pop.example.org "
+           "with ESMTPS id " +
+           k + "; Tue, 08 Dec 2026 10:00:00 +0000\r\n" + "From: Sender " + k + " <sender" + k +
+           "@example.com>\r\n" + "To: Alice <alice@example.org>\r\nSubject: =?UTF-8?Q?Message_" +
+           k + "_=E2=80=93_news?=\r\n" + "Date: Tue, 08 Dec 2026 10:00:00 +0000\r\nMessage-ID: <" +
+           k + "@bench.example>\r\n" +
+           "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n" +
+           "Content-Transfer-Encoding: 8bit\r\nX-Priority: " + std::to_string(1 + n % 5) +
+           "\r\nList-Unsubscribe: <https://lists.example.com/unsubscribe/" + k + ">\r\n" +
+           "DKIM-Signature: v=1; a=rsa-sha256; d=example.com; s=mail; h=from:to:subject;\r\n"
+           "\tbh=47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=; b=dGVzdA==\r\n\r\n" +
+           "Hello " + k + ",\r\nsee you.\r\n";
+}
+
+struct TSetting {
+    pvtest::TDovecotServer Dovecot;
+    QProcess Relay;
+    uint16_t RelayPort = 0;
+    QTemporaryDir Home;
+
+    TSetting() {
+        Dovecot.AddUser(kUser, kPassword);
+        for (int n = 1; n <= kMessages; ++n) Dovecot.AddMessage(kUser, MakeMessage(n));
+        std::string error;
+        if (!Dovecot.Start(error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            std::exit(1);
+        }
+        RelayPort = pvtest::FreeLoopbackPort();
+        Relay.start("/usr/bin/python3",
+                    {QString(PV_BENCH_DIR) + "/delay_relay.py", QString::number(RelayPort),
+                     QString::number(Dovecot.Port()), QString::number(kLinkDelayMs)});
+        if (!Relay.waitForReadyRead(10000)) {
+            std::fprintf(stderr, "the delaying relay did not start\n");
+            std::exit(1);
+        }
+        const std::string home = Home.path().toStdString();
+        ::setenv("POSTVIGIL_HOME", (home + "/").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
+        InitMainUnit();
+        TRegistry reg;
+        reg.OpenKey(kPostvigilKey, true);
+        reg.WriteString("ShowInfos", "0");
+    }
+    ~TSetting() {
+        Relay.kill();
+        Relay.waitForFinished();
+    }
+    uint16_t Port(bool slow) const { return slow ? RelayPort : Dovecot.Port(); }
+    void Account(bool slow) {
+        std::ofstream(Home.path().toStdString() + "/Dummy.Set")
+            << "[ProgSet]\nIniDescript=Bench\nTimeout=60\n[RASSet]\nRASService=-1\n"
+               "[POPClient]\nServer=127.0.0.1\nDefPort="
+            << Port(slow) << "\nUserName=" << kUser << "\nPassword=" << kPassword << "\n";
+    }
+};
+
+TSetting& Setting() {
+    static TSetting setting;
+    return setting;
+}
+
+void Report(benchmark::State& state, double wall, double cpu) {
+    state.SetIterationTime(wall);
+    state.counters["cpu_s"] = cpu;
+    state.counters["round_trips"] = wall * 1000.0 / (2 * kLinkDelayMs);
+}
+
+// One check of the main window, as the Query button runs it (without the closing pause).
+// range(0): 1 through the slow link; range(1): 1 shown on the screen; range(2): 1 with
+// the header cache filled by a check before.
+void BM_Check(benchmark::State& state) {
+    TSetting& setting = Setting();
+    const bool slow = state.range(0) != 0;
+    const bool shown = state.range(1) != 0;
+    const bool repeated = state.range(2) != 0;
+    setting.Account(slow);
+    TScriptedPrompts prompts;
+    SetPrompts(&prompts);
+    TRecordingTonePlayer tones;
+    SetTonePlayer(&tones);
+    TRecordingSystemSounds sounds;
+    SetSystemSounds(&sounds);
+    TFormMain::ExecModal = [](QDialog&) { return int(QDialog::Rejected); };
+    for (auto _ : state) {
+        std::filesystem::remove_all(CacheDir());
+        auto window = std::make_unique<TFormMain>();
+        if (shown) {
+            window->show();
+            QCoreApplication::processEvents();
+        }
+        if (repeated) {
+            window->RunCheck(true, true, false);
+            QCoreApplication::processEvents();
+        }
+        const double cpu = ProcessCpuSeconds();
+        const double start = Now();
+        window->RunCheck(true, true, false);
+        // The list as it ends up on the screen is part of the check.
+        QCoreApplication::processEvents();
+        Report(state, Now() - start, ProcessCpuSeconds() - cpu);
+        if (window->MailRows->Count() != kMessages || window->FCheckFailed) {
+            state.SkipWithError(("check failed: " + window->FCheckError).c_str());
+            break;
+        }
+    }
+    TFormMain::ExecModal = nullptr;
+    SetSystemSounds(nullptr);
+    SetTonePlayer(nullptr);
+    SetPrompts(nullptr);
+}
+
+// The exchange every classic checker does: TOP n 1 and LIST n, one after the other.
+void BM_Poplib(benchmark::State& state) {
+    TSetting& setting = Setting();
+    const bool slow = state.range(0) != 0;
+    for (auto _ : state) {
+        const double cpu = ChildrenCpuSeconds();
+        const double start = Now();
+        QProcess peer;
+        peer.start("/usr/bin/python3",
+                   {QString(PV_BENCH_DIR) + "/poplib_peer.py", "top", "127.0.0.1",
+                    QString::number(setting.Port(slow)), kUser, kPassword});
+        const bool ok = peer.waitForFinished(600000) && peer.exitCode() == 0;
+        Report(state, Now() - start, ChildrenCpuSeconds() - cpu);
+        if (!ok) {
+            state.SkipWithError("poplib peer failed");
+            break;
+        }
+    }
+}
+
+void Options(benchmark::internal::Benchmark* b) {
+    b->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+}
+} // namespace
+
+BENCHMARK(BM_Check)
+    ->ArgNames({"slow", "window", "repeated"})
+    ->ArgsProduct({{0, 1}, {0, 1}, {0, 1}})
+    ->Apply(Options);
+BENCHMARK(BM_Poplib)->ArgNames({"slow"})->Arg(0)->Arg(1)->Apply(Options);
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    CreateGlobalWinsock();
+    InstallMessagePump([] { QCoreApplication::processEvents(); });
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    Setting();
+    benchmark::AddCustomContext("mailbox", std::to_string(kMessages) + " messages");
+    benchmark::AddCustomContext("platform", QApplication::platformName().toStdString());
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    RemoveMessagePump();
+    FreeGlobalWinsock();
+    return 0;
+}
