@@ -22,7 +22,9 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
@@ -196,6 +198,36 @@ void BM_Poplib(benchmark::State& state) {
     }
 }
 
+// `postvigil --check` of a given build, as a user runs it, on loopback: one way to set this
+// build next to an earlier one. Its wall time includes the check cycle's closing pause of 2 s.
+void BM_Program(benchmark::State& state, const std::string& program) {
+    TSetting& setting = Setting();
+    QTemporaryDir home;
+    std::ofstream(home.path().toStdString() + "/Dummy.Set")
+        << "[ProgSet]\nIniDescript=Bench\nTimeout=60\n[RASSet]\nRASService=-1\n"
+           "[POPClient]\nServer=127.0.0.1\nDefPort="
+        << setting.Port(false) << "\nUserName=" << kUser << "\nPassword=" << kPassword << "\n";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("POSTVIGIL_HOME", home.path() + "/");
+    env.insert("XDG_CONFIG_HOME", home.path() + "/config");
+    env.insert("XDG_CACHE_HOME", home.path() + "/cache");
+    env.insert("LC_ALL", "C");
+    for (auto _ : state) {
+        QDir(home.path() + "/cache").removeRecursively();
+        const double cpu = ChildrenCpuSeconds();
+        const double start = Now();
+        QProcess check;
+        check.setProcessEnvironment(env);
+        check.start(QString::fromStdString(program), {"--check"});
+        const bool ok = check.waitForFinished(600000) && check.exitCode() == 0;
+        Report(state, Now() - start, ChildrenCpuSeconds() - cpu);
+        if (!ok) {
+            state.SkipWithError("the check failed");
+            break;
+        }
+    }
+}
+
 void Options(benchmark::internal::Benchmark* b) {
     b->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
 }
@@ -214,6 +246,14 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     Setting();
+    // PV_CHECK_PROGRAMS: postvigil programs (separated by ":") to run --check of.
+    if (const char* programs = std::getenv("PV_CHECK_PROGRAMS")) {
+        for (const QString& program : QString(programs).split(':', Qt::SkipEmptyParts)) {
+            benchmark::RegisterBenchmark(("BM_Program/" + program.toStdString()).c_str(),
+                                         BM_Program, program.toStdString())
+                ->Apply(Options);
+        }
+    }
     benchmark::AddCustomContext("mailbox", std::to_string(kMessages) + " messages");
     benchmark::AddCustomContext("platform", QApplication::platformName().toStdString());
     benchmark::RunSpecifiedBenchmarks();
