@@ -176,6 +176,7 @@ TEST_F(NetworkManager, SlowNetworkManagerNeverStallsTheEventLoop) {
     EXPECT_LT(meter.LongestStallMs(), 50);
     std::printf("longest stall of the event loop: %lld ms\n",
                 static_cast<long long>(meter.LongestStallMs()));
+    std::fflush(stdout);
 }
 
 TEST_F(NetworkManager, UnknownProfileIsRefusedAtOnce) {
