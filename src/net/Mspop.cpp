@@ -429,14 +429,16 @@ bool TmsPOPClient::ReadUidls() {
             std::all_of(value.begin(), value.end(), [](char c) { return c > 0x20 && c < 0x7f; });
         if (printable && value.size() <= kUidlMax) id.Uidl = value;
     });
-    // Two messages with one id: the id finds neither of them for sure.
-    std::unordered_map<std::string_view, std::size_t> first;
-    first.reserve(FMessageIds.size());
-    for (std::size_t i = 0; i < FMessageIds.size(); ++i) {
-        if (FMessageIds[i].Uidl.empty()) continue;
-        const auto [it, fresh] = first.emplace(FMessageIds[i].Uidl, i);
-        if (!fresh) FMessageIds[i].Uidl.clear(), FMessageIds[it->second].Uidl.clear();
-    }
+    // Two messages with one id: the id finds neither of them for sure. Counted first, then
+    // cleared, so the counting never looks at an id already cleared.
+    std::unordered_map<std::string_view, int> uses;
+    uses.reserve(FMessageIds.size());
+    for (const TmsMessageId& id : FMessageIds)
+        if (!id.Uidl.empty()) ++uses[id.Uidl];
+    std::vector<std::size_t> shared;
+    for (std::size_t i = 0; i < FMessageIds.size(); ++i)
+        if (!FMessageIds[i].Uidl.empty() && uses[FMessageIds[i].Uidl] > 1) shared.push_back(i);
+    for (std::size_t i : shared) FMessageIds[i].Uidl.clear();
     FUidlsAnswer = 1;
     return true;
 }

@@ -120,11 +120,11 @@ TEST_F(PipelineTest, AFailureWithAnswersStillDueClosesTheConnection) {
 }
 
 TEST_F(PipelineTest, IdsAndSizesAskedTogetherAndDuplicateIdsDropped) {
-    LogIn("UIDL\r\nPIPELINING\r\n", 4);
+    LogIn("UIDL\r\nPIPELINING\r\n", 5);
     // The server answers only once both commands are there.
     server.Expect("UIDL").Expect("LIST");
-    server.SayRaw("+OK\r\n1 a\r\n2 b\r\n3 a\r\n4 c\r\n.\r\n");
-    server.SayRaw("+OK\r\n1 10\r\n2 20\r\n3 30\r\n4 40\r\n.\r\n");
+    server.SayRaw("+OK\r\n1 a\r\n2 b\r\n3 a\r\n4 c\r\n5 a\r\n.\r\n");
+    server.SayRaw("+OK\r\n1 10\r\n2 20\r\n3 30\r\n4 40\r\n5 50\r\n.\r\n");
     bool uidls = false;
     bool sizes = false;
     client.RetrieveUidlsAndSizes(uidls, sizes);
@@ -138,8 +138,8 @@ TEST_F(PipelineTest, IdsAndSizesAskedTogetherAndDuplicateIdsDropped) {
         ids.push_back(id.Uidl);
         sizeList.push_back(id.Size);
     }
-    EXPECT_EQ(ids, (std::vector<std::string>{"", "b", "", "c"}));
-    EXPECT_EQ(sizeList, (std::vector<int64_t>{10, 20, 30, 40}));
+    EXPECT_EQ(ids, (std::vector<std::string>{"", "b", "", "c", ""}));
+    EXPECT_EQ(sizeList, (std::vector<int64_t>{10, 20, 30, 40, 50}));
     EXPECT_EQ(server.Failure(), "");
     EXPECT_EQ(server.Received().substr(login), "UIDL\r\nLIST\r\n");
 }
