@@ -20,12 +20,14 @@
 #include "platform/SystemSounds.h"
 #include "platform/TonePlayer.h"
 
+#include "BenchClock.h"
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -42,24 +44,6 @@ constexpr int kMessages = 1000;
 constexpr int kLinkDelayMs = 10;
 const char* const kUser = "alice";
 const char* const kPassword = "secret";
-
-double Seconds(const timeval& t) {
-    return double(t.tv_sec) + double(t.tv_usec) / 1e6;
-}
-double ProcessCpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-}
-double ChildrenCpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_CHILDREN, &usage);
-    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-}
-double Now() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 // A header block as mail programs write them (about 700 bytes), a short body.
 std::string MakeMessage(int n) {
@@ -161,12 +145,12 @@ void BM_Check(benchmark::State& state) {
             window->RunCheck(true, true, false);
             QCoreApplication::processEvents();
         }
-        const double cpu = ProcessCpuSeconds();
+        const double cpu = CpuSeconds();
         const double start = Now();
         window->RunCheck(true, true, false);
         // The list as it ends up on the screen is part of the check.
         QCoreApplication::processEvents();
-        Report(state, Now() - start, ProcessCpuSeconds() - cpu);
+        Report(state, Now() - start, CpuSeconds() - cpu);
         if (window->MailRows->Count() != kMessages || window->FCheckFailed) {
             state.SkipWithError(("check failed: " + window->FCheckError).c_str());
             break;
@@ -183,14 +167,14 @@ void BM_Poplib(benchmark::State& state) {
     TSetting& setting = Setting();
     const bool slow = state.range(0) != 0;
     for (auto _ : state) {
-        const double cpu = ChildrenCpuSeconds();
+        const double cpu = CpuSeconds(RUSAGE_CHILDREN);
         const double start = Now();
         QProcess peer;
         peer.start("/usr/bin/python3",
                    {QString(PV_BENCH_DIR) + "/poplib_peer.py", "top", "127.0.0.1",
                     QString::number(setting.Port(slow)), kUser, kPassword});
         const bool ok = peer.waitForFinished(600000) && peer.exitCode() == 0;
-        Report(state, Now() - start, ChildrenCpuSeconds() - cpu);
+        Report(state, Now() - start, CpuSeconds(RUSAGE_CHILDREN) - cpu);
         if (!ok) {
             state.SkipWithError("poplib peer failed");
             break;
@@ -214,13 +198,13 @@ void BM_Program(benchmark::State& state, const std::string& program) {
     env.insert("LC_ALL", "C");
     for (auto _ : state) {
         QDir(home.path() + "/cache").removeRecursively();
-        const double cpu = ChildrenCpuSeconds();
+        const double cpu = CpuSeconds(RUSAGE_CHILDREN);
         const double start = Now();
         QProcess check;
         check.setProcessEnvironment(env);
         check.start(QString::fromStdString(program), {"--check"});
         const bool ok = check.waitForFinished(600000) && check.exitCode() == 0;
-        Report(state, Now() - start, ChildrenCpuSeconds() - cpu);
+        Report(state, Now() - start, CpuSeconds(RUSAGE_CHILDREN) - cpu);
         if (!ok) {
             state.SkipWithError("the check failed");
             break;

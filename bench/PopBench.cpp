@@ -11,7 +11,9 @@
 #include "message/msmsg.h"
 #include "net/Mspop.h"
 
+#include "BenchClock.h"
 #include <QCoreApplication>
+
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -33,16 +35,6 @@ constexpr int kMessages = 1000;
 const char* const kUser = "alice";
 const char* const kPassword = "secret";
 
-double Seconds(const timeval& t) {
-    return double(t.tv_sec) + double(t.tv_usec) / 1e6;
-}
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-}
-
 // The process's peak resident memory so far, in MB.
 double PeakMegabytes(const rusage& usage) {
     return double(usage.ru_maxrss) / 1024.0;
@@ -52,11 +44,6 @@ double OwnPeakMegabytes() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     return PeakMegabytes(usage);
-}
-
-double Now() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
 // About 100 kB of text on average; every fourth message carries a base64 attachment and
@@ -157,12 +144,12 @@ void RunClient(benchmark::State& state, int64_t bytes, int64_t items, F work,
         client.SetUserName(kUser);
         client.SetPassword(kPassword);
         client.SetMailMessage(&message);
-        double cpu = ProcessCpuSeconds();
+        double cpu = CpuSeconds();
         double start = Now();
         client.Login();
         for (int n = 1; n <= client.MessageCount(); ++n) work(client, n);
         client.Logout();
-        Report(state, Now() - start, ProcessCpuSeconds() - cpu, OwnPeakMegabytes(), bytes, items);
+        Report(state, Now() - start, CpuSeconds() - cpu, OwnPeakMegabytes(), bytes, items);
     }
 }
 
@@ -390,11 +377,11 @@ void BM_Postvigil_IdleWait(benchmark::State& state) {
         TmsClientSocket client;
         client.SetHost(server.HostAndPort());
         client.Connect();
-        double cpu = ProcessCpuSeconds();
+        double cpu = CpuSeconds();
         double start = Now();
         std::string line;
         client.ReadLine(line);
-        Report(state, Now() - start, ProcessCpuSeconds() - cpu, OwnPeakMegabytes(), 0, 0);
+        Report(state, Now() - start, CpuSeconds() - cpu, OwnPeakMegabytes(), 0, 0);
         client.Disconnect();
     }
 }

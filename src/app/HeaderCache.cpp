@@ -1,6 +1,7 @@
 #include "app/HeaderCache.h"
 
 #include "base/StrUtils.h"
+#include "net/Mspop.h"
 #include "platform/DurableFile.h"
 #include "platform/Paths.h"
 
@@ -14,7 +15,6 @@ const char* const kServerTag = "server ";
 const char* const kUserTag = "user ";
 const char* const kFilePrefix = "headers-";
 const char* const kFileSuffix = ".cache";
-constexpr std::size_t kMaxUidl = 70;
 
 // FNV-1a: a stable name for the account's file, whatever the characters of server and user.
 uint64_t Fnv1a(std::string_view text) {
@@ -24,11 +24,6 @@ uint64_t Fnv1a(std::string_view text) {
         h *= 1099511628211ull;
     }
     return h;
-}
-
-bool IsUidl(std::string_view text) {
-    return !text.empty() && text.size() <= kMaxUidl &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c > 0x20 && c < 0x7f; });
 }
 
 // One line without its LF; false when there is no LF.
@@ -98,7 +93,7 @@ bool THeaderCache::Parse(std::string_view text, TEntries& into) const {
         const std::string_view uidl = line.substr(0, b1);
         int64_t size = 0;
         std::size_t length = 0;
-        if (!IsUidl(uidl) || !ParseNumber(line.substr(b1 + 1, b2 - b1 - 1), size) ||
+        if (!IsUniqueId(uidl) || !ParseNumber(line.substr(b1 + 1, b2 - b1 - 1), size) ||
             !ParseNumber(line.substr(b2 + 1), length) || length > kMaxCachedBlock ||
             text.size() < length + 1 || text[length] != '\n') {
             return false;
@@ -119,7 +114,7 @@ const std::string* THeaderCache::Find(const std::string& uidl, int64_t size) con
 }
 
 void THeaderCache::Keep(const std::string& uidl, int64_t size, std::string_view block) {
-    if (!IsUidl(uidl) || size < 0 || block.size() > kMaxCachedBlock) return;
+    if (!IsUniqueId(uidl) || size < 0 || block.size() > kMaxCachedBlock) return;
     if (FKept.emplace(uidl, TEntry{size, std::string(block)}).second) FKeptOrder.push_back(uidl);
 }
 

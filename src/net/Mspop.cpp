@@ -25,7 +25,6 @@ const char* const kStls = "STLS";
 const char* const kNoStls = "Server offers no STLS; the password was not sent";
 const char* const kListAll = "LIST";
 const char* const kUidlAll = "UIDL";
-// A unique id is 1 to 70 printable characters; anything else is not taken as one.
 constexpr std::size_t kUidlMax = 70;
 const char* const kClosedByServer = "Connection closed by the server";
 const char* const kEmptyAnswer = "Empty answer from the server";
@@ -425,9 +424,7 @@ bool TmsPOPClient::ReadUidls() {
         return false;
     }
     ReadNumberedLines([](TmsMessageId& id, std::string_view value) {
-        const bool printable =
-            std::all_of(value.begin(), value.end(), [](char c) { return c > 0x20 && c < 0x7f; });
-        if (printable && value.size() <= kUidlMax) id.Uidl = value;
+        if (IsUniqueId(value)) id.Uidl = value;
     });
     // Two messages with one id: the id finds neither of them for sure. Counted first, then
     // cleared, so the counting never looks at an id already cleared.
@@ -449,6 +446,11 @@ void TmsPOPClient::Logout() {
     SendHeldCommands();
     Command(kQuit);
     Disconnect();
+}
+
+bool IsUniqueId(std::string_view text) {
+    return !text.empty() && text.size() <= kUidlMax &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c > 0x20 && c < 0x7f; });
 }
 
 bool IsConnectionError(const std::exception& e) {

@@ -175,6 +175,9 @@ private:
 // and the connection is still in step.
 bool IsConnectionError(const std::exception& e);
 
+// A unique id as the server may give it: 1 to 70 printable characters without blanks.
+bool IsUniqueId(std::string_view text);
+
 // Fills message from a header block as TOP gives it (dot-stuffing undone): the header lines,
 // the blank line and the body line, of which the first kMaxHeaderLines are kept. The same
 // header block always gives the same message.
