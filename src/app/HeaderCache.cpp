@@ -133,6 +133,7 @@ void THeaderCache::Save() {
             .append("\n");
     }
     ForceDirectories(CacheDir());
-    WriteFileDurably(FPath, text);
+    // Subjects and senders of the user's mail: for the user's eyes only.
+    WriteFileDurably(FPath, text, true, 0600);
     FLoaded = FKept;
 }

@@ -37,7 +37,7 @@ void SyncFolder(const std::string& folder) {
 
 // The data in a new temporary file of folder, flushed and closed; returns its path.
 std::string WriteTemp(const std::string& folder, const std::string& base, std::string_view data,
-                      bool flush) {
+                      bool flush, unsigned mode = 0644) {
     std::string temp = folder + "/" + base + kTempSuffix;
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) RaiseSystemError(folder, errno);
@@ -55,7 +55,7 @@ std::string WriteTemp(const std::string& folder, const std::string& base, std::s
         p += n;
         left -= std::size_t(n);
     }
-    if (::fchmod(fd, 0644) != 0 || (flush && ::fsync(fd) != 0)) fail(errno);
+    if (::fchmod(fd, mode_t(mode)) != 0 || (flush && ::fsync(fd) != 0)) fail(errno);
     if (::close(fd) != 0) {
         const int error = errno;
         ::unlink(temp.c_str());
@@ -70,9 +70,9 @@ std::string BaseName(const std::string& path) {
 }
 } // namespace
 
-void WriteFileDurably(const std::string& path, std::string_view data, bool flush) {
+void WriteFileDurably(const std::string& path, std::string_view data, bool flush, unsigned mode) {
     const std::string folder = FolderOf(path);
-    const std::string temp = WriteTemp(folder, BaseName(path), data, flush);
+    const std::string temp = WriteTemp(folder, BaseName(path), data, flush, mode);
     if (::rename(temp.c_str(), path.c_str()) != 0) {
         const int error = errno;
         ::unlink(temp.c_str());

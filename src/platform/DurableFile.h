@@ -10,8 +10,10 @@
 
 // Replaces (or creates) path with data. Raises EInOutError with the system's reason. With
 // flush false the file is still replaced whole (a killed process leaves the old file or the
-// new one), but reaching the disk is left to a later FlushFileSystem.
-void WriteFileDurably(const std::string& path, std::string_view data, bool flush = true);
+// new one), but reaching the disk is left to a later FlushFileSystem. mode: the file's
+// permissions (0600 for what only its owner may read).
+void WriteFileDurably(const std::string& path, std::string_view data, bool flush = true,
+                      unsigned mode = 0644);
 
 // Writes data as a new file in folder under the first name that is not taken yet: name(0),
 // name(1), ... (at most tries names). An existing file is never replaced, also not one that

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 
 namespace {
 struct TBoxMessage {
@@ -133,6 +134,10 @@ TEST_F(CachedCheck, KnownMessagesComeFromTheCacheNewOnesFromTheServer) {
     EXPECT_EQ(file.find("id-1"), std::string::npos);
     EXPECT_EQ(file.find("id-2"), std::string::npos);
     EXPECT_NE(file.find("id-5"), std::string::npos);
+    // Subjects and senders are private to the user.
+    struct stat info {};
+    ASSERT_EQ(::stat(CacheFile().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
 TEST_F(CachedCheck, DoubtfulIdsOrADamagedCacheMeanEveryHeaderIsAskedFor) {
