@@ -118,15 +118,18 @@ std::string TmsPOPClient::MessageNumber() const {
     return std::to_string(FCurrentMessage + 1);
 }
 
+bool TmsPOPClient::ReadOptionalAnswer() {
+    if (ReadResponse(LastResponse) == 1) return true;
+    // A closed connection is a failure; a refusal only means the server does not offer it.
+    if (LastResponse.empty()) CheckStatus(0);
+    return false;
+}
+
 bool TmsPOPClient::ReadCapabilities() {
     FCapabilities.clear();
     SendHeldCommands();
     SendLine(kCapa);
-    if (ReadResponse(LastResponse) != 1) {
-        // A closed connection is a failure; a refusal only means there is no list.
-        if (LastResponse.empty()) CheckStatus(0);
-        return false;
-    }
+    if (!ReadOptionalAnswer()) return false;
     TMemoryStream stream;
     ReadBlock(stream, -1, kMaxCapabilityAnswer);
     RemoveDotStuffing(stream);
@@ -374,8 +377,7 @@ bool TmsPOPClient::RetrieveSizes() {
 }
 
 bool TmsPOPClient::ReadSizes() {
-    if (ReadResponse(LastResponse) != 1) {
-        if (LastResponse.empty()) CheckStatus(0);
+    if (!ReadOptionalAnswer()) {
         FSizesAnswer = 0;
         return false;
     }
@@ -417,9 +419,7 @@ void TmsPOPClient::RetrieveUidlsAndSizes(bool& uidls, bool& sizes) {
 
 bool TmsPOPClient::ReadUidls() {
     for (TmsMessageId& id : FMessageIds) id.Uidl.clear();
-    if (ReadResponse(LastResponse) != 1) {
-        // A closed connection is a failure; a refusal only means there are no ids.
-        if (LastResponse.empty()) CheckStatus(0);
+    if (!ReadOptionalAnswer()) {
         FUidlsAnswer = 0;
         return false;
     }

@@ -127,6 +127,9 @@ private:
     // Sends the held commands and line (none when empty) in one write, then reads the held
     // commands' answers.
     void SendHeld(const std::string& line);
+    // The status line of a command the server may refuse: true for +OK, false for -ERR;
+    // a closed connection raises.
+    bool ReadOptionalAnswer();
     // CAPA: false when the server does not know it; otherwise the list goes to
     // FCapabilities.
     bool ReadCapabilities();

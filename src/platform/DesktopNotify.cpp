@@ -64,18 +64,13 @@ bool TDesktopNotifier::Show(const QString& summary, const QString& body) {
     }
     QDBusMessage ask =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, "GetCapabilities");
-    ++FPending;
-    auto* watcher = new QDBusPendingCallWatcher(FBus.asyncCall(ask, kReplyMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, summary, body](QDBusPendingCallWatcher* w) {
-                w->deleteLater();
-                --FPending;
-                const QDBusPendingReply<QStringList> caps = *w;
-                // A service that will not say is taken to show plain text.
-                FCapsKnown = true;
-                FMarkup = caps.isValid() && caps.value().contains("body-markup");
-                Send(summary, body);
-            });
+    Call(ask, [this, summary, body](const QDBusPendingCall& reply) {
+        const QDBusPendingReply<QStringList> caps = reply;
+        // A service that will not say is taken to show plain text.
+        FCapsKnown = true;
+        FMarkup = caps.isValid() && caps.value().contains("body-markup");
+        Send(summary, body);
+    });
     return true;
 }
 
@@ -86,19 +81,22 @@ void TDesktopNotifier::Send(const QString& summary, const QString& body) {
     call << QString(kAppName) << FId << QString(kIconName) << summary
          << (FMarkup ? EscapeMarkup(body) : body) << QStringList{kDefaultAction, kOpenLabel}
          << hints << kExpireDefault;
+    Call(call, [this, summary, body](const QDBusPendingCall& reply) {
+        const QDBusPendingReply<uint> id = reply;
+        FId = id.isValid() ? id.value() : 0;
+        if (!id.isValid() && OnFailed) OnFailed(summary, body);
+    });
+}
+
+void TDesktopNotifier::Call(const QDBusMessage& call,
+                            std::function<void(const QDBusPendingCall& reply)> answered) {
     ++FPending;
     auto* watcher = new QDBusPendingCallWatcher(FBus.asyncCall(call, kReplyMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, summary, body](QDBusPendingCallWatcher* w) {
+            [this, answered = std::move(answered)](QDBusPendingCallWatcher* w) {
                 w->deleteLater();
                 --FPending;
-                const QDBusPendingReply<uint> id = *w;
-                if (id.isValid()) {
-                    FId = id.value();
-                } else {
-                    FId = 0;
-                    if (OnFailed) OnFailed(summary, body);
-                }
+                answered(*w);
             });
 }
 

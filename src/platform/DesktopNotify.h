@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusPendingCall>
 #include <QObject>
 #include <QString>
 
@@ -31,6 +32,10 @@ private slots:
 
 private:
     void Send(const QString& summary, const QString& body);
+    // Sends call without waiting; answered(reply) runs from the event loop when the answer
+    // (or the time-out) comes.
+    void Call(const QDBusMessage& call,
+              std::function<void(const QDBusPendingCall& reply)> answered);
 
     QDBusConnection FBus;
     // The id of the notification on screen (0 for none); a new one replaces it.
