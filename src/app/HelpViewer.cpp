@@ -4,6 +4,8 @@
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
+#include <utility>
+
 // The pages are compiled into this static library; their registration must be pulled in.
 static void InitHelpResources() {
     Q_INIT_RESOURCE(help);
@@ -40,5 +42,7 @@ THelpViewer* THelpViewer::ShowHelp(QWidget* parent, const QString& page) {
 }
 
 void THelpViewer::CloseHelp() {
-    if (gViewer) gViewer->close();
+    // Closing deletes the window only once the event loop runs again; help asked for before
+    // that gets a window of its own, not the one on its way out.
+    if (gViewer) std::exchange(gViewer, nullptr)->close();
 }
