@@ -10,6 +10,7 @@
 #include <random>
 
 namespace {
+const char* const kUnnamedFile = "attachment.dat";
 const char* const kPreamble = "This is a multipart message in MIME format";
 const char* const kTransferEncodingNames[3] = {"7bit", "Base64", "Quoted-Printable"};
 const char* const kOctetStream = "application/octet-stream";
@@ -406,7 +407,9 @@ void TmsCustomEncoder::WriteUUMessage() {
     WriteLine("");
     for (const std::string& line : FMessage.Body()) WriteLine(line);
     for (const auto& item : FMessage.Attachments()) {
-        WriteLine("begin 600 " + BareFileName(item->FileName()));
+        // A begin line without a name is not one: a name ending in a separator gets one.
+        const std::string name = BareFileName(item->FileName());
+        WriteLine("begin 600 " + (name.empty() ? std::string(kUnnamedFile) : name));
         const std::string_view data = item->Data.View();
         for (std::size_t pos = 0;; pos += 45) {
             const std::string_view chunk = data.substr(std::min(pos, data.size()), 45);

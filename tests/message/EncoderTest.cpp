@@ -288,6 +288,9 @@ TEST_F(EncoderTest, UuencodedMessage) {
     EXPECT_EQ(back->Encoding(), meUU);
     EXPECT_EQ(back->Body().Items(), (Strings{"text"}));
     EXPECT_EQ(Attachment(*back, 0), std::string(90, 'z'));
+    // A name that ends in a separator leaves nothing bare: the block still reads back as one.
+    Message.Attachments().Items(0).SetFileName("notes.tx/");
+    EXPECT_EQ(Decode(Encode(Message))->Attachments().Count(), 1);
 }
 
 TEST(EncoderHeaders, UnchangedFieldsKeepTheirOriginalLines) {
