@@ -139,3 +139,15 @@ int StrToIntDef(std::string_view s, int def) {
         return def;
     return int(v);
 }
+
+std::string StableNameHash(std::string_view text) {
+    uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : text) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    static const char kDigits[] = "0123456789abcdef";
+    std::string name(16, '0');
+    for (int i = 15; i >= 0; --i, h >>= 4) name[std::size_t(i)] = kDigits[h & 15];
+    return name;
+}

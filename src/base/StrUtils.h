@@ -47,6 +47,10 @@ int64_t StrToInt64Def(std::string_view s, int64_t def);
 // Parses without raising; false when s is not a valid integer in range.
 bool TryStrToInt64(std::string_view s, int64_t& value);
 
+// 16 hexadecimal digits that stand for text (FNV-1a, 64 bits): a stable file name for a key
+// whatever its characters. Not for secrets.
+std::string StableNameHash(std::string_view text);
+
 inline std::string IntToStr(long long v) {
     return std::to_string(v);
 }

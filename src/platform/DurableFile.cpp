@@ -7,9 +7,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <ctime>
+#include <utility>
+#include <vector>
 
 namespace {
 const char* const kTempSuffix = ".tmp-XXXXXX";
@@ -35,34 +41,58 @@ void SyncFolder(const std::string& folder) {
     if (rc != 0 && error != EINVAL && error != EROFS) RaiseSystemError(folder, error);
 }
 
-// The data in a new temporary file of folder, flushed and closed; returns its path.
-std::string WriteTemp(const std::string& folder, const std::string& base, std::string_view data,
-                      bool flush, unsigned mode = 0644) {
-    std::string temp = folder + "/" + base + kTempSuffix;
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) RaiseSystemError(folder, errno);
-    auto fail = [&](int error) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        RaiseSystemError(temp, error);
-    };
-    const char* p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) fail(n < 0 ? errno : ENOSPC);
-        p += n;
-        left -= std::size_t(n);
+// A temporary file of folder holding data, flushed; it stays open and locked (flock) until it
+// has its name or is gone, so RemoveStaleTempFiles never takes it from a running writer.
+class TTempFile {
+public:
+    TTempFile(const std::string& folder, const std::string& base, std::string_view data, bool flush,
+              unsigned mode)
+        : FPath(folder + "/" + base + kTempSuffix) {
+        FFd = ::mkostemp(FPath.data(), O_CLOEXEC);
+        if (FFd < 0) {
+            FPath.clear();
+            RaiseSystemError(folder, errno);
+        }
+        // A fresh file nobody else can hold yet: the lock is ours at once.
+        ::flock(FFd, LOCK_EX | LOCK_NB);
+        const char* p = data.data();
+        std::size_t left = data.size();
+        while (left > 0) {
+            const ssize_t n = ::write(FFd, p, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) Fail(n < 0 ? errno : ENOSPC);
+            p += n;
+            left -= std::size_t(n);
+        }
+        if (::fchmod(FFd, mode_t(mode)) != 0 || (flush && ::fsync(FFd) != 0)) Fail(errno);
     }
-    if (::fchmod(fd, mode_t(mode)) != 0 || (flush && ::fsync(fd) != 0)) fail(errno);
-    if (::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temp.c_str());
-        RaiseSystemError(temp, error);
+    ~TTempFile() {
+        if (!FPath.empty()) ::unlink(FPath.c_str());
+        if (FFd >= 0) ::close(FFd);
     }
-    return temp;
-}
+    TTempFile(const TTempFile&) = delete;
+    TTempFile& operator=(const TTempFile&) = delete;
+
+    const std::string& Path() const { return FPath; }
+    // The file has its name now (renamed, or linked and its temporary name removed).
+    void Placed(const std::string& path) {
+        FPath.clear();
+        // Flushed or not, a failing close reports a write the disk refused.
+        if (::close(std::exchange(FFd, -1)) != 0 && errno != EINTR) RaiseSystemError(path, errno);
+    }
+
+private:
+    // Only while constructing: no destructor runs after a constructor raised.
+    [[noreturn]] void Fail(int error) {
+        const std::string path = std::exchange(FPath, std::string());
+        ::unlink(path.c_str());
+        ::close(std::exchange(FFd, -1));
+        RaiseSystemError(path, error);
+    }
+
+    std::string FPath;
+    int FFd = -1;
+};
 
 std::string BaseName(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -72,12 +102,11 @@ std::string BaseName(const std::string& path) {
 
 void WriteFileDurably(const std::string& path, std::string_view data, bool flush, unsigned mode) {
     const std::string folder = FolderOf(path);
-    const std::string temp = WriteTemp(folder, BaseName(path), data, flush, mode);
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temp.c_str());
-        RaiseSystemError(path, error);
-    }
+    TTempFile temp(folder, BaseName(path), data, flush, mode);
+    // rename replaces whatever has the name, a planted symbolic link included, and never
+    // writes through it.
+    if (::rename(temp.Path().c_str(), path.c_str()) != 0) RaiseSystemError(path, errno);
+    temp.Placed(path);
     if (flush) SyncFolder(folder);
 }
 
@@ -85,37 +114,33 @@ std::string CreateFileDurably(const std::string& folder,
                               const std::function<std::string(int step)>& name,
                               std::string_view data, int tries,
                               const std::function<void(const std::string& path)>& beforeName,
-                              bool flush) {
-    const std::string temp = WriteTemp(folder, "new", data, flush);
+                              bool flush, unsigned mode) {
+    TTempFile temp(folder, "new", data, flush, mode);
     CrashPoint("written");
     for (int step = 0; step < tries; ++step) {
         const std::string path = folder + "/" + name(step);
         // A quick look first, so the record of beforeName rarely names a taken path.
         if (::access(path.c_str(), F_OK) == 0) continue;
-        try {
-            if (beforeName) beforeName(path);
-        } catch (...) {
-            ::unlink(temp.c_str());
-            throw;
-        }
-        // The name is taken only if nobody has it: a hard link fails when it exists.
-        if (::link(temp.c_str(), path.c_str()) == 0) {
-            ::unlink(temp.c_str());
+        if (beforeName) beforeName(path);
+        // The name is taken only if nobody has it: a hard link fails when it exists (also
+        // when it is a symbolic link, which link never follows).
+        if (::link(temp.Path().c_str(), path.c_str()) == 0) {
+            ::unlink(temp.Path().c_str());
+            temp.Placed(path);
             if (flush) SyncFolder(folder);
             CrashPoint("renamed");
             return path;
         }
         if (errno == EEXIST) continue;
-        const int error = errno;
-        ::unlink(temp.c_str());
-        RaiseSystemError(path, error);
+        RaiseSystemError(path, errno);
     }
-    ::unlink(temp.c_str());
     throw EInOutError(kNoFreeName + folder, EEXIST);
 }
 
-void AppendToFile(const std::string& path, std::string_view line, bool flush) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+void AppendToFile(const std::string& path, std::string_view line, bool flush, unsigned mode) {
+    // Never through a symbolic link someone put in the file's place.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, mode_t(mode));
     if (fd < 0) RaiseSystemError(path, errno);
     ssize_t n;
     do {
@@ -141,10 +166,10 @@ void FlushFileSystem(const std::string& folder) {
     if (rc != 0) RaiseSystemError(folder, error);
 }
 
-std::string ReadWholeFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+std::string ReadWholeFile(const std::string& path, bool followLinks) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
     if (fd < 0) {
-        if (errno == ENOENT) return {};
+        if (errno == ENOENT || (!followLinks && errno == ELOOP)) return {};
         RaiseSystemError(path, errno);
     }
     std::string text;
@@ -162,6 +187,48 @@ std::string ReadWholeFile(const std::string& path) {
     }
     ::close(fd);
     return text;
+}
+
+bool IsFileThere(const std::string& path, int64_t size, bool flush) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool there = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size &&
+                       (!flush || ::fsync(fd) == 0);
+    ::close(fd);
+    return there;
+}
+
+bool IsTempFileName(std::string_view name) {
+    const std::string_view suffix = kTempSuffix;
+    const std::size_t at = name.size() >= suffix.size() ? name.size() - suffix.size() : 0;
+    return name.size() > suffix.size() &&
+           name.substr(at, suffix.size() - 6) == suffix.substr(0, suffix.size() - 6);
+}
+
+int RemoveStaleTempFiles(const std::string& folder, int64_t minAgeSeconds) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return 0;
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir))
+        if (IsTempFileName(entry->d_name)) names.emplace_back(entry->d_name);
+    ::closedir(dir);
+    int removed = 0;
+    const std::time_t now = std::time(nullptr);
+    for (const std::string& name : names) {
+        const std::string path = folder + "/" + name;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) continue;
+        struct stat st {};
+        // Held by a writer that is still at work: its lock says so. A file only just made
+        // may not be locked yet; its age tells it apart from one a killed run left.
+        const bool stale = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                           now - st.st_mtime >= minAgeSeconds &&
+                           ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (stale && ::unlink(path.c_str()) == 0) ++removed;
+        ::close(fd);
+    }
+    return removed;
 }
 
 void CrashPoint(const char* step) {

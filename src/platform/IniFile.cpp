@@ -3,6 +3,8 @@
 #include "base/Exceptions.h"
 #include "base/StrUtils.h"
 #include "base/Streams.h"
+#include "platform/DurableFile.h"
+#include "platform/Paths.h"
 
 #include <fcntl.h>
 #include <filesystem>
@@ -124,42 +126,21 @@ void TIniFile::ReadSections(TStringList& sections) const {
 }
 
 bool TIniFile::Save(const std::vector<std::string>& lines) const {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path target(FFileName);
-    if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-    const std::string temp = FFileName + ".tmp" + std::to_string(::getpid());
+    const std::filesystem::path target(FFileName);
+    if (target.has_parent_path()) ForceDirectories(target.parent_path().string());
     // The new file gets the permissions of the one it replaces; a new private one is the
     // owner's alone from its first byte.
     struct stat old {};
     const bool replacing = ::stat(FFileName.c_str(), &old) == 0;
+    const unsigned mode = replacing ? unsigned(old.st_mode & 07777) : FPrivate ? 0600u : 0644u;
     try {
         TStringList out;
         out.Items() = lines;
-        {
-            TFileStream file(temp, fmCreate);
-            if (replacing)
-                ::fchmod(file.Handle(), old.st_mode & 07777);
-            else if (FPrivate)
-                ::fchmod(file.Handle(), S_IRUSR | S_IWUSR);
-            out.SaveToStream(file);
-            file.Flush();
-        }
-        fs::rename(temp, target, ec);
-        if (!ec) {
-            // The rename itself is made durable with the folder.
-            const fs::path folder = target.has_parent_path() ? target.parent_path() : ".";
-            const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-            if (dir >= 0) {
-                ::fsync(dir);
-                ::close(dir);
-            }
-            return true;
-        }
+        WriteFileDurably(FFileName, out.Text(), true, mode);
+        return true;
     } catch (const Exception&) {
+        return false;
     }
-    fs::remove(temp, ec);
-    return false;
 }
 
 bool TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {

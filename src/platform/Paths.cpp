@@ -2,8 +2,10 @@
 
 #include "base/StrUtils.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -76,7 +78,14 @@ std::string NativeRelative(std::string_view windowsPath) {
 }
 
 bool ForceDirectories(const std::string& path) {
+    // Each missing folder is made the owner's alone (it may hold mail); folders that are
+    // there keep the permissions their owner gave them.
     std::error_code ec;
-    fs::create_directories(path, ec);
+    fs::path made;
+    for (const fs::path& part : fs::path(path)) {
+        made /= part;
+        if (part.empty() || fs::is_directory(made, ec)) continue;
+        if (::mkdir(made.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    }
     return fs::is_directory(path, ec);
 }
