@@ -16,16 +16,6 @@ const char* const kUserTag = "user ";
 const char* const kFilePrefix = "headers-";
 const char* const kFileSuffix = ".cache";
 
-// FNV-1a: a stable name for the account's file, whatever the characters of server and user.
-uint64_t Fnv1a(std::string_view text) {
-    uint64_t h = 14695981039346656037ull;
-    for (unsigned char c : text) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
 // One line without its LF; false when there is no LF.
 bool TakeLine(std::string_view& text, std::string_view& line) {
     const std::size_t lf = text.find('\n');
@@ -51,11 +41,7 @@ THeaderCache::THeaderCache(std::string path, std::string server, std::string use
 std::string THeaderCache::FileFor(std::string_view server, std::string_view user) {
     std::string key(server);
     key.append("\n").append(user);
-    char hex[17];
-    const auto [end, error] = std::to_chars(hex, hex + 16, Fnv1a(key), 16);
-    std::string name(hex, end);
-    name.insert(0, 16 - name.size(), '0');
-    return CacheDir() + kFilePrefix + name + kFileSuffix;
+    return CacheDir() + kFilePrefix + StableNameHash(key) + kFileSuffix;
 }
 
 std::string THeaderCache::Header() const {

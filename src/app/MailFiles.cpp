@@ -1,6 +1,10 @@
 #include "app/MailFiles.h"
 
+#include "base/StrUtils.h"
 #include "platform/DurableFile.h"
+
+#include <utility>
+#include <vector>
 
 namespace {
 const char* const kNoDate = "00000000";
@@ -59,7 +63,8 @@ template <class F> void ForEachLine(const std::string& text, F take) {
 
 void ReadTransList(const std::string& path, TStringList& list) {
     list.Clear();
-    ForEachLine(ReadWholeFile(path), [&](std::string_view line) { list.Add(std::string(line)); });
+    ForEachLine(ReadWholeFile(path, false),
+                [&](std::string_view line) { list.Add(std::string(line)); });
 }
 
 void WriteTransList(const std::string& path, const TStringList& list, bool flush) {
@@ -68,45 +73,97 @@ void WriteTransList(const std::string& path, const TStringList& list, bool flush
     WriteFileDurably(path, text, flush);
 }
 
-void TSavedIds::Load() {
-    FEntries.clear();
-    ForEachLine(ReadWholeFile(FPath), [&](std::string_view line) {
-        // kind TAB uidl TAB path; the kind in lower case while unconfirmed
-        const std::size_t a = line.find('\t');
-        const std::size_t b = a == std::string_view::npos ? a : line.find('\t', a + 1);
-        if (a != 1 || b == std::string_view::npos) return;
-        const char k = line[0];
-        const TKind kind = k == skGet || k == 'g' ? skGet : skCopy;
-        FEntries[std::string(line.substr(a + 1, b - a - 1))] = {
-            kind, std::string(line.substr(b + 1)), k == skGet || k == skCopy};
-    });
+namespace {
+const char* const kRecordMagic = "Postvigil saved messages 2";
+const char* const kRecordPrefix = "SavedIds-";
+const char* const kRecordSuffix = ".DAT";
+
+std::vector<std::string_view> SplitTabs(std::string_view line) {
+    std::vector<std::string_view> fields;
+    for (std::size_t start = 0;;) {
+        const std::size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
+        if (tab == std::string_view::npos) return fields;
+        start = tab + 1;
+    }
 }
 
-namespace {
 std::string EntryLine(const std::string& uidl, const TSavedIds::TEntry& entry) {
     const char kind = entry.Confirmed ? char(entry.Kind) : char(entry.Kind + ('a' - 'A'));
-    return kind + ("\t" + uidl + "\t" + entry.Path + "\r\n");
+    return kind + ("\t" + uidl + "\t" + std::to_string(entry.Size) + "\t" +
+                   std::to_string(entry.FileSize) + "\t" + entry.Path + "\r\n");
 }
 } // namespace
 
-void TSavedIds::Save(bool flush) const {
-    std::string text;
+TSavedIds::TSavedIds(std::string path, std::string server, std::string user)
+    : FPath(std::move(path)), FServer(std::move(server)), FUser(std::move(user)) {}
+
+std::string TSavedIds::FileFor(const std::string& folder, std::string_view server,
+                               std::string_view user) {
+    std::string key(server);
+    key.append("\n").append(user);
+    return folder + "/" + kRecordPrefix + StableNameHash(key) + kRecordSuffix;
+}
+
+std::string TSavedIds::Header() const {
+    return std::string(kRecordMagic) + "\t" + FServer + "\t" + FUser;
+}
+
+void TSavedIds::Load() {
+    FEntries.clear();
+    FOnDisk = false;
+    bool first = true;
+    const std::string header = Header();
+    ForEachLine(ReadWholeFile(FPath, false), [&](std::string_view line) {
+        if (std::exchange(first, false)) {
+            FOnDisk = line == header;
+            return;
+        }
+        if (!FOnDisk) return;
+        // kind TAB uidl TAB size TAB file size TAB path; the kind in lower case while
+        // unconfirmed
+        const std::vector<std::string_view> f = SplitTabs(line);
+        int64_t size = 0, fileSize = 0;
+        if (f.size() != 5 || f[0].size() != 1 || f[1].empty() || !TryStrToInt64(f[2], size) ||
+            !TryStrToInt64(f[3], fileSize) || f[4].empty())
+            return;
+        const char k = f[0][0];
+        const TKind kind = k == skGet || k == 'g' ? skGet : skCopy;
+        FEntries[std::string(f[1])] = {kind, size, fileSize, std::string(f[4]),
+                                       k == skGet || k == skCopy};
+    });
+}
+
+void TSavedIds::Save(bool flush) {
+    std::string text = Header() + "\r\n";
     for (const auto& [uidl, entry] : FEntries) text += EntryLine(uidl, entry);
     WriteFileDurably(FPath, text, flush);
+    FOnDisk = true;
 }
 
-void TSavedIds::Append(const std::string& uidl, bool flush) const {
+void TSavedIds::Append(const std::string& uidl, bool flush) {
     const auto it = FEntries.find(uidl);
-    if (it != FEntries.end()) AppendToFile(FPath, EntryLine(uidl, it->second), flush);
+    if (it == FEntries.end()) return;
+    if (!FOnDisk)
+        Save(flush);
+    else
+        AppendToFile(FPath, EntryLine(uidl, it->second), flush);
 }
 
-const TSavedIds::TEntry* TSavedIds::Find(const std::string& uidl) const {
+const TSavedIds::TEntry* TSavedIds::Find(const std::string& uidl, int64_t size) const {
     const auto it = FEntries.find(uidl);
-    return it == FEntries.end() ? nullptr : &it->second;
+    return it == FEntries.end() || it->second.Size != size ? nullptr : &it->second;
 }
 
-void TSavedIds::Set(const std::string& uidl, TKind kind, const std::string& path) {
-    FEntries[uidl] = {kind, path, false};
+void TSavedIds::Set(const std::string& uidl, const TEntry& entry) {
+    TEntry& e = FEntries[uidl];
+    e = entry;
+    e.Confirmed = false;
+}
+
+void TSavedIds::SetKind(const std::string& uidl, TKind kind) {
+    const auto it = FEntries.find(uidl);
+    if (it != FEntries.end()) it->second.Kind = kind;
 }
 
 void TSavedIds::ConfirmAll() {

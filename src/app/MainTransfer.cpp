@@ -58,12 +58,22 @@ const char* const kNoContent = "Print eMail having no content?";
 const char* const kNoProtocol = "No protocol written yet";
 const char* const kPrintPrefix = "eMail: ";
 const char* const kTransListFile = "TransList.DAT";
-const char* const kSavedIdsFile = "SavedIds.DAT";
 const char* const kLogFile = "PostvigilLog.TXT";
 const char* const kPostkeeper = "postkeeper";
 const char* const kGone = "eMail %d is no longer on the server as listed; left alone";
 const char* const kTooLarge = "eMail %d was not collected: larger than the size to confirm";
 const char* const kSavedBefore = "eMail %d was saved before as %s";
+const char* const kShortAnswer = "eMail %d: the server sent %s of the %s bytes it listed; saved as "
+                                 "%s and left on the server";
+const char* const kNoneDeleted = ", nothing deleted on the server";
+const char* const kNothingDeleted =
+    "Nothing was deleted on the server: the transfer did not finish, and the %d eMail(s) marked "
+    "for deletion stay there until the next collect";
+// An answer shorter than the size the server listed divided by this is not the message:
+// it is saved (nothing is lost) but never deleted. Servers that count their sizes loosely
+// stay far above it; a message of empty lines sent with CR LF for a stored LF is twice its
+// listed size, not half.
+constexpr int64_t kShortAnswerShare = 2;
 constexpr int kOpenTag = 11;
 constexpr int kPrintTag = 22;
 // A burst of saves takes two-second steps ahead of the clock; this many names are tried.
@@ -91,12 +101,14 @@ std::string TransListPath() {
     return PostofficeDir() + "/" + kTransListFile;
 }
 
-// An unconfirmed record counts only for a file that holds something: a copy written without
-// a flush can be empty after a power cut.
-bool HasContent(const std::string& path) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    return !error && size > 0;
+// An empty answer, or one far shorter than listed, is kept on the server whatever it was
+// marked: the server may have lost or cut the message.
+bool IsShortAnswer(std::size_t received, int64_t listed) {
+    return received == 0 || (listed > 0 && int64_t(received) * kShortAnswerShare < listed);
+}
+
+std::string ServerOf(const TmsPOPClient& client) {
+    return client.Host() + ":" + std::to_string(client.Port());
 }
 
 bool IsTransferMode(int mode) {
@@ -168,11 +180,13 @@ void TFormMain::TransferMails(bool KeepConnected) {
     FDeletedUidls.clear();
     FUnflushedUidls.clear();
     FUnflushed = false;
+    FDeletesSent = 0;
     if (MailRows->Count() == 0) return;
+    // What a killed run left half-written; files other runs are still writing are locked.
+    RemoveStaleTempFiles(PostofficeDir());
+    RemoveStaleTempFiles(ProgDir());
     // The list of an earlier run that Postkeeper has not taken over yet is kept whole.
     ReadTransList(TransListPath(), StringHolder);
-    FSavedIds = std::make_unique<TSavedIds>(PostofficeDir() + "/" + kSavedIdsFile);
-    FSavedIds->Load();
     QApplication::setOverrideCursor(Qt::WaitCursor);
     LabelStatus->clear();
     int handled = 0;
@@ -182,6 +196,11 @@ void TFormMain::TransferMails(bool KeepConnected) {
             if (ClientRec.Password.empty()) AskPassword();
             LoginTrusting();
         }
+        // This account's record: another account's messages may carry the same ids.
+        FSavedIds = std::make_unique<TSavedIds>(
+            TSavedIds::FileFor(PostofficeDir(), ServerOf(*POPClient), POPClient->UserName()),
+            ServerOf(*POPClient), POPClient->UserName());
+        FSavedIds->Load();
         if (POPClient->MessageCount() > 0) {
             // What is on the server now; rows are matched to it by identity, not position. A
             // check that kept this connection open has asked for both already.
@@ -236,18 +255,23 @@ void TFormMain::HandleRow(int index, int number) {
         return;
     }
     POPClient->SetCurrentMessage(number - 1);
-    const std::string uidl = POPClient->MessageIds()[std::size_t(number - 1)].Uidl;
+    const TmsMessageId id = POPClient->MessageIds()[std::size_t(number - 1)];
+    // True when the message stays on the server whatever it was marked.
+    bool keep = false;
     if (IsTransferMode(mode)) {
-        const TSavedIds::TEntry* saved = uidl.empty() ? nullptr : FSavedIds->Find(uidl);
-        if (saved && (saved->Confirmed || HasContent(saved->Path))) {
-            // Saved by an earlier transfer: listed once, never saved twice.
+        const TSavedIds::TEntry* saved =
+            id.Uidl.empty() ? nullptr : FSavedIds->Find(id.Uidl, id.Size);
+        // Saved by an earlier transfer: listed once, never saved twice, but only while its
+        // file is there as it was written (an unconfirmed one is brought to the disk first).
+        // A file that went is saved again: a duplicate is cheaper than a loss.
+        if (saved && IsFileThere(saved->Path, saved->FileSize, !saved->Confirmed)) {
             const std::string path = saved->Path;
-            if (std::filesystem::exists(path) && StringHolder.IndexOf(path) < 0) {
+            if (StringHolder.IndexOf(path) < 0) {
                 StringHolder.Add(path);
                 WriteTransList(TransListPath(), StringHolder);
             }
-            if (mode == tmGet) FSavedIds->Set(uidl, TSavedIds::skGet, path);
-            FSavedIds->Confirm(uidl);
+            if (mode == tmGet) FSavedIds->SetKind(id.Uidl, TSavedIds::skGet);
+            FSavedIds->Confirm(id.Uidl);
             FSavedIds->Save();
             WriteLog(ReplaceFirst(Printf(kSavedBefore, index + 1), "%s", FileNameOf(path)));
         } else {
@@ -258,14 +282,26 @@ void TFormMain::HandleRow(int index, int number) {
                 if (IsConnectionError(e) || FMessageText.empty()) throw;
                 ProgramLog.Add(e.what());
             }
-            SaveMailFile(index);
+            const std::size_t received = FMessageText.size();
+            keep = IsShortAnswer(received, id.Size);
+            SaveMailFile(index, !keep);
             ++NewMailCount;
+            if (keep) {
+                std::string note =
+                    ReplaceFirst(Printf(kShortAnswer, index + 1), "%s", std::to_string(received));
+                note = ReplaceFirst(
+                    ReplaceFirst(note, "%s", std::to_string(std::max<int64_t>(id.Size, 0))), "%s",
+                    FLastMailFile);
+                FTransferNotes.push_back(note);
+                WriteLog(note);
+            }
         }
     }
-    if (mode == tmGet || mode == tmDelete) {
+    if ((mode == tmGet && !keep) || mode == tmDelete) {
         // Its file is on the disk already: the DELE may travel with the next command.
         POPClient->DeleteMessageAhead();
-        if (!uidl.empty()) FDeletedUidls.push_back(uidl);
+        ++FDeletesSent;
+        if (!id.Uidl.empty()) FDeletedUidls.push_back(id.Uidl);
         CrashPoint("deleted");
     }
 }
@@ -297,14 +333,23 @@ void TFormMain::FinishTransfer(bool KeepConnected, int handled, std::exception_p
         } else if (POPClient->IsConnected() && !KeepConnected) {
             CrashPoint("quit");
             POPClient->Logout();
-            for (const std::string& uidl : FDeletedUidls) FSavedIds->Remove(uidl);
-            if (!FDeletedUidls.empty()) FSavedIds->Save();
+            if (FSavedIds && !FDeletedUidls.empty()) {
+                for (const std::string& uidl : FDeletedUidls) FSavedIds->Remove(uidl);
+                FSavedIds->Save();
+            }
         }
     } catch (...) {
         if (!failure) failure = std::current_exception();
     }
     MailRows->Clear();
-    SetStatusText(AnsiToQ(Printf(kHandled, handled)));
+    // A failed session ends without QUIT, so its DELE commands are void: say so.
+    const bool deletionsVoid = failure && FDeletesSent > 0;
+    if (deletionsVoid) {
+        FTransferNotes.push_back(Printf(kNothingDeleted, FDeletesSent));
+        WriteLog(FTransferNotes.back());
+        MsgLabel->setText(AnsiToQ(FTransferNotes.back()));
+    }
+    SetStatusText(AnsiToQ(Printf(kHandled, handled) + (deletionsVoid ? kNoneDeleted : "")));
     LabelStatus->setText(AnsiToQ(Printf(kNewAtPostoffice, NewMailCount)));
     try {
         WriteTransList(TransListPath(), StringHolder);
@@ -328,7 +373,7 @@ void TFormMain::FinishTransfer(bool KeepConnected, int handled, std::exception_p
 }
 
 void TFormMain::FlushCopies() {
-    if (!FUnflushed) return;
+    if (!FUnflushed || !FSavedIds) return;
     FlushFileSystem(PostofficeDir());
     FUnflushed = false;
     for (const std::string& uidl : FUnflushedUidls) FSavedIds->Confirm(uidl);
@@ -336,9 +381,10 @@ void TFormMain::FlushCopies() {
     FSavedIds->Save();
 }
 
-void TFormMain::SaveMailFile(int Index) {
-    const int number = POPClient->CurrentMessage();
-    const std::string uidl = POPClient->MessageIds()[std::size_t(number)].Uidl;
+void TFormMain::SaveMailFile(int Index, bool Record) {
+    const TmsMessageId& id = POPClient->MessageIds()[std::size_t(POPClient->CurrentMessage())];
+    const std::string uidl = Record ? id.Uidl : std::string();
+    const int64_t size = id.Size;
     const auto kind = MailRows->Row(Index).Mode == tmGet ? TSavedIds::skGet : TSavedIds::skCopy;
     // A file whose message is about to be deleted is on the disk before its DELE; copies,
     // which stay on the server, reach the disk together before the session ends.
@@ -357,7 +403,7 @@ void TFormMain::SaveMailFile(int Index) {
         FMessageText, kNameTries,
         [&](const std::string& target) {
             if (uidl.empty()) return;
-            FSavedIds->Set(uidl, kind, target);
+            FSavedIds->Set(uidl, {kind, size, int64_t(FMessageText.size()), target, false});
             FSavedIds->Append(uidl, flush);
         },
         flush);

@@ -146,7 +146,9 @@ public:
     // Collecting: the transfer of marked messages, mail files and the protocol.
     void BtnGetMailListClick();
     void TransferMails(bool KeepConnected);
-    void SaveMailFile(int Index);
+    // Record false: the file is not entered in the record of saved messages (an answer that
+    // cannot be the whole message must not spare a later retrieval).
+    void SaveMailFile(int Index, bool Record = true);
     // "E" is put in front by SaveMailFile: the DOS date-time of now + ".EML".
     std::string NewMailFileName() const;
     void BtnPostkeeperClick();
@@ -293,6 +295,8 @@ private:
     QDateTime FNextNameTime;
     // Uids whose DELE was sent in this session, to be forgotten once QUIT commits them.
     std::vector<std::string> FDeletedUidls;
+    // DELE commands of this session, void unless it ends with QUIT.
+    int FDeletesSent = 0;
     // Uids of messages saved for Copy whose files reach the disk together at the end.
     std::vector<std::string> FUnflushedUidls;
     bool FUnflushed = false;

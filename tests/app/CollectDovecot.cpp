@@ -147,3 +147,42 @@ TEST(CollectDovecot, AKillAtAnyStepLosesNothingAndListsNothingTwice) {
         EXPECT_EQ(mailFiles, int(expected.size()));
     }
 }
+
+// Two accounts on servers that number alike share the post office: the first message of
+// each has the same unique id. Neither account's record spares the other a retrieval, and
+// collecting one leaves the other's record as it was.
+TEST(CollectDovecot, AccountsWhoseIdsMatchNeverShareTheSavedBeforeRecord) {
+    TDovecotServer dovecot;
+    dovecot.NumberIdsAlike();
+    const std::vector<std::string> alice = Mailbox("alice"), bob = Mailbox("bob");
+    dovecot.AddUser("alice", "secret");
+    dovecot.AddUser("bob", "secret");
+    for (const std::string& m : alice) dovecot.AddMessage("alice", m);
+    for (const std::string& m : bob) dovecot.AddMessage("bob", m);
+    std::string error;
+    ASSERT_TRUE(dovecot.Start(error)) << error;
+    QTemporaryDir home;
+
+    pvtest::WriteDummyAccount(home.path(), "alice", "secret", dovecot.Port());
+    const TRun copy = RunPostvigil(home.path(), {"--collect", "--mode", "copy"});
+    ASSERT_EQ(copy.exitCode, 0) << copy.err;
+    ASSERT_EQ(Listed(home.path()).size(), 3u);
+
+    // Bob's Get retrieves and saves each of his messages before deleting it.
+    pvtest::WriteDummyAccount(home.path(), "bob", "secret", dovecot.Port());
+    const TRun get = RunPostvigil(home.path(), {"--collect", "--mode", "get"});
+    ASSERT_EQ(get.exitCode, 0) << get.err;
+    EXPECT_TRUE(dovecot.Messages("bob").empty());
+    std::vector<std::string> saved;
+    for (const std::string& path : Lines(get.out))
+        if (path.ends_with(".EML")) saved.push_back(Slurp(path));
+    EXPECT_EQ(saved, bob);
+
+    // Alice's record is untouched: her next copy saves nothing again.
+    pvtest::WriteDummyAccount(home.path(), "alice", "secret", dovecot.Port());
+    const TRun again = RunPostvigil(home.path(), {"--collect", "--mode", "copy"});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(Lines(again.out),
+              (std::vector<std::string>{"3 eMail(s) handled", "0 new eMail at Postoffice"}));
+    EXPECT_EQ(dovecot.Messages("alice"), alice);
+}

@@ -33,142 +33,9 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-using pvtest::TFakePop3Server;
+#include "TransferFixture.h"
 
-namespace {
-struct TMail {
-    std::string Uidl;
-    std::string Text; // as stored, CR LF; served dot-stuffed
-};
-
-std::string Stuffed(const std::string& text) {
-    std::string out;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find("\r\n", start);
-        end = end == std::string::npos ? text.size() : end + 2;
-        if (text[start] == '.') out += '.';
-        out.append(text, start, end - start);
-        start = end;
-    }
-    return out;
-}
-
-std::string Slurp(const fs::path& path) {
-    return ReadWholeFile(path.string());
-}
-
-struct Transfer : MainWindowFixture {
-    TFakePop3Server server;
-    TManualClock clock;
-    TRecordingSystemSounds sounds;
-    TRecordingTonePlayer tones;
-    TScriptedPrompts prompts;
-
-    void SetUp() override {
-        MainWindowFixture::SetUp();
-        SetClock(&clock);
-        SetSystemSounds(&sounds);
-        SetTonePlayer(&tones);
-        SetPrompts(&prompts);
-        Account("Dummy", "[ProgSet]\nIniDescript=Test box\nTimeout=5\n[RASSet]\nRASService=-1\n"
-                         "[POPClient]\nServer=127.0.0.1\nDefPort=" +
-                             std::to_string(server.Port()) + "\nUserName=bob\nPassword=secret\n");
-    }
-    void TearDown() override {
-        SetPrompts(nullptr);
-        SetClock(nullptr);
-        SetSystemSounds(nullptr);
-        SetTonePlayer(nullptr);
-        MainWindowFixture::TearDown();
-    }
-    void LogIn(std::size_t count) {
-        server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret").Say("+OK");
-        server.Expect("CAPA").Say("-ERR unknown command");
-        server.Expect("STAT").Say("+OK " + std::to_string(count) + " 9000");
-    }
-    void Ids(const std::vector<TMail>& box, bool uidl) {
-        if (!uidl) {
-            server.Expect("UIDL").Say("-ERR no UIDL here");
-            return;
-        }
-        std::string answer = "+OK\r\n";
-        for (std::size_t i = 0; i < box.size(); ++i)
-            answer += std::to_string(i + 1) + " " + box[i].Uidl + "\r\n";
-        server.Expect("UIDL").SayRaw(answer + ".\r\n");
-    }
-    // The check's conversation over mailbox box.
-    void Check(const std::vector<TMail>& box, bool uidl = true) {
-        LogIn(box.size());
-        if (box.empty()) {
-            server.Expect("QUIT").Say("+OK").NextConnection();
-            return;
-        }
-        Ids(box, uidl);
-        for (std::size_t i = 0; i < box.size(); ++i) {
-            const std::string n = std::to_string(i + 1);
-            const std::string& text = box[i].Text;
-            server.Expect("TOP " + n + " 1").Say("+OK");
-            server.SayRaw(Stuffed(text.substr(0, text.find("\r\n\r\n") + 4)) + ".\r\n");
-            server.Expect("LIST " + n).Say("+OK " + n + " " + std::to_string(text.size()));
-        }
-        server.Expect("QUIT").Say("+OK").NextConnection();
-    }
-    // The start of the transfer's session: log-in, sizes and ids of box.
-    void Session(const std::vector<TMail>& box, bool uidl = true) {
-        LogIn(box.size());
-        std::string list = "+OK\r\n";
-        for (std::size_t i = 0; i < box.size(); ++i)
-            list += std::to_string(i + 1) + " " + std::to_string(box[i].Text.size()) + "\r\n";
-        server.Expect("LIST").SayRaw(list + ".\r\n");
-        Ids(box, uidl);
-    }
-    void Retr(int n, const TMail& mail) {
-        server.Expect("RETR " + std::to_string(n))
-            .Say("+OK " + std::to_string(mail.Text.size()) + " octets")
-            .SayRaw(Stuffed(mail.Text) + ".\r\n");
-    }
-    void Dele(int n) { server.Expect("DELE " + std::to_string(n)).Say("+OK"); }
-    // The check of a and b, then a session that gets a; what happens to b is the test's.
-    void GetFirstOfTwo(const TMail& a, const TMail& b) {
-        Check({a, b});
-        Session({a, b});
-        Retr(1, a);
-        Dele(1);
-    }
-    // Marks the one message of the box for Get, over the size limit; the prompt answers No.
-    // Returns the transfer's notes.
-    std::vector<std::string> DeclineLarge(const TMail& big) {
-        MailMaxSize = 10;
-        Check({big});
-        Session({big});
-        server.Expect("QUIT").Say("+OK");
-        TFormMain w;
-        MailMaxSize = 10;
-        w.BtnListMailClick();
-        Mark(w, {tmGet});
-        w.BtnGetMailListClick();
-        return w.FTransferNotes;
-    }
-    void Mark(TFormMain& w, std::initializer_list<int> modes) {
-        int i = 0;
-        for (int m : modes) w.MailRows->SetMode(i++, m);
-    }
-    fs::path Postoffice() const { return fs::path(PostofficeDir()); }
-    std::vector<std::string> Listed() const {
-        TStringList list;
-        ReadTransList(PostofficeDir() + "/TransList.DAT", list);
-        std::vector<std::string> lines;
-        for (int i = 0; i < list.Count(); ++i) lines.push_back(list[i]);
-        return lines;
-    }
-};
-
-TMail Mail(const std::string& uidl, const std::string& subject, const std::string& body = "") {
-    return {uidl, "Subject: " + subject + "\r\nFrom: Ann <ann@example.com>\r\n\r\n" + body +
-                      "Text of " + subject + "\r\n"};
-}
-} // namespace
+using namespace pvtest;
 
 TEST_F(Transfer, GetCopyDeleteSavesTheServersTextAndListsTheFiles) {
     // A signed message and a line starting with a dot: the file holds the text as stored.
@@ -288,7 +155,14 @@ TEST_F(Transfer, ALostConnectionCommitsNothingAndTheNextCollectSavesNothingTwice
     const std::string got = server.Received();
     EXPECT_EQ(got.find("QUIT", got.find("RETR 2")), std::string::npos);
     ASSERT_EQ(Listed().size(), 1u);
-    EXPECT_EQ(w.StatusText(), "1 eMail(s) handled");
+    // The DELE sent went with the session: the user is told, as --collect tells on standard
+    // error.
+    EXPECT_EQ(w.StatusText(), "1 eMail(s) handled, nothing deleted on the server");
+    ASSERT_EQ(w.FTransferNotes.size(), 1u);
+    EXPECT_EQ(w.FTransferNotes[0], "Nothing was deleted on the server: the transfer did not "
+                                   "finish, and the 1 eMail(s) marked for deletion stay there "
+                                   "until the next collect");
+    EXPECT_EQ(w.MsgLabel->text().toStdString(), w.FTransferNotes[0]);
     EXPECT_FALSE(w.Working());
 
     w.BtnListMailClick();
@@ -300,7 +174,10 @@ TEST_F(Transfer, ALostConnectionCommitsNothingAndTheNextCollectSavesNothingTwice
     EXPECT_EQ(Slurp(listed[0]), a.Text);
     EXPECT_EQ(Slurp(listed[1]), b.Text);
     // Committed: nothing is remembered any more.
-    EXPECT_EQ(Slurp(Postoffice() / "SavedIds.DAT"), "");
+    TSavedIds record(TSavedIds::FileFor(PostofficeDir(), server.HostAndPort(), "bob"),
+                     server.HostAndPort(), "bob");
+    record.Load();
+    EXPECT_TRUE(record.Entries().empty());
 }
 
 TEST_F(Transfer, LargeMessagesAreConfirmedWithTheSubjectAsItIs) {
@@ -391,21 +268,34 @@ TEST(MailFiles, LineEndsBecomeCrLfAndNothingElseChanges) {
     EXPECT_EQ(clean, "x\r\n\r\ny");
 }
 
-TEST(MailFiles, SavedIdsSurviveAReadAndKeepUnconfirmedEntriesApart) {
+TEST(MailFiles, SavedIdsSurviveAReadPerAccountAndBySize) {
     char tmpl[] = "/tmp/pv-ids-XXXXXX";
     const fs::path dir = mkdtemp(tmpl);
-    TSavedIds ids((dir / "ids").string());
-    ids.Set("u1", TSavedIds::skGet, "/p/E1.EML");
-    ids.Set("u2", TSavedIds::skCopy, "/p/E2.EML");
+    const std::string file = TSavedIds::FileFor(dir.string(), "pop.example.org:110", "ann");
+    TSavedIds ids(file, "pop.example.org:110", "ann");
+    ids.Set("u1", {TSavedIds::skGet, 120, 124, "/p/E1.EML"});
+    ids.Set("u2", {TSavedIds::skCopy, 300, 310, "/p/E2.EML"});
     ids.Confirm("u2");
     ids.Save();
-    TSavedIds back((dir / "ids").string());
+    TSavedIds back(file, "pop.example.org:110", "ann");
     back.Load();
-    ASSERT_NE(back.Find("u1"), nullptr);
-    EXPECT_FALSE(back.Find("u1")->Confirmed);
-    EXPECT_EQ(back.Find("u1")->Kind, TSavedIds::skGet);
-    EXPECT_TRUE(back.Find("u2")->Confirmed);
-    EXPECT_EQ(back.Find("u2")->Path, "/p/E2.EML");
+    ASSERT_NE(back.Find("u1", 120), nullptr);
+    EXPECT_FALSE(back.Find("u1", 120)->Confirmed);
+    EXPECT_EQ(back.Find("u1", 120)->Kind, TSavedIds::skGet);
+    EXPECT_EQ(back.Find("u1", 120)->FileSize, 124);
+    EXPECT_TRUE(back.Find("u2", 300)->Confirmed);
+    EXPECT_EQ(back.Find("u2", 300)->Path, "/p/E2.EML");
+    // The same id with another size is another message.
+    EXPECT_EQ(back.Find("u2", 301), nullptr);
+    // Another user, or the same user on another port, has a record of its own; a file of
+    // another account under this one's name counts as none.
+    for (const auto& [server, user] :
+         {std::pair{"pop.example.org:110", "bob"}, std::pair{"pop.example.org:995", "ann"}}) {
+        EXPECT_NE(TSavedIds::FileFor(dir.string(), server, user), file);
+        TSavedIds other(file, server, user);
+        other.Load();
+        EXPECT_TRUE(other.Entries().empty());
+    }
     fs::remove_all(dir);
 }
 

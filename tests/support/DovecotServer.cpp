@@ -142,6 +142,7 @@ void TDovecotServer::WriteConfiguration() const {
       << "default_login_user = " << (root ? "dovenull" : UserName(::geteuid())) << "\n"
       << "default_internal_user = " << (root ? "dovecot" : UserName(::geteuid())) << "\n"
       << "mail_location = maildir:" << FFolder << "/mail/%u/Maildir\n"
+      << (FIdsAlike ? "pop3_uidl_format = %08Xu\n" : "")
       << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " << FFolder
       << "/users\n}\n"
       << "userdb {\n  driver = static\n  args = uid=" << FMailUid << " gid=" << FMailGid

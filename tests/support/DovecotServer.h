@@ -22,6 +22,9 @@ public:
     void EnableTls(const std::string& certificate, const std::string& key, bool optional = false);
     // Before Start: listens on the IPv6 loopback address too.
     void ListenOnIpv6Too() { FIpv6 = true; }
+    // Before Start: unique ids made of the message's number in its mailbox alone, so every
+    // user's first message has the same id (servers that number alike).
+    void NumberIdsAlike() { FIdsAlike = true; }
     // Before Start.
     void AddUser(const std::string& user, const std::string& password);
     // Delivers text (stored as given) to the user's Maildir; messages are listed in the
@@ -51,6 +54,7 @@ private:
     std::string FKey;
     bool FTlsOptional = false;
     bool FIpv6 = false;
+    bool FIdsAlike = false;
     pid_t FPid = -1;
     int FDelivered = 0;
     uid_t FMailUid;
