@@ -3,9 +3,12 @@
 #include "app/AccountCli.h"
 #include "app/AccountFiles.h"
 #include "app/CheckMode.h"
+#include "app/DemoMode.h"
+#include "app/DemoServer.h"
 #include "dialup/RasBinding.h"
 
 #include <sstream>
+#include <sys/stat.h>
 
 namespace {
 struct CommandLine : CheckCycle {
@@ -118,4 +121,15 @@ TEST_F(CommandLine, EveryModeRefusesWhatItDoesNotTake) {
     EXPECT_TRUE(ListedAccounts().empty());
     for (const auto& entry : fs::directory_iterator(home))
         EXPECT_NE(entry.path().extension(), ".Set") << entry.path();
+}
+
+TEST_F(CommandLine, TheDemoAccountFileIsItsOwnersAlone) {
+    setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
+    const mode_t previous = umask(022);
+    const auto demo = PrepareDemo();
+    umask(previous);
+    const std::string file = DemoFolder() + "/home/Demo.Set";
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_FALSE(PasswordReadableByOthers(file));
 }
