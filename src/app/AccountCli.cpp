@@ -13,6 +13,8 @@ namespace {
 const char* const kMissingValue = "Missing value for ";
 const char* const kUnknownOption = "Unknown option for --add-account: ";
 const char* const kNeedServerAndUser = "--add-account needs --server and --user";
+const char* const kNeedPassword =
+    "--add-account needs a password: give it as the first line of standard input";
 const char* const kPasswordOnCommandLine =
     "The password is read from standard input, never from the command line";
 const char* const kBadPortText = "--port needs a number from 1 to 65535";
@@ -101,6 +103,10 @@ int RunAddAccount(const std::vector<std::string>& args, std::istream& in, std::o
     }
     if (s.IniDescript.empty()) s.IniDescript = s.UserName + "@" + s.Server;
     s.Password = ReadPassword(in, err);
+    if (s.Password.empty()) {
+        err << kNeedPassword << "\n";
+        return 2;
+    }
 
     std::string error = CheckAccountSettings(s, PasswordStore().Available());
     if (!error.empty()) {

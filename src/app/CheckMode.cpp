@@ -7,6 +7,7 @@
 #include "base/Charset.h"
 #include "dialup/RasBinding.h"
 #include "net/Mspop.h"
+#include "platform/Paths.h"
 #include "platform/Prompts.h"
 #include "platform/SystemSounds.h"
 #include "platform/TonePlayer.h"
@@ -14,8 +15,12 @@
 #include <QDialog>
 #include <QLabel>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <ostream>
+#include <strings.h>
 
 namespace {
 const char* const kUsage =
@@ -36,17 +41,33 @@ const char* const kUsage =
     "  --add-account --server HOST --user NAME [--port N] [--description TEXT]\n"
     "            [--security tls|starttls|none]\n"
     "            add an account; its password is the first line of standard input\n"
-    "            (asked for when that is a terminal). The first account becomes the\n"
-    "            start-up account. With a desktop keyring running, the password is kept\n"
-    "            there, otherwise scrambled in the account file (readable by you only)\n"
+    "            (asked for when that is a terminal; it cannot be empty). The first\n"
+    "            account becomes the start-up account. With a desktop keyring running,\n"
+    "            the password is kept there, otherwise scrambled in the account file\n"
+    "            (readable by you only)\n"
     "  --list-accounts\n"
     "            one line per account: description, file, \"start-up\" (TAB separated)\n"
     "  --help    show this text\n";
 const char* const kNoAccount = "No account yet: start postvigil to make one in the account "
                                "editor, or add one with postvigil --add-account";
+const char* const kStartAccount = "The start-up account \"";
+const char* const kHasNoFile = "\" has no account file (";
+const char* const kChooseStartAccount = "); open postvigil, choose one of your accounts and make "
+                                        "it the start-up account, or add one with postvigil "
+                                        "--add-account";
+const char* const kAccountFile = "The account file ";
+const char* const kCannotBeRead = " cannot be read (";
+const char* const kCorrectIt = "); correct it in the account editor or add the account again "
+                               "with postvigil --add-account";
+const char* const kNamesNoServer = "it names no POP3 server";
 const char* const kNoPassword = "The account has no stored password; ";
 const char* const kAsksForNone = " asks for none";
 const char* const kCheckFailed = "The check failed";
+// The window's own words for a listing that failed.
+const char* const kListFailed = "Error when calling list, see protocol";
+const char* const kUnknownOption = "Unknown option: ";
+const char* const kUnknownOptionFor = "Unknown option for ";
+const char* const kModeNeeded = "--mode needs get, copy, delete or neutral";
 
 // The charset the locale names for text ("ru_RU.KOI8-R" gives "KOI8-R"), the first of
 // LC_ALL, LC_CTYPE and LANG that is set; "" when none names one.
@@ -70,6 +91,36 @@ std::string TerminalText(std::string_view utf8) {
 
 void PrintUsage(std::ostream& out) {
     out << kUsage;
+}
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    const auto command = [](TCommandMode mode, int transferMode = -1) {
+        return TCommandLine{mode, transferMode, ""};
+    };
+    if (args.empty()) return command(mdWindow);
+    const std::string& first = args[0];
+    const auto refuse = [&](std::size_t i) {
+        return TCommandLine{mdUnknown, -1, kUnknownOptionFor + first + ": " + args[i]};
+    };
+    // A mode that takes nothing after it.
+    const auto alone = [&](TCommandMode mode) {
+        return args.size() == 1 ? command(mode) : refuse(1);
+    };
+    if (first == "--check") return alone(mdCheck);
+    if (first == "--demo") return alone(mdDemo);
+    if (first == "--list-accounts") return alone(mdListAccounts);
+    if (first == "--help" || first == "-h") return alone(mdHelp);
+    if (first == "--add-account") return command(mdAddAccount);
+    if (first != "--collect") return {mdUnknown, -1, kUnknownOption + first};
+    if (args.size() == 1) return command(mdCollect);
+    if (args[1] != "--mode") return refuse(1);
+    const char* const names[] = {"get", "copy", "delete", "neutral"};
+    int mode = -1;
+    for (int i = 0; i < 4 && args.size() > 2; ++i)
+        if (!strcasecmp(args[2].c_str(), names[i])) mode = tmGet + i;
+    if (mode < 0) return {mdUnknown, -1, kModeNeeded};
+    if (args.size() > 3) return refuse(3);
+    return command(mdCollect, mode);
 }
 
 namespace {
@@ -115,9 +166,26 @@ void AwaitPhoneBook() {
 
 // Why the start-up account cannot be checked without asking; "" when it can.
 std::string HeadlessAccountProblem(const char* mode) {
-    if (!StartAccountExists()) return kNoAccount;
+    if (!StartAccountExists()) {
+        if (ListedAccounts().empty()) return kNoAccount;
+        const std::string name = StartAccountName();
+        return kStartAccount + name + kHasNoFile + ProgDir() + name + ".Set" + kChooseStartAccount;
+    }
+    const std::string file = AccountFileName(StartAccountName());
+    const auto unreadable = [&](const std::string& why) {
+        return kAccountFile + file + kCannotBeRead + why + kCorrectIt;
+    };
+    if (std::ifstream readable(file); !readable) return unreadable(std::strerror(errno));
+    // A file that is no account file at all reads as one with every value missing.
+    if (ClientRec.Server.empty()) return unreadable(kNamesNoServer);
     if (ClientRec.Password.empty()) return kNoPassword + std::string(mode) + kAsksForNone;
     return "";
+}
+
+// The status line a headless run prints. A listing that failed part way leaves the count the
+// server gave on the window's status ("N eMail ready for collecting"), which is no result.
+std::string HeadlessStatus(const TFormMain& window, bool listFailed) {
+    return TerminalText(listFailed ? kListFailed : window.LabelStatus->text().toStdString());
 }
 } // namespace
 
@@ -130,10 +198,12 @@ int RunHeadlessCheck(std::ostream& out, std::ostream& err) {
         return 1;
     }
     std::string error;
+    bool listFailed = false;
     try {
         window.BtnListMailClick();
     } catch (const std::exception& e) {
         error = e.what();
+        listFailed = true;
     }
     if (error.empty() && window.FCheckFailed) error = window.FCheckError;
     const TMailRowModel& rows = *window.MailRows;
@@ -147,7 +217,7 @@ int RunHeadlessCheck(std::ostream& out, std::ostream& err) {
         }
         out << "\n";
     }
-    out << TerminalText(window.LabelStatus->text().toStdString()) << "\n";
+    out << HeadlessStatus(window, listFailed) << "\n";
     if (!error.empty() || window.FCheckFailed) {
         err << TerminalText(RawToUtf8(error.empty() ? kCheckFailed : error)) << "\n";
         return 1;
@@ -159,14 +229,19 @@ int RunHeadlessCollect(std::ostream& out, std::ostream& err, int mode) {
     THeadless headless;
     TFormMain window;
     AwaitPhoneBook();
+    // The window reports a missing dial-up service on its status bar at start; a collect
+    // prints what its own run did there (a dial it needs fails with its own reason).
+    window.SetStatusText({});
     if (const std::string problem = HeadlessAccountProblem("--collect"); !problem.empty()) {
         err << problem << "\n";
         return 1;
     }
     std::string error;
+    bool listed = false;
     try {
         // The check keeps the connection for the transfer that follows.
         window.RunCheck(true, true, true);
+        listed = true;
         if (!window.FCheckFailed && window.MailRows->Count() > 0) {
             // A stored default that is no mode collects as Copy.
             const int rowMode = mode >= tmGet                                  ? mode
@@ -187,7 +262,7 @@ int RunHeadlessCollect(std::ostream& out, std::ostream& err, int mode) {
     if (error.empty() && window.FCheckFailed) error = window.FCheckError;
     for (const std::string& path : window.FSavedFiles) out << path << "\n";
     out << TerminalText(window.StatusText().toStdString()) << "\n";
-    out << TerminalText(window.LabelStatus->text().toStdString()) << "\n";
+    out << HeadlessStatus(window, !listed) << "\n";
     for (const std::string& note : window.FTransferNotes)
         err << TerminalText(RawToUtf8(note)) << "\n";
     if (!error.empty()) err << TerminalText(RawToUtf8(error)) << "\n";

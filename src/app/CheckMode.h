@@ -4,6 +4,29 @@
 #include <iosfwd>
 #include <string>
 #include <string_view>
+#include <vector>
+
+// What the command line asks for.
+enum TCommandMode {
+    mdWindow,
+    mdCheck,
+    mdCollect,
+    mdDemo,
+    mdAddAccount,
+    mdListAccounts,
+    mdHelp,
+    mdUnknown
+};
+struct TCommandLine {
+    TCommandMode Mode = mdWindow;
+    // --collect's --mode (tmGet..tmNeutral), -1 when none is given.
+    int TransferMode = -1;
+    // For mdUnknown: what was not understood ("" when nothing was given to understand).
+    std::string Refusal;
+};
+// Reads the arguments after the program's name. Every mode refuses arguments it does not
+// take; --add-account reads its own.
+TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // Checks the start-up account without showing a window and answers no questions: prints one
 // line per listed row (the five columns separated by TAB), then the final status text. Returns

@@ -17,6 +17,7 @@ const char* const kDemoUser = "demo";
 const char* const kDemoPassword = "demo";
 const char* const kAccount = "Demo";
 const char* const kNoPort = "The demo post office found no free port";
+const char* const kNoAccountFile = "The demo account could not be written: ";
 
 void Write(const char* key, const char* name, const std::string& value) {
     TRegistry reg;
@@ -51,6 +52,9 @@ std::unique_ptr<TDemoPop3Server> PrepareDemo(std::vector<std::string> messages) 
     setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
 
     TIniFile account((folder / "home" / (std::string(kAccount) + ".Set")).string());
+    // It holds a password, scrambled or not: its owner's alone, as every account file.
+    account.SetPrivate(true);
+    account.BeginUpdate();
     account.WriteString("ProgSet", "IniDescript", "Demo post office");
     account.WriteInteger("ProgSet", "Timeout", 30);
     account.WriteInteger("RASSet", "RASService", -1);
@@ -60,6 +64,7 @@ std::unique_ptr<TDemoPop3Server> PrepareDemo(std::vector<std::string> messages) 
     account.WriteString("POPClient", "Password", ScramblePassword(kDemoPassword));
     account.WriteString("POPClient", "MailAddress", "demo@postvigil.invalid");
     account.WriteString("POPClient", "MailName", "Demo User");
+    if (!account.EndUpdate()) throw Exception(kNoAccountFile + account.FileName());
 
     Write(kPostkeeperSetKey, "DFUIniName", kAccount);
     Write(kCheckAssKey, "@", "1");

@@ -24,7 +24,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
-#include <QLockFile>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -61,9 +60,6 @@ const char* const kErrorInquiring = ":    - Error when inquiring -";
 const char* const kNoNewMail = ":    - No new eMail -";
 const char* const kStillOnline = "Connection ONLINE\rClose at status bar!";
 const char* const kBusyIgnored = "A check is running; wait for it or press Cancel";
-const char* const kAccountBusy =
-    "Another Postvigil is checking or collecting this account; try again when it has finished";
-const char* const kLockSuffix = ".lock";
 constexpr int kConnectedState = 8192;
 constexpr int kDisconnectedState = 8193;
 constexpr int kPauseMs = 2000;
@@ -234,16 +230,17 @@ void TFormMain::RunCheck(bool IsStart, bool ListOnly, bool KeepConnected) {
         TFlagGuard working(FWorking);
         FCheckFailed = false;
         FCheckError.clear();
-        if (!LockAccount()) {
+        if (std::string busy = FAccountLock.Lock(TAccountLock::FileFor(CurSetName));
+            !busy.empty()) {
             FCheckFailed = true;
-            FCheckError = kAccountBusy;
-            SetStatusText(kAccountBusy);
+            FCheckError = std::move(busy);
+            SetStatusText(AnsiToQ(FCheckError));
             return;
         }
         struct TUnlock {
-            TFormMain* w;
-            ~TUnlock() { w->UnlockAccount(); }
-        } unlock{this};
+            TAccountLock& lock;
+            ~TUnlock() { lock.Unlock(); }
+        } unlock{FAccountLock};
         FCancelled = false;
         EnterBusyState();
         try {
@@ -283,28 +280,6 @@ void TFormMain::RunCheck(bool IsStart, bool ListOnly, bool KeepConnected) {
     // network (someone else's connection) is not ours to close.
     if (OnLineDetect->IsOnline() && !ExternOnline) MsgLabel->setText(AnsiToQ(kStillOnline));
     MessageBeep(MB_ICONASTERISK);
-}
-
-bool TFormMain::LockAccount() {
-    if (FLockDepth > 0) {
-        ++FLockDepth;
-        return true;
-    }
-    // Beside the account file, named after it; a lock left by a process that died is taken
-    // over.
-    FAccountLock = std::make_unique<QLockFile>(
-        QString::fromStdString(ProgDir() + "." + LowerCase(CurSetName) + kLockSuffix));
-    FAccountLock->setStaleLockTime(0);
-    if (!FAccountLock->tryLock(0)) {
-        FAccountLock.reset();
-        return false;
-    }
-    FLockDepth = 1;
-    return true;
-}
-
-void TFormMain::UnlockAccount() {
-    if (FLockDepth > 0 && --FLockDepth == 0) FAccountLock.reset();
 }
 
 template <class F> void TFormMain::WaitUntil(F done) {

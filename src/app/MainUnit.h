@@ -3,12 +3,12 @@
 
 #include "message/msmsg.h"
 
+#include "app/AccountLock.h"
 #include "app/MailFiles.h"
 #include "app/MailRows.h"
 #include "base/StringList.h"
 
 #include <QDateTime>
-#include <QLockFile>
 #include <QMainWindow>
 
 #include <array>
@@ -182,10 +182,6 @@ public:
     // message disabled. Idle: the reverse.
     void EnterBusyState();
     void EnterIdleState();
-    // Another Postvigil (the window or --collect) checks or collects the same account while
-    // it holds this lock; the second one refuses. Nested holds count.
-    bool LockAccount();
-    void UnlockAccount();
     // A check or transfer is running; triggers that would start another are ignored.
     bool Working() const { return FWorking; }
     // Checks dial and hang up by themselves: AutoConnect, and the applied account has a
@@ -286,8 +282,9 @@ private:
     std::vector<std::string> FLastFound;
     // Made on the first announcement; a child of the window.
     TDesktopNotifier* FNotifier = nullptr;
-    std::unique_ptr<QLockFile> FAccountLock;
-    int FLockDepth = 0;
+    // Another Postvigil (the window or --collect) checks or collects the same account while
+    // it holds this lock; the second one refuses.
+    TAccountLock FAccountLock;
     // The raw text of the message retrieved last and the record of saved messages.
     std::string FMessageText;
     std::unique_ptr<TSavedIds> FSavedIds;

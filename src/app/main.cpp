@@ -21,44 +21,10 @@
 #include <QStatusBar>
 
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
-#include <strings.h>
 
 namespace {
 const char* const kTitle = "Tessmar Postvigil";
-enum TMode {
-    mdWindow,
-    mdCheck,
-    mdCollect,
-    mdDemo,
-    mdAddAccount,
-    mdListAccounts,
-    mdHelp,
-    mdUnknown
-};
-
-// The transfer mode --mode names; -1 for none given, -2 for a word that is no mode.
-int TransferModeOf(int argc, char** argv) {
-    if (argc == 2) return -1;
-    if (argc != 4 || std::strcmp(argv[2], "--mode") != 0) return -2;
-    const char* const names[] = {"get", "copy", "delete", "neutral"};
-    for (int i = 0; i < 4; ++i)
-        if (!strcasecmp(argv[3], names[i])) return i;
-    return -2;
-}
-
-TMode ModeOf(int argc, char** argv) {
-    if (argc < 2) return mdWindow;
-    if (!std::strcmp(argv[1], "--check")) return mdCheck;
-    if (!std::strcmp(argv[1], "--collect"))
-        return TransferModeOf(argc, argv) == -2 ? mdUnknown : mdCollect;
-    if (!std::strcmp(argv[1], "--demo")) return mdDemo;
-    if (!std::strcmp(argv[1], "--add-account")) return mdAddAccount;
-    if (!std::strcmp(argv[1], "--list-accounts")) return argc == 2 ? mdListAccounts : mdUnknown;
-    if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) return mdHelp;
-    return mdUnknown;
-}
 
 std::string ContentTypeFromDesktop(std::string_view extension) {
     static const QMimeDatabase db;
@@ -98,8 +64,10 @@ int RunWindow(TApplication& app, const char* instanceName) {
 int main(int argc, char** argv) {
     // The sound library speaks through the protocol, never on the terminal.
     SilenceSoundLibrary();
-    const TMode mode = ModeOf(argc, argv);
+    const TCommandLine command = ParseCommandLine({argv + 1, argv + argc});
+    const TCommandMode mode = command.Mode;
     if (mode == mdHelp || mode == mdUnknown) {
+        if (!command.Refusal.empty()) std::cerr << command.Refusal << "\n";
         PrintUsage(mode == mdHelp ? std::cout : std::cerr);
         return mode == mdHelp ? 0 : 2;
     }
@@ -137,7 +105,7 @@ int main(int argc, char** argv) {
         rc = RunHeadlessCheck(std::cout, std::cerr);
     } else if (mode == mdCollect) {
         InitMainUnit();
-        rc = RunHeadlessCollect(std::cout, std::cerr, TransferModeOf(argc, argv));
+        rc = RunHeadlessCollect(std::cout, std::cerr, command.TransferMode);
     } else if (mode == mdDemo) {
         try {
             // The server lives until the program ends.

@@ -2,7 +2,9 @@
 // tests and fuzzing.
 //
 //   msgtool decode FILE [--save DIR]   the decoded message as JSON; --save writes each
-//                                      attachment's data to DIR/<index>
+//                                      attachment's data to DIR/<index>, a new file that
+//                                      only its owner reads (a name that is taken, even by
+//                                      a symlink, is an error: nothing there is replaced)
 //   msgtool headers FILE               the header listing (the fields a TOP answer gives)
 //   msgtool reencode FILE              the encoder's rendering of the decoded message
 //
@@ -16,8 +18,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <iostream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -44,11 +48,22 @@ void ReadFile(const std::string& fileName, TMemoryStream& stream) {
     stream.SetPosition(0);
 }
 
-void WriteFile(const std::string& fileName, std::string_view data) {
-    FILE* file = std::fopen(fileName.c_str(), "wb");
-    if (!file) throw TFileError{fileName + ": " + std::strerror(errno)};
-    const bool ok = std::fwrite(data.data(), 1, data.size(), file) == data.size();
-    if (std::fclose(file) != 0 || !ok) throw TFileError{fileName + ": " + std::strerror(errno)};
+// Writes a new file; one that exists, or a symlink in its place, is never written through.
+void WriteNewFile(const std::string& fileName, std::string_view data) {
+    const int fd =
+        open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) throw TFileError{fileName + ": " + std::strerror(errno)};
+    for (std::size_t done = 0; done < data.size();) {
+        const ssize_t wrote = write(fd, data.data() + done, data.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) {
+            const int error = errno;
+            close(fd);
+            throw TFileError{fileName + ": " + std::strerror(error)};
+        }
+        done += std::size_t(wrote);
+    }
+    if (close(fd) != 0) throw TFileError{fileName + ": " + std::strerror(errno)};
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -81,8 +96,8 @@ int Run(const std::vector<std::string>& args) {
     }
     if (!saveDir.empty())
         for (int i = 0; i < message.Attachments().Count(); ++i)
-            WriteFile(saveDir + "/" + std::to_string(i),
-                      message.Attachments().Items(i).Data.View());
+            WriteNewFile(saveDir + "/" + std::to_string(i),
+                         message.Attachments().Items(i).Data.View());
     std::cout << MessageJson(message, true) << '\n';
     return 0;
 }

@@ -56,6 +56,24 @@ def main():
               "attachment %r" % att)
         with open(os.path.join(save, "0"), "rb") as f:
             check(f.read() == data, "saved attachment")
+        check(os.stat(os.path.join(save, "0")).st_mode & 0o077 == 0, "saved for its owner only")
+
+        # A name already taken in the folder, by a symlink or a file, is never written through.
+        planted = os.path.join(save, "planted")
+        os.mkdir(planted)
+        target = os.path.join(tmp, "target")
+        with open(target, "wb") as f:
+            f.write(b"keep")
+        os.symlink(target, os.path.join(planted, "0"))
+        refused = run(tool, "decode", path, "--save", planted)
+        check(refused.returncode == 2 and b"planted/0" in refused.stderr,
+              "a symlink in the folder: %r" % refused.stderr)
+        with open(target, "rb") as f:
+            check(f.read() == b"keep", "the symlink's target is untouched")
+        again = run(tool, "decode", path, "--save", save)
+        check(again.returncode == 2, "an earlier attachment is not replaced")
+        with open(os.path.join(save, "0"), "rb") as f:
+            check(f.read() == data, "the earlier attachment stays")
 
         listing = json.loads(run(tool, "headers", path).stdout)
         check("body" not in listing and "attachments" not in listing, "headers has no content")

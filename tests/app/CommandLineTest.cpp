@@ -1,0 +1,135 @@
+// The command-line modes as a user meets them: what they print, what they refuse and why.
+#include "CheckCycleFixture.h"
+#include "app/AccountCli.h"
+#include "app/AccountFiles.h"
+#include "app/CheckMode.h"
+#include "app/DemoMode.h"
+#include "app/DemoServer.h"
+#include "dialup/RasBinding.h"
+
+#include <sstream>
+#include <sys/stat.h>
+
+namespace {
+struct CommandLine : CheckCycle {
+    void TearDown() override {
+        SetRasLoader(nullptr);
+        CheckCycle::TearDown();
+    }
+    // The server has two messages; the second one's header cannot be had.
+    void ListingFailsAtTheSecondMessage() {
+        LogIn(2);
+        Header(1, "Subject: first", "+OK 1 10");
+        server.Expect("TOP 2 1").Say("-ERR no such message").Expect("QUIT").Say("+OK");
+    }
+};
+} // namespace
+
+TEST_F(CommandLine, HeadlessRunsPrintWhatTheRunFoundNotStartUpErrorsOrTheServersCount) {
+    // No dial-up service at all: the window notes it on its status bar at start, and an
+    // empty mailbox leaves it there.
+    SetRasLoader([](const std::string&) -> std::shared_ptr<TRasLibrary> { return nullptr; });
+    PopAccount();
+    LogIn(0);
+    server.Expect("QUIT").Say("+OK bye");
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadlessCollect(out, err, -1), 0) << err.str();
+    EXPECT_EQ(out.str().find("rasapi"), std::string::npos) << out.str();
+    EXPECT_EQ(out.str().find("Error"), std::string::npos) << out.str();
+    EXPECT_EQ(server.Failure(), "");
+
+    // A listing that fails part way: the count STAT gave is no result.
+    for (bool collect : {false, true}) {
+        SCOPED_TRACE(collect ? "--collect" : "--check");
+        server.NextConnection();
+        ListingFailsAtTheSecondMessage();
+        out.str("");
+        err.str("");
+        EXPECT_EQ(collect ? RunHeadlessCollect(out, err, tmCopy) : RunHeadlessCheck(out, err), 1);
+        EXPECT_EQ(out.str().find("ready for collecting"), std::string::npos) << out.str();
+        const std::string text = out.str();
+        EXPECT_EQ(text.substr(text.rfind('\n', text.size() - 2) + 1),
+                  "Error when calling list, see protocol\n");
+        EXPECT_NE(err.str().find("no such message"), std::string::npos) << err.str();
+        EXPECT_EQ(server.Failure(), "");
+    }
+}
+
+TEST_F(CommandLine, AnAccountThatCannotBeCheckedIsNamedWithWhatIsWrong) {
+    std::ostringstream out, err;
+    // Nothing at all yet.
+    EXPECT_EQ(RunHeadlessCheck(out, err), 1);
+    EXPECT_EQ(err.str().rfind("No account yet", 0), 0u) << err.str();
+
+    // The start-up account's file is gone, another account is there.
+    Account("Home", "[ProgSet]\nIniDescript=Home\n[POPClient]\nServer=h\nUserName=u\n");
+    Registry(kCheckAssKey, "@", "1");
+    Registry(kCheckAssKey, "0", "Home");
+    Registry(kPostkeeperSetKey, "DFUIniName", "Work");
+    err.str("");
+    EXPECT_EQ(RunHeadlessCheck(out, err), 1);
+    EXPECT_EQ(err.str().rfind("The start-up account \"Work\" has no account file (" +
+                                  (home / "Work.Set").string() + ")",
+                              0),
+              0u)
+        << err.str();
+    EXPECT_NE(err.str().find("make it the start-up account"), std::string::npos);
+
+    // A file that is no account file: not mistaken for an account without a password.
+    Registry(kPostkeeperSetKey, "DFUIniName", "Dummy");
+    Account("Dummy", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR garbage", 24));
+    err.str("");
+    EXPECT_EQ(RunHeadlessCollect(out, err, -1), 1);
+    EXPECT_EQ(err.str().rfind("The account file " + (home / "Dummy.Set").string() +
+                                  " cannot be read (it names no POP3 server)",
+                              0),
+              0u)
+        << err.str();
+    EXPECT_EQ(server.Connections(), 0);
+}
+
+TEST_F(CommandLine, EveryModeRefusesWhatItDoesNotTake) {
+    using V = std::vector<std::string>;
+    const auto refusal = [](const V& args) {
+        const TCommandLine c = ParseCommandLine(args);
+        return c.Mode == mdUnknown ? c.Refusal : "accepted";
+    };
+    EXPECT_EQ(refusal({"--check", "extra"}), "Unknown option for --check: extra");
+    EXPECT_EQ(refusal({"--collect", "extra"}), "Unknown option for --collect: extra");
+    EXPECT_EQ(refusal({"--collect", "--mode", "get", "extra"}),
+              "Unknown option for --collect: extra");
+    EXPECT_EQ(refusal({"--collect", "--mode"}), "--mode needs get, copy, delete or neutral");
+    EXPECT_EQ(refusal({"--collect", "--mode", "move"}),
+              "--mode needs get, copy, delete or neutral");
+    EXPECT_EQ(refusal({"--list-accounts", "x"}), "Unknown option for --list-accounts: x");
+    EXPECT_EQ(refusal({"--demo", "x"}), "Unknown option for --demo: x");
+    EXPECT_EQ(refusal({"--frobnicate"}), "Unknown option: --frobnicate");
+    EXPECT_EQ(ParseCommandLine({}).Mode, mdWindow);
+    EXPECT_EQ(ParseCommandLine({"--check"}).Mode, mdCheck);
+    EXPECT_EQ(ParseCommandLine({"--collect"}).TransferMode, -1);
+    const TCommandLine collect = ParseCommandLine({"--collect", "--mode", "Delete"});
+    EXPECT_EQ(collect.Mode, mdCollect);
+    EXPECT_EQ(collect.TransferMode, tmDelete);
+    EXPECT_EQ(ParseCommandLine({"--add-account", "--server", "h"}).Mode, mdAddAccount);
+
+    // An account without a password could never be checked without asking.
+    std::istringstream empty("\n");
+    std::ostringstream out, err;
+    EXPECT_EQ(RunAddAccount({"--server", "h", "--user", "u"}, empty, out, err), 2);
+    EXPECT_EQ(err.str(),
+              "--add-account needs a password: give it as the first line of standard input\n");
+    EXPECT_TRUE(ListedAccounts().empty());
+    for (const auto& entry : fs::directory_iterator(home))
+        EXPECT_NE(entry.path().extension(), ".Set") << entry.path();
+}
+
+TEST_F(CommandLine, TheDemoAccountFileIsItsOwnersAlone) {
+    setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
+    const mode_t previous = umask(022);
+    const auto demo = PrepareDemo();
+    umask(previous);
+    const std::string file = DemoFolder() + "/home/Demo.Set";
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_FALSE(PasswordReadableByOthers(file));
+}
