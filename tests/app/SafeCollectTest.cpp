@@ -30,6 +30,17 @@ void Age(const fs::path& path, int seconds) {
 }
 
 struct SafeCollect : Transfer {
+    // The check of box, then a session that retrieves every message of it (and deletes each
+    // after it for Get) and quits.
+    void Whole(const std::vector<TMail>& box, int mode) {
+        Check(box);
+        Session(box);
+        for (std::size_t i = 0; i < box.size(); ++i) {
+            Retr(int(i + 1), box[i]);
+            if (mode == tmGet) Dele(int(i + 1));
+        }
+        server.Expect("QUIT").Say("+OK");
+    }
     // Collects the whole mailbox in one mode; returns the window's transfer notes.
     std::vector<std::string> Collect(int mode, std::size_t rows) {
         TFormMain w;
@@ -44,12 +55,8 @@ struct SafeCollect : Transfer {
 
 TEST_F(SafeCollect, ARecordWhoseFileWentOrChangedIsRetrievedAgainBeforeAnyDelete) {
     const TMail a = Mail("ua", "a"), b = Mail("ub", "b"), c = Mail("uc", "c");
-    Check({a, b, c});
-    Session({a, b, c});
-    Retr(1, a);
-    Retr(2, b);
-    Retr(3, c);
-    server.Expect("QUIT").Say("+OK").NextConnection();
+    Whole({a, b, c}, tmCopy);
+    server.NextConnection();
     Collect(tmCopy, 3);
     std::vector<std::string> copies = Listed();
     ASSERT_EQ(copies.size(), 3u);
@@ -99,13 +106,7 @@ TEST_F(SafeCollect, AnEmptyOrShortAnswerIsSavedButNeverDeleted) {
               std::string::npos);
     EXPECT_NE(Slurp(home / "PostvigilLog.TXT").find(notes[1]), std::string::npos);
     // No record spares the next collect the retrieval: it gets the whole messages this time.
-    Check({a, b});
-    Session({a, b});
-    Retr(1, a);
-    Dele(1);
-    Retr(2, b);
-    Dele(2);
-    server.Expect("QUIT").Say("+OK");
+    Whole({a, b}, tmGet);
     EXPECT_TRUE(Collect(tmGet, 2).empty());
     EXPECT_EQ(server.Failure(), "");
     EXPECT_EQ(Slurp(Listed().back()), b.Text);
@@ -119,14 +120,7 @@ TEST_F(SafeCollect, MailRecordsAndFoldersAreTheOwnersAloneWhateverTheUmask) {
     } restore{previous};
     fs::remove_all(home / "eMails");
     InitMainUnit(); // makes the working folders anew
-    const TMail a = Mail("ua", "a"), b = Mail("ub", "b");
-    Check({a, b});
-    Session({a, b});
-    Retr(1, a);
-    Dele(1);
-    Retr(2, b);
-    Dele(2);
-    server.Expect("QUIT").Say("+OK");
+    Whole({Mail("ua", "a"), Mail("ub", "b")}, tmGet);
     Collect(tmGet, 2);
     EXPECT_EQ(server.Failure(), "");
     EXPECT_EQ(ModeOf(home / "eMails"), 0700u);
@@ -151,10 +145,7 @@ TEST_F(SafeCollect, PlantedLinksAreReplacedOrRefusedNeverWrittenThrough) {
     fs::create_symlink(outside, RecordFile(server));
     fs::create_symlink(outside, Postoffice() / "TransList.DAT");
     const TMail a = Mail("ua", "a");
-    Check({a});
-    Session({a});
-    Retr(1, a);
-    server.Expect("QUIT").Say("+OK");
+    Whole({a}, tmCopy);
     Collect(tmCopy, 1);
     EXPECT_EQ(server.Failure(), "");
     EXPECT_EQ(Slurp(outside), kept);
@@ -180,11 +171,7 @@ TEST_F(SafeCollect, TemporaryFilesAKilledRunLeftGoButNotOnesAWriterHolds) {
     const int fd = ::open(held.c_str(), O_RDONLY);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-    const TMail a = Mail("ua", "a");
-    Check({a});
-    Session({a});
-    Retr(1, a);
-    server.Expect("QUIT").Say("+OK");
+    Whole({Mail("ua", "a")}, tmCopy);
     Collect(tmCopy, 1);
     ::close(fd);
     EXPECT_EQ(server.Failure(), "");
