@@ -308,7 +308,7 @@ void TFormMain::UnlockAccount() {
 }
 
 template <class F> void TFormMain::WaitUntil(F done) {
-    TimerWait->setInterval(ClientRec.Timeout * 1000);
+    TimerWait->setInterval(TimeoutMs(ClientRec.Timeout));
     TimerWait->start();
     while (!done() && TimerWait->isActive())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);

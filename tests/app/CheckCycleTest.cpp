@@ -1,4 +1,5 @@
 #include "CheckCycleFixture.h"
+#include "app/AccountFiles.h"
 #include "app/CheckMode.h"
 #include "app/DemoMode.h"
 #include "app/DemoServer.h"
@@ -573,4 +574,31 @@ TEST_F(CheckCycle, ManualDialThatConnectsAfterTheWaitIsKept) {
     prompts.QueueAnswer(mrYes);
     w.close();
     SetPrompts(nullptr);
+}
+
+TEST_F(CheckCycle, NumbersOutOfRangeInAccountFileAndRegistryReadAsTheirDefaults) {
+    Account("Dummy", "[ProgSet]\nIniDescript=Test box\nTimeout=999999999\nRetrvMode=9\n"
+                     "[RASSet]\nRASService=-7\nMailMaxSize=-1\n[POPClient]\nServer=127.0.0.1\n"
+                     "DefPort=99999\nUserName=bob\nPassword=secret\n");
+    Registry(kPostvigilKey, "Interval", "-5");
+    Registry(kPostvigilKey, "FollowAct", "42");
+    TFormMain w;
+    EXPECT_EQ(ClientRec.Timeout, 60);
+    EXPECT_EQ(w.POPClient->TimeOut(), 60);
+    EXPECT_EQ(w.TimerWait->interval(), 60000);
+    EXPECT_EQ(ClientRec.DefPort, 110);
+    EXPECT_EQ(ClientRec.RASService, 0);
+    EXPECT_EQ(MailMaxSize, 100000);
+    EXPECT_EQ(RetrvMode, tmCopy);
+    EXPECT_EQ(ClientRec.Interval, 0);
+    EXPECT_EQ(ClientRec.FollowAct, faOpenPostvigil);
+    // The account editor reads the file by the same rules.
+    const TAccountSettings s = ReadAccountSettings(AccountFileName("Dummy"));
+    EXPECT_EQ(s.Timeout, 60);
+    EXPECT_EQ(s.DefPort, 110);
+    EXPECT_EQ(s.RASService, 0);
+    EXPECT_EQ(s.MailMaxSize, 100000);
+    // Times in milliseconds are computed in 64 bits and held to what a timer takes.
+    EXPECT_EQ(TimeoutMs(999999999), INT_MAX);
+    EXPECT_EQ(TimeoutMs(3600), 3600000);
 }
