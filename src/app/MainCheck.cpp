@@ -64,6 +64,8 @@ const char* const kBusyIgnored = "A check is running; wait for it or press Cance
 const char* const kAccountBusy =
     "Another Postvigil is checking or collecting this account; try again when it has finished";
 const char* const kLockSuffix = ".lock";
+const char* const kHeadersCutBefore = "Headers of message ";
+const char* const kHeadersCutAfter = " too long: listed with what fits";
 constexpr int kConnectedState = 8192;
 constexpr int kDisconnectedState = 8193;
 constexpr int kPauseMs = 2000;
@@ -404,7 +406,8 @@ void TFormMain::ListMails(bool KeepConnected) {
             if (ClientRec.Password.empty()) AskPassword();
             LoginTrusting();
         }
-        count = POPClient->MessageCount();
+        // The count is the server's word; the rows are never more than the client tracks.
+        count = std::min(POPClient->MessageCount(), int(POPClient->MessageIds().size()));
         LabelStatus->setText(QString::number(count) + kAtPostoffice);
         loggedIn = true;
     } catch (const std::exception& e) {
@@ -437,7 +440,11 @@ void TFormMain::ListMails(bool KeepConnected) {
     if (count > 0) {
         if (!failure) WaitUntil([this, count] { return MailRows->Count() >= count; });
         BTBeeper->PlayDefault();
-        LabelStatus->setText(QString::number(count) + kReadyForCollecting);
+        // A list that broke off claims nothing ready for collecting.
+        if (failure)
+            LabelStatus->setText(FCancelled ? kCancelled : kErrorCallingStatus);
+        else
+            LabelStatus->setText(QString::number(count) + kReadyForCollecting);
     } else if (loggedIn) {
         // A failed log-in keeps its own texts: it must not look like an empty mailbox.
         if (FDialError) {
@@ -496,8 +503,9 @@ void TFormMain::ListHeaders(int count) {
             if (known) {
                 block = *known;
                 FillFromHeaderBlock(MailMessage, block);
-            } else {
-                POPClient->RetrieveHeaders(block);
+            } else if (!POPClient->RetrieveHeaders(block)) {
+                // The transfer can still collect it, within the limit of a whole message.
+                ProgramLog.Add(kHeadersCutBefore + std::to_string(i + 1) + kHeadersCutAfter);
             }
         } catch (const std::exception& e) {
             // A header block that cannot be read whole still gets a row.

@@ -1,4 +1,5 @@
 #include "CheckCycleFixture.h"
+#include "PeakMemory.h"
 #include "app/AccountFiles.h"
 #include "app/CheckMode.h"
 #include "app/DemoMode.h"
@@ -188,7 +189,7 @@ TEST_F(CheckCycle, CancelDuringTheHeaderLoopKeepsTheRowsAndRefusesSecondChecks) 
     server.Resume();
     EXPECT_TRUE(checkedBusy);
     EXPECT_EQ(w.MailRows->Count(), 1);
-    EXPECT_EQ(w.LabelStatus->text(), "2 eMail ready for collecting");
+    EXPECT_EQ(w.LabelStatus->text(), "Cancelled");
     EXPECT_TRUE(w.MsgMemo->toPlainText().contains("Cancelled"));
     EXPECT_TRUE(w.FListDone);
     EXPECT_FALSE(w.Working());
@@ -534,7 +535,8 @@ TEST_F(CheckCycle, AnErrorInTheHeaderLoopStillHangsUpWhatWasDialled) {
     TFormMain w;
     EXPECT_THROW(w.BtnListMailClick(), EmsServerError);
     EXPECT_EQ(w.MailRows->Count(), 1);
-    EXPECT_EQ(w.LabelStatus->text(), "2 eMail ready for collecting");
+    // The list broke off: nothing is claimed ready for collecting.
+    EXPECT_EQ(w.LabelStatus->text(), "Error when calling list, see protocol");
     EXPECT_FALSE(w.FDialConnected);
     EXPECT_TRUE(w.MsgMemo->toPlainText().endsWith("Connection terminated"));
     EXPECT_TRUE(w.FListDone);
@@ -574,6 +576,77 @@ TEST_F(CheckCycle, ManualDialThatConnectsAfterTheWaitIsKept) {
     prompts.QueueAnswer(mrYes);
     w.close();
     SetPrompts(nullptr);
+}
+
+TEST_F(CheckCycle, HostileStatCountAllocatesNothingAndClaimsNothingReady) {
+    PopAccount();
+    const long peakBefore = pvtest::PeakMegabytes();
+    server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret").Say("+OK");
+    server.Expect("CAPA").Say("-ERR unknown command").Expect("STAT").Say("+OK 2147483647 0");
+    server.Expect("UIDL").Say("-ERR unknown command");
+    server.Expect("TOP 1 1").Say("-ERR no such message").Expect("QUIT").Say("+OK");
+    TFormMain w;
+    EXPECT_THROW(w.BtnListMailClick(), EmsServerError);
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(w.MailRows->Count(), 0);
+    EXPECT_EQ(w.LabelStatus->text(), "Error when calling list, see protocol");
+    EXPECT_TRUE(w.FCheckFailed);
+    // The client tracks at most a million messages; the check adds no more than that.
+    EXPECT_LT(pvtest::PeakMegabytes() - peakBefore, 100);
+}
+
+TEST_F(CheckCycle, OneHeavyMessageIsListedWithWhatFitsAndTheOthersToo) {
+    PopAccount();
+    LogIn(2);
+    // Its first body line alone is over the header limit.
+    server.Expect("TOP 1 1").Say("+OK").SayRaw(
+        "From: Ann <ann@example.com>\r\nSubject: heavy\r\n\r\n" +
+        std::string(std::size_t(kMaxHeaderAnswer) + 1000, 'b') + "\r\n.\r\n");
+    server.Expect("LIST 1").Say("+OK 1 5000000");
+    Header(2, "Subject: light", "+OK 2 60");
+    server.Expect("QUIT").Say("+OK bye");
+    TFormMain w;
+    w.BtnListMailClick();
+    EXPECT_EQ(server.Failure(), "");
+    ASSERT_EQ(w.MailRows->Count(), 2);
+    EXPECT_EQ(w.MailRows->Text(0, 0), "heavy");
+    EXPECT_EQ(w.MailRows->Text(0, 1), "Ann");
+    EXPECT_EQ(w.MailRows->Row(0).Size, 5000000);
+    EXPECT_EQ(w.MailRows->Text(1, 0), "light");
+    EXPECT_EQ(w.LabelStatus->text(), "2 eMail ready for collecting");
+    EXPECT_GE(ProgramLog.IndexOf("Headers of message 1 too long: listed with what fits"), 0);
+    EXPECT_FALSE(w.FCheckFailed);
+}
+
+TEST_F(CheckCycle, CollectFromAServerThatRefusesListWithoutNumber) {
+    PopAccount();
+    const std::string one = "Subject: one\r\n\r\nfirst\r\n", two = "Subject: two\r\n\r\nsecond\r\n";
+    auto size = [](const std::string& mail) { return std::to_string(mail.size()); };
+    LogIn(2, "+OK\r\n1 u1\r\n2 u2\r\n.\r\n");
+    Header(1, "Subject: one", "+OK 1 " + size(one));
+    Header(2, "Subject: two", "+OK 2 " + size(two));
+    server.Expect("LIST").Say("-ERR unknown command");
+    server.Expect("LIST 1").Say("+OK 1 " + size(one)).Expect("LIST 2").Say("+OK 2 " + size(two));
+    server.Expect("RETR 1").Say("+OK").SayRaw(one + ".\r\n");
+    server.Expect("RETR 2").Say("+OK").SayRaw(two + ".\r\n");
+    server.Expect("QUIT").Say("+OK bye");
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadlessCollect(out, err, tmCopy), 0) << err.str();
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(err.str(), "");
+    std::istringstream lines(out.str());
+    int saved = 0;
+    for (std::string line; std::getline(lines, line);) saved += line.ends_with(".EML");
+    EXPECT_EQ(saved, 2) << out.str();
+
+    // Refused with a number too: the collect fails and says why.
+    server.NextConnection();
+    LogIn(1, "+OK\r\n1 u3\r\n.\r\n");
+    Header(1, "Subject: three", "+OK 1 40");
+    server.Expect("LIST").Say("-ERR unknown command").Expect("LIST 1").Say("-ERR not for you");
+    std::ostringstream out2, err2;
+    EXPECT_EQ(RunHeadlessCollect(out2, err2, tmCopy), 1);
+    EXPECT_NE(err2.str().find("-ERR not for you"), std::string::npos) << err2.str();
 }
 
 TEST_F(CheckCycle, NumbersOutOfRangeInAccountFileAndRegistryReadAsTheirDefaults) {

@@ -2,18 +2,12 @@
 // TLS handshakes that never finish. Each must end with its error within the time-out and
 // leave the process's memory flat.
 #include "NetFixture.h"
+#include "PeakMemory.h"
 #include "net/MsTls.h"
 #include "net/msutils.h"
 
-#include <sys/resource.h>
-
 namespace {
-// Peak resident memory of the process so far, in MB.
-long PeakMegabytes() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024;
-}
+using pvtest::PeakMegabytes;
 
 // What an endless answer may add to the process's peak: the limits are 64 KB (a line) and
 // 4 MB (a header block); the stream doubling its capacity and the allocator's slack come on
