@@ -455,7 +455,7 @@ void TmsSocket::StartTls(const std::string& host, const std::string& pinnedFinge
     DiscardInput();
     FTls = std::make_unique<TmsTlsSession>(host);
     if (!FWire) FWire = std::make_unique<char[]>(kBlockBufferSize);
-    // The server's part of the handshake (its certificates) is one answer.
+    // What the server sends in the handshake (its certificates) is one answer.
     TAnswerScope answer(*this, kMaxAnswerLine);
     StartAnswer();
     try {

@@ -59,7 +59,7 @@ inline constexpr int64_t kMaxAnswerExtraSeconds = 3600;
 inline constexpr int64_t kNoBlockLimit = -1;
 
 // The deadline in seconds of an answer of expectedBytes (the most it may hold when its size is
-// not known): timeOut + expectedBytes / kAnswerRateBytes (rounded up), the second part at
+// not known): timeOut + expectedBytes / kAnswerRateBytes (rounded up), the added seconds at
 // most kMaxAnswerExtraSeconds. Computed in 64 bits for any time-out and size.
 int64_t AnswerDeadline(int timeOut, int64_t expectedBytes);
 
