@@ -103,13 +103,17 @@ TAccountSettings ReadAccountSettings(const std::string& fileName) {
     const TIniFile ini(fileName);
     TAccountSettings s;
     s.IniDescript = ini.ReadString("ProgSet", "IniDescript", "");
-    s.Timeout = ini.ReadInteger("ProgSet", "Timeout", s.Timeout);
+    // Numbers are held to the ranges ReadClientFile holds them to.
+    s.Timeout = InRange(ini.ReadInteger("ProgSet", "Timeout", s.Timeout), kMinTimeout, kMaxTimeout,
+                        s.Timeout);
     // A new account has no dial-up; an existing file without the key reads as the program does.
-    s.RASService = ini.ReadInteger("RASSet", "RASService", fs::exists(fileName) ? 0 : -1);
-    s.MailMaxSize = ini.ReadInteger("RASSet", "MailMaxSize", s.MailMaxSize);
+    const int noEntry = fs::exists(fileName) ? 0 : -1;
+    s.RASService = InRange(ini.ReadInteger("RASSet", "RASService", noEntry), -1, INT_MAX, noEntry);
+    s.MailMaxSize =
+        InRange(ini.ReadInteger("RASSet", "MailMaxSize", s.MailMaxSize), 0, INT_MAX, s.MailMaxSize);
     s.Server = ini.ReadString("POPClient", "Server", "");
     s.UserName = ini.ReadString("POPClient", "UserName", "");
-    s.DefPort = ini.ReadInteger("POPClient", "DefPort", s.DefPort);
+    s.DefPort = InRange(ini.ReadInteger("POPClient", "DefPort", s.DefPort), 1, kMaxPort, s.DefPort);
     s.MailAddress = ini.ReadString("POPClient", "MailAddress", "");
     s.MailName = ini.ReadString("POPClient", "MailName", "");
     s.Security = Trim(ini.ReadString("POPClient", "Security", ""));
@@ -138,8 +142,8 @@ std::string CheckAccountSettings(const TAccountSettings& s, bool keyring) {
         if (HasControl(*value)) return what + std::string(kLineBreak);
     if (HasControl(s.IniDescript)) return "The description" + std::string(kLineBreak);
     if (HasControl(s.Password)) return "The password" + std::string(kLineBreak);
-    if (s.DefPort < 1 || s.DefPort > 65535) return kBadPort;
-    if (s.Timeout < 1 || s.Timeout > 3600) return kBadTimeout;
+    if (s.DefPort < 1 || s.DefPort > kMaxPort) return kBadPort;
+    if (s.Timeout < kMinTimeout || s.Timeout > kMaxTimeout) return kBadTimeout;
     if (s.MailMaxSize < 0) return kBadMaxSize;
     if (!keyring && s.Password.size() > kPasswordMax) return kLongPassword;
     return "";

@@ -60,6 +60,8 @@ const char* const kErrorInquiring = ":    - Error when inquiring -";
 const char* const kNoNewMail = ":    - No new eMail -";
 const char* const kStillOnline = "Connection ONLINE\rClose at status bar!";
 const char* const kBusyIgnored = "A check is running; wait for it or press Cancel";
+const char* const kHeadersCutBefore = "Headers of message ";
+const char* const kHeadersCutAfter = " too long: listed with what fits";
 constexpr int kConnectedState = 8192;
 constexpr int kDisconnectedState = 8193;
 constexpr int kPauseMs = 2000;
@@ -283,7 +285,7 @@ void TFormMain::RunCheck(bool IsStart, bool ListOnly, bool KeepConnected) {
 }
 
 template <class F> void TFormMain::WaitUntil(F done) {
-    TimerWait->setInterval(ClientRec.Timeout * 1000);
+    TimerWait->setInterval(TimeoutMs(ClientRec.Timeout));
     TimerWait->start();
     while (!done() && TimerWait->isActive())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -379,7 +381,8 @@ void TFormMain::ListMails(bool KeepConnected) {
             if (ClientRec.Password.empty()) AskPassword();
             LoginTrusting();
         }
-        count = POPClient->MessageCount();
+        // The count is the server's word; the rows are never more than the client tracks.
+        count = std::min(POPClient->MessageCount(), int(POPClient->MessageIds().size()));
         LabelStatus->setText(QString::number(count) + kAtPostoffice);
         loggedIn = true;
     } catch (const std::exception& e) {
@@ -412,7 +415,11 @@ void TFormMain::ListMails(bool KeepConnected) {
     if (count > 0) {
         if (!failure) WaitUntil([this, count] { return MailRows->Count() >= count; });
         BTBeeper->PlayDefault();
-        LabelStatus->setText(QString::number(count) + kReadyForCollecting);
+        // A list that broke off claims nothing ready for collecting.
+        if (failure)
+            LabelStatus->setText(FCancelled ? kCancelled : kErrorCallingStatus);
+        else
+            LabelStatus->setText(QString::number(count) + kReadyForCollecting);
     } else if (loggedIn) {
         // A failed log-in keeps its own texts: it must not look like an empty mailbox.
         if (FDialError) {
@@ -471,8 +478,9 @@ void TFormMain::ListHeaders(int count) {
             if (known) {
                 block = *known;
                 FillFromHeaderBlock(MailMessage, block);
-            } else {
-                POPClient->RetrieveHeaders(block);
+            } else if (!POPClient->RetrieveHeaders(block)) {
+                // The transfer can still collect it, within the limit of a whole message.
+                ProgramLog.Add(kHeadersCutBefore + std::to_string(i + 1) + kHeadersCutAfter);
             }
         } catch (const std::exception& e) {
             // A header block that cannot be read whole still gets a row.

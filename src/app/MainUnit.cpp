@@ -277,7 +277,7 @@ void TFormMain::ApplyClientRec() {
     MailMessage.Sender().SetAddress(ClientRec.MailAddress);
     MailMessage.Sender().SetName(ClientRec.MailName);
     POPClient->SetTimeOut(ClientRec.Timeout);
-    TimerWait->setInterval(ClientRec.Timeout * 1000);
+    TimerWait->setInterval(TimeoutMs(ClientRec.Timeout));
     TimerWait->stop();
     ApplyDialEntry();
     setWindowTitle(AnsiToQ((kCaptionPrefix + ClientRec.IniDescript).substr(0, kCaptionMax)));

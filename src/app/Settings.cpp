@@ -33,7 +33,7 @@ std::string Cut(std::string s, std::size_t max) {
 } // namespace
 
 TClientRec ClientRec;
-int MailMaxSize = 100000;
+int MailMaxSize = kDefaultMailMaxSize;
 int RasIndex = -1;
 int RetrvMode = kRetrvModeFromFile;
 bool AutoStart = false;
@@ -51,7 +51,7 @@ TStringList ProgramLog;
 
 void InitMainUnit() {
     ClientRec = TClientRec();
-    MailMaxSize = 100000;
+    MailMaxSize = kDefaultMailMaxSize;
     RasIndex = -1;
     RetrvMode = kRetrvModeFromFile;
     AutoStart = false;
@@ -83,9 +83,11 @@ std::string AccountFileName(std::string_view name) {
 void LoadSettings() {
     TRegistry reg;
     reg.OpenKey(kPostvigilKey, false);
-    ClientRec.Interval = reg.ReadInteger("Interval", 0);
+    // An interval above the dialog's maximum may be set elsewhere; a negative one may not.
+    ClientRec.Interval = InRange(reg.ReadInteger("Interval", 0), 0, INT_MAX, 0);
     ClientRec.CheckEmedit = reg.ReadBool("CheckEmedit", false);
-    ClientRec.FollowAct = reg.ReadInteger("FollowAct", 1);
+    ClientRec.FollowAct = InRange(reg.ReadInteger("FollowAct", faOpenPostvigil), faIndividual,
+                                  faOpenPostkeeper, faOpenPostvigil);
     AutoStart = reg.ReadBool("AutoStart", false);
     PVMinimized = reg.ReadBool("PVMinimized", false);
     AutoConnect = reg.ReadBool("AutoConnect", true);
@@ -116,8 +118,10 @@ void ReadClientFile(const std::string& fileName) {
     const bool plainPassword = UpperCase(bare) == kPlainPasswordFile;
     const TIniFile ini(fileName);
     ClientRec.IniDescript = Cut(ini.ReadString("ProgSet", "IniDescript", "Empty"), kDescriptMax);
-    ClientRec.Timeout = ini.ReadInteger("ProgSet", "Timeout", 60);
-    ClientRec.RASService = ini.ReadInteger("RASSet", "RASService", 0);
+    ClientRec.Timeout = InRange(ini.ReadInteger("ProgSet", "Timeout", kDefaultTimeout), kMinTimeout,
+                                kMaxTimeout, kDefaultTimeout);
+    // -1: no dial-up; an entry the phone book lacks is handled where the entry is chosen.
+    ClientRec.RASService = InRange(ini.ReadInteger("RASSet", "RASService", 0), -1, INT_MAX, 0);
     ClientRec.Server = Cut(ini.ReadString("POPClient", "Server", ""), kServerMax);
     ClientRec.UserName = Cut(ini.ReadString("POPClient", "UserName", ""), kServerMax);
     const std::string stored = ini.ReadString("POPClient", "Password", "");
@@ -126,15 +130,20 @@ void ReadClientFile(const std::string& fileName) {
     // asked as for an account without one.
     if (SameText(ini.ReadString("POPClient", "PasswordStore", ""), kPasswordInKeyring))
         ClientRec.Password = PasswordStore().Lookup(KeyringKey(fileName)).value_or("");
-    ClientRec.DefPort = ini.ReadInteger("POPClient", "DefPort", 110);
+    ClientRec.DefPort =
+        InRange(ini.ReadInteger("POPClient", "DefPort", kDefaultPort), 1, kMaxPort, kDefaultPort);
     ClientRec.MailAddress = Cut(ini.ReadString("POPClient", "MailAddress", ""), kServerMax);
     ClientRec.MailName = Cut(ini.ReadString("POPClient", "MailName", ""), kServerMax);
     ClientRec.Security = SecurityOf(ini.ReadString("POPClient", "Security", ""), ClientRec.DefPort);
     ClientRec.CertFingerprint = Trim(ini.ReadString("POPClient", "CertFingerprint", ""));
-    MailMaxSize = ini.ReadInteger("RASSet", "MailMaxSize", MailMaxSize);
+    MailMaxSize = InRange(ini.ReadInteger("RASSet", "MailMaxSize", MailMaxSize), 0, INT_MAX,
+                          kDefaultMailMaxSize);
     ClientRec.NoRAS = ClientRec.RASService == -1;
     RasIndex = ClientRec.RASService;
-    if (RetrvMode == kRetrvModeFromFile) RetrvMode = ini.ReadInteger("ProgSet", "RetrvMode", 1);
+    // The registry's mode, when it is no mode, leaves it to the file.
+    if (RetrvMode < tmGet || RetrvMode > tmNeutral)
+        RetrvMode =
+            InRange(ini.ReadInteger("ProgSet", "RetrvMode", tmCopy), tmGet, tmNeutral, tmCopy);
 }
 
 std::string SecurityOf(std::string_view stated, int port) {

@@ -4,6 +4,9 @@
 #include "base/StringList.h"
 #include "net/Mssocket.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -15,6 +18,26 @@ inline constexpr std::size_t kDescriptMax = 60;
 inline constexpr std::size_t kServerMax = 40;
 // A stored password carries at most 35 characters; all of them are kept.
 inline constexpr std::size_t kPasswordMax = 35;
+
+// The ranges the settings dialogs keep numbers in. A number read from an account file or the
+// registry outside its range is no value they wrote: it reads as its default.
+inline constexpr int kMinTimeout = 1;
+inline constexpr int kMaxTimeout = 3600;
+inline constexpr int kDefaultTimeout = 60;
+inline constexpr int kMaxPort = 65535;
+inline constexpr int kDefaultPort = 110;
+inline constexpr int kDefaultMailMaxSize = 100000;
+
+// value when it lies in [min, max], else def.
+inline int InRange(int value, int min, int max, int def) {
+    return value >= min && value <= max ? value : def;
+}
+
+// A wait of seconds as a timer's interval: milliseconds computed in 64 bits, held to what a
+// timer takes.
+inline int TimeoutMs(int64_t seconds) {
+    return int(std::clamp<int64_t>(seconds * 1000, 0, INT_MAX));
+}
 
 struct TClientRec {
     int RASService = 0;

@@ -214,12 +214,14 @@ int64_t TmsPOPClient::GetMessageSize() {
     return size;
 }
 
-int64_t TmsPOPClient::MessageLimit() const {
+int64_t TmsPOPClient::KnownSize() const {
     const std::size_t index = std::size_t(FCurrentMessage);
-    if (FCurrentMessage < 0 || index >= FMessageIds.size() || FMessageIds[index].Size < 0) {
-        return kMaxMessageAnswer;
-    }
-    return std::min(2 * FMessageIds[index].Size + kMessageSlack, kMaxMessageAnswer);
+    return FCurrentMessage < 0 || index >= FMessageIds.size() ? -1 : FMessageIds[index].Size;
+}
+
+int64_t TmsPOPClient::MessageLimit() const {
+    const int64_t size = KnownSize();
+    return size < 0 ? kMaxMessageAnswer : std::min(2 * size + kMessageSlack, kMaxMessageAnswer);
 }
 
 TmsMessage& TmsPOPClient::Target() const {
@@ -232,7 +234,7 @@ void TmsPOPClient::RetrieveHeaders() {
     RetrieveHeaders(raw);
 }
 
-void TmsPOPClient::RetrieveHeaders(std::string& raw) {
+bool TmsPOPClient::RetrieveHeaders(std::string& raw) {
     TmsMessage& message = Target();
     message.Clear();
     raw.clear();
@@ -247,9 +249,10 @@ void TmsPOPClient::RetrieveHeaders(std::string& raw) {
                 throw EmsServerError(kOutOfPlan);
             }
         } else {
+            bool whole = false;
             try {
                 SendPlanned();
-                ReadHeaderAnswer(raw);
+                whole = ReadHeaderAnswer(raw);
             } catch (...) {
                 const bool due = FPlanRead + 1 < FPlanSent;
                 FPlan.clear();
@@ -263,21 +266,26 @@ void TmsPOPClient::RetrieveHeaders(std::string& raw) {
                 FPlanRead = FPlanSent = 0;
             }
             FillFromHeaderBlock(message, raw);
-            return;
+            return whole;
         }
     }
     SendHeldCommands();
     SendLine(kTop + MessageNumber() + kTopLines);
-    ReadHeaderAnswer(raw);
+    const bool whole = ReadHeaderAnswer(raw);
     FillFromHeaderBlock(message, raw);
+    return whole;
 }
 
-void TmsPOPClient::ReadHeaderAnswer(std::string& raw) {
+bool TmsPOPClient::ReadHeaderAnswer(std::string& raw) {
     CheckStatus(ReadResponse(LastResponse));
     TMemoryStream stream;
-    ReadBlock(stream, -1, kMaxHeaderAnswer);
+    // A TOP answer is no longer than its message: what passes the header limit is read past
+    // within the message's own bound, so one heavy message does not end the session.
+    const bool whole = ReadBlock(stream, KnownSize(), std::max(MessageLimit(), kMaxHeaderAnswer),
+                                 kMaxHeaderAnswer);
     RemoveDotStuffing(stream);
     raw.assign(stream.Memory(), std::size_t(stream.Size()));
+    return whole;
 }
 
 void TmsPOPClient::PlanHeaders(std::vector<int> indexes) {
@@ -377,14 +385,33 @@ bool TmsPOPClient::RetrieveSizes() {
 }
 
 bool TmsPOPClient::ReadSizes() {
-    if (!ReadOptionalAnswer()) {
+    if (ReadOptionalAnswer()) {
+        ReadNumberedLines(
+            [](TmsMessageId& id, std::string_view value) { id.Size = StrToInt64Def(value, -1); });
+    } else if (!SizesOneByOne()) {
         FSizesAnswer = 0;
         return false;
     }
-    ReadNumberedLines(
-        [](TmsMessageId& id, std::string_view value) { id.Size = StrToInt64Def(value, -1); });
     FSizesAnswer = 1;
     return true;
+}
+
+bool TmsPOPClient::SizesOneByOne() {
+    // LIST without a number is optional for a server; LIST with one is not. A message it
+    // refuses keeps its size unknown; refused for all, the server gives no sizes at all.
+    bool any = FMessageIds.empty();
+    std::string refusal = LastResponse;
+    for (TmsMessageId& id : FMessageIds) {
+        SendLine(kList + std::to_string(id.Number));
+        if (ReadOptionalAnswer()) {
+            id.Size = GetWordAsInt64(LastResponse, 2);
+            any = true;
+        } else {
+            refusal = LastResponse;
+        }
+    }
+    if (!any) LastResponse = refusal;
+    return any;
 }
 
 bool TmsPOPClient::EnsureSizes() {

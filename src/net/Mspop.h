@@ -68,12 +68,16 @@ public:
     // The size in octets LIST reports, -1 when the answer has none. Kept in MessageIds, as
     // the bound of the message's RETR answer.
     int64_t GetMessageSize();
+    // The current message's size as LIST gave it, -1 when not known.
+    int64_t KnownSize() const;
     // The bound of the current message's RETR answer.
     int64_t MessageLimit() const;
     void RetrieveHeaders();
     // RetrieveHeaders that also hands back the header block as the server had it (the
-    // dot-stuffing undone); raw is filled before MailMessage parses it.
-    void RetrieveHeaders(std::string& raw);
+    // dot-stuffing undone); raw is filled before MailMessage parses it. A block over
+    // kMaxHeaderAnswer comes back cut to that many bytes and the result is false: the rest
+    // of the answer, up to MessageLimit, is read past and the session goes on.
+    bool RetrieveHeaders(std::string& raw);
     // The messages (0-based indexes, in this order) whose headers the next RetrieveHeaders
     // calls ask for. With PIPELINING their TOP commands go out ahead of the answers, in
     // windows of kPipelineWindow bytes; without it nothing changes. A RetrieveHeaders for
@@ -98,8 +102,9 @@ public:
     // log-in (STAT), filled by the two calls below. This is the one list of identities the
     // program keeps.
     const std::vector<TmsMessageId>& MessageIds() const { return FMessageIds; }
-    // "LIST" without a number: the size of every message. Returns false, and leaves the
-    // sizes as they were, when the server refuses it.
+    // "LIST" without a number: the size of every message. A server that refuses it is asked
+    // "LIST n" for each message instead. Returns false, and leaves the sizes as they were,
+    // when it refuses that too for every message (LastResponse then holds its refusal).
     bool RetrieveSizes();
     // "UIDL" without a number: the unique id of every message. Returns false, and leaves the
     // ids empty, when the server does not offer the command. An id that is not printable,
@@ -137,10 +142,12 @@ private:
     bool OffersStls();
     // Sends the planned TOP commands until the window is full.
     void SendPlanned();
-    void ReadHeaderAnswer(std::string& raw);
+    bool ReadHeaderAnswer(std::string& raw);
     // The answers of UIDL and LIST, their commands sent.
     bool ReadUidls();
     bool ReadSizes();
+    // "LIST n" for every message, for a server that refused LIST without a number.
+    bool SizesOneByOne();
     void NegotiateStls();
     // MailMessage; raises when none is assigned (rather than crash).
     TmsMessage& Target() const;

@@ -76,6 +76,13 @@ private:
 };
 } // namespace
 
+int64_t AnswerDeadline(int timeOut, int64_t expectedBytes) {
+    const int64_t bytes = std::max<int64_t>(expectedBytes, 0);
+    const int64_t extra = std::min(bytes / kAnswerRateBytes + (bytes % kAnswerRateBytes != 0),
+                                   kMaxAnswerExtraSeconds);
+    return int64_t(timeOut) + extra;
+}
+
 EmsTimedOutError::EmsTimedOutError() : Exception(kTimedOut) {}
 EmsCanceledError::EmsCanceledError() : Exception(kCanceled) {}
 
@@ -282,6 +289,18 @@ void TmsSocket::StartAnswer() {
     StartCounter();
 }
 
+TmsSocket::TAnswerScope::TAnswerScope(TmsSocket& socket, int64_t expectedBytes) : FSocket(socket) {
+    if (FSocket.FAnswerDepth++ > 0) return;
+    FSocket.FAnswerBytes = 0;
+    if (FSocket.FTimeCounter)
+        FSocket.FTimeCounter->SetDeadline(AnswerDeadline(FSocket.FTimeOut, expectedBytes));
+}
+
+TmsSocket::TAnswerScope::~TAnswerScope() {
+    if (--FSocket.FAnswerDepth > 0) return;
+    if (FSocket.FTimeCounter) FSocket.FTimeCounter->SetDeadline(0);
+}
+
 void TmsSocket::CountProgress(int64_t bytes) {
     // A server that sends a byte now and then must not keep an answer going for ever: the
     // countdown starts again only for a real amount of data.
@@ -325,6 +344,7 @@ int TmsSocket::ReceiveSome() {
 }
 
 void TmsSocket::ReadLine(std::string& text) {
+    TAnswerScope answer(*this, kMaxAnswerLine);
     std::string line;
     line.reserve(128);
     int64_t length = 0;
@@ -343,6 +363,7 @@ void TmsSocket::ReadLine(std::string& text) {
             done = lf != nullptr;
         }
         if (length > kMaxAnswerLine) DropAnswer(kLineTooLong);
+        if (FAnswerBytes + length > kMaxAnswerLine) DropAnswer(kAnswerTooLong);
         if (done || TimedOut() || FCanceled) break;
         FLastResult = ReceiveSome();
         if (FCanceled) throw EmsCanceledError();
@@ -366,6 +387,7 @@ void TmsSocket::ReadLine(std::string& text) {
         if (!done) PassMessages(wouldBlock);
     }
     EndWait();
+    FAnswerBytes += length;
 
     std::size_t lf = line.find('\n');
     if (lf != std::string::npos) line.resize(lf);
@@ -375,13 +397,18 @@ void TmsSocket::ReadLine(std::string& text) {
     AddToLog(text);
 }
 
-void TmsSocket::ReadBlock(TStream& stream, int64_t expectedSize, int64_t limit) {
+bool TmsSocket::ReadBlock(TStream& stream, int64_t expectedSize, int64_t limit, int64_t keep) {
     stream.SetPosition(0);
     stream.SetSize(0);
     TTerminatorWatch watch;
     bool terminated = false;
     bool closed = false;
     int64_t received = 0;
+    int64_t kept = 0;
+    int64_t reckoned = expectedSize > 0 ? expectedSize : limit;
+    if (limit >= 0 && reckoned > limit) reckoned = limit;
+    TAnswerScope answer(*this,
+                        reckoned >= 0 ? reckoned : kMaxAnswerExtraSeconds * kAnswerRateBytes);
     StartAnswer();
     for (;;) {
         // Whatever came with the status line is the start of the block.
@@ -391,7 +418,9 @@ void TmsSocket::ReadBlock(TStream& stream, int64_t expectedSize, int64_t limit) 
             const int count = int(watch.Scan(data, std::size_t(FInputTail - FInputHead)));
             received += count;
             if (limit >= 0 && received > limit) DropAnswer(kAnswerTooLong);
-            stream.WriteBuffer(data, count);
+            const int64_t take = keep < 0 ? count : std::clamp<int64_t>(keep - kept, 0, count);
+            stream.WriteBuffer(data, take);
+            kept += take;
             terminated = watch.Done();
             FInputHead += count;
             if (OnTransferProgress) {
@@ -416,6 +445,7 @@ void TmsSocket::ReadBlock(TStream& stream, int64_t expectedSize, int64_t limit) 
     if (FCanceled) throw EmsCanceledError();
     EndWait();
     if (!terminated) throw EmsConnectionClosedError(kClosedInBlock);
+    return kept == received;
 }
 
 void TmsSocket::StartTls(const std::string& host, const std::string& pinnedFingerprint) {
@@ -425,6 +455,8 @@ void TmsSocket::StartTls(const std::string& host, const std::string& pinnedFinge
     DiscardInput();
     FTls = std::make_unique<TmsTlsSession>(host);
     if (!FWire) FWire = std::make_unique<char[]>(kBlockBufferSize);
+    // What the server sends in the handshake (its certificates) is one answer.
+    TAnswerScope answer(*this, kMaxAnswerLine);
     StartAnswer();
     try {
         // Cancel (from the events run below) closes the socket and ends the session; it is
@@ -594,6 +626,7 @@ int TmsClientSocket::ReadResponse(std::string& text) {
 }
 
 int TmsClientSocket::ReadMultiLineResponse() {
+    TAnswerScope answer(*this, kMaxAnswerLine);
     int code = ReadResponse(LastResponse);
     if (code <= 0 || LastResponse.find('-') != 3) return code;
     for (;;) {

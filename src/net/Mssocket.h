@@ -1,7 +1,11 @@
 // Client sockets: one TCP connection, commands sent as CR LF lines, answers read as single
 // lines or as blocks ending in a "." line. In the default non-blocking mode every wait runs
-// the application's events, so the user interface stays live, a countdown of TimeOut
-// seconds without progress ends it with EmsTimedOutError and Cancel with EmsCanceledError.
+// the application's events, so the user interface stays live, and Cancel ends it with
+// EmsCanceledError. Two clocks end it with EmsTimedOutError: a countdown of TimeOut seconds
+// that only kMinProgressBytes received restart, and each answer's deadline, which nothing
+// restarts: TimeOut plus one second per kAnswerRateBytes of the answer's expected size (its
+// limit when the size is not known), at most kMaxAnswerExtraSeconds more (see
+// AnswerDeadline). Both count the ticks of the socket's TimeCounter.
 #pragma once
 
 #include "base/Exceptions.h"
@@ -47,8 +51,17 @@ enum TmsSecurity { secNone, secTls, secStartTls };
 inline constexpr int64_t kMaxAnswerLine = 64 * 1024;
 // An unfinished answer must bring this many bytes within every TimeOut seconds.
 inline constexpr int64_t kMinProgressBytes = 1024;
+// A whole answer must come at this many bytes per second on average (after TimeOut seconds
+// of grace), and no answer gets more than kMaxAnswerExtraSeconds beyond TimeOut.
+inline constexpr int64_t kAnswerRateBytes = 1024;
+inline constexpr int64_t kMaxAnswerExtraSeconds = 3600;
 // ReadBlock without a limit.
 inline constexpr int64_t kNoBlockLimit = -1;
+
+// The deadline in seconds of an answer of expectedBytes (the most it may hold when its size is
+// not known): timeOut + expectedBytes / kAnswerRateBytes (rounded up), the added seconds at
+// most kMaxAnswerExtraSeconds. Computed in 64 bits for any time-out and size.
+int64_t AnswerDeadline(int timeOut, int64_t expectedBytes);
 
 // The socket notification message.
 inline constexpr unsigned WM_SOCKETNOTIFY = 2146;
@@ -128,12 +141,18 @@ public:
     // One line without its line end (and without its first CR). A line longer than 2047
     // bytes comes back cut to those; the rest of it up to the LF is read and dropped. A line
     // of more than kMaxAnswerLine bytes closes the connection with EmsAnswerTooLongError; a
-    // TLS connection that ends inside a line raises EmsConnectionClosedError.
+    // TLS connection that ends inside a line raises EmsConnectionClosedError. Inside an
+    // answer of several lines (ReadMultiLineResponse) all its lines together are held to
+    // kMaxAnswerLine and to one deadline.
     void ReadLine(std::string& text);
     // The raw answer up to and including its "." line, written to stream from position 0.
     // Raises EmsConnectionClosedError when the connection ends before that line, and closes
-    // the connection with EmsAnswerTooLongError when the answer passes limit bytes.
-    void ReadBlock(TStream& stream, int64_t expectedSize, int64_t limit = kNoBlockLimit);
+    // the connection with EmsAnswerTooLongError when the answer passes limit bytes. Only the
+    // first keep bytes (all when keep is kNoBlockLimit) go to stream: the rest is read and
+    // dropped, and the result is false then (true: stream holds the whole answer). The
+    // deadline is reckoned from expectedSize when it is above 0, else from limit.
+    bool ReadBlock(TStream& stream, int64_t expectedSize, int64_t limit = kNoBlockLimit,
+                   int64_t keep = kNoBlockLimit);
     // Drops whatever was received and not read yet.
     void DiscardInput();
     // TLS on the open connection: the handshake, then the check of the server's certificate
@@ -181,6 +200,20 @@ protected:
     // Ends the session and forgets the received bytes (a connection that is closed).
     void ForgetConnection() noexcept;
 
+    // Holds one answer while it is read: the outermost scope sets the answer's deadline for
+    // expectedBytes and clears it at its end; reads inside it share the deadline and the
+    // byte count of AnswerBytes.
+    class TAnswerScope {
+    public:
+        TAnswerScope(TmsSocket& socket, int64_t expectedBytes);
+        ~TAnswerScope();
+        TAnswerScope(const TAnswerScope&) = delete;
+        TAnswerScope& operator=(const TAnswerScope&) = delete;
+
+    private:
+        TmsSocket& FSocket;
+    };
+
     bool FCanceled = false;
     bool FConnectSignalled = false;
     bool FCloseSignalled = false;
@@ -196,6 +229,9 @@ private:
     std::unique_ptr<char[]> FWire; // what came over the wire before decryption
     std::string FOutgoing;
     int64_t FProgress = 0;
+    // Open answer scopes, and the bytes of the lines read in the outermost one.
+    int FAnswerDepth = 0;
+    int64_t FAnswerBytes = 0;
 };
 
 class TmsClientSocket : public TmsSocket {
@@ -222,6 +258,8 @@ public:
     // Opens the connection to Host:Port. A failure closes the socket again.
     virtual void Connect();
     int ReadResponse(std::string& text);
+    // A status line, or a reply of "code-" lines ending with a "code " line: one answer, its
+    // lines held to kMaxAnswerLine bytes together and to one deadline.
     int ReadMultiLineResponse();
 
 protected:

@@ -59,11 +59,17 @@ void TmsTimeCounter::Stop() {
 
 void TmsTimeCounter::Restart() {
     Remaining = TimeOut;
-    TimedOut = false;
+    TimedOut = FDeadlinePassed;
     FTimer.SetEnabled(true);
 }
 
 void TmsTimeCounter::Tick() {
     --Remaining;
-    if (Remaining <= 0) TimedOut = true;
+    if (FDeadlineLeft > 0 && --FDeadlineLeft == 0) FDeadlinePassed = true;
+    if (Remaining <= 0 || FDeadlinePassed) TimedOut = true;
+}
+
+void TmsTimeCounter::SetDeadline(int64_t seconds) {
+    FDeadlineLeft = seconds > 0 ? seconds : 0;
+    FDeadlinePassed = false;
 }

@@ -2,6 +2,7 @@
 // seconds countdown driven by it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -36,7 +37,9 @@ private:
     bool FEnabled = true;
 };
 
-// Counts seconds down while the event loop runs; TimedOut is set once Remaining reaches 0.
+// Counts seconds down while the event loop runs; TimedOut is set once Remaining reaches 0, or
+// once the deadline has passed. Progress restarts Remaining, never the deadline: it bounds a
+// whole answer however its bytes trickle in. Tests tick it by hand.
 class TmsTimeCounter {
 public:
     TmsTimeCounter();
@@ -49,11 +52,16 @@ public:
     // Remaining := TimeOut and run (TimedOut stays as it is).
     void Start();
     void Stop();
-    // Remaining := TimeOut, TimedOut cleared, running.
+    // Remaining := TimeOut, TimedOut cleared (unless the deadline has passed), running.
     void Restart();
     // One second has passed.
     void Tick();
+    // The deadline: seconds from now, counted by the same ticks; 0 or less for none.
+    void SetDeadline(int64_t seconds);
+    bool DeadlinePassed() const { return FDeadlinePassed; }
 
 private:
     TmsTimer FTimer;
+    int64_t FDeadlineLeft = 0;
+    bool FDeadlinePassed = false;
 };

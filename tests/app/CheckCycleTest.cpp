@@ -1,4 +1,6 @@
 #include "CheckCycleFixture.h"
+#include "PeakMemory.h"
+#include "app/AccountFiles.h"
 #include "app/CheckMode.h"
 #include "app/DemoMode.h"
 #include "app/DemoServer.h"
@@ -187,7 +189,7 @@ TEST_F(CheckCycle, CancelDuringTheHeaderLoopKeepsTheRowsAndRefusesSecondChecks) 
     server.Resume();
     EXPECT_TRUE(checkedBusy);
     EXPECT_EQ(w.MailRows->Count(), 1);
-    EXPECT_EQ(w.LabelStatus->text(), "2 eMail ready for collecting");
+    EXPECT_EQ(w.LabelStatus->text(), "Cancelled");
     EXPECT_TRUE(w.MsgMemo->toPlainText().contains("Cancelled"));
     EXPECT_TRUE(w.FListDone);
     EXPECT_FALSE(w.Working());
@@ -195,19 +197,30 @@ TEST_F(CheckCycle, CancelDuringTheHeaderLoopKeepsTheRowsAndRefusesSecondChecks) 
     EXPECT_TRUE(w.BtnSetting->isEnabled());
 }
 
-TEST_F(CheckCycle, UnreadableHeaderBlockStillGetsARow) {
+TEST_F(CheckCycle, UnreadableOrHeavyHeaderBlockStillGetsARowAndTheOthersFollow) {
     PopAccount();
-    LogIn(2);
+    LogIn(3);
     // A sender address whose angle bracket is never closed.
     Header(1, "Subject: broken\r\nFrom: Ann <ann@example.com", "+OK 1 55");
-    Header(2, "Subject: fine", "+OK 2 66");
+    // Its first body line alone is over the header limit: listed with what fits.
+    Header(2,
+           "From: Ann <ann@example.com>\r\nSubject: heavy\r\n\r\n" +
+               std::string(std::size_t(kMaxHeaderAnswer) + 1000, 'b'),
+           "+OK 2 5000000");
+    Header(3, "Subject: fine", "+OK 3 66");
     server.Expect("QUIT").Say("+OK bye");
     TFormMain w;
     w.BtnListMailClick();
     EXPECT_EQ(server.Failure(), "");
-    ASSERT_EQ(w.MailRows->Count(), 2);
+    ASSERT_EQ(w.MailRows->Count(), 3);
     EXPECT_EQ(w.MailRows->Text(0, 3).trimmed(), "55");
-    EXPECT_EQ(w.MailRows->Text(1, 0), "fine");
+    EXPECT_EQ(w.MailRows->Text(1, 0), "heavy");
+    EXPECT_EQ(w.MailRows->Text(1, 1), "Ann");
+    EXPECT_EQ(w.MailRows->Row(1).Size, 5000000);
+    EXPECT_GE(ProgramLog.IndexOf("Headers of message 2 too long: listed with what fits"), 0);
+    EXPECT_EQ(w.MailRows->Text(2, 0), "fine");
+    EXPECT_EQ(w.LabelStatus->text(), "3 eMail ready for collecting");
+    EXPECT_FALSE(w.FCheckFailed);
 }
 
 TEST_F(CheckCycle, IntervalTicksThenTimedCheckOfTheStartAccount) {
@@ -533,7 +546,8 @@ TEST_F(CheckCycle, AnErrorInTheHeaderLoopStillHangsUpWhatWasDialled) {
     TFormMain w;
     EXPECT_THROW(w.BtnListMailClick(), EmsServerError);
     EXPECT_EQ(w.MailRows->Count(), 1);
-    EXPECT_EQ(w.LabelStatus->text(), "2 eMail ready for collecting");
+    // The list broke off: nothing is claimed ready for collecting.
+    EXPECT_EQ(w.LabelStatus->text(), "Error when calling list, see protocol");
     EXPECT_FALSE(w.FDialConnected);
     EXPECT_TRUE(w.MsgMemo->toPlainText().endsWith("Connection terminated"));
     EXPECT_TRUE(w.FListDone);
@@ -573,4 +587,79 @@ TEST_F(CheckCycle, ManualDialThatConnectsAfterTheWaitIsKept) {
     prompts.QueueAnswer(mrYes);
     w.close();
     SetPrompts(nullptr);
+}
+
+TEST_F(CheckCycle, HostileStatCountAllocatesNothingAndClaimsNothingReady) {
+    PopAccount();
+    const long peakBefore = pvtest::PeakMegabytes();
+    server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret").Say("+OK");
+    server.Expect("CAPA").Say("-ERR unknown command").Expect("STAT").Say("+OK 2147483647 0");
+    server.Expect("UIDL").Say("-ERR unknown command");
+    server.Expect("TOP 1 1").Say("-ERR no such message").Expect("QUIT").Say("+OK");
+    TFormMain w;
+    EXPECT_THROW(w.BtnListMailClick(), EmsServerError);
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(w.MailRows->Count(), 0);
+    EXPECT_EQ(w.LabelStatus->text(), "Error when calling list, see protocol");
+    EXPECT_TRUE(w.FCheckFailed);
+    // The client tracks at most a million messages; the check adds no more than that.
+    EXPECT_LT(pvtest::PeakMegabytes() - peakBefore, 100);
+}
+
+TEST_F(CheckCycle, CollectFromAServerThatRefusesListWithoutNumber) {
+    PopAccount();
+    const std::string one = "Subject: one\r\n\r\nfirst\r\n", two = "Subject: two\r\n\r\nsecond\r\n";
+    auto size = [](const std::string& mail) { return std::to_string(mail.size()); };
+    LogIn(2, "+OK\r\n1 u1\r\n2 u2\r\n.\r\n");
+    Header(1, "Subject: one", "+OK 1 " + size(one));
+    Header(2, "Subject: two", "+OK 2 " + size(two));
+    server.Expect("LIST").Say("-ERR unknown command");
+    server.Expect("LIST 1").Say("+OK 1 " + size(one)).Expect("LIST 2").Say("+OK 2 " + size(two));
+    server.Expect("RETR 1").Say("+OK").SayRaw(one + ".\r\n");
+    server.Expect("RETR 2").Say("+OK").SayRaw(two + ".\r\n");
+    server.Expect("QUIT").Say("+OK bye");
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadlessCollect(out, err, tmCopy), 0) << err.str();
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(err.str(), "");
+    std::istringstream lines(out.str());
+    int saved = 0;
+    for (std::string line; std::getline(lines, line);) saved += line.ends_with(".EML");
+    EXPECT_EQ(saved, 2) << out.str();
+
+    // Refused with a number too: the collect fails and says why.
+    server.NextConnection();
+    LogIn(1, "+OK\r\n1 u3\r\n.\r\n");
+    Header(1, "Subject: three", "+OK 1 40");
+    server.Expect("LIST").Say("-ERR unknown command").Expect("LIST 1").Say("-ERR not for you");
+    std::ostringstream out2, err2;
+    EXPECT_EQ(RunHeadlessCollect(out2, err2, tmCopy), 1);
+    EXPECT_NE(err2.str().find("-ERR not for you"), std::string::npos) << err2.str();
+}
+
+TEST_F(CheckCycle, NumbersOutOfRangeInAccountFileAndRegistryReadAsTheirDefaults) {
+    Account("Dummy", "[ProgSet]\nIniDescript=Test box\nTimeout=999999999\nRetrvMode=9\n"
+                     "[RASSet]\nRASService=-7\nMailMaxSize=-1\n[POPClient]\nServer=127.0.0.1\n"
+                     "DefPort=99999\nUserName=bob\nPassword=secret\n");
+    Registry(kPostvigilKey, "Interval", "-5");
+    Registry(kPostvigilKey, "FollowAct", "42");
+    TFormMain w;
+    EXPECT_EQ(ClientRec.Timeout, 60);
+    EXPECT_EQ(w.POPClient->TimeOut(), 60);
+    EXPECT_EQ(w.TimerWait->interval(), 60000);
+    EXPECT_EQ(ClientRec.DefPort, 110);
+    EXPECT_EQ(ClientRec.RASService, 0);
+    EXPECT_EQ(MailMaxSize, 100000);
+    EXPECT_EQ(RetrvMode, tmCopy);
+    EXPECT_EQ(ClientRec.Interval, 0);
+    EXPECT_EQ(ClientRec.FollowAct, faOpenPostvigil);
+    // The account editor reads the file by the same rules.
+    const TAccountSettings s = ReadAccountSettings(AccountFileName("Dummy"));
+    EXPECT_EQ(s.Timeout, 60);
+    EXPECT_EQ(s.DefPort, 110);
+    EXPECT_EQ(s.RASService, 0);
+    EXPECT_EQ(s.MailMaxSize, 100000);
+    // Times in milliseconds are computed in 64 bits and held to what a timer takes.
+    EXPECT_EQ(TimeoutMs(999999999), INT_MAX);
+    EXPECT_EQ(TimeoutMs(3600), 3600000);
 }

@@ -2,18 +2,12 @@
 // TLS handshakes that never finish. Each must end with its error within the time-out and
 // leave the process's memory flat.
 #include "NetFixture.h"
+#include "PeakMemory.h"
 #include "net/MsTls.h"
 #include "net/msutils.h"
 
-#include <sys/resource.h>
-
 namespace {
-// Peak resident memory of the process so far, in MB.
-long PeakMegabytes() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024;
-}
+using pvtest::PeakMegabytes;
 
 // What an endless answer may add to the process's peak: the limits are 64 KB (a line) and
 // 4 MB (a header block); the stream doubling its capacity and the allocator's slack come on
@@ -50,9 +44,63 @@ TEST_F(HostileServerTest, EndlessStatusLineIsRefusedAndTheConnectionClosed) {
 
 TEST_F(HostileServerTest, EndlessHeaderBlockEndsAtItsLimit) {
     LogIn("+OK 1 100");
+    server.Expect("LIST 1").Say("+OK 1 100");
     server.Expect("TOP 1 1").Say("+OK").SayForever("X-Filler: " + std::string(200, 'f') + "\r\n");
+    client.SetCurrentMessage(0);
+    client.GetMessageSize();
+    std::size_t read = 0;
+    client.OnTransferProgress = [&](TmsSocketBase*, int, int64_t bytes, int) {
+        read = std::size_t(bytes);
+    };
     EXPECT_EQ(MessageOf<EmsServerError>([&] { client.RetrieveHeaders(); }), "Answer too long");
     EXPECT_FALSE(client.IsConnected());
+    // What goes past the header limit is read within the message's own bound, never kept.
+    EXPECT_LE(read, std::size_t(std::max(client.MessageLimit(), kMaxHeaderAnswer)) + 32768);
+    EXPECT_LT(PeakMegabytes() - peakBefore, kGrowthCeilingMb);
+}
+
+TEST_F(HostileServerTest, EndlessMultiLineGreetingEndsAtTheLineLimit) {
+    client.SetLogFileName("protocol"); // every line read is kept there
+    // A greeting of a few lines is one answer.
+    server.Say("+OK-welcome").Say("+OK-to the test").Say("+OK ready");
+    server.Expect("USER bob").Say("-ERR no");
+    EXPECT_EQ(MessageOf<EmsServerError>([&] { client.Login(); }), "-ERR no");
+    client.Disconnect();
+    client.ProtocolLog().Clear();
+
+    server.NextConnection().Say("+OK-welcome").SayForever("+OK-and more\r\n");
+    // Ends a client that reads on for ever, rather than hang the test.
+    TmsTimer guard;
+    guard.SetInterval(10000);
+    guard.SetOnTimer([&](TmsTimer*) { client.Cancel(); });
+    EXPECT_EQ(MessageOf<EmsAnswerTooLongError>([&] { client.Login(); }), "Answer too long");
+    guard.SetEnabled(false);
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_LT(client.ProtocolLog().Count(), int(kMaxAnswerLine / 10));
+    EXPECT_EQ(server.Received(), "USER bob\r\n"); // the first connection's only
+    EXPECT_LT(PeakMegabytes() - peakBefore, kGrowthCeilingMb);
+}
+
+TEST_F(HostileServerTest, HeaderBlockOverItsLimitIsListedWithWhatFitsAndTheSessionGoesOn) {
+    LogIn("+OK 2 7000000");
+    // One message is a single huge line after its headers; TOP's one body line is all of it.
+    const std::string heavy = "From: Ann <ann@example.org>\r\nSubject: heavy\r\n\r\n" +
+                              std::string(std::size_t(kMaxHeaderAnswer) + 100000, 'b') + "\r\n";
+    server.Expect("LIST").SayRaw("+OK\r\n1 " + std::to_string(heavy.size()) + "\r\n2 60\r\n.\r\n");
+    server.Expect("TOP 1 1").Say("+OK").SayRaw(heavy + ".\r\n");
+    server.Expect("TOP 2 1").Say("+OK").SayRaw("Subject: light\r\n\r\n.\r\n");
+    ASSERT_TRUE(client.RetrieveSizes());
+    std::string raw;
+    client.SetCurrentMessage(0);
+    EXPECT_FALSE(client.RetrieveHeaders(raw));
+    EXPECT_EQ(raw.size(), std::size_t(kMaxHeaderAnswer));
+    EXPECT_EQ(message.Subject(), "heavy");
+    EXPECT_EQ(message.Sender().Address(), "ann@example.org");
+    ASSERT_TRUE(client.IsConnected());
+    client.SetCurrentMessage(1);
+    EXPECT_TRUE(client.RetrieveHeaders(raw));
+    EXPECT_EQ(message.Subject(), "light");
+    EXPECT_EQ(server.Failure(), "");
     EXPECT_LT(PeakMegabytes() - peakBefore, kGrowthCeilingMb);
 }
 
@@ -93,6 +141,54 @@ TEST_F(HostileServerTest, TricklingAnswerTimesOutThoughBytesKeepComing) {
     FastClock(40);
     EXPECT_EQ(MessageOf<EmsTimedOutError>([&] { client.RetrieveHeaders(); }),
               "Operation timed out");
+}
+
+// Seconds are ticked by hand as the bytes arrive: 1,100 bytes every 1.5 seconds is more than
+// the 1 KB per TimeOut that keeps the countdown going.
+TEST_F(HostileServerTest, TricklingAnswerAboveTheProgressRateEndsAtItsDeadline) {
+    constexpr int kChunk = 1100;
+    const std::string line = std::string(kChunk - 2, 'm') + "\r\n";
+    constexpr int kChunks = 91;
+    const int64_t size = int64_t(kChunk) * kChunks;
+    auto serve = [&] {
+        server.Expect("RETR 1").Say("+OK " + std::to_string(size) + " octets");
+        for (int i = 0; i < kChunks; ++i) server.SayRaw(line).Pause();
+        server.Say(".");
+    };
+    // Half-seconds per chunk: 3 is the trickle, 2 a line at 1,100 bytes a second.
+    int64_t chunks = 0;
+    auto retrieve = [&](int halfSeconds) {
+        chunks = 0;
+        int64_t halves = 0;
+        client.OnTransferProgress = [&](TmsSocketBase*, int, int64_t bytes, int) {
+            while (chunks < bytes / kChunk) {
+                ++chunks;
+                for (halves += halfSeconds; halves >= 2; halves -= 2) client.TimeCounter()->Tick();
+                server.Resume();
+            }
+        };
+        client.SetCurrentMessage(0);
+        client.RetrieveMessage();
+    };
+    LogIn("+OK 1 100");
+    client.SetTimeOut(3);
+    client.TimeCounter()->Timer().SetInterval(60000); // no second passes but the ticked ones
+    // A little faster than 1 KB a second: the answer arrives whole.
+    serve();
+    retrieve(2);
+    EXPECT_EQ(chunks, kChunks);
+    EXPECT_EQ(server.Failure(), "");
+
+    // The trickle ends at 3 + 98 seconds, the 68th chunk, whatever still comes.
+    serve();
+    EXPECT_EQ(MessageOf<EmsTimedOutError>([&] { retrieve(3); }), "Operation timed out");
+    EXPECT_EQ(AnswerDeadline(3, size), 101);
+    EXPECT_EQ(chunks, 68);
+
+    // However large the time-out or the size, in 64 bits and capped.
+    EXPECT_EQ(AnswerDeadline(INT32_MAX, INT64_MAX), int64_t(INT32_MAX) + kMaxAnswerExtraSeconds);
+    EXPECT_EQ(AnswerDeadline(60, -1), 60);
+    EXPECT_EQ(AnswerDeadline(60, 1025), 62);
 }
 
 TEST_F(HostileServerTest, StartTlsWithoutStlsOnOfferSendsNoPassword) {

@@ -223,6 +223,31 @@ TEST_F(PopClientTest, LogoutAfterCancelFailsUntilTheNextLogin) {
     EXPECT_EQ(server.Failure(), "");
 }
 
+TEST_F(PopClientTest, ServerThatRefusesListWithoutNumberIsAskedPerMessage) {
+    LogIn("+OK 3 600");
+    server.Expect("LIST").Say("-ERR unknown command");
+    server.Expect("LIST 1").Say("+OK 1 100");
+    server.Expect("LIST 2").Say("-ERR no such message");
+    server.Expect("LIST 3").Say("+OK 3 300");
+    ASSERT_TRUE(client.EnsureSizes());
+    const std::vector<TmsMessageId>& ids = client.MessageIds();
+    EXPECT_EQ(ids[0].Size, 100);
+    EXPECT_EQ(ids[1].Size, -1);
+    EXPECT_EQ(ids[2].Size, 300);
+    EXPECT_TRUE(client.EnsureSizes()); // asked once per session
+    EXPECT_EQ(server.Failure(), "");
+
+    // Refused for every message too: no sizes, and the refusal to tell why.
+    server.NextConnection();
+    ServeLogin("+OK 1 100");
+    server.Expect("LIST").Say("-ERR unknown command").Expect("LIST 1").Say("-ERR not now");
+    client.Disconnect();
+    client.Login();
+    EXPECT_FALSE(client.RetrieveSizes());
+    EXPECT_EQ(client.LastResponse, "-ERR not now");
+    EXPECT_EQ(server.Failure(), "");
+}
+
 TEST(DotStuffing, RemovesTheTerminatorAndOneLeadingDotPerLine) {
     struct TCase {
         std::string Raw;
