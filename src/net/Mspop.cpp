@@ -336,6 +336,9 @@ void TmsPOPClient::RetrieveMessage(std::string& raw) {
     if (OnRetrievingMessage) OnRetrievingMessage(this);
     Command(kRetr + MessageNumber());
     int64_t expectedSize = GetWordAsInt64(LastResponse, 1);
+    // A status line without the size: the size LIST gave is what is expected (its deadline
+    // and its progress).
+    if (expectedSize <= 0) expectedSize = KnownSize();
     {
         TMemoryStream stream;
         ReadBlock(stream, expectedSize, MessageLimit());

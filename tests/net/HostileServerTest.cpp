@@ -256,3 +256,31 @@ TEST(TlsFingerprint, StoredFormsCompareAlike) {
     EXPECT_EQ(NormalizeFingerprint("abcd01"), "sha256:abcd01");
     EXPECT_EQ(NormalizeFingerprint(""), "");
 }
+
+TEST_F(HostileServerTest, AnswerWithoutItsSizeGetsTheDeadlineOfTheSizeListed) {
+    constexpr int kChunk = 1100;
+    constexpr int64_t kListed = 10 * kChunk;
+    LogIn("+OK 1 100");
+    server.Expect("LIST").SayRaw("+OK\r\n1 " + std::to_string(kListed) + "\r\n.\r\n");
+    ASSERT_TRUE(client.RetrieveSizes());
+    // "+OK" alone, then lines at 550 bytes a second, far more than were listed.
+    server.Expect("RETR 1").Say("+OK");
+    for (int i = 0; i < 100; ++i) server.SayRaw(std::string(kChunk - 2, 'm') + "\r\n").Pause();
+    client.SetTimeOut(3);
+    client.TimeCounter()->Timer().SetInterval(60000); // no second passes but the ticked ones
+    int64_t chunks = 0;
+    client.OnTransferProgress = [&](TmsSocketBase*, int, int64_t bytes, int) {
+        for (; chunks < bytes / kChunk; ++chunks) {
+            client.TimeCounter()->Tick();
+            client.TimeCounter()->Tick();
+            server.Resume();
+        }
+    };
+    client.SetCurrentMessage(0);
+    EXPECT_EQ(MessageOf<EmsTimedOutError>([&] { client.RetrieveMessage(); }),
+              "Operation timed out");
+    // 3 + 11 seconds: the seventh line; the answer's bound (twice the size plus 1 MB) would
+    // have allowed more than a thousand seconds.
+    EXPECT_EQ(AnswerDeadline(3, kListed), 14);
+    EXPECT_EQ(chunks, 7);
+}
