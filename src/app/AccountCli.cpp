@@ -3,6 +3,8 @@
 #include "app/AccountFiles.h"
 #include "app/Settings.h"
 #include "base/StrUtils.h"
+#include "net/MsTls.h"
+#include "net/Mspop.h"
 #include "platform/Keyring.h"
 
 #include <iostream>
@@ -22,6 +24,16 @@ const char* const kBadSecurity = "--security needs tls, starttls or none";
 const char* const kPasswordPrompt = "Password: ";
 const char* const kWritten = "Account written: ";
 const char* const kStartUp = "start-up";
+const char* const kNotAFingerprint =
+    "--trust-certificate needs a SHA-256 fingerprint: sha256: and 64 hexadecimal digits";
+const char* const kNoStartAccount = "No start-up account: add one with postvigil --add-account";
+const char* const kNoTls = "The start-up account uses no TLS (Security=none): there is no "
+                           "certificate to trust";
+const char* const kOtherCertificate = "The server shows another certificate: ";
+const char* const kNothingStored = "; nothing was stored";
+const char* const kServerText = "Server: ";
+const char* const kTrustedFor = "Trusted for the account \"";
+const char* const kNotStored = "The fingerprint could not be stored in ";
 
 // Terminal echo off for as long as it lives.
 class TNoEcho {
@@ -119,6 +131,57 @@ int RunAddAccount(const std::vector<std::string>& args, std::istream& in, std::o
         return 1;
     }
     out << kWritten << AccountFileName(name) << "\n";
+    return 0;
+}
+
+int RunTrustCertificate(const std::string& fingerprint, std::ostream& out, std::ostream& err) {
+    const std::string wanted = NormalizeFingerprint(fingerprint);
+    if (wanted.size() != 7 + 64 ||
+        wanted.find_first_not_of("0123456789abcdef", 7) != std::string::npos) {
+        err << kNotAFingerprint << "\n";
+        return 2;
+    }
+    if (!StartAccountExists()) {
+        err << kNoStartAccount << "\n";
+        return 1;
+    }
+    const std::string file = AccountFileName(StartAccountName());
+    const TAccountSettings s = ReadAccountSettings(file);
+    const TmsSecurity security = SecurityValue(SecurityOf(s.Security, s.DefPort));
+    if (security == secNone) {
+        err << kNoTls << "\n";
+        return 1;
+    }
+    TmsPOPClient client;
+    client.SetHost(s.Server);
+    client.SetPort(uint16_t(s.DefPort));
+    client.SetSecurity(security);
+    // Accepted only when the server shows exactly this certificate.
+    client.SetCertFingerprint(wanted);
+    client.SetTimeOut(s.Timeout);
+    try {
+        client.OpenSecured();
+    } catch (const EmsCertificateError& e) {
+        err << kOtherCertificate << e.Fingerprint << " (" << e.Reason << ")" << kNothingStored
+            << "\n";
+        return 1;
+    } catch (const std::exception& e) {
+        err << e.what() << kNothingStored << "\n";
+        return 1;
+    }
+    out << kServerText << client.Host() << ":" << client.Port() << "\n"
+        << client.PeerCertificateText() << wanted << "\n";
+    try {
+        client.SendLine("QUIT");
+        client.Disconnect();
+    } catch (const std::exception&) {
+        // The certificate is what was wanted; a goodbye that fails changes nothing.
+    }
+    if (!StoreCertFingerprint(file, wanted)) {
+        err << kNotStored << file << "\n";
+        return 1;
+    }
+    out << kTrustedFor << s.IniDescript << "\" (" << file << ")\n";
     return 0;
 }
 

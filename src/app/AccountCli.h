@@ -1,4 +1,4 @@
-// The account commands for scripts: --add-account and --list-accounts.
+// The account commands for scripts: --add-account, --list-accounts and --trust-certificate.
 #pragma once
 
 #include <iosfwd>
@@ -14,3 +14,8 @@ int RunAddAccount(const std::vector<std::string>& args, std::istream& in, std::o
 // One line per listed account: description, file name and, for the start-up account,
 // "start-up", separated by TAB.
 int RunListAccounts(std::ostream& out);
+// Connects to the start-up account's server as the account says (TLS or STLS), and when the
+// certificate it shows has this fingerprint, prints whose it is and stores the fingerprint
+// in the account file, so that this certificate, and no other, is accepted. Nothing about
+// the user is sent. Exit status 0 when stored, 1 when not, 2 for a fingerprint that is none.
+int RunTrustCertificate(const std::string& fingerprint, std::ostream& out, std::ostream& err);

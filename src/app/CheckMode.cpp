@@ -5,6 +5,7 @@
 #include "app/MainUnit.h"
 #include "app/Settings.h"
 #include "base/Charset.h"
+#include "base/StrUtils.h"
 #include "dialup/RasBinding.h"
 #include "net/Mspop.h"
 #include "platform/Paths.h"
@@ -16,6 +17,7 @@
 #include <QLabel>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -31,11 +33,13 @@ const char* const kUsage =
     "  --check   check the start-up account without a window: one line per message\n"
     "            (subject, sender, priority, size, date separated by TAB), then the\n"
     "            status line; exit status 0 when the check ran, 1 when it failed\n"
-    "  --collect [--mode get|copy|delete|neutral]\n"
+    "  --collect [--mode get|copy|delete|neutral] [--max-size BYTES]\n"
     "            check the start-up account without a window and collect every listed\n"
     "            message in its default mode (or the one given): one line per saved mail\n"
     "            file (its full path), then the status bar and status line; exit status 0\n"
-    "            when every marked message was handled, 1 otherwise\n"
+    "            when every marked message was handled, 1 otherwise. Messages larger than\n"
+    "            the account's size to confirm (100000 bytes unless set) are skipped;\n"
+    "            --max-size sets the limit for this run, 0 for none\n"
     "  --demo    open the window on a demo account with a sample mailbox served on\n"
     "            this machine (your own settings and accounts stay untouched)\n"
     "  --add-account --server HOST --user NAME [--port N] [--description TEXT]\n"
@@ -47,6 +51,10 @@ const char* const kUsage =
     "            (readable by you only)\n"
     "  --list-accounts\n"
     "            one line per account: description, file, \"start-up\" (TAB separated)\n"
+    "  --trust-certificate sha256:FINGERPRINT\n"
+    "            trust the certificate the start-up account's server shows, when it has\n"
+    "            this fingerprint (as a refused check prints it): shows whose it is and\n"
+    "            stores it in the account file; only that certificate is accepted then\n"
     "  --help    show this text\n";
 const char* const kNoAccount = "No account yet: start postvigil to make one in the account "
                                "editor, or add one with postvigil --add-account";
@@ -68,6 +76,14 @@ const char* const kListFailed = "Error when calling list, see protocol";
 const char* const kUnknownOption = "Unknown option: ";
 const char* const kUnknownOptionFor = "Unknown option for ";
 const char* const kModeNeeded = "--mode needs get, copy, delete or neutral";
+const char* const kMaxSizeNeeded = "--max-size needs a number of bytes (0 for no limit)";
+const char* const kFingerprintNeeded = "--trust-certificate needs the fingerprint a refused check "
+                                       "printed (sha256:...)";
+const char* const kSeeProtocol = "The protocol: ";
+const char* const kTrustHint = "To trust this certificate for the account (only when you know it "
+                               "is the server's own): postvigil --trust-certificate ";
+const char* const kSizeHint = "Messages larger than %d bytes are skipped; postvigil --collect "
+                              "--max-size BYTES collects them (0 for no limit)";
 
 // The charset the locale names for text ("ru_RU.KOI8-R" gives "KOI8-R"), the first of
 // LC_ALL, LC_CTYPE and LANG that is set; "" when none names one.
@@ -111,16 +127,33 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (first == "--list-accounts") return alone(mdListAccounts);
     if (first == "--help" || first == "-h") return alone(mdHelp);
     if (first == "--add-account") return command(mdAddAccount);
+    if (first == "--trust-certificate") {
+        if (args.size() < 2 || args[1].empty()) return {mdUnknown, -1, kFingerprintNeeded};
+        if (args.size() > 2) return refuse(2);
+        TCommandLine trust = command(mdTrustCertificate);
+        trust.Fingerprint = args[1];
+        return trust;
+    }
     if (first != "--collect") return {mdUnknown, -1, kUnknownOption + first};
-    if (args.size() == 1) return command(mdCollect);
-    if (args[1] != "--mode") return refuse(1);
-    const char* const names[] = {"get", "copy", "delete", "neutral"};
-    int mode = -1;
-    for (int i = 0; i < 4 && args.size() > 2; ++i)
-        if (!strcasecmp(args[2].c_str(), names[i])) mode = tmGet + i;
-    if (mode < 0) return {mdUnknown, -1, kModeNeeded};
-    if (args.size() > 3) return refuse(3);
-    return command(mdCollect, mode);
+    TCommandLine collect = command(mdCollect);
+    for (std::size_t i = 1; i < args.size(); i += 2) {
+        const std::string value = i + 1 < args.size() ? args[i + 1] : "";
+        if (args[i] == "--mode" && collect.TransferMode < 0) {
+            const char* const names[] = {"get", "copy", "delete", "neutral"};
+            for (int m = 0; m < 4; ++m)
+                if (!strcasecmp(value.c_str(), names[m])) collect.TransferMode = tmGet + m;
+            if (collect.TransferMode < 0) return {mdUnknown, -1, kModeNeeded};
+        } else if (args[i] == "--max-size" && collect.MaxSize < 0) {
+            int64_t bytes = -1;
+            if (!TryStrToInt64(value, bytes) || bytes < 0 ||
+                value.find_first_not_of("0123456789") != std::string::npos)
+                return {mdUnknown, -1, kMaxSizeNeeded};
+            collect.MaxSize = bytes;
+        } else {
+            return refuse(i);
+        }
+    }
+    return collect;
 }
 
 namespace {
@@ -182,6 +215,16 @@ std::string HeadlessAccountProblem(const char* mode) {
     return "";
 }
 
+// Prints the reason a run failed, with what the user can do about it: the certificate to
+// trust, the protocol to read.
+void PrintFailure(std::ostream& err, const TFormMain& window, const std::string& error,
+                  const std::string& status) {
+    err << TerminalText(RawToUtf8(error.empty() ? kCheckFailed : error)) << "\n";
+    if (!window.FRefusedFingerprint.empty())
+        err << kTrustHint << window.FRefusedFingerprint << "\n";
+    if (status == kListFailed) err << kSeeProtocol << TerminalText(ProtocolFile()) << "\n";
+}
+
 // The status line a headless run prints. A listing that failed part way leaves the count the
 // server gave on the window's status ("N eMail ready for collecting"), which is no result.
 std::string HeadlessStatus(const TFormMain& window, bool listFailed) {
@@ -217,18 +260,20 @@ int RunHeadlessCheck(std::ostream& out, std::ostream& err) {
         }
         out << "\n";
     }
-    out << HeadlessStatus(window, listFailed) << "\n";
+    const std::string status = HeadlessStatus(window, listFailed);
+    out << status << "\n";
     if (!error.empty() || window.FCheckFailed) {
-        err << TerminalText(RawToUtf8(error.empty() ? kCheckFailed : error)) << "\n";
+        PrintFailure(err, window, error, status);
         return 1;
     }
     return 0;
 }
 
-int RunHeadlessCollect(std::ostream& out, std::ostream& err, int mode) {
+int RunHeadlessCollect(std::ostream& out, std::ostream& err, int mode, int64_t maxSize) {
     THeadless headless;
     TFormMain window;
     AwaitPhoneBook();
+    if (maxSize >= 0) MailMaxSize = maxSize == 0 || maxSize > INT_MAX ? INT_MAX : int(maxSize);
     // The window reports a missing dial-up service on its status bar at start; a collect
     // prints what its own run did there (a dial it needs fails with its own reason).
     window.SetStatusText({});
@@ -262,9 +307,15 @@ int RunHeadlessCollect(std::ostream& out, std::ostream& err, int mode) {
     if (error.empty() && window.FCheckFailed) error = window.FCheckError;
     for (const std::string& path : window.FSavedFiles) out << path << "\n";
     out << TerminalText(window.StatusText().toStdString()) << "\n";
-    out << HeadlessStatus(window, !listed) << "\n";
+    const std::string status = HeadlessStatus(window, !listed);
+    out << status << "\n";
     for (const std::string& note : window.FTransferNotes)
         err << TerminalText(RawToUtf8(note)) << "\n";
-    if (!error.empty()) err << TerminalText(RawToUtf8(error)) << "\n";
+    if (window.FSkippedForSize > 0) {
+        std::string hint = kSizeHint;
+        hint.replace(hint.find("%d"), 2, std::to_string(MailMaxSize));
+        err << hint << "\n";
+    }
+    if (!error.empty()) PrintFailure(err, window, error, status);
     return error.empty() && window.FTransferNotes.empty() ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 // The program's command-line modes besides the window.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@ enum TCommandMode {
     mdDemo,
     mdAddAccount,
     mdListAccounts,
+    mdTrustCertificate,
     mdHelp,
     mdUnknown
 };
@@ -23,6 +25,10 @@ struct TCommandLine {
     int TransferMode = -1;
     // For mdUnknown: what was not understood ("" when nothing was given to understand).
     std::string Refusal;
+    // --collect's --max-size in bytes (0: no limit), -1 when none is given.
+    int64_t MaxSize = -1;
+    // --trust-certificate's fingerprint.
+    std::string Fingerprint;
 };
 // Reads the arguments after the program's name. Every mode refuses arguments it does not
 // take; --add-account reads its own.
@@ -38,7 +44,8 @@ int RunHeadlessCheck(std::ostream& out, std::ostream& err);
 // every mail file saved, then the status bar and the status line. Oversized messages are
 // skipped, not asked about. Returns 0 when every marked message was handled, else 1 with
 // the reasons on err.
-int RunHeadlessCollect(std::ostream& out, std::ostream& err, int mode);
+// maxSize: the size above which a message is skipped (0: none), -1 for the account's own.
+int RunHeadlessCollect(std::ostream& out, std::ostream& err, int mode, int64_t maxSize = -1);
 // The options the program understands.
 void PrintUsage(std::ostream& out);
 // UTF-8 text in the charset the locale names, "?" for what that cannot hold.

@@ -44,7 +44,10 @@ void TFormMain::LoginTrusting() {
     try {
         POPClient->Login();
     } catch (const EmsCertificateError& e) {
-        if (!OfferCertificateTrust(e)) throw;
+        if (!OfferCertificateTrust(e)) {
+            FRefusedFingerprint = e.Fingerprint;
+            throw;
+        }
         if (POPClient->IsConnected()) POPClient->Disconnect();
         POPClient->Login();
     }

@@ -58,7 +58,6 @@ const char* const kNoContent = "Print eMail having no content?";
 const char* const kNoProtocol = "No protocol written yet";
 const char* const kPrintPrefix = "eMail: ";
 const char* const kTransListFile = "TransList.DAT";
-const char* const kLogFile = "PostvigilLog.TXT";
 const char* const kPostkeeper = "postkeeper";
 const char* const kGone = "eMail %d is no longer on the server as listed; left alone";
 const char* const kTooLarge = "eMail %d was not collected: larger than the size to confirm";
@@ -181,6 +180,7 @@ void TFormMain::TransferMails(bool KeepConnected) {
     FUnflushedUidls.clear();
     FUnflushed = false;
     FDeletesSent = 0;
+    FSkippedForSize = 0;
     if (MailRows->Count() == 0) return;
     // What a killed run left half-written; files other runs are still writing are locked.
     RemoveStaleTempFiles(PostofficeDir());
@@ -250,6 +250,7 @@ void TFormMain::HandleRow(int index, int number) {
     FMsgSize = row.Size;
     if (FMsgSize > MailMaxSize && IsTransferMode(mode) && !ConfirmSize(row)) {
         MailRows->SetMode(index, tmNeutral);
+        ++FSkippedForSize;
         FTransferNotes.push_back(Printf(kTooLarge, index + 1));
         WriteLog(FTransferNotes.back());
         return;
@@ -511,7 +512,7 @@ void TFormMain::WriteProgramLog() {
         RawToUtf8Append(line, text);
         text.append("\r\n");
     }
-    WriteFileDurably(ProgDir() + kLogFile, text);
+    WriteFileDurably(ProtocolFile(), text);
 }
 
 void TFormMain::FormDestroy() {

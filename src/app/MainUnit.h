@@ -169,6 +169,10 @@ public:
     std::vector<std::string> FTransferNotes;
     // The mail files the last transfer wrote, full paths.
     std::vector<std::string> FSavedFiles;
+    // Messages the last transfer skipped for their size.
+    int FSkippedForSize = 0;
+    // The fingerprint of the last certificate that was refused and not trusted ("" when none).
+    std::string FRefusedFingerprint;
     // Where Print draws its pages; nullptr for the printer. Tests set a PDF canvas.
     static inline class TPrintCanvas* PrintCanvas = nullptr;
     // Shows the file-open dialog of Open and Print; empty means the user cancelled. Tests

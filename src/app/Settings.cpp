@@ -76,6 +76,10 @@ std::string PostofficeDir() {
     return ProgDir() + NativeRelative("eMails\\Postoffice");
 }
 
+std::string ProtocolFile() {
+    return ProgDir() + "PostvigilLog.TXT";
+}
+
 std::string AccountFileName(std::string_view name) {
     return FindFileNoCase(ProgDir(), std::string(name) + ".Set");
 }

@@ -96,6 +96,8 @@ extern TStringList ProgramLog;
 void InitMainUnit();
 // ProgDir() + "eMails/Postoffice", without a trailing "/".
 std::string PostofficeDir();
+// The protocol file: what the last check or collect said and heard.
+std::string ProtocolFile();
 // The account file of an account name: ProgDir() + name + ".Set", found without regard to
 // letter case.
 std::string AccountFileName(std::string_view name);

@@ -84,7 +84,8 @@ int main(int argc, char** argv) {
         return rc;
     }
     // The headless check needs no screen.
-    if ((mode == mdCheck || mode == mdCollect) && !std::getenv("QT_QPA_PLATFORM"))
+    if ((mode == mdCheck || mode == mdCollect || mode == mdTrustCertificate) &&
+        !std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     TApplication app(argc, argv);
     QApplication::setApplicationName("Postvigil");
@@ -105,7 +106,10 @@ int main(int argc, char** argv) {
         rc = RunHeadlessCheck(std::cout, std::cerr);
     } else if (mode == mdCollect) {
         InitMainUnit();
-        rc = RunHeadlessCollect(std::cout, std::cerr, command.TransferMode);
+        rc = RunHeadlessCollect(std::cout, std::cerr, command.TransferMode, command.MaxSize);
+    } else if (mode == mdTrustCertificate) {
+        InitMainUnit();
+        rc = RunTrustCertificate(command.Fingerprint, std::cout, std::cerr);
     } else if (mode == mdDemo) {
         try {
             // The server lives until the program ends.

@@ -21,6 +21,10 @@ const char* const kNotPinned = "it is not the certificate trusted for this accou
 const char* const kFingerprintText = " (SHA-256 fingerprint ";
 const char* const kVerifiedFor = ", certificate verified for ";
 const char* const kTrustedFor = ", certificate trusted by its fingerprint for ";
+const char* const kSubjectText = "Subject: ";
+const char* const kIssuerText = "Issuer: ";
+const char* const kValidFrom = "Valid from ";
+const char* const kValidUntil = " until ";
 
 bool IsAddressLiteral(const std::string& host) {
     unsigned char buffer[16];
@@ -178,6 +182,43 @@ void TmsTlsSession::VerifyPeer(std::string_view pinned) {
     if (result != X509_V_OK) {
         throw EmsCertificateError(X509_verify_cert_error_string(result), fingerprint);
     }
+}
+
+namespace {
+// What a memory BIO collected.
+std::string BioText(BIO* bio) {
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(bio, &data);
+    return length > 0 ? std::string(data, std::size_t(length)) : std::string();
+}
+
+std::string NameText(const X509_NAME* name) {
+    BIO* bio = BIO_new(BIO_s_mem());
+    // One line, "CN = pop.example.org, O = Example", with UTF-8 kept as it is.
+    X509_NAME_print_ex(bio, name, 0, XN_FLAG_ONELINE & ~ASN1_STRFLGS_ESC_MSB);
+    std::string text = BioText(bio);
+    BIO_free(bio);
+    return text;
+}
+
+std::string TimeText(const ASN1_TIME* time) {
+    BIO* bio = BIO_new(BIO_s_mem());
+    ASN1_TIME_print(bio, time);
+    std::string text = BioText(bio);
+    BIO_free(bio);
+    return text;
+}
+} // namespace
+
+std::string TmsTlsSession::PeerCertificateText() const {
+    X509* certificate = SSL_get1_peer_certificate(F->Ssl);
+    if (!certificate) return {};
+    const std::string text = kSubjectText + NameText(X509_get_subject_name(certificate)) + "\n" +
+                             kIssuerText + NameText(X509_get_issuer_name(certificate)) + "\n" +
+                             kValidFrom + TimeText(X509_get0_notBefore(certificate)) + kValidUntil +
+                             TimeText(X509_get0_notAfter(certificate)) + "\n";
+    X509_free(certificate);
+    return text;
 }
 
 std::string TmsTlsSession::Description() const {

@@ -53,6 +53,9 @@ public:
     void VerifyPeer(std::string_view pinned);
     // "TLS 1.3, certificate verified for pop.example.org" and the like.
     std::string Description() const;
+    // Whose certificate the server showed: "Subject: ...", "Issuer: ...", "Valid from ...
+    // until ..." lines (UTF-8), "" before the handshake.
+    std::string PeerCertificateText() const;
 
 private:
     [[noreturn]] void Fail(std::string_view what, int result);

@@ -171,9 +171,7 @@ void TmsPOPClient::Login() {
     FSentBytes.clear();
     FHeld.clear();
     FHeldCount = 0;
-    Connect();
-    CheckStatus(ReadMultiLineResponse());
-    if (Security() == secStartTls) NegotiateStls();
+    OpenSecured();
     Command(kUser + FUserName);
     Command(kPass + FPassword);
     // What the server offers may change with the log-in; this list is the one that counts.
@@ -185,6 +183,12 @@ void TmsPOPClient::Login() {
     }
     GetStatus();
     if (FMessageCount > 0) SetCurrentMessage(0);
+}
+
+void TmsPOPClient::OpenSecured() {
+    Connect();
+    CheckStatus(ReadMultiLineResponse());
+    if (Security() == secStartTls) NegotiateStls();
 }
 
 void TmsPOPClient::GetStatus() {

@@ -64,6 +64,9 @@ public:
     // Connects, reads the greeting, protects the connection as Security says (STLS is
     // refused before USER when the server does not offer it), then logs in.
     void Login();
+    // The first part of Login: connects, reads the greeting and protects the connection as
+    // Security says; nothing about the user is sent.
+    void OpenSecured();
     void GetStatus();
     // The size in octets LIST reports, -1 when the answer has none. Kept in MessageIds, as
     // the bound of the message's RETR answer.

@@ -25,6 +25,7 @@ const char* const kClosedInHandshake = "Connection closed by the server during t
 const char* const kLineTooLong = "Answer line too long";
 const char* const kAnswerTooLong = "Answer too long";
 const char* const kNoEncryption = "no encryption";
+const char* const kPlainTextAnswer = "the server answered in plain text; is this the TLS port?";
 
 constexpr long kEventMask = FD_READ | FD_WRITE | FD_OOB | FD_CONNECT | FD_CLOSE;
 constexpr std::size_t kLineCapacity = 2047;
@@ -448,6 +449,17 @@ bool TmsSocket::ReadBlock(TStream& stream, int64_t expectedSize, int64_t limit, 
     return kept == received;
 }
 
+bool TmsSocket::HandshakeDone(const std::string& firstBytes) {
+    try {
+        return FTls->Handshake();
+    } catch (const EmsTlsError&) {
+        // A TLS server answers a hello with a record; a POP3 server greets in plain text.
+        if (firstBytes.starts_with("+OK") || firstBytes.starts_with("-ERR"))
+            throw EmsTlsError(kPlainTextAnswer);
+        throw;
+    }
+}
+
 void TmsSocket::StartTls(const std::string& host, const std::string& pinnedFingerprint) {
     TmsWinsock& winsock = Winsock();
     // Nothing received before the handshake may be read as protected: a server (or someone
@@ -458,15 +470,20 @@ void TmsSocket::StartTls(const std::string& host, const std::string& pinnedFinge
     // What the server sends in the handshake (its certificates) is one answer.
     TAnswerScope answer(*this, kMaxAnswerLine);
     StartAnswer();
+    // The first bytes the server sent: a POP3 greeting there means a port without TLS.
+    std::string first;
     try {
         // Cancel (from the events run below) closes the socket and ends the session; it is
         // checked before the session is touched again.
-        while (!FTls->Handshake()) {
+        while (!HandshakeDone(first)) {
             if (FlushTls()) StartCounter();
             FLastResult = winsock.recv(FSocketHandle, FWire.get(), kBlockBufferSize, 0);
             if (FCanceled) throw EmsCanceledError();
             bool wouldBlock = false;
             if (FLastResult > 0) {
+                if (first.size() < 4)
+                    first.append(FWire.get(),
+                                 std::min<std::size_t>(4 - first.size(), std::size_t(FLastResult)));
                 FTls->PutReceived(FWire.get(), std::size_t(FLastResult));
                 CountProgress(FLastResult);
             } else if (FLastResult == 0) {
@@ -490,6 +507,10 @@ void TmsSocket::StartTls(const std::string& host, const std::string& pinnedFinge
         throw;
     }
     AddToLog(SecurityDescription());
+}
+
+std::string TmsSocket::PeerCertificateText() const {
+    return FTls ? FTls->PeerCertificateText() : std::string();
 }
 
 std::string TmsSocket::SecurityDescription() const {

@@ -162,6 +162,9 @@ public:
     bool Encrypted() const { return FTls != nullptr; }
     // "TLS 1.3, certificate verified for pop.example.org" or "no encryption".
     std::string SecurityDescription() const;
+    // Whose certificate the server showed (see TmsTlsSession::PeerCertificateText); "" on a
+    // connection without TLS.
+    std::string PeerCertificateText() const;
     void Disconnect();
     // Ends the current wait (it then raises EmsCanceledError) and closes the socket.
     void Cancel();
@@ -191,6 +194,9 @@ protected:
     int ReceiveSome();
     // Sends the bytes as they are, over the wire.
     void SendRaw(const char* buffer, int64_t length);
+    // One step of the TLS handshake; a failure after a plain-text POP3 answer (firstBytes)
+    // says so.
+    bool HandshakeDone(const std::string& firstBytes);
     // Sends what the TLS session has queued; true when there was something. The send stops
     // the countdown at its end.
     bool FlushTls();

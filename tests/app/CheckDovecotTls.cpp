@@ -10,6 +10,7 @@
 
 #include <arpa/inet.h>
 #include <fstream>
+#include <iterator>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,14 +24,16 @@ struct TTlsRun {
     std::string out, err;
 };
 
-// Runs the headless check on an account file with the given [POPClient] lines; trustStore is
-// the file of authorities the program trusts.
-TTlsRun CheckWith(const QString& home, const std::string& popClient,
-                  const std::string& trustStore) {
+void WriteAccount(const QString& home, const std::string& popClient) {
     std::ofstream(home.toStdString() + "/Dummy.Set")
         << "[ProgSet]\nIniDescript=Secure\nTimeout=30\n[RASSet]\nRASService=-1\n"
            "[POPClient]\nUserName=alice\nPassword=secret\n"
         << popClient;
+}
+
+// Runs postvigil with arguments; trustStore is the file of authorities the program trusts.
+TTlsRun RunPostvigil(const QString& home, const QStringList& arguments,
+                     const std::string& trustStore) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("POSTVIGIL_HOME", home + "/");
@@ -41,13 +44,20 @@ TTlsRun CheckWith(const QString& home, const std::string& popClient,
     env.remove("DISPLAY");
     env.remove("WAYLAND_DISPLAY");
     p.setProcessEnvironment(env);
-    p.start(PV_POSTVIGIL, {"--check"});
+    p.start(PV_POSTVIGIL, arguments);
     TTlsRun run;
     if (!p.waitForFinished(60000)) return run;
     run.exitCode = p.exitCode();
     run.out = p.readAllStandardOutput().toStdString();
     run.err = p.readAllStandardError().toStdString();
     return run;
+}
+
+// Runs the headless check on an account file with the given [POPClient] lines.
+TTlsRun CheckWith(const QString& home, const std::string& popClient,
+                  const std::string& trustStore) {
+    WriteAccount(home, popClient);
+    return RunPostvigil(home, {"--check"}, trustStore);
 }
 
 bool HasIpv6Loopback() {
@@ -120,4 +130,44 @@ TEST_F(CheckDovecotTls, ListsOverIpv6Loopback) {
                   certificates.Authority());
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out.substr(0, 7), "Sealed\t") << run.out;
+}
+
+// A server whose certificate no authority signed: the refusal says what to run, and that
+// command makes the account usable without editing a file, for that certificate only.
+TEST_F(CheckDovecotTls, TrustCertificateMakesASelfSignedServerUsable) {
+    Start();
+    const std::string noStore = "/nonexistent-trust-store.pem";
+    const std::string fingerprint = certificates.Fingerprint();
+    WriteAccount(home.path(), "Server=localhost\nDefPort=" + std::to_string(dovecot.TlsPort()) +
+                                  "\nSecurity=tls\n");
+    const std::string file = home.path().toStdString() + "/Dummy.Set";
+    const TTlsRun refused = RunPostvigil(home.path(), {"--check"}, noStore);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("postvigil --trust-certificate " + fingerprint + "\n"),
+              std::string::npos)
+        << refused.err;
+
+    // Another fingerprint: nothing is stored.
+    const std::string other = "sha256:" + std::string(64, 'a');
+    const TTlsRun wrong =
+        RunPostvigil(home.path(), {"--trust-certificate", QString::fromStdString(other)}, noStore);
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_NE(wrong.err.find("The server shows another certificate: " + fingerprint),
+              std::string::npos)
+        << wrong.err;
+    std::ifstream before(file);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(before), {}).find("CertFingerprint"),
+              std::string::npos);
+
+    const std::string logBefore = dovecot.Log();
+    const TTlsRun trust = RunPostvigil(
+        home.path(), {"--trust-certificate", QString::fromStdString(fingerprint)}, noStore);
+    EXPECT_EQ(trust.exitCode, 0) << trust.err;
+    EXPECT_NE(trust.out.find("Subject: CN = localhost"), std::string::npos) << trust.out;
+    EXPECT_NE(trust.out.find("Trusted for the account \"Secure\""), std::string::npos);
+    // Nothing about the user went to the server.
+    EXPECT_EQ(dovecot.Log().substr(logBefore.size()).find("alice"), std::string::npos);
+    const TTlsRun check = RunPostvigil(home.path(), {"--check"}, noStore);
+    EXPECT_EQ(check.exitCode, 0) << check.err;
+    EXPECT_EQ(check.out.substr(0, 7), "Sealed\t") << check.out;
 }

@@ -6,6 +6,7 @@
 #include "app/DemoMode.h"
 #include "app/DemoServer.h"
 #include "dialup/RasBinding.h"
+#include "platform/Paths.h"
 
 #include <sstream>
 #include <sys/stat.h>
@@ -51,8 +52,40 @@ TEST_F(CommandLine, HeadlessRunsPrintWhatTheRunFoundNotStartUpErrorsOrTheServers
         EXPECT_EQ(text.substr(text.rfind('\n', text.size() - 2) + 1),
                   "Error when calling list, see protocol\n");
         EXPECT_NE(err.str().find("no such message"), std::string::npos) << err.str();
+        // Where to look.
+        EXPECT_NE(err.str().find("The protocol: " + ProgDir() + "PostvigilLog.TXT\n"),
+                  std::string::npos)
+            << err.str();
         EXPECT_EQ(server.Failure(), "");
     }
+}
+
+TEST_F(CommandLine, CollectSkipsMessagesOverTheSizeToConfirmUnlessMaxSizeSaysOtherwise) {
+    Account("Dummy", "[ProgSet]\nIniDescript=Test box\nTimeout=5\n[RASSet]\nRASService=-1\n"
+                     "MailMaxSize=100\n[POPClient]\nServer=127.0.0.1\nDefPort=" +
+                         std::to_string(server.Port()) + "\nUserName=bob\nPassword=secret\n");
+    const std::string big = "Subject: big\r\n\r\n" + std::string(200, 'x') + "\r\n";
+    const std::string size = std::to_string(big.size());
+    auto listed = [&] {
+        LogIn(1, "+OK\r\n1 u1\r\n.\r\n");
+        Header(1, "Subject: big", "+OK 1 " + size);
+        server.Expect("LIST").SayRaw("+OK\r\n1 " + size + "\r\n.\r\n");
+    };
+    listed();
+    server.Expect("QUIT").Say("+OK").NextConnection();
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadlessCollect(out, err, tmCopy), 1);
+    EXPECT_EQ(err.str(), "eMail 1 was not collected: larger than the size to confirm\n"
+                         "Messages larger than 100 bytes are skipped; postvigil --collect "
+                         "--max-size BYTES collects them (0 for no limit)\n");
+
+    // --max-size 0: no limit for this run.
+    listed();
+    server.Expect("RETR 1").Say("+OK").SayRaw(big + ".\r\n").Expect("QUIT").Say("+OK");
+    std::ostringstream out2, err2;
+    EXPECT_EQ(RunHeadlessCollect(out2, err2, tmCopy, 0), 0) << err2.str();
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_NE(out2.str().find(".EML\n"), std::string::npos) << out2.str();
 }
 
 TEST_F(CommandLine, AnAccountThatCannotBeCheckedIsNamedWithWhatIsWrong) {
@@ -111,6 +144,31 @@ TEST_F(CommandLine, EveryModeRefusesWhatItDoesNotTake) {
     EXPECT_EQ(collect.Mode, mdCollect);
     EXPECT_EQ(collect.TransferMode, tmDelete);
     EXPECT_EQ(ParseCommandLine({"--add-account", "--server", "h"}).Mode, mdAddAccount);
+    // --mode and --max-size in either order, each once.
+    const TCommandLine sized = ParseCommandLine({"--collect", "--max-size", "0", "--mode", "get"});
+    EXPECT_EQ(sized.Mode, mdCollect);
+    EXPECT_EQ(sized.MaxSize, 0);
+    EXPECT_EQ(sized.TransferMode, tmGet);
+    EXPECT_EQ(ParseCommandLine({"--collect", "--max-size", "5000000"}).MaxSize, 5000000);
+    EXPECT_EQ(ParseCommandLine({"--collect"}).MaxSize, -1);
+    for (const char* bad : {"-1", "10k", "", "+5"})
+        EXPECT_EQ(refusal({"--collect", "--max-size", bad}),
+                  "--max-size needs a number of bytes (0 for no limit)")
+            << bad;
+    EXPECT_EQ(refusal({"--collect", "--max-size", "1", "--max-size", "2"}),
+              "Unknown option for --collect: --max-size");
+    const TCommandLine trust = ParseCommandLine({"--trust-certificate", "sha256:ab"});
+    EXPECT_EQ(trust.Mode, mdTrustCertificate);
+    EXPECT_EQ(trust.Fingerprint, "sha256:ab");
+    EXPECT_EQ(refusal({"--trust-certificate"}),
+              "--trust-certificate needs the fingerprint a refused check printed (sha256:...)");
+    EXPECT_EQ(refusal({"--trust-certificate", "sha256:ab", "x"}),
+              "Unknown option for --trust-certificate: x");
+    // A fingerprint that is none is refused before anything is connected to.
+    std::ostringstream trustOut, trustErr;
+    EXPECT_EQ(RunTrustCertificate("sha256:abc", trustOut, trustErr), 2);
+    EXPECT_EQ(trustErr.str(), "--trust-certificate needs a SHA-256 fingerprint: sha256: and 64 "
+                              "hexadecimal digits\n");
 
     // An account without a password could never be checked without asking.
     std::istringstream empty("\n");

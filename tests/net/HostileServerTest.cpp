@@ -244,11 +244,19 @@ TEST_F(HostileServerTest, HandshakeSilenceTimesOutAndCancelEndsIt) {
     EXPECT_FALSE(client.IsConnected());
 }
 
-TEST_F(HostileServerTest, NotTlsAtAllIsAHandshakeError) {
+TEST_F(HostileServerTest, NotTlsAtAllIsAHandshakeErrorThatNamesAPlainTextGreeting) {
     client.SetSecurity(secTls);
     server.Say("+OK POP3 ready, in clear text").Pause();
-    EXPECT_NE(MessageOf<EmsTlsError>([&] { client.Connect(); }), "");
+    EXPECT_EQ(MessageOf<EmsTlsError>([&] { client.Connect(); }),
+              "the server answered in plain text; is this the TLS port?");
     EXPECT_FALSE(client.IsConnected());
+    server.Resume();
+    // Something else that is not TLS either is a handshake error of its own.
+    server.NextConnection().Say("HTTP/1.1 400 Bad Request").Pause();
+    const std::string other = MessageOf<EmsTlsError>([&] { client.Connect(); });
+    EXPECT_NE(other, "");
+    EXPECT_EQ(other.find("plain text"), std::string::npos) << other;
+    server.Resume();
 }
 
 TEST(TlsFingerprint, StoredFormsCompareAlike) {
