@@ -16,8 +16,9 @@ using namespace msgtest;
 namespace {
 
 const char* const kRawBytes =
-    "raw 8-bit header bytes: we read what is valid UTF-8 as UTF-8 and the rest as "
-    "Windows-1252, Python shows U+FFFD for every byte of a header it parsed from bytes";
+    "raw 8-bit header bytes: we read what is valid UTF-8 as UTF-8, other text in the charset "
+    "the message names for its text when valid there, else as Windows-1252; Python shows "
+    "U+FFFD for every byte of a header it parsed from bytes";
 
 const char* const kCommentName =
     "the sender is written \"box (Name)\": our address parser takes the comment as the display "
