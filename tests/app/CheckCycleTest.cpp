@@ -333,6 +333,21 @@ TEST_F(CheckCycle, HeadlessCheckPrintsRowsAndStatusOrFails) {
     EXPECT_EQ(server.Connections(), 2);
 }
 
+// The header view of a row, as the window shows it.
+static QString HeaderView(TFormMain& w, int row) {
+    QString shown;
+    const auto answer = TFormMain::ExecModal;
+    TFormMain::ExecModal = [&](QDialog& d) {
+        if (auto* h = qobject_cast<TFormHelp*>(&d)) shown = h->Memo->toPlainText();
+        return 0;
+    };
+    w.MailRows->Flush();
+    w.ListViewRemoPOP->setCurrentIndex(w.MailRows->index(row, 0));
+    w.ListViewRemoPOPDblClick();
+    TFormMain::ExecModal = answer;
+    return shown;
+}
+
 // Ordinary international mail: rows, header view and headless output read as sent.
 TEST_F(CheckCycle, InternationalMailReadsRightInRowsHeaderViewAndCheckOutput) {
     const char* const subjects[] = {"Привет, мир — отчёт", "会議のお知らせ 🎉", "Zażółć gęślą jaźń",
@@ -359,14 +374,7 @@ TEST_F(CheckCycle, InternationalMailReadsRightInRowsHeaderViewAndCheckOutput) {
             EXPECT_EQ(w.MailRows->Text(i, 0).toStdString(), subjects[i]);
             EXPECT_EQ(w.MailRows->Text(i, 1).toStdString(), senders[i]);
         }
-        QString shown;
-        TFormMain::ExecModal = [&](QDialog& d) {
-            if (auto* h = qobject_cast<TFormHelp*>(&d)) shown = h->Memo->toPlainText();
-            return 0;
-        };
-        w.MailRows->Flush();
-        w.ListViewRemoPOP->setCurrentIndex(w.MailRows->index(1, 0));
-        w.ListViewRemoPOPDblClick();
+        const QString shown = HeaderView(w, 1);
         EXPECT_TRUE(shown.contains(QString::fromUtf8("From: 山田太郎 <yamada@example.jp>")))
             << shown.toStdString();
         EXPECT_TRUE(shown.contains(QString::fromUtf8("Subject: 会議のお知らせ 🎉")));
@@ -431,14 +439,7 @@ TEST_F(CheckCycle, RawHeadersInTheCharsetOfTheBodyReadRightInRowHeaderViewAndChe
     ASSERT_EQ(w.MailRows->Count(), 1);
     EXPECT_EQ(w.MailRows->Text(0, 0).toStdString(), "測試郵件");
     EXPECT_EQ(w.MailRows->Text(0, 1).toStdString(), "王小明");
-    QString shown;
-    TFormMain::ExecModal = [&](QDialog& d) {
-        if (auto* h = qobject_cast<TFormHelp*>(&d)) shown = h->Memo->toPlainText();
-        return 0;
-    };
-    w.MailRows->Flush();
-    w.ListViewRemoPOP->setCurrentIndex(w.MailRows->index(0, 0));
-    w.ListViewRemoPOPDblClick();
+    const QString shown = HeaderView(w, 0);
     EXPECT_TRUE(shown.startsWith(QString::fromUtf8("From: 王小明 <wang@example.tw>\n"
                                                    "Subject: 測試郵件\n")))
         << shown.toStdString();
