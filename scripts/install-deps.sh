@@ -13,6 +13,9 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # comparison peers: GMime and Python's email package with its test data
   libgmime-3.0-dev python3 libpython3.11-testsuite
+  # public test mail for the comparisons: a MIME library's test messages (Go source package)
+  # and a bounce detector's delivery reports from many mail servers
+  golang-github-jhillyerd-enmime-dev python3-flufl.bounce
   # fuzzing runtime for clang (libFuzzer, sanitizers)
   libclang-rt-14-dev
   # sound, POP3 server, desktop bus and printing peers used by later layers

@@ -561,11 +561,10 @@ void TFormMain::ListViewRemoPOPDblClick() {
     if (!current.isValid() || !ListViewRemoPOP->selectionModel()->isRowSelected(current.row()))
         return;
     TFormHelp dlg(this);
-    TStringList lines;
-    const std::string& text = MailRows->Row(current.row()).Headers;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.Add(HeaderLineText(std::string_view(text).substr(start, end - start)));
+    TStringList raw, lines;
+    raw.SetText(MailRows->Row(current.row()).Headers);
+    const std::string charset = HeaderCharset(raw);
+    for (const std::string& line : raw) lines.Add(HeaderLineText(line, charset));
     dlg.SetUnicodeLines(lines);
     RunModal(dlg);
 }

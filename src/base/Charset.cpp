@@ -153,8 +153,9 @@ void AppendCodePoint(char32_t cp, std::string& out) {
 using TInvalidInput = std::size_t (*)(std::string_view in, std::string& out);
 
 // Runs the whole input through cd, appending to out. invalid handles a sequence the
-// converter rejects (and an incomplete one at the end).
-void Convert(iconv_t cd, std::string_view bytes, std::string& out, TInvalidInput invalid) {
+// converter rejects (and an incomplete one at the end); without it such a sequence ends the
+// conversion and the result is false.
+bool Convert(iconv_t cd, std::string_view bytes, std::string& out, TInvalidInput invalid) {
     iconv(cd, nullptr, nullptr, nullptr, nullptr); // initial shift state
     char* in = const_cast<char*>(bytes.data());
     std::size_t inLeft = bytes.size();
@@ -168,12 +169,14 @@ void Convert(iconv_t cd, std::string_view bytes, std::string& out, TInvalidInput
         out.append(buffer, std::size_t(o - buffer));
         if (error == E2BIG) continue;
         if (error == EILSEQ || error == EINVAL) {
+            if (!invalid) return false;
             const std::size_t skip = invalid(std::string_view(in, inLeft), out);
             in += skip;
             inLeft -= skip;
             continue;
         }
-        if (error != 0 || (inLeft == 0 && o == buffer)) return;
+        if (error != 0) return false;
+        if (inLeft == 0 && o == buffer) return true;
     }
 }
 
@@ -263,6 +266,24 @@ void RawToUtf8Append(std::string_view bytes, std::string& out) {
 std::string RawToUtf8(std::string_view bytes) {
     std::string out;
     RawToUtf8Append(bytes, out);
+    return out;
+}
+
+void RawToUtf8Append(std::string_view bytes, std::string_view charset, std::string& out) {
+    if (!charset.empty() && !IsValidUtf8(bytes)) {
+        const std::string name = ConverterName(charset);
+        const iconv_t cd =
+            name.empty() || name == kUtf8 ? TConverterCache::kFailed : Converter(kUtf8, name);
+        const std::size_t old = out.size();
+        if (cd != TConverterCache::kFailed && Convert(cd, bytes, out, nullptr)) return;
+        out.resize(old);
+    }
+    RawToUtf8Append(bytes, out);
+}
+
+std::string RawToUtf8(std::string_view bytes, std::string_view charset) {
+    std::string out;
+    RawToUtf8Append(bytes, charset, out);
     return out;
 }
 

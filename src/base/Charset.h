@@ -19,6 +19,11 @@ std::string CharsetToUtf8(std::string_view charset, std::string_view bytes);
 // are not are read as Windows-1252.
 void RawToUtf8Append(std::string_view bytes, std::string& out);
 std::string RawToUtf8(std::string_view bytes);
+// Raw 8-bit text of a message that names charset for its text (a header in the charset of
+// the body): valid UTF-8 stays UTF-8; other text is read in charset when every byte of it is
+// valid there, else as above.
+void RawToUtf8Append(std::string_view bytes, std::string_view charset, std::string& out);
+std::string RawToUtf8(std::string_view bytes, std::string_view charset);
 
 // Windows-1252 and UTF-8. The five bytes the code page leaves undefined map to the C1
 // control characters of the same number and back, so every byte survives a round trip;

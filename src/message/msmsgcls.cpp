@@ -103,6 +103,7 @@ bool TLineStream::ReadLine(std::string& line) {
 void TLineStream::Restore(const TMark& mark) {
     SetPosition(mark.Position);
     FNextLF = mark.NextLF;
+    FLineEnd = mark.LineEnd;
     FScanSize = mark.ScanSize;
     FEof = mark.Eof;
 }
@@ -129,18 +130,21 @@ bool TLineStream::ReadLineView(std::string_view& line) {
         FScanSize = text.size();
         const void* lf = std::memchr(base, '\n', text.size() - start);
         FNextLF = lf ? std::size_t(static_cast<const char*>(lf) - text.data()) : text.size();
+        // The CRs right before the LF end the line with it: a server that puts a CR before
+        // every LF of a message stored with CR LF sends CR CR LF.
+        FLineEnd = FNextLF;
+        if (FNextLF < text.size())
+            while (FLineEnd > start && text[FLineEnd - 1] == '\r') --FLineEnd;
     }
     const void* cr = std::memchr(base, '\r', FNextLF - start);
     const char* stop = cr ? static_cast<const char*>(cr) : text.data() + FNextLF;
     const std::size_t length = std::size_t(stop - base);
     line = std::string_view(base, length);
     std::size_t next = start + length;
-    if (next < text.size()) {
-        if (text[next] == '\r' && next + 1 < text.size() && text[next + 1] == '\n')
-            next += 2;
-        else
-            next += 1;
-    }
+    if (next >= FLineEnd && FNextLF < text.size())
+        next = FNextLF + 1;
+    else if (next < text.size())
+        next += 1; // a lone CR
     SetPosition(int64_t(next));
     return true;
 }

@@ -119,9 +119,9 @@ public:
 };
 
 // Reads the text it holds line by line. Lines end at CR LF, a lone CR or a lone LF and come
-// back without their line ends; every byte, NUL included, is kept, and a line may be of any
-// length. When the text is exhausted ReadLine returns the end marker (four bytes 0xFF) and
-// sets Eof.
+// back without their line ends; a run of CRs before an LF ends one line (CR CR LF); every byte, NUL
+// included, is kept, and a line may be of any length. When the text is exhausted ReadLine returns
+// the end marker (four bytes 0xFF) and sets Eof.
 class TLineStream : public TMemoryStream {
 public:
     static const std::string kEndMarker;
@@ -142,10 +142,11 @@ public:
     struct TMark {
         int64_t Position;
         std::size_t NextLF;
+        std::size_t LineEnd;
         std::size_t ScanSize;
         bool Eof;
     };
-    TMark Mark() { return {Position(), FNextLF, FScanSize, FEof}; }
+    TMark Mark() { return {Position(), FNextLF, FLineEnd, FScanSize, FEof}; }
     void Restore(const TMark& mark);
     // The next line without reading it; false at the end.
     bool PeekLineView(std::string_view& line);
@@ -154,6 +155,8 @@ private:
     bool FEof = false;
     // Position of the next LF at or after the last scan start, valid for FScanSize bytes.
     std::size_t FNextLF = 0;
+    // Where the line end at FNextLF starts: the first of the CRs right before it.
+    std::size_t FLineEnd = 0;
     std::size_t FScanSize = std::string_view::npos;
 };
 

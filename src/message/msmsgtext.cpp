@@ -5,8 +5,8 @@
 
 namespace {
 
-TmsAddressText AddressText(const TmsMailAddress& address) {
-    return {RawToUtf8(address.Name()), RawToUtf8(address.Address())};
+TmsAddressText AddressText(const TmsMailAddress& address, std::string_view charset) {
+    return {RawToUtf8(address.Name(), charset), RawToUtf8(address.Address(), charset)};
 }
 
 const TmsAddressList* AddressList(const TmsMessage& message, std::string_view field) {
@@ -18,15 +18,27 @@ const TmsAddressList* AddressList(const TmsMessage& message, std::string_view fi
 
 } // namespace
 
+std::string HeaderCharset(const TStringList& headers) {
+    return GetHeaderParam("charset", GetHeaderValue(headers, "Content-Type"));
+}
+
+std::string HeaderCharset(const TmsCustomMessage& message) {
+    std::string charset = HeaderCharset(message.Headers());
+    return charset.empty() ? BodyCharset(message) : charset;
+}
+
 std::string SubjectText(const TmsCustomMessage& message) {
-    if (HasHeader(message.Headers(), "Subject")) return GetHeaderText(message.Headers(), "Subject");
-    return RawToUtf8(message.Subject());
+    const std::string charset = HeaderCharset(message);
+    if (HasHeader(message.Headers(), "Subject"))
+        return GetHeaderText(message.Headers(), "Subject", charset);
+    return RawToUtf8(message.Subject(), charset);
 }
 
 TmsAddressText SenderText(const TmsCustomMessage& message) {
+    const std::string charset = HeaderCharset(message);
     std::vector<TmsAddressText> from;
-    GetHeaderAddressesText(message.Headers(), "From", from);
-    if (from.empty()) return AddressText(message.Sender());
+    GetHeaderAddressesText(message.Headers(), "From", from, charset);
+    if (from.empty()) return AddressText(message.Sender(), charset);
     return from.front();
 }
 
@@ -36,11 +48,12 @@ std::string SenderDisplayText(const TmsCustomMessage& message) {
 }
 
 std::vector<TmsAddressText> RecipientsText(const TmsMessage& message, const char* field) {
+    const std::string charset = HeaderCharset(message);
     std::vector<TmsAddressText> items;
     if (HasHeader(message.Headers(), field)) {
-        GetHeaderAddressesText(message.Headers(), field, items);
+        GetHeaderAddressesText(message.Headers(), field, items, charset);
     } else if (const TmsAddressList* list = AddressList(message, field)) {
-        for (const auto& address : *list) items.push_back(AddressText(*address));
+        for (const auto& address : *list) items.push_back(AddressText(*address, charset));
     }
     return items;
 }
@@ -66,6 +79,6 @@ std::string BodyText(const TmsCustomMessage& message) {
     return out;
 }
 
-std::string HeaderLineText(std::string_view line) {
-    return DecodeHeaderUnicode(line);
+std::string HeaderLineText(std::string_view line, std::string_view charset) {
+    return DecodeHeaderUnicode(line, charset);
 }

@@ -204,14 +204,16 @@ struct TByteSink {
 };
 
 // Converts to UTF-8. Adjacent words in the same charset are converted together, so a
-// character that a sender split between two words comes out whole.
+// character that a sender split between two words comes out whole. Raw 8-bit text is read in
+// rawCharset where it is valid there and not UTF-8.
 class TUnicodeSink {
 public:
-    explicit TUnicodeSink(std::string& out) : FOut(out) {}
+    TUnicodeSink(std::string& out, std::string_view rawCharset)
+        : FOut(out), FRawCharset(rawCharset) {}
     ~TUnicodeSink() { Flush(); }
     void Text(std::string_view text) {
         Flush();
-        RawToUtf8Append(text, FOut);
+        RawToUtf8Append(text, FRawCharset, FOut);
     }
     void Word(std::string_view charset, std::string_view bytes) {
         if (!SameText(charset, FCharset)) Flush();
@@ -226,6 +228,7 @@ private:
         FCharset = {};
     }
     std::string& FOut;
+    const std::string_view FRawCharset;
     std::string_view FCharset;
     std::string FBytes;
 };
@@ -717,19 +720,21 @@ std::string DecodeHeaderText(std::string_view text) {
     return out;
 }
 
-void DecodeHeaderUnicodeAppend(std::string_view text, std::string& out) {
-    TUnicodeSink sink(out);
+void DecodeHeaderUnicodeAppend(std::string_view text, std::string& out,
+                               std::string_view rawCharset) {
+    TUnicodeSink sink(out, rawCharset);
     WalkEncodedWords(text, sink);
 }
 
-std::string DecodeHeaderUnicode(std::string_view text) {
+std::string DecodeHeaderUnicode(std::string_view text, std::string_view rawCharset) {
     std::string out;
-    DecodeHeaderUnicodeAppend(text, out);
+    DecodeHeaderUnicodeAppend(text, out, rawCharset);
     return out;
 }
 
-std::string GetHeaderText(const TStringList& headers, std::string_view name) {
-    return DecodeHeaderUnicode(UnfoldedValue(headers, WithoutColon(name)));
+std::string GetHeaderText(const TStringList& headers, std::string_view name,
+                          std::string_view rawCharset) {
+    return DecodeHeaderUnicode(UnfoldedValue(headers, WithoutColon(name)), rawCharset);
 }
 
 bool HasHeader(const TStringList& headers, std::string_view name) {
@@ -742,7 +747,7 @@ bool HasHeader(const TStringList& headers, std::string_view name) {
 }
 
 void GetHeaderAddressesText(const TStringList& headers, std::string_view name,
-                            std::vector<TmsAddressText>& items) {
+                            std::vector<TmsAddressText>& items, std::string_view rawCharset) {
     items.clear();
     std::string rawName, rawAddress;
     ForEachUnfolded(headers, name, [&](std::string_view field) {
@@ -754,8 +759,8 @@ void GetHeaderAddressesText(const TStringList& headers, std::string_view name,
                 rawName.clear();
                 rawAddress = part;
             }
-            item.Name = DecodeHeaderUnicode(rawName);
-            item.Address = DecodeHeaderUnicode(rawAddress);
+            item.Name = DecodeHeaderUnicode(rawName, rawCharset);
+            item.Address = DecodeHeaderUnicode(rawAddress, rawCharset);
         });
     });
 }

@@ -59,11 +59,14 @@ std::string DecodeHeaderText(std::string_view text);
 // The same, appending the whole result to out.
 void DecodeHeaderTextAppend(std::string_view text, std::string& out);
 // Unicode (UTF-8) for display. Encoded words are converted from the charset each names,
-// text outside them is read as UTF-8 when valid, else as Windows-1252; nothing is cut.
-std::string DecodeHeaderUnicode(std::string_view text);
-void DecodeHeaderUnicodeAppend(std::string_view text, std::string& out);
+// text outside them is read as UTF-8 when valid, else in rawCharset (the charset the message
+// names for its text) when valid there, else as Windows-1252; nothing is cut.
+std::string DecodeHeaderUnicode(std::string_view text, std::string_view rawCharset = {});
+void DecodeHeaderUnicodeAppend(std::string_view text, std::string& out,
+                               std::string_view rawCharset = {});
 // The value of the first field called name in Unicode, "" if absent.
-std::string GetHeaderText(const TStringList& headers, std::string_view name);
+std::string GetHeaderText(const TStringList& headers, std::string_view name,
+                          std::string_view rawCharset = {});
 bool HasHeader(const TStringList& headers, std::string_view name);
 // One address of a field in Unicode.
 struct TmsAddressText {
@@ -74,7 +77,7 @@ struct TmsAddressText {
 // encoded name that holds a comma or "<" stays one name. An item that does not parse is
 // kept whole as the address.
 void GetHeaderAddressesText(const TStringList& headers, std::string_view name,
-                            std::vector<TmsAddressText>& items);
+                            std::vector<TmsAddressText>& items, std::string_view rawCharset = {});
 // Text for a header field the encoder composes: ASCII stays as it is; other text is read
 // as UTF-8 where valid, else as Windows-1252, and written as UTF-8 B encoded words of at
 // most 75 characters each, separated by blanks (never raw 8-bit bytes).

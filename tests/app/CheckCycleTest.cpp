@@ -333,10 +333,25 @@ TEST_F(CheckCycle, HeadlessCheckPrintsRowsAndStatusOrFails) {
     EXPECT_EQ(server.Connections(), 2);
 }
 
+// The header view of a row, as the window shows it.
+static QString HeaderView(TFormMain& w, int row) {
+    QString shown;
+    const auto answer = TFormMain::ExecModal;
+    TFormMain::ExecModal = [&](QDialog& d) {
+        if (auto* h = qobject_cast<TFormHelp*>(&d)) shown = h->Memo->toPlainText();
+        return 0;
+    };
+    w.MailRows->Flush();
+    w.ListViewRemoPOP->setCurrentIndex(w.MailRows->index(row, 0));
+    w.ListViewRemoPOPDblClick();
+    TFormMain::ExecModal = answer;
+    return shown;
+}
+
 // Ordinary international mail: rows, header view and headless output read as sent.
 TEST_F(CheckCycle, InternationalMailReadsRightInRowsHeaderViewAndCheckOutput) {
     const char* const subjects[] = {"Привет, мир — отчёт", "会議のお知らせ 🎉", "Zażółć gęślą jaźń",
-                                    "Café raw latin1"};
+                                    "Отчёт raw koi8-r"};
     const char* const senders[] = {"Jürgen Müller", "山田太郎", "Zoë", "Привет"};
     auto serve = [&] {
         LogIn(4);
@@ -359,14 +374,7 @@ TEST_F(CheckCycle, InternationalMailReadsRightInRowsHeaderViewAndCheckOutput) {
             EXPECT_EQ(w.MailRows->Text(i, 0).toStdString(), subjects[i]);
             EXPECT_EQ(w.MailRows->Text(i, 1).toStdString(), senders[i]);
         }
-        QString shown;
-        TFormMain::ExecModal = [&](QDialog& d) {
-            if (auto* h = qobject_cast<TFormHelp*>(&d)) shown = h->Memo->toPlainText();
-            return 0;
-        };
-        w.MailRows->Flush();
-        w.ListViewRemoPOP->setCurrentIndex(w.MailRows->index(1, 0));
-        w.ListViewRemoPOPDblClick();
+        const QString shown = HeaderView(w, 1);
         EXPECT_TRUE(shown.contains(QString::fromUtf8("From: 山田太郎 <yamada@example.jp>")))
             << shown.toStdString();
         EXPECT_TRUE(shown.contains(QString::fromUtf8("Subject: 会議のお知らせ 🎉")));
@@ -396,12 +404,12 @@ TEST_F(CheckCycle, InternationalMailReadsRightInRowsHeaderViewAndCheckOutput) {
     EXPECT_EQ(check("C"), "Привет, мир — отчёт\tJürgen Müller\n"
                           "会議のお知らせ 🎉\t山田太郎\n"
                           "Zażółć gęślą jaźń\tZoë\n"
-                          "Café raw latin1\tПривет\n");
+                          "Отчёт raw koi8-r\tПривет\n");
     EXPECT_EQ(check("ru_RU.KOI8-R"), "\xF0\xD2\xC9\xD7\xC5\xD4, \xCD\xC9\xD2 ? "
                                      "\xCF\xD4\xDE\xA3\xD4\tJ?rgen M?ller\n"
                                      "??????? ?\t????\n"
                                      "Za???? g??l? ja??\tZo?\n"
-                                     "Caf? raw latin1\t\xF0\xD2\xC9\xD7\xC5\xD4\n");
+                                     "\xEF\xD4\xDE\xA3\xD4 raw koi8-r\t\xF0\xD2\xC9\xD7\xC5\xD4\n");
     if (saved) setenv("LC_ALL", lcAll.c_str(), 1);
 
     // A subject that decodes to a tab and a line break still makes one line of five columns.
@@ -414,6 +422,35 @@ TEST_F(CheckCycle, InternationalMailReadsRightInRowsHeaderViewAndCheckOutput) {
     const std::string text = out.str();
     EXPECT_EQ(text.rfind("a b c\tAnn\t", 0), 0u) << text;
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
+}
+
+// Raw Big5 header bytes in a message whose text is Big5: the row, the header view and the
+// headless output read them in Big5.
+TEST_F(CheckCycle, RawHeadersInTheCharsetOfTheBodyReadRightInRowHeaderViewAndCheckOutput) {
+    const std::string head = "From: \xA4\xFD\xA4p\xA9\xFA <wang@example.tw>\r\n"
+                             "Subject: \xB4\xFA\xB8\xD5\xB6l\xA5\xF3\r\n"
+                             "Content-Type: text/plain; charset=\"big5\"";
+    PopAccount();
+    LogIn(1);
+    Header(1, head, "+OK 1 100");
+    server.Expect("QUIT").Say("+OK bye");
+    TFormMain w;
+    w.BtnListMailClick();
+    ASSERT_EQ(w.MailRows->Count(), 1);
+    EXPECT_EQ(w.MailRows->Text(0, 0).toStdString(), "測試郵件");
+    EXPECT_EQ(w.MailRows->Text(0, 1).toStdString(), "王小明");
+    const QString shown = HeaderView(w, 0);
+    EXPECT_TRUE(shown.startsWith(QString::fromUtf8("From: 王小明 <wang@example.tw>\n"
+                                                   "Subject: 測試郵件\n")))
+        << shown.toStdString();
+
+    server.NextConnection();
+    LogIn(1);
+    Header(1, head, "+OK 1 100");
+    server.Expect("QUIT").Say("+OK bye");
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadlessCheck(out, err), 0) << err.str();
+    EXPECT_EQ(out.str().rfind("測試郵件\t王小明\t", 0), 0u) << out.str();
 }
 
 TEST_F(CheckCycle, DemoListsItsSampleMailbox) {

@@ -83,6 +83,63 @@ TEST_F(Transfer, GetCopyDeleteSavesTheServersTextAndListsTheFiles) {
     EXPECT_EQ(files, 4);
 }
 
+// A server that puts a CR before every LF of a message stored with CR LF sends CR CR LF:
+// the row reads the whole header block and the file holds the message as stored. The
+// answers come in pieces of several sizes, so a CR CR LF is split between reads too.
+TEST_F(Transfer, CrCrLfFromTheServerIsOneLineEndInTheRowAndTheFile) {
+    const std::string head = "From: Ann Example <ann@example.com>\r\nSubject: Doubled ends\r\n"
+                             "Date: Tue, 07 Nov 2023 10:20:30 +0100\r\n\r\n";
+    const std::string stored = head + "first\r\n.dot\r\nlast\r\n";
+    auto doubled = [](const std::string& text) {
+        std::string out;
+        for (const char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        return out;
+    };
+    const TMail served = {"u1", doubled(stored)};
+    // A lone CR in the body stays a line end of its own; the file gets CR LF there.
+    const TMail lone = {"u2", doubled(head) + "a\rb\r\r\n"};
+    auto sayInPieces = [&](const std::string& bytes, std::size_t piece) {
+        for (std::size_t i = 0; i < bytes.size(); i += piece) server.SayRaw(bytes.substr(i, piece));
+    };
+    for (const std::size_t piece : {1u, 16u, 1024u, 4096u}) {
+        SCOPED_TRACE(piece);
+        if (piece > 1) server.NextConnection();
+        LogIn(2);
+        Ids({served, lone}, true);
+        for (const int n : {1, 2}) {
+            server.Expect("TOP " + std::to_string(n) + " 1").Say("+OK");
+            sayInPieces(doubled(head) + ".\r\n", piece);
+            server.Expect("LIST " + std::to_string(n)).Say("+OK " + std::to_string(n) + " 200");
+        }
+        server.Expect("QUIT").Say("+OK").NextConnection();
+        Session({served, lone});
+        server.Expect("RETR 1").Say("+OK");
+        sayInPieces(Stuffed(served.Text) + ".\r\n", piece);
+        server.Expect("RETR 2").Say("+OK");
+        sayInPieces(lone.Text + ".\r\n", piece);
+        server.Expect("QUIT").Say("+OK");
+
+        TFormMain w;
+        w.BtnListMailClick();
+        ASSERT_EQ(w.MailRows->Count(), 2);
+        EXPECT_EQ(w.MailRows->Text(0, 0), "Doubled ends");
+        EXPECT_EQ(w.MailRows->Text(0, 1), "Ann Example");
+        EXPECT_EQ(w.MailRows->Text(0, 4),
+                  QLocale().toString(QDateTime(QDate(2023, 11, 7), QTime(10, 20, 30)),
+                                     QLocale::ShortFormat));
+        Mark(w, {tmCopy, tmCopy});
+        w.BtnGetMailListClick();
+        EXPECT_EQ(server.Failure(), "");
+        const std::vector<std::string> listed = Listed();
+        ASSERT_EQ(listed.size(), 2u);
+        EXPECT_EQ(Slurp(listed[0]), stored);
+        EXPECT_EQ(Slurp(listed[1]), head + "a\r\nb\r\n");
+        for (const auto& file : listed) fs::remove(file);
+        fs::remove_all(Postoffice());
+        fs::create_directories(Postoffice());
+    }
+}
+
 TEST_F(Transfer, AllNeutralTouchesNothingAndKeepsAnEarlierList) {
     const std::vector<TMail> box = {Mail("u1", "one")};
     // A list left by an earlier run that Postkeeper has not taken over.
@@ -260,9 +317,9 @@ TEST(MailFiles, NamesFromTheDosDateTime) {
 }
 
 TEST(MailFiles, LineEndsBecomeCrLfAndNothingElseChanges) {
-    std::string text = "a\r\nb\nc\rd\r\n";
+    std::string text = "a\r\nb\nc\rd\r\r\ne\r\r\r\nf\r\rg\r\r";
     MakeCrLf(text);
-    EXPECT_EQ(text, "a\r\nb\r\nc\r\nd\r\n");
+    EXPECT_EQ(text, "a\r\nb\r\nc\r\nd\r\ne\r\nf\r\n\r\ng\r\n\r\n");
     std::string clean = "x\r\n\r\ny";
     MakeCrLf(clean);
     EXPECT_EQ(clean, "x\r\n\r\ny");

@@ -353,6 +353,50 @@ TEST(Decoder, ArticleFieldsComeFromTheHeaderBlock) {
     EXPECT_EQ(Lines(article.Body()), (Strings{"text"}));
 }
 
+// A server that puts a CR before every LF of a message stored with CR LF sends CR CR LF; such a
+// run of CRs is one line end, so the message reads as stored. Other CRs stay line ends of
+// their own.
+TEST(Decoder, CrCrLfIsOneLineEndAndOtherCrsStayLineEnds) {
+    const std::string stored = Text({"From: Ann Example <ann@example.org>",
+                                     "Subject: a long",
+                                     " folded subject",
+                                     "Date: Tue, 07 Nov 2023 10:20:30 +0100",
+                                     "MIME-Version: 1.0",
+                                     "Content-Type: multipart/mixed; boundary=\"XX\"",
+                                     "",
+                                     "--XX",
+                                     "Content-Type: text/plain; charset=iso-8859-1",
+                                     "Content-Transfer-Encoding: quoted-printable",
+                                     "",
+                                     "Caf=E9 soft=",
+                                     "break",
+                                     "",
+                                     "--XX",
+                                     "Content-Type: application/octet-stream; name=\"d.txt\"",
+                                     "",
+                                     "one",
+                                     "two",
+                                     "--XX--"});
+    std::string served;
+    for (const char c : stored) served += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    ASSERT_NE(served.find("\r\r\n"), std::string::npos);
+    const auto m = Decode(served);
+    const auto expected = Decode(stored);
+    EXPECT_EQ(m->Subject(), "a long folded subject");
+    EXPECT_EQ(m->Sender().Name(), "Ann Example");
+    EXPECT_EQ(Lines(m->Headers()), Lines(expected->Headers()));
+    EXPECT_EQ(Lines(m->Body()), (Strings{"Caf\xE9 softbreak", ""}));
+    ASSERT_EQ(m->Attachments().Count(), 1);
+    EXPECT_EQ(Attachment(*m, 0), "one\r\ntwo");
+    EXPECT_EQ(m->Attachments().Items(0).FileName(), "d.txt");
+
+    // Three CRs before the LF are one line end too; a CR before anything else is one, so two
+    // of them make an empty line.
+    const auto other = Decode("Subject: x\r\r\r\n\r\nlone\rCR\r\ra\r\r\r\nend\r\r\n");
+    EXPECT_EQ(other->Subject(), "x");
+    EXPECT_EQ(Lines(other->Body()), (Strings{"lone", "CR", "", "a", "end"}));
+}
+
 TEST(Decoder, EmptyAndHeaderOnlyTexts) {
     EXPECT_TRUE(Decode("")->Body().Empty());
     const auto m = Decode("Subject: only headers\r\nMIME-Version: 1.0\r\n");

@@ -116,6 +116,37 @@ inline std::vector<fs::path> PythonEmailMessages() {
     return FilesIn(kPythonEmailData, "msg_", ".txt");
 }
 
+// Test mails that mail-parsing packages ship, installed by scripts/install-deps.sh: a MIME
+// library's (ordinary, unusual and malformed mail; CC0) and a bounce detector's (delivery
+// reports as real mail servers write them; Apache 2.0).
+inline const char* const kMimeLibraryData =
+    "/usr/share/gocode/src/github.com/jhillyerd/enmime/testdata";
+inline const char* const kBounceData = "/usr/lib/python3/dist-packages/flufl/bounce/tests/data";
+
+inline std::vector<fs::path> PublicCorpusMessages() {
+    std::vector<fs::path> files;
+    for (const char* folder : {kMimeLibraryData, kBounceData})
+        EXPECT_TRUE(fs::is_directory(folder))
+            << folder << " is missing: scripts/install-deps.sh installs it";
+    if (fs::is_directory(kMimeLibraryData))
+        for (const auto& entry : fs::recursive_directory_iterator(kMimeLibraryData))
+            if (entry.path().extension() == ".raw") files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    if (fs::is_directory(kBounceData))
+        for (const auto& f : FilesIn(kBounceData, "", ".txt")) files.push_back(f);
+    return files;
+}
+
+// A message's name in the lists of expected differences: the file name, with its folder for
+// the public corpora, whose folders repeat file names.
+inline std::string CorpusName(const fs::path& file) {
+    const std::string path = file.string();
+    for (const char* folder : {kMimeLibraryData, kBounceData})
+        if (path.rfind(folder, 0) == 0)
+            return (file.parent_path().filename() / file.filename()).string();
+    return file.filename().string();
+}
+
 // The generated corpus; the script makes it on first use and when it has changed.
 inline std::vector<fs::path> GeneratedMessages() {
     const fs::path folder = fs::path(PV_TEST_DATA_DIR) / "generated" / "message";

@@ -143,6 +143,55 @@ TEST(MessageText, ViewsOfAReceivedMessage) {
     EXPECT_EQ(BodyText(*japanese), "山田");
 }
 
+// Raw 8-bit header text that is not UTF-8 is read in the charset the message names for its
+// text: the top-level Content-Type's, else the first text part's. Where that charset does
+// not fit the bytes, or none is named, the bytes read as Windows-1252.
+TEST(MessageText, RawHeadersInTheCharsetOfTheBody) {
+    const auto big5 = Decode("From: \xA4\xFD\xA4p\xA9\xFA <wang@example.tw>\r\n"
+                             "To: \xA4\xFD\xA4p\xA9\xFA <wang@example.tw>\r\n"
+                             "Subject: \xB4\xFA\xB8\xD5\xB6l\xA5\xF3 =?utf-8?Q?Zo=C3=AB?=\r\n"
+                             "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=big5\r\n"
+                             "\r\n\xB4\xFA\xB8\xD5\r\n");
+    EXPECT_EQ(SubjectText(*big5), "測試郵件 Zoë");
+    EXPECT_EQ(SenderDisplayText(*big5), "王小明");
+    EXPECT_EQ(RecipientsText(*big5, "To").at(0).Name, "王小明");
+    EXPECT_EQ(HeaderLineText(big5->Headers()[2], HeaderCharset(big5->Headers())),
+              "Subject: 測試郵件 Zoë");
+    EXPECT_EQ(BodyText(*big5), "測試");
+
+    // A multipart names the charset in its first text part; a list row has the header block
+    // only, the open message has the part too.
+    const std::string koi8Head = "From: \xE9\xD7\xC1\xCE <ivan@example.ru>\r\n"
+                                 "Subject: \xF0\xD2\xC9\xD7\xC5\xD4\r\nMIME-Version: 1.0\r\n"
+                                 "Content-Type: multipart/mixed; boundary=b\r\n\r\n";
+    const auto koi8 =
+        Decode(koi8Head + "--b\r\nContent-Type: text/plain; charset=koi8-r\r\n\r\nx\r\n"
+                          "--b--\r\n");
+    EXPECT_EQ(SubjectText(*koi8), "Привет");
+    EXPECT_EQ(SenderDisplayText(*koi8), "Иван");
+    const auto row = Decode(koi8Head);
+    EXPECT_EQ(SubjectText(*row), "\xC3\xB0\xC3\x92\xC3\x89\xC3\x97\xC3\x85\xC3\x94");
+
+    const auto sjis =
+        Decode("Subject: \x89\xEF\x8B\x63\r\nFrom: \x8E\x52\x93\x63 <y@example.jp>\r\n"
+               "Content-Type: text/plain; charset=\"Shift_JIS\"\r\n\r\nx\r\n");
+    EXPECT_EQ(SubjectText(*sjis), "会議");
+    EXPECT_EQ(SenderDisplayText(*sjis), "山田");
+
+    // Valid UTF-8 stays UTF-8 whatever the label; bytes the label does not fit read as
+    // Windows-1252, as do bytes of a message that names no charset or an unknown one.
+    for (const char* type :
+         {"text/plain; charset=big5", "text/plain; charset=us-ascii", "text/plain; charset=utf-8",
+          "text/plain; charset=x-martian", "text/plain"}) {
+        const auto m = Decode(std::string("Subject: Caf\xE9 Zo\xC3\xAB\r\nContent-Type: ") + type +
+                              "\r\n\r\nx\r\n");
+        EXPECT_EQ(SubjectText(*m), "Café Zoë") << type;
+    }
+    const auto utf8 = Decode("Subject: Zo\xC3\xAB\r\nContent-Type: text/plain; charset=koi8-r\r\n"
+                             "\r\nx\r\n");
+    EXPECT_EQ(SubjectText(*utf8), "Zoë");
+}
+
 // The same hostile field at two sizes: linear time grows 8 times, quadratic 64 times.
 // Measured in this thread's processor time, the best of a few runs, so that other work on
 // the machine does not count.
