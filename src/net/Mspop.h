@@ -90,12 +90,11 @@ public:
     // parse error is raised after raw is filled.
     void RetrieveMessage(std::string& raw);
     void DeleteMessage();
-    // DeleteMessage that, when the server offers PIPELINING, goes out together with the next
-    // command (one round trip for both); its answer is read before that command's, and a
-    // refusal is raised there. Logout has every one answered before it sends QUIT.
-    void DeleteMessageAhead();
-    // Sends the DELE commands held back and reads their answers.
-    void SendHeldCommands();
+    // DELE for each of the messages (0-based indexes, in this order). With PIPELINING the
+    // commands go out together in windows of kPipelineWindow bytes, one write and one round
+    // trip per window; without it one at a time. A refusal is raised once every answer of its
+    // window is read (the connection stays in step), and no further DELE is sent.
+    void DeleteMessages(const std::vector<int>& indexes);
     void Logout();
 
     // The identity of every message of this session, index = number - 1; sized at each
@@ -129,9 +128,8 @@ private:
     // EmsConnectionClosedError when the line is missing because the server hung up.
     void CheckStatus(int code);
     void Command(const std::string& line);
-    // Sends the held commands and line (none when empty) in one write, then reads the held
-    // commands' answers.
-    void SendHeld(const std::string& line);
+    // Sends commands (each ending in CR LF) in one write; the protocol shows each line.
+    void SendCommands(const std::string& batch);
     // The status line of a command the server may refuse: true for +OK, false for -ERR;
     // a closed connection raises.
     bool ReadOptionalAnswer();
@@ -175,9 +173,6 @@ private:
     std::size_t FPlanSent = 0;
     int64_t FBytesInFlight = 0;
     std::vector<int64_t> FSentBytes;
-    // DELE commands waiting to go out with the next command.
-    std::string FHeld;
-    int FHeldCount = 0;
 };
 
 // Errors of the connection itself (a server error line, a lost or timed-out connection, a
