@@ -31,6 +31,7 @@ const char* const kEmptyAnswer = "Empty answer from the server";
 const char* const kNoMailMessage = "No message object to receive the mail";
 const char* const kCapabilities = "Capabilities: ";
 const char* const kPipelining = "PIPELINING";
+const char* const kUtf8 = "UTF8";
 const char* const kOutOfPlan = "Headers asked for out of the planned order";
 
 constexpr int kDefaultPop3Port = 110;
@@ -167,6 +168,7 @@ void TmsPOPClient::Login() {
     FPlanRead = FPlanSent = 0;
     FBytesInFlight = 0;
     FSentBytes.clear();
+    FUtf8 = false;
     Connect();
     CheckStatus(ReadMultiLineResponse());
     if (Security() == secStartTls) NegotiateStls();
@@ -179,13 +181,33 @@ void TmsPOPClient::Login() {
         for (const std::string& c : FCapabilities) line.append(c).append(" ");
         AddToLog(TrimView(line));
     }
-    GetStatus();
+    if (HasCapability(kUtf8)) {
+        // Header blocks as stored, in raw UTF-8, which the rows and the decoder read; refused,
+        // the session goes on as it would without. With PIPELINING it travels with STAT.
+        if (HasCapability(kPipelining)) {
+            SendCommands(std::string(kUtf8) + "\r\n" + kStat + "\r\n");
+            FUtf8 = ReadOptionalAnswer();
+            FCurrentMessage = -1;
+            CheckStatus(ReadResponse(LastResponse));
+            TakeStatus();
+        } else {
+            SendLine(kUtf8);
+            FUtf8 = ReadOptionalAnswer();
+            GetStatus();
+        }
+    } else {
+        GetStatus();
+    }
     if (FMessageCount > 0) SetCurrentMessage(0);
 }
 
 void TmsPOPClient::GetStatus() {
     FCurrentMessage = -1;
     Command(kStat);
+    TakeStatus();
+}
+
+void TmsPOPClient::TakeStatus() {
     LastResponse.erase(0, 4);
     std::size_t blank = LastResponse.find(' ');
     if (blank == std::string::npos) {

@@ -122,6 +122,10 @@ public:
     // True when the server answered CAPA at the last log-in (even with an empty list).
     bool CapaAnswered() const { return FCapaAnswered; }
     bool HasCapability(std::string_view name) const;
+    // True when the server offered UTF8 and took the command at the last log-in: it then
+    // sends header blocks in raw UTF-8 as they were stored, rather than rewritten for an
+    // older client.
+    bool Utf8() const { return FUtf8; }
 
 private:
     // Raises for a status other than success: EmsServerError with the server's line, or
@@ -130,6 +134,8 @@ private:
     void Command(const std::string& line);
     // Sends commands (each ending in CR LF) in one write; the protocol shows each line.
     void SendCommands(const std::string& batch);
+    // Takes the count and size from the STAT answer in LastResponse.
+    void TakeStatus();
     // The status line of a command the server may refuse: true for +OK, false for -ERR;
     // a closed connection raises.
     bool ReadOptionalAnswer();
@@ -164,6 +170,7 @@ private:
     std::vector<TmsMessageId> FMessageIds;
     std::vector<std::string> FCapabilities;
     bool FCapaAnswered = false;
+    bool FUtf8 = false;
     // -1 not asked in this session, 0 refused, 1 answered.
     int FSizesAnswer = -1;
     int FUidlsAnswer = -1;

@@ -183,3 +183,16 @@ TEST_F(PipelineTest, DeletionsGoOutInWindowsAndARefusalStopsThemInStep) {
     client.Logout();
     EXPECT_EQ(server.Failure(), "");
 }
+
+TEST_F(PipelineTest, Utf8TravelsWithStat) {
+    server.Say("+OK POP3 ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
+    server.Say("+OK").Expect("CAPA").Say("+OK").SayRaw("PIPELINING\r\nUTF8 USER\r\n.\r\n");
+    // Both answers come only once both commands are there.
+    server.Expect("UTF8").Expect("STAT").Say("+OK UTF8 enabled").Say("+OK 2 300");
+    client.Login();
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_TRUE(client.Utf8());
+    EXPECT_EQ(client.MessageCount(), 2);
+    EXPECT_NE(client.ProtocolLog().Text().find("UTF8\r\nSTAT\r\n+OK UTF8 enabled\r\n+OK 2 300"),
+              std::string::npos);
+}
