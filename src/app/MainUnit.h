@@ -291,7 +291,7 @@ private:
     std::unique_ptr<TSavedIds> FSavedIds;
     // Mail file names are handed out in rising order; the next one is not before this time.
     QDateTime FNextNameTime;
-    // Uids whose DELE was sent in this session, to be forgotten once QUIT commits them.
+    // Uids of the messages deleted in this session, to be forgotten once QUIT commits them.
     std::vector<std::string> FDeletedUidls;
     // The messages (0-based numbers on the server) to be deleted once every file of the
     // session is on the disk; their DELE commands are void unless the session ends with QUIT.
