@@ -21,6 +21,7 @@
 #include "platform/TonePlayer.h"
 
 #include "BenchClock.h"
+#include "BenchProcess.h"
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -72,19 +73,9 @@ struct TSetting {
     TSetting() {
         Dovecot.AddUser(kUser, kPassword);
         for (int n = 1; n <= kMessages; ++n) Dovecot.AddMessage(kUser, MakeMessage(n));
-        std::string error;
-        if (!Dovecot.Start(error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            std::exit(1);
-        }
-        RelayPort = pvtest::FreeLoopbackPort();
-        Relay.start("/usr/bin/python3",
-                    {QString(PV_BENCH_DIR) + "/delay_relay.py", QString::number(RelayPort),
-                     QString::number(Dovecot.Port()), QString::number(kLinkDelayMs)});
-        if (!Relay.waitForReadyRead(10000)) {
-            std::fprintf(stderr, "the delaying relay did not start\n");
-            std::exit(1);
-        }
+        StartOrExit(Dovecot);
+        RelayPort =
+            StartRelay(Relay, "delay_relay.py", Dovecot.Port(), {QString::number(kLinkDelayMs)});
         const std::string home = Home.path().toStdString();
         ::setenv("POSTVIGIL_HOME", (home + "/").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);

@@ -12,6 +12,7 @@
 #include "net/Mspop.h"
 
 #include "BenchClock.h"
+#include "BenchProcess.h"
 #include <QCoreApplication>
 
 #include <benchmark/benchmark.h>
@@ -19,16 +20,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <random>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 constexpr int kMessages = 1000;
@@ -108,11 +104,7 @@ struct TMailbox {
             Bytes += int64_t(text.size());
             Dovecot.AddMessage(kUser, text);
         }
-        std::string error;
-        if (!Dovecot.Start(error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            std::exit(1);
-        }
+        StartOrExit(Dovecot);
     }
 };
 
@@ -205,35 +197,6 @@ void BM_Postvigil_HeaderListing(benchmark::State& state) {
     });
 }
 
-// Runs a peer program to its end under GNU time, which reports the peer's own peak memory
-// (a process started straight from here would inherit this one's high-water mark); wall
-// seconds, CPU seconds of the peer and its peak in MB.
-bool RunPeer(std::vector<std::string> args, double& wall, double& cpu, double& peakMb) {
-    char report[] = "/tmp/pv-peer-peak-XXXXXX";
-    ::close(::mkstemp(report));
-    args.insert(args.begin(), {"/usr/bin/time", "-f", "%M", "-o", report});
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    ::posix_spawn_file_actions_init(&files);
-    ::posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
-    double start = Now();
-    pid_t pid;
-    int spawned = ::posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ);
-    ::posix_spawn_file_actions_destroy(&files);
-    int status = 0;
-    rusage usage{};
-    if (spawned == 0) ::wait4(pid, &status, 0, &usage);
-    wall = Now() - start;
-    cpu = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-    double peakKb = 0;
-    std::ifstream(report) >> peakKb;
-    peakMb = peakKb / 1024.0;
-    std::remove(report);
-    return spawned == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 std::string PeerScript() {
     return std::string(PV_BENCH_DIR) + "/poplib_peer.py";
 }
@@ -298,18 +261,6 @@ void BM_Fetchmail_Retrieve(benchmark::State& state) {
     if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", folder);
 }
 
-// A fresh empty folder under /var/tmp (on the disk, so fsync has to reach it).
-std::string NewFolder(const char* name) {
-    std::string folder = std::string("/var/tmp/") + name + "-XXXXXX";
-    return ::mkdtemp(folder.data());
-}
-
-void RemoveFolder(const std::string& folder) {
-    const std::string cleanup = "rm -rf '" + folder + "'";
-    if (std::system(cleanup.c_str()) != 0)
-        std::fprintf(stderr, "could not remove %s\n", folder.c_str());
-}
-
 // The whole collect as a user runs it: `postvigil --collect --mode copy`, a check (TOP and
 // LIST of every message) and the transfer of all 1000 messages into mail files, each one
 // flushed to the disk with its hand-over list before the next (a fresh program folder per
@@ -317,21 +268,11 @@ void RemoveFolder(const std::string& folder) {
 void BM_Postvigil_CollectToFiles(benchmark::State& state) {
     TMailbox& mailbox = Mailbox();
     for (auto _ : state) {
-        const std::string home = NewFolder("pv-collect");
-        std::ofstream(home + "/Dummy.Set")
-            << "[ProgSet]\nIniDescript=Bench\nTimeout=60\n[RASSet]\nRASService=-1\n"
-               "MailMaxSize=1000000\n[POPClient]\nServer=127.0.0.1\nDefPort="
-            << mailbox.Dovecot.Port() << "\nUserName=" << kUser << "\nPassword=" << kPassword
-            << "\n";
-        ::setenv("POSTVIGIL_HOME", (home + "/").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
         double wall = 0;
         double cpu = 0;
         double peakMb = 0;
-        const bool ok = RunPeer({PV_POSTVIGIL, "--collect", "--mode", "copy"}, wall, cpu, peakMb);
-        ::unsetenv("POSTVIGIL_HOME");
-        ::unsetenv("XDG_CONFIG_HOME");
-        RemoveFolder(home);
+        const bool ok = RunCollect(PV_POSTVIGIL, mailbox.Dovecot.Port(), kUser, kPassword, "copy",
+                                   wall, cpu, peakMb);
         if (!ok) {
             state.SkipWithError("postvigil --collect failed");
             return;

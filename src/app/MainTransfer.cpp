@@ -179,7 +179,7 @@ void TFormMain::TransferMails(bool KeepConnected) {
     FDeletedUidls.clear();
     FUnflushedUidls.clear();
     FUnflushed = false;
-    FDeletesSent = 0;
+    FDeletions.clear();
     FSkippedForSize = 0;
     if (MailRows->Count() == 0) return;
     // What a killed run left half-written; files other runs are still writing are locked.
@@ -299,11 +299,11 @@ void TFormMain::HandleRow(int index, int number) {
         }
     }
     if ((mode == tmGet && !keep) || mode == tmDelete) {
-        // Its file is on the disk already: the DELE may travel with the next command.
-        POPClient->DeleteMessageAhead();
-        ++FDeletesSent;
+        // Deleted together at the end, once its file is on the disk: a DELE sent between two
+        // retrievals would cost a round trip each, and more on servers that hold an answer
+        // written right after another until the client acknowledges the first.
+        FDeletions.push_back(number - 1);
         if (!id.Uidl.empty()) FDeletedUidls.push_back(id.Uidl);
-        CrashPoint("deleted");
     }
 }
 
@@ -322,16 +322,19 @@ void TFormMain::FinishTransfer(bool KeepConnected, int handled, std::exception_p
     // a failed save, a lost connection or Cancel the server keeps every message, and the
     // record of saved messages lets the next transfer delete those already saved.
     try {
-        FlushCopies();
+        FlushSavedFiles();
     } catch (...) {
         if (!failure) failure = std::current_exception();
     }
     try {
         if (failure) {
             if (POPClient->IsConnected()) POPClient->Disconnect();
-        } else if (POPClient->IsConnected() && KeepConnected) {
-            POPClient->SendHeldCommands();
-        } else if (POPClient->IsConnected() && !KeepConnected) {
+        } else if (POPClient->IsConnected() && !FDeletions.empty()) {
+            // Every file is on the disk now: the messages saved may go.
+            POPClient->DeleteMessages(FDeletions);
+            CrashPoint("deleted");
+        }
+        if (!failure && POPClient->IsConnected() && !KeepConnected) {
             CrashPoint("quit");
             POPClient->Logout();
             if (FSavedIds && !FDeletedUidls.empty()) {
@@ -341,12 +344,14 @@ void TFormMain::FinishTransfer(bool KeepConnected, int handled, std::exception_p
         }
     } catch (...) {
         if (!failure) failure = std::current_exception();
+        // A refused DELE: no later QUIT may commit the others.
+        if (POPClient->IsConnected()) POPClient->Disconnect();
     }
     MailRows->Clear();
     // A failed session ends without QUIT, so its DELE commands are void: say so.
-    const bool deletionsVoid = failure && FDeletesSent > 0;
+    const bool deletionsVoid = failure && !FDeletions.empty();
     if (deletionsVoid) {
-        FTransferNotes.push_back(Printf(kNothingDeleted, FDeletesSent));
+        FTransferNotes.push_back(Printf(kNothingDeleted, int(FDeletions.size())));
         WriteLog(FTransferNotes.back());
         MsgLabel->setText(AnsiToQ(FTransferNotes.back()));
     }
@@ -373,7 +378,7 @@ void TFormMain::FinishTransfer(bool KeepConnected, int handled, std::exception_p
     if (failure) std::rethrow_exception(failure);
 }
 
-void TFormMain::FlushCopies() {
+void TFormMain::FlushSavedFiles() {
     if (!FUnflushed || !FSavedIds) return;
     FlushFileSystem(PostofficeDir());
     FUnflushed = false;
@@ -387,9 +392,6 @@ void TFormMain::SaveMailFile(int Index, bool Record) {
     const std::string uidl = Record ? id.Uidl : std::string();
     const int64_t size = id.Size;
     const auto kind = MailRows->Row(Index).Mode == tmGet ? TSavedIds::skGet : TSavedIds::skCopy;
-    // A file whose message is about to be deleted is on the disk before its DELE; copies,
-    // which stay on the server, reach the disk together before the session ends.
-    const bool flush = kind == TSavedIds::skGet;
     // Names rise with every save, so two saves in one second never meet.
     const QDateTime now = Now();
     const QDateTime first = FNextNameTime.isValid() && FNextNameTime > now ? FNextNameTime : now;
@@ -405,19 +407,18 @@ void TFormMain::SaveMailFile(int Index, bool Record) {
         [&](const std::string& target) {
             if (uidl.empty()) return;
             FSavedIds->Set(uidl, {kind, size, int64_t(FMessageText.size()), target, false});
-            FSavedIds->Append(uidl, flush);
+            FSavedIds->Append(uidl, false);
         },
-        flush);
+        false);
     FNextNameTime = first.addSecs(2 * qint64(step + 1));
-    if (flush && !uidl.empty()) FSavedIds->Confirm(uidl);
-    if (!flush) {
-        FUnflushed = true;
-        if (!uidl.empty()) FUnflushedUidls.push_back(uidl);
-    }
+    // The file, its record and the list reach the disk with the session's one flush, before
+    // any DELE (FinishTransfer).
+    FUnflushed = true;
+    if (!uidl.empty()) FUnflushedUidls.push_back(uidl);
     FLastMailFile = FileNameOf(path);
     StringHolder.Add(path);
     FSavedFiles.push_back(path);
-    WriteTransList(TransListPath(), StringHolder, flush);
+    WriteTransList(TransListPath(), StringHolder, false);
     const std::string text = ReplaceFirst(Printf(kSavedAs, Index + 1), "%s", FLastMailFile);
     SetStatusText(AnsiToQ(text));
     MsgMemo->appendPlainText(AnsiToQ(text));

@@ -269,8 +269,9 @@ private:
     // The closing steps; raises failure (or the first error of the steps) at the end.
     void FinishTransfer(bool KeepConnected, int handled, std::exception_ptr failure);
     void WriteProgramLog();
-    // Brings the copies saved without a flush to the disk and confirms them in the record.
-    void FlushCopies();
+    // Brings the files saved in this session to the disk with one flush and confirms them in
+    // the record.
+    void FlushSavedFiles();
     // Pumps events until done() holds or TimerWait has run out (Timeout seconds).
     template <class F> void WaitUntil(F done);
     void AddRow(int number, int64_t size, const std::string& uidl);
@@ -294,11 +295,12 @@ private:
     std::unique_ptr<TSavedIds> FSavedIds;
     // Mail file names are handed out in rising order; the next one is not before this time.
     QDateTime FNextNameTime;
-    // Uids whose DELE was sent in this session, to be forgotten once QUIT commits them.
+    // Uids of the messages deleted in this session, to be forgotten once QUIT commits them.
     std::vector<std::string> FDeletedUidls;
-    // DELE commands of this session, void unless it ends with QUIT.
-    int FDeletesSent = 0;
-    // Uids of messages saved for Copy whose files reach the disk together at the end.
+    // The messages (0-based numbers on the server) to be deleted once every file of the
+    // session is on the disk; their DELE commands are void unless the session ends with QUIT.
+    std::vector<int> FDeletions;
+    // Uids of messages saved in this session whose files reach the disk together at the end.
     std::vector<std::string> FUnflushedUidls;
     bool FUnflushed = false;
     bool FCancelled = false;

@@ -31,6 +31,7 @@ const char* const kEmptyAnswer = "Empty answer from the server";
 const char* const kNoMailMessage = "No message object to receive the mail";
 const char* const kCapabilities = "Capabilities: ";
 const char* const kPipelining = "PIPELINING";
+const char* const kUtf8 = "UTF8";
 const char* const kOutOfPlan = "Headers asked for out of the planned order";
 
 constexpr int kDefaultPop3Port = 110;
@@ -75,43 +76,42 @@ void TmsPOPClient::CheckStatus(int code) {
 }
 
 void TmsPOPClient::Command(const std::string& line) {
-    if (FHeldCount > 0) {
-        SendHeld(line);
-    } else {
-        SendLine(line);
-    }
+    SendLine(line);
     CheckStatus(ReadResponse(LastResponse));
 }
 
-void TmsPOPClient::SendHeld(const std::string& line) {
-    std::string batch = std::exchange(FHeld, std::string());
-    const int held = std::exchange(FHeldCount, 0);
-    if (!line.empty()) batch.append(line).append("\r\n");
+void TmsPOPClient::SendCommands(const std::string& batch) {
     SendBuffer(batch.data(), int64_t(batch.size()));
     for (std::size_t start = 0, end; (end = batch.find("\r\n", start)) != std::string::npos;
          start = end + 2)
         AddToLog(std::string_view(batch).substr(start, end - start));
-    try {
-        for (int i = 0; i < held; ++i) CheckStatus(ReadResponse(LastResponse));
-    } catch (...) {
-        // The answer of line is still due: taken for the next command's, it would put the
-        // session out of step.
-        if (!line.empty() && IsConnected()) Disconnect();
-        throw;
-    }
 }
 
-void TmsPOPClient::SendHeldCommands() {
-    if (FHeldCount > 0) SendHeld("");
-}
-
-void TmsPOPClient::DeleteMessageAhead() {
-    if (!HasCapability(kPipelining)) {
-        DeleteMessage();
-        return;
+void TmsPOPClient::DeleteMessages(const std::vector<int>& indexes) {
+    const bool pipelining = HasCapability(kPipelining);
+    std::size_t next = 0;
+    while (next < indexes.size()) {
+        std::string batch;
+        std::size_t end = next;
+        do {
+            const std::string line = kDele + std::to_string(indexes[end] + 1) + "\r\n";
+            // The first command always goes, whatever the window.
+            if (end > next && int64_t(batch.size() + line.size()) > kPipelineWindow) break;
+            batch += line;
+        } while (++end < indexes.size() && pipelining);
+        SendCommands(batch);
+        // Every answer of the window is read before a refusal among them is raised.
+        std::string refusal;
+        for (; next < end; ++next) {
+            if (ReadResponse(LastResponse) == 1) continue;
+            if (LastResponse.empty()) CheckStatus(0);
+            if (refusal.empty()) refusal = LastResponse;
+        }
+        if (!refusal.empty()) {
+            LastResponse = refusal;
+            CheckStatus(-1);
+        }
     }
-    FHeld.append(kDele + MessageNumber()).append("\r\n");
-    ++FHeldCount;
 }
 
 std::string TmsPOPClient::MessageNumber() const {
@@ -127,7 +127,6 @@ bool TmsPOPClient::ReadOptionalAnswer() {
 
 bool TmsPOPClient::ReadCapabilities() {
     FCapabilities.clear();
-    SendHeldCommands();
     SendLine(kCapa);
     if (!ReadOptionalAnswer()) return false;
     TMemoryStream stream;
@@ -169,8 +168,7 @@ void TmsPOPClient::Login() {
     FPlanRead = FPlanSent = 0;
     FBytesInFlight = 0;
     FSentBytes.clear();
-    FHeld.clear();
-    FHeldCount = 0;
+    FUtf8 = false;
     OpenSecured();
     Command(kUser + FUserName);
     Command(kPass + FPassword);
@@ -181,7 +179,23 @@ void TmsPOPClient::Login() {
         for (const std::string& c : FCapabilities) line.append(c).append(" ");
         AddToLog(TrimView(line));
     }
-    GetStatus();
+    if (HasCapability(kUtf8)) {
+        // Header blocks as stored, in raw UTF-8, which the rows and the decoder read; refused,
+        // the session goes on as it would without. With PIPELINING it travels with STAT.
+        if (HasCapability(kPipelining)) {
+            SendCommands(std::string(kUtf8) + "\r\n" + kStat + "\r\n");
+            FUtf8 = ReadOptionalAnswer();
+            FCurrentMessage = -1;
+            CheckStatus(ReadResponse(LastResponse));
+            TakeStatus();
+        } else {
+            SendLine(kUtf8);
+            FUtf8 = ReadOptionalAnswer();
+            GetStatus();
+        }
+    } else {
+        GetStatus();
+    }
     if (FMessageCount > 0) SetCurrentMessage(0);
 }
 
@@ -194,6 +208,10 @@ void TmsPOPClient::OpenSecured() {
 void TmsPOPClient::GetStatus() {
     FCurrentMessage = -1;
     Command(kStat);
+    TakeStatus();
+}
+
+void TmsPOPClient::TakeStatus() {
     LastResponse.erase(0, 4);
     std::size_t blank = LastResponse.find(' ');
     if (blank == std::string::npos) {
@@ -273,7 +291,6 @@ bool TmsPOPClient::RetrieveHeaders(std::string& raw) {
             return whole;
         }
     }
-    SendHeldCommands();
     SendLine(kTop + MessageNumber() + kTopLines);
     const bool whole = ReadHeaderAnswer(raw);
     FillFromHeaderBlock(message, raw);
@@ -307,25 +324,16 @@ void TmsPOPClient::SendPlanned() {
     // large writes rather than one per answer.
     if (FPlanSent > FPlanRead && FBytesInFlight > kPipelineWindow / 2) return;
     std::string batch;
-    std::vector<std::size_t> ends;
     while (FPlanSent < FPlan.size()) {
         const std::string line = kTop + std::to_string(FPlan[FPlanSent] + 1) + kTopLines;
         const int64_t bytes = int64_t(line.size()) + 2;
         // The first command always goes, whatever the window.
         if (FPlanSent > FPlanRead && FBytesInFlight + bytes > kPipelineWindow) break;
         batch.append(line).append("\r\n");
-        ends.push_back(batch.size());
         FSentBytes[FPlanSent++] = bytes;
         FBytesInFlight += bytes;
     }
-    if (batch.empty()) return;
-    SendHeldCommands();
-    SendBuffer(batch.data(), int64_t(batch.size()));
-    std::size_t start = 0;
-    for (std::size_t end : ends) {
-        AddToLog(std::string_view(batch).substr(start, end - start - 2));
-        start = end;
-    }
+    if (!batch.empty()) SendCommands(batch);
 }
 
 void TmsPOPClient::RetrieveMessage() {
@@ -386,7 +394,6 @@ template <class F> void TmsPOPClient::ReadNumberedLines(F take) {
 }
 
 bool TmsPOPClient::RetrieveSizes() {
-    SendHeldCommands();
     SendLine(kListAll);
     return ReadSizes();
 }
@@ -430,7 +437,6 @@ bool TmsPOPClient::EnsureUidls() {
 }
 
 bool TmsPOPClient::RetrieveUidls() {
-    SendHeldCommands();
     SendLine(kUidlAll);
     return ReadUidls();
 }
@@ -442,11 +448,7 @@ void TmsPOPClient::RetrieveUidlsAndSizes(bool& uidls, bool& sizes) {
         return;
     }
     // Both answers are short lines per message: they go out together, one round trip.
-    SendHeldCommands();
-    const std::string both = std::string(kUidlAll) + "\r\n" + kListAll + "\r\n";
-    SendBuffer(both.data(), int64_t(both.size()));
-    AddToLog(kUidlAll);
-    AddToLog(kListAll);
+    SendCommands(std::string(kUidlAll) + "\r\n" + kListAll + "\r\n");
     uidls = ReadUidls();
     sizes = ReadSizes();
 }
@@ -475,9 +477,6 @@ bool TmsPOPClient::ReadUidls() {
 }
 
 void TmsPOPClient::Logout() {
-    // Every DELE is answered before QUIT commits them: a refused one ends the session
-    // without committing any.
-    SendHeldCommands();
     Command(kQuit);
     Disconnect();
 }

@@ -93,12 +93,11 @@ public:
     // parse error is raised after raw is filled.
     void RetrieveMessage(std::string& raw);
     void DeleteMessage();
-    // DeleteMessage that, when the server offers PIPELINING, goes out together with the next
-    // command (one round trip for both); its answer is read before that command's, and a
-    // refusal is raised there. Logout has every one answered before it sends QUIT.
-    void DeleteMessageAhead();
-    // Sends the DELE commands held back and reads their answers.
-    void SendHeldCommands();
+    // DELE for each of the messages (0-based indexes, in this order). With PIPELINING the
+    // commands go out together in windows of kPipelineWindow bytes, one write and one round
+    // trip per window; without it one at a time. A refusal is raised once every answer of its
+    // window is read (the connection stays in step), and no further DELE is sent.
+    void DeleteMessages(const std::vector<int>& indexes);
     void Logout();
 
     // The identity of every message of this session, index = number - 1; sized at each
@@ -126,15 +125,20 @@ public:
     // True when the server answered CAPA at the last log-in (even with an empty list).
     bool CapaAnswered() const { return FCapaAnswered; }
     bool HasCapability(std::string_view name) const;
+    // True when the server offered UTF8 and took the command at the last log-in: it then
+    // sends header blocks in raw UTF-8 as they were stored, rather than rewritten for an
+    // older client.
+    bool Utf8() const { return FUtf8; }
 
 private:
     // Raises for a status other than success: EmsServerError with the server's line, or
     // EmsConnectionClosedError when the line is missing because the server hung up.
     void CheckStatus(int code);
     void Command(const std::string& line);
-    // Sends the held commands and line (none when empty) in one write, then reads the held
-    // commands' answers.
-    void SendHeld(const std::string& line);
+    // Sends commands (each ending in CR LF) in one write; the protocol shows each line.
+    void SendCommands(const std::string& batch);
+    // Takes the count and size from the STAT answer in LastResponse.
+    void TakeStatus();
     // The status line of a command the server may refuse: true for +OK, false for -ERR;
     // a closed connection raises.
     bool ReadOptionalAnswer();
@@ -169,6 +173,7 @@ private:
     std::vector<TmsMessageId> FMessageIds;
     std::vector<std::string> FCapabilities;
     bool FCapaAnswered = false;
+    bool FUtf8 = false;
     // -1 not asked in this session, 0 refused, 1 answered.
     int FSizesAnswer = -1;
     int FUidlsAnswer = -1;
@@ -178,9 +183,6 @@ private:
     std::size_t FPlanSent = 0;
     int64_t FBytesInFlight = 0;
     std::vector<int64_t> FSentBytes;
-    // DELE commands waiting to go out with the next command.
-    std::string FHeld;
-    int FHeldCount = 0;
 };
 
 // Errors of the connection itself (a server error line, a lost or timed-out connection, a

@@ -30,15 +30,13 @@ void Age(const fs::path& path, int seconds) {
 }
 
 struct SafeCollect : Transfer {
-    // The check of box, then a session that retrieves every message of it (and deletes each
-    // after it for Get) and quits.
+    // The check of box, then a session that retrieves every message of it (and deletes them
+    // all after that for Get) and quits.
     void Whole(const std::vector<TMail>& box, int mode) {
         Check(box);
         Session(box);
-        for (std::size_t i = 0; i < box.size(); ++i) {
-            Retr(int(i + 1), box[i]);
-            if (mode == tmGet) Dele(int(i + 1));
-        }
+        for (std::size_t i = 0; i < box.size(); ++i) Retr(int(i + 1), box[i]);
+        for (std::size_t i = 0; mode == tmGet && i < box.size(); ++i) Dele(int(i + 1));
         server.Expect("QUIT").Say("+OK");
     }
     // Collects the whole mailbox in one mode; returns the window's transfer notes.
@@ -67,8 +65,8 @@ TEST_F(SafeCollect, ARecordWhoseFileWentOrChangedIsRetrievedAgainBeforeAnyDelete
     Check({a, b, c});
     Session({a, b, c});
     Retr(1, a);
-    Dele(1);
     Retr(2, b);
+    Dele(1);
     Dele(2);
     Dele(3); // saved before, its file whole: not retrieved again
     server.Expect("QUIT").Say("+OK");

@@ -63,9 +63,14 @@ struct Transfer : MainWindowFixture {
         SetTonePlayer(nullptr);
         MainWindowFixture::TearDown();
     }
-    void LogIn(std::size_t count) {
+    // capabilities: the lines of the CAPA answer; none for a server that does not know CAPA.
+    void LogIn(std::size_t count, const std::string& capabilities = "") {
         server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret").Say("+OK");
-        server.Expect("CAPA").Say("-ERR unknown command");
+        if (capabilities.empty()) {
+            server.Expect("CAPA").Say("-ERR unknown command");
+        } else {
+            server.Expect("CAPA").Say("+OK").SayRaw(capabilities + ".\r\n");
+        }
         server.Expect("STAT").Say("+OK " + std::to_string(count) + " 9000");
     }
     void Ids(const std::vector<TMail>& box, bool uidl) {
@@ -96,8 +101,9 @@ struct Transfer : MainWindowFixture {
         server.Expect("QUIT").Say("+OK").NextConnection();
     }
     // The start of the transfer's session: log-in, sizes and ids of box.
-    void Session(const std::vector<TMail>& box, bool uidl = true) {
-        LogIn(box.size());
+    void Session(const std::vector<TMail>& box, bool uidl = true,
+                 const std::string& capabilities = "") {
+        LogIn(box.size(), capabilities);
         std::string list = "+OK\r\n";
         for (std::size_t i = 0; i < box.size(); ++i)
             list += std::to_string(i + 1) + " " + std::to_string(box[i].Text.size()) + "\r\n";
@@ -110,12 +116,12 @@ struct Transfer : MainWindowFixture {
             .SayRaw(Stuffed(mail.Text) + ".\r\n");
     }
     void Dele(int n) { server.Expect("DELE " + std::to_string(n)).Say("+OK"); }
-    // The check of a and b, then a session that gets a; what happens to b is the test's.
+    // The check of a and b, then a session that gets a; what happens to b is the test's (and
+    // a's DELE comes after it).
     void GetFirstOfTwo(const TMail& a, const TMail& b) {
         Check({a, b});
         Session({a, b});
         Retr(1, a);
-        Dele(1);
     }
     // Marks the one message of the box for Get, over the size limit; the prompt answers No.
     // Returns the transfer's notes.

@@ -144,23 +144,55 @@ TEST_F(PipelineTest, IdsAndSizesAskedTogetherAndDuplicateIdsDropped) {
     EXPECT_EQ(server.Received().substr(login), "UIDL\r\nLIST\r\n");
 }
 
-TEST_F(PipelineTest, DeleTravelsWithTheNextCommandAndIsAnsweredBeforeQuit) {
-    LogIn("PIPELINING\r\n", 3);
-    client.SetCurrentMessage(0);
-    client.DeleteMessageAhead();
-    EXPECT_EQ(client.ProtocolLog().Text().find("DELE"), std::string::npos);
-    // DELE 1 and RETR 2 in one write; the server answers once both are there.
-    server.Expect("DELE 1").Expect("RETR 2").Say("+OK deleted").Say("+OK");
-    server.SayRaw("Subject: two\r\n\r\nbody\r\n.\r\n");
-    client.SetCurrentMessage(1);
-    std::string raw;
-    client.RetrieveMessage(raw);
-    EXPECT_EQ(raw, "Subject: two\r\n\r\nbody\r\n");
-    // A refused DELE is raised before QUIT could commit the others.
-    client.SetCurrentMessage(2);
-    client.DeleteMessageAhead();
-    server.Expect("DELE 3").Say("-ERR message locked");
-    EXPECT_EQ(MessageOf<EmsServerError>([&] { client.Logout(); }), "-ERR message locked");
+TEST_F(PipelineTest, DeletionsGoOutInWindowsAndARefusalStopsThemInStep) {
+    const int count = 600;
+    LogIn("PIPELINING\r\n", count);
+    // The windows the commands fill: first and last message number of each.
+    std::vector<std::pair<int, int>> windows;
+    std::vector<int> all;
+    std::size_t bytes = 0;
+    for (int n = 1; n <= count; ++n) {
+        const std::size_t size = ("DELE " + std::to_string(n) + "\r\n").size();
+        if (windows.empty() || bytes + size > std::size_t(kPipelineWindow)) {
+            windows.emplace_back(n, n);
+            bytes = 0;
+        }
+        windows.back().second = n;
+        bytes += size;
+        all.push_back(n - 1);
+    }
+    ASSERT_EQ(windows.size(), 3u);
+    // The server answers a window only once all of its commands are there; the second window
+    // has a refusal in the middle, and no third one follows it.
+    const int refused = windows[1].first + 4;
+    std::string expected;
+    for (int w = 0; w < 2; ++w) {
+        for (int n = windows[w].first; n <= windows[w].second; ++n) {
+            server.Expect("DELE " + std::to_string(n));
+            expected += "DELE " + std::to_string(n) + "\r\n";
+        }
+        for (int n = windows[w].first; n <= windows[w].second; ++n)
+            server.Say(n == refused ? "-ERR message locked" : "+OK");
+    }
+    EXPECT_EQ(MessageOf<EmsServerError>([&] { client.DeleteMessages(all); }),
+              "-ERR message locked");
     EXPECT_EQ(server.Failure(), "");
-    EXPECT_EQ(server.Received().substr(login), "DELE 1\r\nRETR 2\r\nDELE 3\r\n");
+    EXPECT_EQ(server.Received().substr(login), expected);
+    // Every answer of the window was read: the next command gets its own.
+    server.Expect("QUIT").Say("+OK bye");
+    client.Logout();
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(PipelineTest, Utf8TravelsWithStat) {
+    server.Say("+OK POP3 ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
+    server.Say("+OK").Expect("CAPA").Say("+OK").SayRaw("PIPELINING\r\nUTF8 USER\r\n.\r\n");
+    // Both answers come only once both commands are there.
+    server.Expect("UTF8").Expect("STAT").Say("+OK UTF8 enabled").Say("+OK 2 300");
+    client.Login();
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_TRUE(client.Utf8());
+    EXPECT_EQ(client.MessageCount(), 2);
+    EXPECT_NE(client.ProtocolLog().Text().find("UTF8\r\nSTAT\r\n+OK UTF8 enabled\r\n+OK 2 300"),
+              std::string::npos);
 }

@@ -48,6 +48,31 @@ TEST_F(PopClientTest, LoginIsUserPassCapaStat) {
     EXPECT_EQ(server.Failure(), "");
 }
 
+TEST_F(PopClientTest, Utf8IsSwitchedOnWhenOfferedAndARefusalChangesNothing) {
+    client.SetLogFileName("protocol");
+    // Offered with an argument; taken. Then refused on the next log-in: the session goes on
+    // as without, and nothing from the session before counts.
+    for (const char* answer : {"+OK UTF8 enabled", "-ERR UTF8 not available"}) {
+        SCOPED_TRACE(answer);
+        server.NextConnection().Say("+OK POP3 ready").Expect("USER bob").Say("+OK");
+        server.Expect("PASS secret").Say("+OK").Expect("CAPA").Say("+OK");
+        server.SayRaw("TOP\r\nUTF8 USER\r\n.\r\n");
+        server.Expect("UTF8").Say(answer).Expect("STAT").Say("+OK 1 40");
+        server.Expect("TOP 1 1").Say("+OK").SayRaw("Subject: Grüße\r\n\r\n.\r\n");
+        server.Expect("QUIT").Say("+OK");
+        client.ProtocolLog().Clear();
+        client.Login();
+        EXPECT_EQ(client.Utf8(), answer[0] == '+');
+        EXPECT_EQ(client.MessageCount(), 1);
+        client.RetrieveHeaders();
+        EXPECT_EQ(message.Subject(), "Grüße");
+        client.Logout();
+        EXPECT_EQ(server.Failure(), "");
+        EXPECT_NE(client.ProtocolLog().Text().find("UTF8\r\n" + std::string(answer) + "\r\nSTAT"),
+                  std::string::npos);
+    }
+}
+
 TEST_F(PopClientTest, EmptyMailboxSelectsNoMessage) {
     LogIn("+OK 0 0");
     EXPECT_EQ(client.MessageCount(), 0);

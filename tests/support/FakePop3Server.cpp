@@ -9,6 +9,7 @@
 
 #include <mutex>
 #include <sys/socket.h>
+#include <utility>
 #include <vector>
 
 namespace pvtest {
@@ -125,6 +126,16 @@ public:
         return FConnections;
     }
 
+    void HoldAnswers(int milliseconds) {
+        std::lock_guard lock(FMutex);
+        FHoldMs = milliseconds;
+    }
+
+    int Stalls() const {
+        std::lock_guard lock(FMutex);
+        return FStalls;
+    }
+
 private:
     void Accept() {
         std::lock_guard lock(FMutex);
@@ -133,6 +144,8 @@ private:
         ++FConnections;
         FInput.clear();
         FFresh = true;
+        FHeld.clear();
+        FUnacknowledged = FAnswerOpen = false;
         QObject::connect(FSocket, &QTcpSocket::readyRead, this, [this] { Read(); });
         QObject::connect(FSocket, &QTcpSocket::disconnected, this, [this] { Gone(); });
         // Only an endless answer waits for the queue to drain.
@@ -149,6 +162,11 @@ private:
         QByteArray bytes = FSocket->readAll();
         FReceived.append(bytes.constData(), std::size_t(bytes.size()));
         FInput.append(bytes.constData(), std::size_t(bytes.size()));
+        // What the client sends acknowledges everything before it.
+        if (!bytes.isEmpty()) {
+            FUnacknowledged = false;
+            SendHeld();
+        }
         Run();
     }
 
@@ -165,8 +183,41 @@ private:
         if (FFailure.empty()) FFailure = text;
     }
 
+    // An answer's bytes, at once or held (HoldAnswersUntilAcknowledged). The rest of an answer
+    // goes the way its start went.
+    void Write(const std::string& bytes) {
+        const bool sameAnswer = std::exchange(FAnswerOpen, true);
+        const bool hold = FHoldMs >= 0 && (!FHeld.empty() || (!sameAnswer && FUnacknowledged));
+        if (!hold) {
+            FSocket->write(bytes.data(), qint64(bytes.size()));
+            FSocket->flush();
+            FUnacknowledged = true;
+            return;
+        }
+        if (FHeld.empty()) {
+            const int generation = ++FHoldGeneration;
+            QTimer::singleShot(FHoldMs, this, [this, generation] {
+                std::lock_guard lock(FMutex);
+                if (generation != FHoldGeneration || FHeld.empty()) return;
+                ++FStalls;
+                SendHeld();
+            });
+        }
+        FHeld += bytes;
+    }
+
+    void SendHeld() {
+        if (FHeld.empty() || !FSocket) return;
+        ++FHoldGeneration;
+        FSocket->write(FHeld.data(), qint64(FHeld.size()));
+        FSocket->flush();
+        FHeld.clear();
+        FUnacknowledged = true;
+    }
+
     // Ends the connection; what follows in the script is for the next one.
     void Drop(bool reset) {
+        SendHeld();
         QTcpSocket* socket = FSocket;
         FSocket = nullptr;
         socket->disconnect(this);
@@ -203,8 +254,7 @@ private:
                 ++FNext;
                 break;
             case skSay:
-                FSocket->write(step.Text.data(), qint64(step.Text.size()));
-                FSocket->flush();
+                Write(step.Text);
                 ++FNext;
                 break;
             case skExpect: {
@@ -212,6 +262,7 @@ private:
                 if (lf == std::string::npos) return;
                 std::string line = FInput.substr(0, lf + 1);
                 FInput.erase(0, lf + 1);
+                FAnswerOpen = false;
                 ++FNext;
                 if (line != step.Text) {
                     Fail("expected \"" + Visible(step.Text) + "\", client sent \"" + Visible(line) +
@@ -272,6 +323,14 @@ private:
     bool FResumed = false;
     bool FDelayRunning = false;
     bool FDelayDone = false;
+    // The hold of HoldAnswersUntilAcknowledged; -1 when answers are written at once.
+    int FHoldMs = -1;
+    int FHoldGeneration = 0;
+    int FStalls = 0;
+    std::string FHeld;
+    bool FUnacknowledged = false;
+    // A Say step ran since the last Expect: further ones belong to the same answer.
+    bool FAnswerOpen = false;
 };
 
 struct TFakePop3Server::TThread {
@@ -359,6 +418,14 @@ void TFakePop3Server::Resume() {
     } else {
         FCore->Resume();
     }
+}
+
+void TFakePop3Server::HoldAnswersUntilAcknowledged(int milliseconds) {
+    FCore->HoldAnswers(milliseconds);
+}
+
+int TFakePop3Server::Stalls() const {
+    return FCore->Stalls();
 }
 
 std::string TFakePop3Server::Received() const {

@@ -47,6 +47,15 @@ public:
     // itself, the server may not have noticed yet.
     TFakePop3Server& NextConnection();
 
+    // From now on the server behaves like one that writes each answer on its own with Nagle's
+    // algorithm on, against a client that delays its acknowledgements: an answer (the Say
+    // steps between two Expect steps) written while the one before it is unacknowledged is
+    // held until the client sends more bytes (which carry the acknowledgement), or until
+    // milliseconds pass (the client's delayed ACK), which counts as a stall.
+    void HoldAnswersUntilAcknowledged(int milliseconds);
+    // Answers that waited out the hold.
+    int Stalls() const;
+
     void Resume();
     // Every byte received so far, over all connections.
     std::string Received() const;
