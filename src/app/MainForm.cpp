@@ -97,6 +97,7 @@ void TFormMain::BuildControls() {
     HeaderControl->resizeSection(1, 100);
     HeaderControl->resizeSection(2, 335);
     HeaderControl->setSectionsClickable(false);
+    HeaderControl->setStretchLastSection(true);
 
     BtnListMail = new QToolButton(client);
     BtnListMail->setText("&Query eMail account");

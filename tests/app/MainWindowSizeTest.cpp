@@ -57,6 +57,7 @@ TEST_F(MainWindowFixture, ResizedWindowComesBackWithItsPlaceAndColumns) {
         // The list and the memo take the room the window gained; the buttons stay.
         EXPECT_EQ(w.ListViewRemoPOP->width(), listWidth + 81);
         EXPECT_EQ(w.MsgMemo->width(), w.ListViewRemoPOP->width());
+        EXPECT_EQ(w.HeaderControl->length(), 700);
         EXPECT_GT(w.ListViewRemoPOP->height(), listHeight + 70);
         EXPECT_GT(w.MsgMemo->height(), memoHeight);
         EXPECT_EQ(w.MsgMemo->geometry().bottom() + 1, 334 + place.height() - 379);
