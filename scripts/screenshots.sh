@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Renders the documentation's pictures of the main window, the information window, the
 # account editor, the settings dialog, the tray menu, the main window listing the
-# international test mailbox and the desktop notification of that check, on a virtual screen
-# with a session bus and a notification service of its own, and throw-away program and
-# settings folders.
+# international test mailbox (at its smallest size and at twice that) and the desktop
+# notification of that check, on a virtual screen with a session bus and a notification
+# service of its own, and throw-away program and settings folders.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -32,7 +32,7 @@ cat >"$home/dunstrc" <<'CONF'
 CONF
 export POSTVIGIL_HOME="$home/prog" XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache"
 export POSTVIGIL_RAS=none QT_QPA_PLATFORM=xcb
-xvfb-run -a -s "-screen 0 1024x768x24" dbus-run-session -- bash -c '
+xvfb-run -a -s "-screen 0 1600x1000x24" dbus-run-session -- bash -c '
   dunst -config "$1/dunstrc" &
   "$2/tools/screenshots/pv_screenshots" docs tests/data/app/international
   status=$?
@@ -40,4 +40,4 @@ xvfb-run -a -s "-screen 0 1024x768x24" dbus-run-session -- bash -c '
   exit $status' screenshots "$home" "$BUILD_DIR"
 echo "written: docs/main-window.png docs/info-window.png docs/account-editor.png" \
   "docs/settings-dialog.png docs/tray-menu.png docs/international-mailbox.png" \
-  "docs/notification.png"
+  "docs/main-window-large.png docs/notification.png"

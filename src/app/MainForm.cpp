@@ -5,12 +5,14 @@
 #include "app/Icons.h"
 #include "app/MailRows.h"
 #include "app/MainUnit.h"
+#include "app/Settings.h"
 #include "app/TrayMenu.h"
 #include "dialup/DialUp.h"
 #include "dialup/OnLine.h"
 #include "dialup/RasBinding.h"
 #include "net/Mspop.h"
 #include "output/BTOdeum.h"
+#include "platform/Registry.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,18 +22,33 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QStandardItemModel>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QTreeView>
 
+#include <algorithm>
 #include <type_traits>
 
 namespace {
+// The window's smallest size; the controls below are placed for it.
 constexpr int kWidth = 619;
 constexpr int kHeight = 379;
+// The bottom edge of the protocol memo at the smallest size.
+constexpr int kMemoBottom = 334;
+// The part of the height the window gains that goes to the memo; the list takes the rest.
+constexpr int kMemoShare = 4;
+// Where the window was and the list's column widths, kept under the program's key.
+const char* const kWindowLeft = "WindowLeft";
+const char* const kWindowTop = "WindowTop";
+const char* const kWindowWidth = "WindowWidth";
+const char* const kWindowHeight = "WindowHeight";
+const char* const kWindowMaximized = "WindowMaximized";
+const char* const kListColumns = "ListColumns";
 const char* const kCheckModeHint = "Change mode temporary";
 const char* const kUpdateHint = "Homepage for update checkup";
 
@@ -45,7 +62,8 @@ QPushButton* Button(QWidget* parent, const char* caption, QRect geometry, const 
 
 TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setWindowIcon(AppIcon());
     InstallHintTiming();
     QFont font("Arial", 8);
@@ -54,16 +72,16 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     BuildControls();
     BuildMenus();
     BuildTray();
-    setFixedSize(kWidth, kHeight);
-    if (const QScreen* screen = QApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(kWidth / 2, kHeight / 2));
-    }
+    setMinimumSize(kWidth, kHeight);
+    const bool maximized = RestorePlace();
     FormCreate();
+    if (maximized && !isMinimized()) setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 TFormMain::~TFormMain() {
     SetRasPhoneBookListener(nullptr);
+    // A window that never showed (the headless modes) has no place of its own to keep.
+    if (!FFirstShow) SavePlace();
     FormDestroy();
 }
 
@@ -75,11 +93,11 @@ void TFormMain::BuildControls() {
     sections->setHorizontalHeaderLabels({"RAS entry name", "Device", "Device name"});
     HeaderControl = new QHeaderView(Qt::Horizontal, client);
     HeaderControl->setModel(sections);
-    HeaderControl->setGeometry(0, 0, kWidth, 20);
     HeaderControl->resizeSection(0, 185);
     HeaderControl->resizeSection(1, 100);
     HeaderControl->resizeSection(2, 335);
     HeaderControl->setSectionsClickable(false);
+    HeaderControl->setStretchLastSection(true);
 
     BtnListMail = new QToolButton(client);
     BtnListMail->setText("&Query eMail account");
@@ -104,21 +122,18 @@ void TFormMain::BuildControls() {
     BtnExit = Button(client, "&End", QRect(570, 24, 45, 30), "End of program");
 
     MsgLabel = Hinted(new QLabel(client), "Open session protocol by double clicking");
-    MsgLabel->setGeometry(4, 58, 611, 18);
     MsgLabel->setFrameShape(QFrame::StyledPanel);
 
     BtnDialHang = Button(client, "OFFLINE", QRect(4, 80, 84, 22),
                          "Go online / offline by clicking (\"Autoconnect\" must be set)");
     BtnDialHang->setStyleSheet("QPushButton { color: #008080; font-weight: bold; }");
     LabelStatus = new QLabel("Status", client);
-    LabelStatus->setGeometry(92, 80, 376, 22);
     LabelStatus->setAutoFillBackground(true);
     LabelStatus->setStyleSheet(
         "QLabel { color: #000080; font-weight: bold; background: #ffffe1; padding-left: 3px; }");
     ProgressBar = Hinted(new QProgressBar(client), "Remaining time until next check");
     ProgressBar->setRange(0, 100);
     ProgressBar->setValue(0);
-    ProgressBar->setGeometry(472, 80, 143, 22);
 
     auto* mode = new QLabel("Mode", client);
     mode->setGeometry(4, 106, 70, 18);
@@ -143,7 +158,6 @@ void TFormMain::BuildControls() {
     MailRows = new TMailRowModel(this);
     ListViewRemoPOP = Hinted(new QTreeView(client), "Show header by double clicking");
     ListViewRemoPOP->setModel(MailRows);
-    ListViewRemoPOP->setGeometry(78, 106, 537, 200);
     ListViewRemoPOP->setRootIsDecorated(false);
     ListViewRemoPOP->setItemsExpandable(false);
     ListViewRemoPOP->setUniformRowHeights(true);
@@ -156,15 +170,102 @@ void TFormMain::BuildControls() {
         "palette(highlighted-text); }");
     const int widths[] = {185, 155, 25, 65, 120};
     for (int i = 0; i < TMailRowModel::colCount; ++i) ListViewRemoPOP->setColumnWidth(i, widths[i]);
+    FitHeaderTexts(HeaderControl, 2);
+    FitHeaderTexts(ListViewRemoPOP->header(), 0);
 
     MsgMemo = new QPlainTextEdit("No protocol written yet", client);
-    MsgMemo->setGeometry(78, 310, 537, 24);
     MsgMemo->setReadOnly(true);
     MsgMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     MsgMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     MsgMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
 
-    statusBar()->setSizeGripEnabled(false);
+    ArrangeControls(QSize(kWidth, kHeight));
+}
+
+void TFormMain::FitHeaderTexts(QHeaderView* header, int donor) {
+    header->ensurePolished();
+    for (int i = 0; i < header->count(); ++i) {
+        const int lack = header->sectionSizeHint(i) - header->sectionSize(i);
+        if (lack <= 0 || i == donor) continue;
+        header->resizeSection(i, header->sectionSize(i) + lack);
+        // The donor gives what it can spare, so that the columns keep their total width.
+        const int spare = header->sectionSize(donor) - header->sectionSizeHint(donor);
+        header->resizeSection(donor, header->sectionSize(donor) - std::clamp(lack, 0, spare));
+    }
+}
+
+void TFormMain::ArrangeControls(QSize size) {
+    const int dx = std::max(0, size.width() - kWidth);
+    const int dy = std::max(0, size.height() - kHeight);
+    HeaderControl->setGeometry(0, 0, kWidth + dx, 20);
+    MsgLabel->setGeometry(4, 58, 611 + dx, 18);
+    LabelStatus->setGeometry(92, 80, 376 + dx, 22);
+    ProgressBar->setGeometry(472 + dx, 80, 143, 22);
+    // The memo shows whole lines: its text starts below the document margin and the view
+    // ends where a line ends.
+    const int line = MsgMemo->fontMetrics().lineSpacing();
+    const int lines = 1 + dy / kMemoShare / line;
+    const int memoHeight =
+        2 * MsgMemo->frameWidth() + int(MsgMemo->document()->documentMargin()) + lines * line;
+    const int memoTop = kMemoBottom + dy - memoHeight;
+    MsgMemo->setGeometry(78, memoTop, 537 + dx, memoHeight);
+    ListViewRemoPOP->setGeometry(78, 106, 537 + dx, memoTop - 4 - 106);
+}
+
+void TFormMain::resizeEvent(QResizeEvent* e) {
+    QMainWindow::resizeEvent(e);
+    ArrangeControls(e->size());
+}
+
+bool TFormMain::RestorePlace() {
+    TRegistry reg;
+    reg.OpenKey(kPostvigilKey, false);
+    const QStringList columns = QString::fromStdString(reg.ReadString(kListColumns)).split(',');
+    if (columns.size() == TMailRowModel::colCount) {
+        std::vector<int> widths;
+        for (const QString& c : columns)
+            if (const int w = c.toInt(); w > 0) widths.push_back(w);
+        if (int(widths.size()) == TMailRowModel::colCount)
+            for (int i = 0; i < TMailRowModel::colCount; ++i)
+                ListViewRemoPOP->setColumnWidth(i, widths[std::size_t(i)]);
+    }
+    QRect place(reg.ReadInteger(kWindowLeft, 0), reg.ReadInteger(kWindowTop, 0),
+                std::max(kWidth, reg.ReadInteger(kWindowWidth, kWidth)),
+                std::max(kHeight, reg.ReadInteger(kWindowHeight, kHeight)));
+    // Back on the screen it was on, whole; a place on no screen of this session is not used.
+    QScreen* screen = reg.ValueExists(kWindowLeft) && reg.ValueExists(kWindowTop)
+                          ? QGuiApplication::screenAt(place.center())
+                          : nullptr;
+    const bool placed = screen != nullptr;
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect area = screen->availableGeometry();
+        place.setWidth(std::max(kWidth, std::min(place.width(), area.width())));
+        place.setHeight(std::max(kHeight, std::min(place.height(), area.height())));
+        if (placed) {
+            place.moveLeft(std::clamp(place.left(), area.left(), area.right() + 1 - place.width()));
+            place.moveTop(std::clamp(place.top(), area.top(), area.bottom() + 1 - place.height()));
+        } else {
+            place.moveCenter(area.center());
+        }
+    }
+    setGeometry(place);
+    return reg.ReadBool(kWindowMaximized, false);
+}
+
+void TFormMain::SavePlace() {
+    TRegistry reg;
+    if (!reg.OpenKey(kPostvigilKey, true)) return;
+    const QRect place = isMaximized() ? normalGeometry() : geometry();
+    reg.WriteInteger(kWindowLeft, place.left());
+    reg.WriteInteger(kWindowTop, place.top());
+    reg.WriteInteger(kWindowWidth, place.width());
+    reg.WriteInteger(kWindowHeight, place.height());
+    reg.WriteBool(kWindowMaximized, isMaximized());
+    QStringList columns;
+    for (int i = 0; i < TMailRowModel::colCount; ++i)
+        columns << QString::number(ListViewRemoPOP->columnWidth(i));
+    reg.WriteString(kListColumns, columns.join(',').toStdString());
 }
 
 void TFormMain::BuildMenus() {

@@ -249,6 +249,8 @@ protected:
     // The close query: offers to hang up a connection that Postvigil or the user made.
     void closeEvent(QCloseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    // The list and the protocol memo take what the window has beyond its smallest size.
+    void resizeEvent(QResizeEvent* e) override;
     // A double click on the message label shows the protocol.
     bool eventFilter(QObject* watched, QEvent* e) override;
 
@@ -259,6 +261,14 @@ private:
     void BuildControls();
     void BuildMenus();
     void BuildTray();
+    // Widens the sections whose caption does not fit, taking the room from the donor section.
+    static void FitHeaderTexts(QHeaderView* header, int donor);
+    // Places the controls that grow with the window for a window of the given size.
+    void ArrangeControls(QSize size);
+    // The window's place and the list's column widths as they were left; true when the
+    // window was maximized.
+    bool RestorePlace();
+    void SavePlace();
 
     void ConnectCheckComponents();
     void ConnectTransferComponents();

@@ -1,8 +1,9 @@
 // Renders the main window, the information window, the account editor, the settings dialog and
 // the tray menu to PNG files for the documentation, and, given a folder of messages, the main
-// window listing that mailbox after a timed check and the desktop notification that check
-// sent (when a notification service draws on the same screen). Run by scripts/screenshots.sh
-// on a virtual screen, with its own program and settings folders.
+// window listing that mailbox after a timed check, at its smallest size and at twice that, and
+// the desktop notification that check sent (when a notification service draws on the same
+// screen). Run by scripts/screenshots.sh on a virtual screen, with its own program and
+// settings folders.
 #include "app/AccountUnit.h"
 #include "app/Application.h"
 #include "app/DemoMode.h"
@@ -68,9 +69,9 @@ QImage DrawnByOthers() {
     return box.isEmpty() ? QImage() : screen.copy(box);
 }
 
-// The main window after a timed check of the mailbox in folder, saved as file, and the
-// notification that check sent, saved as notification.
-bool ShootMailbox(const std::filesystem::path& folder, const QString& file,
+// The main window after a timed check of the mailbox in folder, saved as file and, at twice
+// its smallest size, as large, and the notification that check sent, saved as notification.
+bool ShootMailbox(const std::filesystem::path& folder, const QString& file, const QString& large,
                   const QString& notification) {
     const auto server = PrepareDemo(Mailbox(folder));
     InitMainUnit();
@@ -80,6 +81,12 @@ bool ShootMailbox(const std::filesystem::path& folder, const QString& file,
     QCoreApplication::sendPostedEvents(&window);
     QApplication::processEvents();
     if (!window.grab().save(file)) return false;
+    window.resize(window.minimumSize() * 2);
+    const QDeadlineTimer resized(5000);
+    while (window.size() != window.minimumSize() * 2 && !resized.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    QApplication::processEvents();
+    if (!window.grab().save(large)) return false;
     auto* notifier = window.findChild<TDesktopNotifier*>();
     const QDeadlineTimer answered(5000);
     while (notifier && notifier->Pending() > 0 && !answered.hasExpired())
@@ -162,7 +169,8 @@ int main(int argc, char** argv) {
     if (ok && argc > 2) {
         CreateGlobalWinsock();
         InstallMessagePump([] { QCoreApplication::processEvents(); });
-        ok = ShootMailbox(argv[2], dir + "/international-mailbox.png", dir + "/notification.png");
+        ok = ShootMailbox(argv[2], dir + "/international-mailbox.png",
+                          dir + "/main-window-large.png", dir + "/notification.png");
         RemoveMessagePump();
         FreeGlobalWinsock();
     }
