@@ -347,6 +347,18 @@ std::string DisplayNameOf(std::string_view text) {
     return name;
 }
 
+// A mailbox as written, without quotes around it. A quoted local part ("a b"@example.com)
+// keeps its quotes: they belong to the address.
+std::string MailboxOf(std::string_view text) {
+    const std::string_view t = TrimView(text);
+    if (!t.empty() && t.front() == '"') {
+        std::size_t close = 1;
+        while (close < t.size() && t[close] != '"') close += t[close] == '\\' ? 2 : 1;
+        if (close + 1 < t.size() && t[close + 1] == '@') return std::string(t);
+    }
+    return StripQuotes(t);
+}
+
 // --- dates -------------------------------------------------------------------------------
 
 // Days from 1970-01-01 to the given day of the proleptic Gregorian calendar.
@@ -558,7 +570,7 @@ void SplitMailAddress(std::string_view item, std::string& name, std::string& add
     if (open != npos) {
         const std::size_t close = item.find('>', open + 1);
         if (close == npos) throw Exception(kUnableToParseAddress);
-        address = StripQuotes(item.substr(open + 1, close - open - 1));
+        address = MailboxOf(item.substr(open + 1, close - open - 1));
         std::string rest(item.substr(0, open));
         rest += item.substr(close + 1);
         name = DisplayNameOf(rest);
@@ -567,13 +579,13 @@ void SplitMailAddress(std::string_view item, std::string& name, std::string& add
     if (const std::size_t paren = item.find('('); paren != npos) {
         std::string_view comment = TrimView(item.substr(paren + 1));
         if (!comment.empty() && comment.back() == ')') comment.remove_suffix(1);
-        address = StripQuotes(item.substr(0, paren));
+        address = MailboxOf(item.substr(0, paren));
         name = StripQuotes(comment);
         return;
     }
     for (const char sep : {',', ';'}) {
         if (const std::size_t at = item.find(sep); at != npos) {
-            address = StripQuotes(item.substr(0, at));
+            address = MailboxOf(item.substr(0, at));
             name = StripQuotes(item.substr(at + 1));
             return;
         }

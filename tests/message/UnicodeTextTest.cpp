@@ -143,6 +143,33 @@ TEST(MessageText, ViewsOfAReceivedMessage) {
     EXPECT_EQ(BodyText(*japanese), "山田");
 }
 
+// A quoted local part belongs to the mailbox and keeps its quotes, whichever form the address
+// takes; a display name loses its quotes. The 8-bit model and the Unicode views agree.
+TEST(MessageText, QuotedLocalPartsKeepTheirQuotes) {
+    auto message =
+        Decode(WithCRLF("From: <\"System Administrator\"@example.com>\n"
+                        "To: \"Ann Lee\" <\"a b\"@example.com>, \"c\\\"d\"@example.org (Cee),\n"
+                        " \"Fred\" <'box1'>, \"e f\"@example.net\n"
+                        "Subject: quotes\n\nbody\n"));
+    EXPECT_EQ(message->Sender().Address(), "\"System Administrator\"@example.com");
+    EXPECT_EQ(SenderText(*message).Address, "\"System Administrator\"@example.com");
+    EXPECT_EQ(SenderDisplayText(*message), "\"System Administrator\"@example.com");
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"Ann Lee", "\"a b\"@example.com"},
+        {"Cee", "\"c\\\"d\"@example.org"},
+        {"Fred", "box1"},
+        {"", "\"e f\"@example.net"}};
+    const auto to = RecipientsText(*message, "To");
+    ASSERT_EQ(to.size(), expected.size());
+    ASSERT_EQ(message->Recipients().Count(), int(expected.size()));
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(to[i].Name, expected[i].first) << i;
+        EXPECT_EQ(to[i].Address, expected[i].second) << i;
+        EXPECT_EQ(message->Recipients().Items(int(i)).Name(), expected[i].first) << i;
+        EXPECT_EQ(message->Recipients().Items(int(i)).Address(), expected[i].second) << i;
+    }
+}
+
 // Raw 8-bit header text that is not UTF-8 is read in the charset the message names for its
 // text: the top-level Content-Type's, else the first text part's. Where that charset does
 // not fit the bytes, or none is named, the bytes read as Windows-1252.
