@@ -195,7 +195,8 @@ void TFormAccount::BtnTestClick() {
     if (!result.Security.empty()) {
         CBSecurity->setCurrentIndex(CBSecurity->findData(AnsiToQ(result.Security)));
         EditPort->setValue(result.Port);
-        text += QString(kFoundAs).arg(CBSecurity->currentText()).arg(result.Port);
+        const char* found = result.Security == kSecurityTls ? "TLS" : "STLS";
+        text += QString(kFoundAs).arg(found).arg(result.Port);
     }
     LabelTest->setText(text);
     BtnTest->setEnabled(true);
