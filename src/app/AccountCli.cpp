@@ -5,6 +5,7 @@
 #include "base/StrUtils.h"
 #include "net/MsTls.h"
 #include "net/Mspop.h"
+#include "net/SecurityProbe.h"
 #include "platform/Keyring.h"
 
 #include <iostream>
@@ -34,6 +35,11 @@ const char* const kNothingStored = "; nothing was stored";
 const char* const kServerText = "Server: ";
 const char* const kTrustedFor = "Trusted for the account \"";
 const char* const kNotStored = "The fingerprint could not be stored in ";
+const char* const kFound = "Security: ";
+const char* const kNothingWritten = "; no account was written. Choose --security none only for a "
+                                    "server that offers no encryption at all";
+const char* const kUnverified = "The server's certificate could not be verified: ";
+const char* const kFingerprintText = "SHA-256 fingerprint: ";
 
 // Terminal echo off for as long as it lives.
 class TNoEcho {
@@ -125,13 +131,35 @@ int RunAddAccount(const std::vector<std::string>& args, std::istream& in, std::o
         err << error << "\n";
         return 1;
     }
+    // Without a stated security the account gets what the server is found to offer.
+    std::string unverified;
+    if (s.Security.empty()) {
+        TmsPOPClient client;
+        client.SetHost(s.Server);
+        client.SetTimeOut(s.Timeout);
+        try {
+            FindSecurity(client, ProbePorts(port.empty() ? 0 : s.DefPort));
+        } catch (const EmsCertificateError& e) {
+            // The server offers this protection; whether to trust its certificate is the
+            // user's decision, made with --trust-certificate.
+            unverified = e.Reason + "\n" + kFingerprintText + e.Fingerprint;
+        } catch (const std::exception& e) {
+            err << e.what() << kNothingWritten << "\n";
+            return 1;
+        }
+        s.Security = SecurityName(client.Security());
+        s.DefPort = client.Port();
+        out << kFound << s.Security << ", port " << s.DefPort << "\n";
+    }
     const std::string name = CreateAccount(s, error);
     if (name.empty()) {
         err << error << "\n";
         return 1;
     }
     out << kWritten << AccountFileName(name) << "\n";
-    return 0;
+    if (unverified.empty()) return 0;
+    err << kUnverified << unverified << "\n";
+    return 1;
 }
 
 int RunTrustCertificate(const std::string& fingerprint, std::ostream& out, std::ostream& err) {

@@ -99,24 +99,35 @@ std::string KeyringKey(const std::string& fileName) {
     return (path.parent_path() / LowerCase(path.filename().string())).string();
 }
 
+TAccountSettings NewAccountSettings() {
+    TAccountSettings s;
+    s.Security = kSecurityAuto;
+    s.DefPort = 0;
+    return s;
+}
+
 TAccountSettings ReadAccountSettings(const std::string& fileName) {
     const TIniFile ini(fileName);
-    TAccountSettings s;
+    const bool isNew = !fs::exists(fileName);
+    TAccountSettings s = isNew ? NewAccountSettings() : TAccountSettings();
     s.IniDescript = ini.ReadString("ProgSet", "IniDescript", "");
     // Numbers are held to the ranges ReadClientFile holds them to.
     s.Timeout = InRange(ini.ReadInteger("ProgSet", "Timeout", s.Timeout), kMinTimeout, kMaxTimeout,
                         s.Timeout);
     // A new account has no dial-up; an existing file without the key reads as the program does.
-    const int noEntry = fs::exists(fileName) ? 0 : -1;
+    const int noEntry = isNew ? -1 : 0;
     s.RASService = InRange(ini.ReadInteger("RASSet", "RASService", noEntry), -1, INT_MAX, noEntry);
     s.MailMaxSize =
         InRange(ini.ReadInteger("RASSet", "MailMaxSize", s.MailMaxSize), 0, INT_MAX, s.MailMaxSize);
     s.Server = ini.ReadString("POPClient", "Server", "");
     s.UserName = ini.ReadString("POPClient", "UserName", "");
-    s.DefPort = InRange(ini.ReadInteger("POPClient", "DefPort", s.DefPort), 1, kMaxPort, s.DefPort);
+    s.Security = Trim(ini.ReadString("POPClient", "Security", s.Security));
+    const bool automatic = SameText(s.Security, kSecurityAuto);
+    const int noPort = automatic ? 0 : s.DefPort;
+    s.DefPort = InRange(ini.ReadInteger("POPClient", "DefPort", noPort), automatic ? 0 : 1,
+                        kMaxPort, noPort);
     s.MailAddress = ini.ReadString("POPClient", "MailAddress", "");
     s.MailName = ini.ReadString("POPClient", "MailName", "");
-    s.Security = Trim(ini.ReadString("POPClient", "Security", ""));
     s.CertFingerprint = Trim(ini.ReadString("POPClient", "CertFingerprint", ""));
     if (SameText(ini.ReadString("POPClient", "PasswordStore", ""), kPasswordInKeyring)) {
         s.Password = PasswordStore().Lookup(KeyringKey(fileName)).value_or("");
@@ -142,7 +153,8 @@ std::string CheckAccountSettings(const TAccountSettings& s, bool keyring) {
         if (HasControl(*value)) return what + std::string(kLineBreak);
     if (HasControl(s.IniDescript)) return "The description" + std::string(kLineBreak);
     if (HasControl(s.Password)) return "The password" + std::string(kLineBreak);
-    if (s.DefPort < 1 || s.DefPort > kMaxPort) return kBadPort;
+    const int lowest = SameText(s.Security, kSecurityAuto) ? 0 : 1;
+    if (s.DefPort < lowest || s.DefPort > kMaxPort) return kBadPort;
     if (s.Timeout < kMinTimeout || s.Timeout > kMaxTimeout) return kBadTimeout;
     if (s.MailMaxSize < 0) return kBadMaxSize;
     if (!keyring && s.Password.size() > kPasswordMax) return kLongPassword;
@@ -159,7 +171,11 @@ bool WriteAccountFile(const std::string& fileName, const TAccountSettings& s, st
     ini.WriteInteger("RASSet", "MailMaxSize", s.MailMaxSize);
     ini.WriteString("POPClient", "Server", s.Server);
     ini.WriteString("POPClient", "UserName", s.UserName);
-    ini.WriteInteger("POPClient", "DefPort", s.DefPort);
+    // No port: an automatic account's search tries the standard ones.
+    if (s.DefPort == 0)
+        ini.DeleteKey("POPClient", "DefPort");
+    else
+        ini.WriteInteger("POPClient", "DefPort", s.DefPort);
     // Without the key the port decides, as in files made elsewhere.
     if (s.Security.empty())
         ini.DeleteKey("POPClient", "Security");

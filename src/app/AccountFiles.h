@@ -13,8 +13,9 @@ struct TAccountSettings {
     std::string Server;
     int DefPort = 110;
     // [POPClient] "Security" as the file states it ("" when it does not: then the port
-    // decides, see SecurityOf) and "CertFingerprint"; read for the connection test, and kept
-    // in the file as they are when it is written.
+    // decides, see SecurityOf; "auto" for a new account) and "CertFingerprint"; read for the
+    // connection test, and kept in the file as they are when it is written. An automatic
+    // account's DefPort is 0 when no port was given.
     std::string Security;
     std::string CertFingerprint;
     std::string UserName;
@@ -28,6 +29,10 @@ struct TAccountSettings {
 
 // The value of [POPClient] "PasswordStore" for an account whose password is in the keyring.
 extern const char* const kPasswordInKeyring;
+
+// A new account's settings: its security is found for it ("auto"), and without a port the
+// standard ones are tried.
+TAccountSettings NewAccountSettings();
 
 // The settings of an account file as the editor shows them (missing keys read as the
 // defaults above; a missing file reads as a new account).

@@ -1,6 +1,7 @@
 #include "app/AccountUnit.h"
 
 #include "app/Settings.h"
+#include "base/StrUtils.h"
 #include "platform/Ansi.h"
 #include "platform/Keyring.h"
 
@@ -26,11 +27,20 @@ const char* const kMissingEntry = "entry %1 (not in the phone book)";
 const char* const kTest = "&Test connection";
 const char* const kTesting = "Testing…";
 const char* const kNever = "never";
-// What the combo box offers and what the account file stores for it.
-const char* const kSecurities[][2] = {{"By port (TLS on 995, else none)", ""},
-                                      {"TLS", "tls"},
-                                      {"STLS (after connecting)", "starttls"},
-                                      {"None: password in clear text", "none"}};
+// What the combo box offers, what the account file stores for it and what the note beside it
+// says. "By port" is there only for an account that has it already.
+const char* const kByPort = "";
+const char* const kSecurities[][3] = {
+    {"Automatic", "auto",
+     "TLS, else STLS, as the server offers; found by the test or the first check"},
+    {"TLS", "tls", "Encrypted from the start"},
+    {"STLS (after connecting)", "starttls", "Encrypted after the greeting"},
+    {"None: password in clear text", "none",
+     "Clear text: anyone on the way can read the password and the mail"},
+    {"By port (TLS on 995, else none)", kByPort, "Clear text unless the port is 995"}};
+// At port 0 an automatic account tries 995 for TLS and 110 for STLS.
+const char* const kAnyPort = "any (995, 110)";
+const char* const kFoundAs = " (%1 on port %2)";
 const char* const kKeyringNote = "The password is kept in the desktop's keyring.";
 // Broken by hand: a wrapped label in a form row is laid out a line short.
 const char* const kFileNote = "No keyring is running: the password is kept scrambled\n"
@@ -59,10 +69,20 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
     // The lengths are those the program reads back from the file.
     EditDescript = Edit(this, s.IniDescript, int(kDescriptMax));
     EditServer = Edit(this, s.Server, int(kServerMax));
-    EditPort = Spin(this, 1, 65535, s.DefPort, "");
+    EditPort = Spin(this, 0, 65535, s.DefPort, "");
+    EditPort->setSpecialValueText(kAnyPort);
     CBSecurity = new QComboBox(this);
-    for (const auto& [text, value] : kSecurities) CBSecurity->addItem(text, QString(value));
-    CBSecurity->setCurrentIndex(std::max(0, CBSecurity->findData(AnsiToQ(s.Security))));
+    for (const auto& [text, value, note] : kSecurities)
+        if (*value || s.Security.empty()) CBSecurity->addItem(text, QString(value));
+    CBSecurity->setCurrentIndex(std::max(0, CBSecurity->findData(AnsiToQ(LowerCase(s.Security)))));
+    LabelSecurity = new QLabel(this);
+    LabelSecurity->setWordWrap(true);
+    auto showNote = [this] {
+        for (const auto& [text, value, note] : kSecurities)
+            if (CBSecurity->currentData().toString() == value) LabelSecurity->setText(note);
+    };
+    connect(CBSecurity, &QComboBox::currentIndexChanged, this, showNote);
+    showNote();
     EditUser = Edit(this, s.UserName, int(kServerMax));
     EditPassword = Edit(this, s.Password, keyring ? 32767 : int(kPasswordMax));
     EditPassword->setEchoMode(QLineEdit::Password);
@@ -91,7 +111,10 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
     serverForm->addRow("&Description:", EditDescript);
     serverForm->addRow("&POP3 server:", EditServer);
     serverForm->addRow("P&ort:", EditPort);
-    serverForm->addRow("&Security:", CBSecurity);
+    auto* securityRow = new QHBoxLayout;
+    securityRow->addWidget(CBSecurity);
+    securityRow->addWidget(LabelSecurity, 1);
+    serverForm->addRow("&Security:", securityRow);
     serverForm->addRow("&User name:", EditUser);
     auto* passwordRow = new QHBoxLayout;
     passwordRow->addWidget(EditPassword);
@@ -152,6 +175,9 @@ TAccountSettings TFormAccount::Settings() const {
     s.MailMaxSize = EditMaxSize->value();
     s.RASService = CBDialUp->currentData().toInt();
     s.Security = QToAnsi(CBSecurity->currentData().toString());
+    // A stated security without a port uses its standard one.
+    if (s.DefPort == 0 && s.Security != kSecurityAuto)
+        s.DefPort = s.Security == kSecurityTls ? kImplicitTlsPort : kDefaultPort;
     s.CertFingerprint = FCertFingerprint;
     return s;
 }
@@ -164,7 +190,15 @@ void TFormAccount::BtnTestClick() {
     QApplication::setOverrideCursor(Qt::BusyCursor);
     const TConnectionTest::TResult result = FTest.Run(Settings());
     QApplication::restoreOverrideCursor();
-    LabelTest->setText(AnsiToQ(result.Text));
+    QString text = AnsiToQ(result.Text);
+    // What was found is what the account keeps.
+    if (!result.Security.empty()) {
+        CBSecurity->setCurrentIndex(CBSecurity->findData(AnsiToQ(result.Security)));
+        EditPort->setValue(result.Port);
+        const char* found = result.Security == kSecurityTls ? "TLS" : "STLS";
+        text += QString(kFoundAs).arg(found).arg(result.Port);
+    }
+    LabelTest->setText(text);
     BtnTest->setEnabled(true);
     BtnOK->setEnabled(true);
 }

@@ -42,8 +42,11 @@ public:
     QLineEdit* EditDescript;
     QLineEdit* EditServer;
     QSpinBox* EditPort;
-    // "" (the port decides), "tls", "starttls" or "none", as the account file states it.
+    // "auto" (found by the test or the first check), "tls", "starttls", "none", or "" (the
+    // port decides; offered only for an account that has it), as the account file states it.
     QComboBox* CBSecurity;
+    // What the chosen security means, beside the choice.
+    QLabel* LabelSecurity;
     QLineEdit* EditUser;
     QLineEdit* EditPassword;
     QCheckBox* CBShowPassword;

@@ -3,6 +3,7 @@
 #include "app/Settings.h"
 #include "base/Exceptions.h"
 #include "net/Mspop.h"
+#include "net/SecurityProbe.h"
 
 #include <cstdio>
 
@@ -29,9 +30,10 @@ TConnectionTest::TResult TConnectionTest::Run(const TAccountSettings& s) {
     // The port after the host: setting the host resets it.
     client.SetHost(s.Server);
     client.SetPort(uint16_t(s.DefPort));
-    // The test protects the password as the check will; a new account (no Security yet)
-    // goes by its port.
-    client.SetSecurity(SecurityValue(SecurityOf(s.Security, s.DefPort)));
+    // The test protects the password as the check will: an account from before automatic
+    // security goes by its port, an automatic one by what the server is found to offer.
+    const std::string security = SecurityOf(s.Security, s.DefPort);
+    client.SetSecurity(SecurityValue(security));
     client.SetCertFingerprint(s.CertFingerprint);
     client.SetUserName(s.UserName);
     client.SetPassword(s.Password);
@@ -44,6 +46,11 @@ TConnectionTest::TResult TConnectionTest::Run(const TAccountSettings& s) {
 
     TResult result;
     try {
+        if (security == kSecurityAuto) {
+            FindSecurity(client, ProbePorts(s.DefPort));
+            result.Security = SecurityName(client.Security());
+            result.Port = client.Port();
+        }
         client.Login(); // greeting, USER, PASS, STAT
         result.Ok = true;
         result.Text = WaitingText(client.MessageCount(), client.MailboxSize());

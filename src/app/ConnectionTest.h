@@ -1,6 +1,6 @@
 // Log-in and STAT against an account's settings, without saving or changing anything: what
-// the account editor's "Test connection" runs. The socket waits keep events running, so
-// Cancel can be pressed while it runs.
+// the account editor's "Test connection" runs. Automatic security is found first. The socket waits
+// keep events running, so Cancel can be pressed while it runs.
 #pragma once
 
 #include "app/AccountFiles.h"
@@ -15,6 +15,10 @@ public:
     struct TResult {
         bool Ok = false;
         std::string Text; // "3 messages (1.2 MB) waiting", or why it failed
+        // For automatic security: what the server was found to offer ("tls" or "starttls")
+        // and on which port, also when the log-in failed after it; "" when nothing was found.
+        std::string Security;
+        int Port = 0;
     };
     TResult Run(const TAccountSettings& s);
     // Ends a running test; Run then returns with the cancel text.

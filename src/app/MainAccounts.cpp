@@ -43,7 +43,7 @@ void TFormMain::UpdateAccountEntries() {
 
 bool TFormMain::RunAccountEditor(const std::string& fileName, std::string* createdName) {
     const TAccountSettings before =
-        fileName.empty() ? TAccountSettings() : ReadAccountSettings(fileName);
+        fileName.empty() ? NewAccountSettings() : ReadAccountSettings(fileName);
     TFormAccount dlg(before, DialUp->Entries(), isVisible() ? this : nullptr);
     dlg.setWindowTitle(fileName.empty() ? kNewCaption : kEditCaption);
     bool saved = false;

@@ -5,6 +5,7 @@
 #include "base/StrUtils.h"
 #include "net/MsTls.h"
 #include "net/Mspop.h"
+#include "net/SecurityProbe.h"
 #include "platform/Ansi.h"
 #include "platform/Prompts.h"
 
@@ -22,6 +23,9 @@ const char* const kTrustNotStored =
     "The trusted certificate could not be stored in the account file";
 const char* const kClearTextWarning = "Warning: the password was sent without encryption to ";
 const char* const kSecurityPrefix = "Security: ";
+const char* const kSecurityStored = "Security found and stored for this account: ";
+const char* const kSecurityNotStored = "The security found could not be stored in the account file";
+const char* const kOnPort = " on port ";
 
 std::string Fill(std::string text, const std::string& one, const std::string& two,
                  const std::string& three) {
@@ -41,7 +45,12 @@ bool IsLoopbackHost(const std::string& host) {
 } // namespace
 
 void TFormMain::LoginTrusting() {
+    const bool search = ClientRec.SecuritySearch != ssStated;
+    // A certificate found during the search belongs to what the server offers: once trusted,
+    // that security is the one stored.
+    bool found = search;
     try {
+        if (search) found = SearchSecurity();
         POPClient->Login();
     } catch (const EmsCertificateError& e) {
         if (!OfferCertificateTrust(e)) {
@@ -51,7 +60,34 @@ void TFormMain::LoginTrusting() {
         if (POPClient->IsConnected()) POPClient->Disconnect();
         POPClient->Login();
     }
+    if (found) StoreFoundSecurity();
     ReportConnectionSecurity();
+}
+
+bool TFormMain::SearchSecurity() {
+    try {
+        FindSecurity(*POPClient, ProbePorts(ClientRec.DefPort));
+        return true;
+    } catch (const ENoSecureConnection& e) {
+        if (ClientRec.SecuritySearch == ssFind) throw;
+        // Clear text stays what the account had; the search is not repeated in this run.
+        WriteLog(e.Message);
+        ClientRec.SecuritySearch = ssStated;
+        POPClient->SetSecurity(SecurityValue(ClientRec.Security));
+        POPClient->SetPort(uint16_t(ClientRec.DefPort));
+        return false;
+    }
+}
+
+void TFormMain::StoreFoundSecurity() {
+    ClientRec.Security = SecurityName(POPClient->Security());
+    ClientRec.DefPort = POPClient->Port();
+    ClientRec.SecuritySearch = ssStated;
+    if (!StoreSecurity(AccountFileName(CurSetName), POPClient->Security(), POPClient->Port())) {
+        WriteLog(kSecurityNotStored);
+        return;
+    }
+    WriteLog(kSecurityStored + ClientRec.Security + kOnPort + std::to_string(ClientRec.DefPort));
 }
 
 bool TFormMain::OfferCertificateTrust(const EmsCertificateError& e) {

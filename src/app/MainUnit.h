@@ -131,8 +131,14 @@ public:
     // where a message was seen before, from its TOP answer otherwise.
     void ListHeaders(int count);
     // Logs in; a server certificate that fails its check is offered to the user to trust
-    // (stored for the account), and the log-in then tries once more.
+    // (stored for the account), and the log-in then tries once more. An account whose
+    // security is still to be found has it found first, and stored once the log-in worked.
     void LoginTrusting();
+    // Sets the client to the TLS or STLS the server offers; false when an account from before
+    // the search goes on as its port says because the server offers neither.
+    bool SearchSecurity();
+    // Keeps the client's security and port as the account's, in memory and in its file.
+    void StoreFoundSecurity();
     // Asks whether to trust the refused certificate; true when it was stored.
     bool OfferCertificateTrust(const class EmsCertificateError& e);
     // The protocol line on the connection's security, and the one warning per run about a

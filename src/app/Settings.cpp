@@ -24,7 +24,6 @@ constexpr int kScrambleOffset = 52863;
 constexpr std::size_t kScrambleBuffer = 36; // length byte + 35 characters
 constexpr int kRetrvModeFromFile = 5;
 constexpr int kMaxAccountNames = 10000;
-constexpr int kImplicitTlsPort = 995;
 
 std::string Cut(std::string s, std::size_t max) {
     if (s.size() > max) s.resize(max);
@@ -134,11 +133,16 @@ void ReadClientFile(const std::string& fileName) {
     // asked as for an account without one.
     if (SameText(ini.ReadString("POPClient", "PasswordStore", ""), kPasswordInKeyring))
         ClientRec.Password = PasswordStore().Lookup(KeyringKey(fileName)).value_or("");
-    ClientRec.DefPort =
-        InRange(ini.ReadInteger("POPClient", "DefPort", kDefaultPort), 1, kMaxPort, kDefaultPort);
+    const std::string stated = Trim(ini.ReadString("POPClient", "Security", ""));
+    const bool automatic = SameText(stated, kSecurityAuto);
+    // An automatic account may leave the port to the search (0: none given).
+    const int noPort = automatic ? 0 : kDefaultPort;
+    ClientRec.DefPort = InRange(ini.ReadInteger("POPClient", "DefPort", noPort), automatic ? 0 : 1,
+                                kMaxPort, noPort);
     ClientRec.MailAddress = Cut(ini.ReadString("POPClient", "MailAddress", ""), kServerMax);
     ClientRec.MailName = Cut(ini.ReadString("POPClient", "MailName", ""), kServerMax);
-    ClientRec.Security = SecurityOf(ini.ReadString("POPClient", "Security", ""), ClientRec.DefPort);
+    ClientRec.Security = SecurityOf(stated, ClientRec.DefPort);
+    ClientRec.SecuritySearch = automatic ? ssFind : stated.empty() ? ssFindOrByPort : ssStated;
     ClientRec.CertFingerprint = Trim(ini.ReadString("POPClient", "CertFingerprint", ""));
     MailMaxSize = InRange(ini.ReadInteger("RASSet", "MailMaxSize", MailMaxSize), 0, INT_MAX,
                           kDefaultMailMaxSize);
@@ -153,7 +157,8 @@ void ReadClientFile(const std::string& fileName) {
 std::string SecurityOf(std::string_view stated, int port) {
     const std::string value = LowerCase(Trim(stated));
     if (value.empty()) return port == kImplicitTlsPort ? kSecurityTls : kSecurityNone;
-    if (value == kSecurityStartTls || value == kSecurityNone) return value;
+    if (value == kSecurityStartTls || value == kSecurityNone || value == kSecurityAuto)
+        return value;
     // A value we do not know (a typo) must not send the password in clear text: it means the
     // strictest setting, and a server without TLS then fails to connect.
     return kSecurityTls;
@@ -163,6 +168,20 @@ TmsSecurity SecurityValue(std::string_view security) {
     if (security == kSecurityStartTls) return secStartTls;
     if (security == kSecurityNone) return secNone;
     return secTls;
+}
+
+const char* SecurityName(TmsSecurity security) {
+    return security == secStartTls ? kSecurityStartTls
+           : security == secNone   ? kSecurityNone
+                                   : kSecurityTls;
+}
+
+bool StoreSecurity(const std::string& fileName, TmsSecurity security, int port) {
+    TIniFile ini(fileName);
+    ini.BeginUpdate();
+    ini.WriteString("POPClient", "Security", SecurityName(security));
+    ini.WriteInteger("POPClient", "DefPort", port);
+    return ini.EndUpdate();
 }
 
 bool StoreCertFingerprint(const std::string& fileName, const std::string& fingerprint) {

@@ -26,6 +26,7 @@ inline constexpr int kMaxTimeout = 3600;
 inline constexpr int kDefaultTimeout = 60;
 inline constexpr int kMaxPort = 65535;
 inline constexpr int kDefaultPort = 110;
+inline constexpr int kImplicitTlsPort = 995;
 inline constexpr int kDefaultMailMaxSize = 100000;
 
 // value when it lies in [min, max], else def.
@@ -38,6 +39,17 @@ inline int InRange(int value, int min, int max, int def) {
 inline int TimeoutMs(int64_t seconds) {
     return int(std::clamp<int64_t>(seconds * 1000, 0, INT_MAX));
 }
+
+// What a check does about the account's security before it logs in.
+enum TSecuritySearch {
+    // Security is stated: used as it is.
+    ssStated,
+    // "auto": TLS, else STLS, is found and stored; a server that offers neither is not used.
+    ssFind,
+    // No Security key (an account from before the search): TLS, else STLS, is looked for and
+    // stored when found; otherwise the account goes on as its port says, as it always has.
+    ssFindOrByPort
+};
 
 struct TClientRec {
     int RASService = 0;
@@ -54,9 +66,12 @@ struct TClientRec {
     std::string MailName;
     bool NoRAS = false;
     // How the connection is protected: "tls" (encrypted from the start), "starttls" (STLS
-    // after the greeting) or "none". An account file without the key gets "tls" on port 995
-    // and "none" on any other port.
+    // after the greeting), "none", or "auto" (to be found at the first check; the strictest
+    // until then). An account file without the key gets "tls" on port 995 and "none" on any
+    // other port.
     std::string Security;
+    // Whether the first check looks for the security (see TSecuritySearch).
+    TSecuritySearch SecuritySearch = ssStated;
     // "sha256:" + hex of a server certificate the user chose to trust for this account, or
     // empty.
     std::string CertFingerprint;
@@ -65,6 +80,7 @@ struct TClientRec {
 inline constexpr const char* kSecurityTls = "tls";
 inline constexpr const char* kSecurityStartTls = "starttls";
 inline constexpr const char* kSecurityNone = "none";
+inline constexpr const char* kSecurityAuto = "auto";
 
 // Registry keys.
 extern const char* const kPostvigilKey;
@@ -107,8 +123,12 @@ void SaveSettings();
 void ReadClientFile(const std::string& fileName);
 // The Security an account file states, or the one its port implies when it states none.
 std::string SecurityOf(std::string_view stated, int port);
-// The client's setting for a Security value as SecurityOf gives it.
+// The client's setting for a Security value as SecurityOf gives it ("auto": TLS, the strictest).
 TmsSecurity SecurityValue(std::string_view security);
+// The Security value of a client's setting.
+const char* SecurityName(TmsSecurity security);
+// Stores a found security and its port in the account file; false when it could not be written.
+bool StoreSecurity(const std::string& fileName, TmsSecurity security, int port);
 // Stores the trusted certificate's fingerprint in the account file; false when it could not be
 // written.
 bool StoreCertFingerprint(const std::string& fileName, const std::string& fingerprint);

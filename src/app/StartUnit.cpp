@@ -43,8 +43,10 @@ const char* const kAccountHint = "Werte der Steuerdatei|\xc3\x84nd ### en werden
 const char* const kFollowItems[] = {"No action, react individually", "Open Postvigil",
                                     "Open Tessmar Postkeeper"};
 const char* const kRetrieveItems[] = {"Collect + delete", "Copy + leave", "Delete", "Neutral"};
-const char* const kSecurityTexts[][2] = {
-    {"tls", "TLS"}, {"starttls", "STLS after connecting"}, {"none", "none (clear text)"}};
+const char* const kSecurityTexts[][2] = {{"tls", "TLS"},
+                                         {"starttls", "STLS after connecting"},
+                                         {"none", "none (clear text)"},
+                                         {"auto", "automatic (found at the next check)"}};
 const char* const kEditAccount = "&Edit account\xe2\x80\xa6";
 
 // Help pages for the dialog, for the program settings group and for the Help button.

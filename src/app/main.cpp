@@ -74,17 +74,16 @@ int main(int argc, char** argv) {
     // Passwords go to the desktop's keyring when one runs (the demo keeps its own files).
     TSecretServiceStore keyring;
     if (mode != mdDemo) SetPasswordStore(&keyring);
-    // The account commands need neither a screen nor the event loop.
-    if (mode == mdAddAccount || mode == mdListAccounts) {
+    // Listing the accounts needs neither a screen nor the event loop.
+    if (mode == mdListAccounts) {
         InitMainUnit();
-        const int rc = mode == mdListAccounts
-                           ? RunListAccounts(std::cout)
-                           : RunAddAccount({argv + 2, argv + argc}, std::cin, std::cout, std::cerr);
+        const int rc = RunListAccounts(std::cout);
         SetPasswordStore(nullptr);
         return rc;
     }
-    // The headless check needs no screen.
-    if ((mode == mdCheck || mode == mdCollect || mode == mdTrustCertificate) &&
+    // The headless modes need no screen; adding an account may connect to find its security.
+    if ((mode == mdCheck || mode == mdCollect || mode == mdTrustCertificate ||
+         mode == mdAddAccount) &&
         !std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     TApplication app(argc, argv);
@@ -107,6 +106,9 @@ int main(int argc, char** argv) {
     } else if (mode == mdCollect) {
         InitMainUnit();
         rc = RunHeadlessCollect(std::cout, std::cerr, command.TransferMode, command.MaxSize);
+    } else if (mode == mdAddAccount) {
+        InitMainUnit();
+        rc = RunAddAccount({argv + 2, argv + argc}, std::cin, std::cout, std::cerr);
     } else if (mode == mdTrustCertificate) {
         InitMainUnit();
         rc = RunTrustCertificate(command.Fingerprint, std::cout, std::cerr);

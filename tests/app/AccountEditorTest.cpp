@@ -72,6 +72,8 @@ TAccountSettings Probe(uint16_t port, const std::string& password = "p") {
     s.UserName = "u";
     s.Password = password;
     s.Timeout = 5;
+    // Clear text chosen by name: the test logs in at once, nothing is looked for.
+    s.Security = "none";
     return s;
 }
 } // namespace
@@ -106,6 +108,9 @@ TEST_F(AccountEditor, FreshStartEndsInAWorkingStartUpAccount) {
     EXPECT_EQ(StartAccountName(), "Work");
     EXPECT_EQ(ClientRec.Interval, 15);
     EXPECT_EQ(TIniFile(RegistryFile()).ReadString(kPostvigilKey, "Interval", ""), "15");
+    // Not tested in the editor: the first check finds the security.
+    EXPECT_EQ(TIniFile(AccountFileName("Work")).ReadString("POPClient", "Security", ""), "auto");
+    EXPECT_EQ(ClientRec.SecuritySearch, ssFind);
     EXPECT_EQ(Mode(AccountFileName("Work")), 0600u);
     EXPECT_EQ(w.BtnListMail->menu(), w.PMRASCon);
     EXPECT_TRUE(w.AccountItems[0]->isVisible());
@@ -233,6 +238,40 @@ TEST_F(AccountEditor, TestConnectionLogsInWithTheEnteredValuesWithoutSaving) {
     for (const auto& entry : fs::directory_iterator(home))
         EXPECT_NE(entry.path().extension(), ".Set");
     EXPECT_FALSE(StartAccountExists());
+}
+
+TEST_F(AccountEditor, NewAccountIsAutomaticAndClearTextOnlyAnExplicitChoice) {
+    TFormAccount f(ReadAccountSettings((home / "New.Set").string()), TStringList());
+    EXPECT_EQ(f.CBSecurity->currentData().toString(), "auto");
+    EXPECT_EQ(f.CBSecurity->findData(QString("")), -1); // "by port" is for old accounts only
+    EXPECT_EQ(f.EditPort->value(), 0);
+    EXPECT_EQ(f.EditPort->text(), "any (995, 110)");
+    EXPECT_TRUE(f.LabelSecurity->text().startsWith("TLS, else STLS"));
+    EXPECT_EQ(f.Settings().DefPort, 0);
+    f.CBSecurity->setCurrentIndex(f.CBSecurity->findData(QString("none")));
+    EXPECT_EQ(f.LabelSecurity->text(),
+              "Clear text: anyone on the way can read the password and the mail");
+    EXPECT_EQ(f.Settings().DefPort, 110);
+    f.CBSecurity->setCurrentIndex(f.CBSecurity->findData(QString("tls")));
+    EXPECT_EQ(f.Settings().DefPort, 995);
+
+    // A server that offers neither TLS nor STLS: the test says what was tried, and the
+    // choice stays automatic.
+    TFakePop3Server server;
+    server.OfferNoSecurity();
+    f.CBSecurity->setCurrentIndex(f.CBSecurity->findData(QString("auto")));
+    f.EditServer->setText("127.0.0.1");
+    f.EditPort->setValue(server.Port());
+    f.EditUser->setText("u");
+    f.EditPassword->setText("p");
+    f.BtnTestClick();
+    const QString port = QString::number(server.Port());
+    EXPECT_TRUE(
+        f.LabelTest->text().startsWith("Test failed: No secure connection: TLS on port " + port))
+        << f.LabelTest->text().toStdString();
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(server.Received().find("USER"), std::string::npos);
+    EXPECT_EQ(f.CBSecurity->currentData().toString(), "auto");
 }
 
 TEST_F(AccountEditor, TestConnectionShowsTheServersAnswerOrStopsOnCancel) {

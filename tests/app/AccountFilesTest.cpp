@@ -264,9 +264,10 @@ TEST_F(Accounts, CommandLineAddsAndListsAccounts) {
               2);
 
     std::istringstream second("pw\n");
-    ASSERT_EQ(
-        RunAddAccount({"--server", "h", "--user", "u", "--description", "Home"}, second, out, err),
-        0);
+    ASSERT_EQ(RunAddAccount(
+                  {"--server", "h", "--user", "u", "--description", "Home", "--security", "tls"},
+                  second, out, err),
+              0);
     std::ostringstream list;
     RunListAccounts(list);
     EXPECT_EQ(list.str(), "Home\t" + (home / "Home.Set").string() + "\n" + "joe@pop.example.org\t" +

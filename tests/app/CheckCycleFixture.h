@@ -38,12 +38,15 @@ struct CheckCycle : MainWindowFixture {
         SetTonePlayer(nullptr);
         MainWindowFixture::TearDown();
     }
-    // The start-up account on the fake server; "Dummy" keeps its password in plain text.
-    void PopAccount(const std::string& ras = "-1", const std::string& password = "secret") {
-        Account("Dummy",
-                "[ProgSet]\nIniDescript=Test box\nTimeout=5\n[RASSet]\nRASService=" + ras +
-                    "\n[POPClient]\nServer=127.0.0.1\nDefPort=" + std::to_string(server.Port()) +
-                    "\nUserName=bob\nPassword=" + password + "\n");
+    // The start-up account on the fake server; "Dummy" keeps its password in plain text. An
+    // empty security leaves the key out, as accounts from before automatic security have it.
+    void PopAccount(const std::string& ras = "-1", const std::string& password = "secret",
+                    const std::string& security = "none") {
+        Account("Dummy", "[ProgSet]\nIniDescript=Test box\nTimeout=5\n[RASSet]\nRASService=" + ras +
+                             "\n[POPClient]\n" +
+                             (security.empty() ? "" : "Security=" + security + "\n") +
+                             "Server=127.0.0.1\nDefPort=" + std::to_string(server.Port()) +
+                             "\nUserName=bob\nPassword=" + password + "\n");
     }
     // A check that finds mail asks for the unique ids; by default this server has none.
     void LogIn(int count, const std::string& uidlAnswer = "-ERR unknown command\r\n") {

@@ -10,6 +10,7 @@
 #include "net/Mspop.h"
 #include "net/Mssocket.h"
 #include "platform/Clock.h"
+#include "platform/IniFile.h"
 #include "platform/Prompts.h"
 #include "platform/SystemSounds.h"
 #include "platform/TonePlayer.h"
@@ -129,6 +130,41 @@ TEST_F(CheckCycle, EmptyPostofficeClosesEvenWhenAskedToStayConnected) {
     EXPECT_FALSE(w.FDialError);
     // The client's protocol holds the last connection only, as the program's does.
     EXPECT_EQ(w.POPClient->ProtocolLog().Count(), sessionLines);
+}
+
+TEST_F(CheckCycle, AutomaticSecurityNeverFallsBackToClearText) {
+    PopAccount("-1", "secret", "auto");
+    server.OfferNoSecurity();
+    TFormMain w;
+    w.RunCheck(true, true, false);
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_TRUE(w.FCheckFailed);
+    EXPECT_EQ(w.FCheckError.rfind("No secure connection: TLS on port ", 0), 0u) << w.FCheckError;
+    EXPECT_NE(w.FCheckError.find("STLS on port"), std::string::npos);
+    EXPECT_EQ(server.Received().find("USER"), std::string::npos);
+    EXPECT_EQ(TIniFile(AccountFileName("Dummy")).ReadString("POPClient", "Security", ""), "auto");
+}
+
+TEST_F(CheckCycle, AccountFromBeforeLooksForSecurityOnceThenGoesOnAsItsPortSays) {
+    PopAccount("-1", "secret", "");
+    server.OfferNoSecurity();
+    server.NextConnection();
+    LogIn(0);
+    server.Expect("QUIT").Say("+OK bye");
+    TFormMain w;
+    w.RunCheck(true, true, false);
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_FALSE(w.FCheckFailed) << w.FCheckError;
+    EXPECT_TRUE(w.LabelStatus->text().endsWith(":    - No new eMail -"));
+    // Nothing is stored: a server that offers TLS later is found then.
+    EXPECT_EQ(TIniFile(AccountFileName("Dummy")).ReadString("POPClient", "Security", "-"), "-");
+    // Not looked for again in this run.
+    server.NextConnection();
+    LogIn(0);
+    server.Expect("QUIT").Say("+OK bye");
+    w.RunCheck(true, true, false);
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(server.Connections(), 4);
 }
 
 TEST_F(CheckCycle, FailedLogInKeepsItsTextsAndRaisesNoSecondError) {
@@ -677,7 +713,7 @@ TEST_F(CheckCycle, CollectFromAServerThatRefusesListWithoutNumber) {
 TEST_F(CheckCycle, NumbersOutOfRangeInAccountFileAndRegistryReadAsTheirDefaults) {
     Account("Dummy", "[ProgSet]\nIniDescript=Test box\nTimeout=999999999\nRetrvMode=9\n"
                      "[RASSet]\nRASService=-7\nMailMaxSize=-1\n[POPClient]\nServer=127.0.0.1\n"
-                     "DefPort=99999\nUserName=bob\nPassword=secret\n");
+                     "Security=none\nDefPort=99999\nUserName=bob\nPassword=secret\n");
     Registry(kPostvigilKey, "Interval", "-5");
     Registry(kPostvigilKey, "FollowAct", "42");
     TFormMain w;

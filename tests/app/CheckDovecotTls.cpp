@@ -13,6 +13,7 @@
 #include <iterator>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <tuple>
 #include <unistd.h>
 
 using pvtest::TDovecotServer;
@@ -118,6 +119,35 @@ TEST_F(CheckDovecotTls, ListsOverTlsAndRefusesAnUnknownCertificateWithItsFingerp
         CheckWith(home.path(), server + "CertFingerprint=" + certificates.Fingerprint() + "\n",
                   "/nonexistent-trust-store.pem");
     EXPECT_EQ(pinned.exitCode, 0) << pinned.err;
+}
+
+// An automatic account and one from before the search both end up on what the server
+// offers, found at the first check and stored.
+TEST_F(CheckDovecotTls, FirstCheckFindsAndStoresTheSecurity) {
+    Start();
+    const std::string file = home.path().toStdString() + "/Dummy.Set";
+    const auto stored = [&] {
+        std::ifstream in(file);
+        std::string text(std::istreambuf_iterator<char>(in), {});
+        std::erase(text, '\r');
+        return text;
+    };
+    const std::string tlsPort = std::to_string(dovecot.TlsPort());
+    const std::string port = std::to_string(dovecot.Port());
+    for (const auto& [lines, security, found] :
+         {std::tuple{"Security=auto\nDefPort=" + tlsPort, "tls", tlsPort},
+          std::tuple{"Security=auto\nDefPort=" + port, "starttls", port},
+          // Clear text is refused here; the check used to fail.
+          std::tuple{"DefPort=" + port, "starttls", port}}) {
+        SCOPED_TRACE(lines);
+        const TTlsRun run =
+            CheckWith(home.path(), "Server=localhost\n" + lines + "\n", certificates.Authority());
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out.substr(0, 7), "Sealed\t") << run.out;
+        const std::string text = stored();
+        EXPECT_NE(text.find("Security=" + std::string(security) + "\n"), std::string::npos) << text;
+        EXPECT_NE(text.find("DefPort=" + found + "\n"), std::string::npos) << text;
+    }
 }
 
 TEST_F(CheckDovecotTls, ListsOverIpv6Loopback) {

@@ -62,7 +62,7 @@ TEST_F(CommandLine, HeadlessRunsPrintWhatTheRunFoundNotStartUpErrorsOrTheServers
 
 TEST_F(CommandLine, CollectSkipsMessagesOverTheSizeToConfirmUnlessMaxSizeSaysOtherwise) {
     Account("Dummy", "[ProgSet]\nIniDescript=Test box\nTimeout=5\n[RASSet]\nRASService=-1\n"
-                     "MailMaxSize=100\n[POPClient]\nServer=127.0.0.1\nDefPort=" +
+                     "MailMaxSize=100\n[POPClient]\nSecurity=none\nServer=127.0.0.1\nDefPort=" +
                          std::to_string(server.Port()) + "\nUserName=bob\nPassword=secret\n");
     const std::string big = "Subject: big\r\n\r\n" + std::string(200, 'x') + "\r\n";
     const std::string size = std::to_string(big.size());
@@ -179,6 +179,36 @@ TEST_F(CommandLine, EveryModeRefusesWhatItDoesNotTake) {
     EXPECT_TRUE(ListedAccounts().empty());
     for (const auto& entry : fs::directory_iterator(home))
         EXPECT_NE(entry.path().extension(), ".Set") << entry.path();
+}
+
+TEST_F(CommandLine, AddAccountWithoutSecurityWritesNothingForAServerWithoutEncryption) {
+    server.OfferNoSecurity();
+    const std::string port = std::to_string(server.Port());
+    std::istringstream in("pw\n");
+    std::ostringstream out, err;
+    EXPECT_EQ(RunAddAccount({"--server", "127.0.0.1", "--port", port, "--user", "u"}, in, out, err),
+              1);
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(err.str().rfind("No secure connection: TLS on port " + port + " failed (", 0), 0u)
+        << err.str();
+    EXPECT_NE(err.str().find("; STLS on port " + port + " failed (Server offers no STLS"),
+              std::string::npos);
+    EXPECT_NE(err.str().find("; no account was written. Choose --security none only"),
+              std::string::npos);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_TRUE(ListedAccounts().empty());
+
+    // Clear text chosen by name: nothing is tried, the account is written as asked.
+    std::istringstream again("pw\n");
+    EXPECT_EQ(RunAddAccount(
+                  {"--server", "127.0.0.1", "--port", port, "--user", "u", "--security", "none"},
+                  again, out, err),
+              0);
+    EXPECT_EQ(server.Connections(), 2);
+    ASSERT_EQ(ListedAccounts().size(), 1u);
+    ReadClientFile(ListedAccounts()[0].FileName);
+    EXPECT_EQ(ClientRec.Security, "none");
+    EXPECT_EQ(ClientRec.SecuritySearch, ssStated);
 }
 
 TEST_F(CommandLine, TheDemoAccountFileIsItsOwnersAlone) {

@@ -43,7 +43,7 @@ struct OrdinaryMachine : CheckCycle {
     // As a new user's account file reads: no [RASSet] section.
     void AccountWithoutRasSection() {
         Account("Dummy", "[ProgSet]\nIniDescript=Test box\nTimeout=5\n[POPClient]\n"
-                         "Server=127.0.0.1\nDefPort=" +
+                         "Security=none\nServer=127.0.0.1\nDefPort=" +
                              std::to_string(server.Port()) + "\nUserName=bob\nPassword=secret\n");
     }
     std::string routes;

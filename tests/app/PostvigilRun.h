@@ -24,7 +24,7 @@ inline void WriteDummyAccount(const QString& home, const std::string& user,
                               const std::string& password, uint16_t port) {
     std::ofstream(home.toStdString() + "/Dummy.Set")
         << "[ProgSet]\nIniDescript=Dovecot\nTimeout=30\n[RASSet]\nRASService=-1\n"
-           "[POPClient]\nServer=127.0.0.1\nDefPort="
+           "[POPClient]\nSecurity=none\nServer=127.0.0.1\nDefPort="
         << port << "\nUserName=" << user << "\nPassword=" << password << "\n";
 }
 

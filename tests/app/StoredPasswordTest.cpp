@@ -16,7 +16,7 @@ struct StoredPassword : CheckCycle {
         Registry(kPostkeeperSetKey, "DFUIniName", "Home");
         Account(name, "[ProgSet]\nIniDescript=" + name +
                           "\n[RASSet]\nRASService=-1\n"
-                          "[POPClient]\nServer=127.0.0.1\nDefPort=" +
+                          "[POPClient]\nSecurity=none\nServer=127.0.0.1\nDefPort=" +
                           std::to_string(server.Port()) + "\nUserName=bob\nPassword=" + stored +
                           "\n");
     }

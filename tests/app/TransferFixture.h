@@ -53,7 +53,7 @@ struct Transfer : MainWindowFixture {
         SetTonePlayer(&tones);
         SetPrompts(&prompts);
         Account("Dummy", "[ProgSet]\nIniDescript=Test box\nTimeout=5\n[RASSet]\nRASService=-1\n"
-                         "[POPClient]\nServer=127.0.0.1\nDefPort=" +
+                         "[POPClient]\nSecurity=none\nServer=127.0.0.1\nDefPort=" +
                              std::to_string(server.Port()) + "\nUserName=bob\nPassword=secret\n");
     }
     void TearDown() override {

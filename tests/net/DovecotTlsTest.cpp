@@ -4,6 +4,7 @@
 #include "TestCertificates.h"
 #include "net/MsTls.h"
 #include "net/Mspop.h"
+#include "net/SecurityProbe.h"
 
 #include <cstdlib>
 
@@ -119,6 +120,29 @@ TEST_F(DovecotTlsTest, UnknownAuthorityIsRefusedWithReasonAndFingerprint) {
     EXPECT_NE(MessageOf<EmsCertificateError>([&] { client.Login(); }), "");
     EXPECT_EQ(Find(client.ProtocolLog(), "USER alice"), -1);
     EXPECT_FALSE(LogHasUser()) << dovecot.Log();
+}
+
+TEST_F(DovecotTlsTest, SecuritySearchFindsTlsThenStlsWithoutSendingTheUser) {
+    Start(secNone);
+    EXPECT_EQ(FindSecurity(client, ProbePorts(dovecot.TlsPort())), secTls);
+    EXPECT_EQ(client.Port(), dovecot.TlsPort());
+    // On the STLS port the TLS attempt meets a greeting in clear text; STLS follows.
+    EXPECT_EQ(FindSecurity(client, ProbePorts(dovecot.Port())), secStartTls);
+    EXPECT_EQ(client.Port(), dovecot.Port());
+    EXPECT_FALSE(client.IsConnected());
+    client.Login();
+    EXPECT_TRUE(client.Encrypted());
+    client.Logout();
+
+    // A certificate that cannot be verified is the finding: nothing else is tried.
+    Trust("/nonexistent-trust-store.pem");
+    const std::string error = MessageOf<EmsCertificateError>([&] {
+        FindSecurity(client, {dovecot.TlsPort(), dovecot.Port()});
+    });
+    EXPECT_NE(error.find(certificates.Fingerprint()), std::string::npos) << error;
+    // Still set to the TLS attempt: STLS was not tried after it.
+    EXPECT_EQ(client.Security(), secTls);
+    EXPECT_EQ(client.Port(), dovecot.TlsPort());
 }
 
 TEST_F(DovecotTlsTest, StoredFingerprintAcceptsThatCertificateAndNoOther) {

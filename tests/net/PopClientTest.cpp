@@ -1,4 +1,5 @@
 #include "NetFixture.h"
+#include "net/SecurityProbe.h"
 
 #include <vector>
 
@@ -270,6 +271,22 @@ TEST_F(PopClientTest, ServerThatRefusesListWithoutNumberIsAskedPerMessage) {
     client.Login();
     EXPECT_FALSE(client.RetrieveSizes());
     EXPECT_EQ(client.LastResponse, "-ERR not now");
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(PopClientTest, SecuritySearchNamesBothAttemptsAndNeverTriesClearText) {
+    const std::string port = std::to_string(server.Port());
+    server.OfferNoSecurity();
+    const std::string error =
+        MessageOf<ENoSecureConnection>([&] { FindSecurity(client, ProbePorts(server.Port())); });
+    EXPECT_EQ(error.rfind("No secure connection: TLS on port " + port + " failed (", 0), 0u)
+        << error;
+    EXPECT_NE(error.find("); STLS on port " + port +
+                         " failed (Server offers no STLS; the password was not sent)"),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(server.Connections(), 2);
+    EXPECT_EQ(server.Received().find("USER"), std::string::npos);
     EXPECT_EQ(server.Failure(), "");
 }
 

@@ -407,6 +407,17 @@ TFakePop3Server& TFakePop3Server::Abort() {
     return *this;
 }
 
+TFakePop3Server& TFakePop3Server::OfferNoSecurity() {
+    Say("+OK ready").NextConnection();
+    return Say("+OK ready")
+        .Expect("CAPA")
+        .Say("+OK")
+        .Say("USER")
+        .Say(".")
+        .Expect("QUIT")
+        .Say("+OK");
+}
+
 TFakePop3Server& TFakePop3Server::NextConnection() {
     FCore->Add({skNextConnection, {}});
     return *this;

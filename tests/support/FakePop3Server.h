@@ -47,6 +47,10 @@ public:
     // itself, the server may not have noticed yet.
     TFakePop3Server& NextConnection();
 
+    // A server without encryption as the security search meets it: a greeting in clear text
+    // where TLS was expected, then on the next connection a CAPA without STLS and a goodbye.
+    TFakePop3Server& OfferNoSecurity();
+
     // From now on the server behaves like one that writes each answer on its own with Nagle's
     // algorithm on, against a client that delays its acknowledgements: an answer (the Say
     // steps between two Expect steps) written while the one before it is unacknowledged is
