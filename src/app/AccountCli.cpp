@@ -200,8 +200,7 @@ int RunTrustCertificate(const std::string& fingerprint, std::ostream& out, std::
     out << kServerText << client.Host() << ":" << client.Port() << "\n"
         << client.PeerCertificateText() << wanted << "\n";
     try {
-        client.SendLine("QUIT");
-        client.Disconnect();
+        client.Logout();
     } catch (const std::exception&) {
         // The certificate is what was wanted; a goodbye that fails changes nothing.
     }

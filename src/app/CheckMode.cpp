@@ -110,13 +110,20 @@ void PrintUsage(std::ostream& out) {
 }
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
-    const auto command = [](TCommandMode mode, int transferMode = -1) {
-        return TCommandLine{mode, transferMode, ""};
+    const auto command = [](TCommandMode mode) {
+        TCommandLine line;
+        line.Mode = mode;
+        return line;
+    };
+    const auto refused = [&](std::string why) {
+        TCommandLine line = command(mdUnknown);
+        line.Refusal = std::move(why);
+        return line;
     };
     if (args.empty()) return command(mdWindow);
     const std::string& first = args[0];
     const auto refuse = [&](std::size_t i) {
-        return TCommandLine{mdUnknown, -1, kUnknownOptionFor + first + ": " + args[i]};
+        return refused(kUnknownOptionFor + first + ": " + args[i]);
     };
     // A mode that takes nothing after it.
     const auto alone = [&](TCommandMode mode) {
@@ -128,13 +135,13 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (first == "--help" || first == "-h") return alone(mdHelp);
     if (first == "--add-account") return command(mdAddAccount);
     if (first == "--trust-certificate") {
-        if (args.size() < 2 || args[1].empty()) return {mdUnknown, -1, kFingerprintNeeded};
+        if (args.size() < 2 || args[1].empty()) return refused(kFingerprintNeeded);
         if (args.size() > 2) return refuse(2);
         TCommandLine trust = command(mdTrustCertificate);
         trust.Fingerprint = args[1];
         return trust;
     }
-    if (first != "--collect") return {mdUnknown, -1, kUnknownOption + first};
+    if (first != "--collect") return refused(kUnknownOption + first);
     TCommandLine collect = command(mdCollect);
     for (std::size_t i = 1; i < args.size(); i += 2) {
         const std::string value = i + 1 < args.size() ? args[i + 1] : "";
@@ -142,12 +149,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             const char* const names[] = {"get", "copy", "delete", "neutral"};
             for (int m = 0; m < 4; ++m)
                 if (!strcasecmp(value.c_str(), names[m])) collect.TransferMode = tmGet + m;
-            if (collect.TransferMode < 0) return {mdUnknown, -1, kModeNeeded};
+            if (collect.TransferMode < 0) return refused(kModeNeeded);
         } else if (args[i] == "--max-size" && collect.MaxSize < 0) {
             int64_t bytes = -1;
-            if (!TryStrToInt64(value, bytes) || bytes < 0 ||
-                value.find_first_not_of("0123456789") != std::string::npos)
-                return {mdUnknown, -1, kMaxSizeNeeded};
+            if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
+                !TryStrToInt64(value, bytes))
+                return refused(kMaxSizeNeeded);
             collect.MaxSize = bytes;
         } else {
             return refuse(i);

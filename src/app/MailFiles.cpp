@@ -177,10 +177,6 @@ void TSavedIds::SetKind(const std::string& uidl, TKind kind) {
     if (it != FEntries.end()) it->second.Kind = kind;
 }
 
-void TSavedIds::ConfirmAll() {
-    for (auto& [uidl, entry] : FEntries) entry.Confirmed = true;
-}
-
 void TSavedIds::Confirm(const std::string& uidl) {
     const auto it = FEntries.find(uidl);
     if (it != FEntries.end()) it->second.Confirmed = true;

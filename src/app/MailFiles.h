@@ -64,7 +64,6 @@ public:
     void Set(const std::string& uidl, const TEntry& entry);
     void SetKind(const std::string& uidl, TKind kind);
     void Confirm(const std::string& uidl);
-    void ConfirmAll();
     void Remove(const std::string& uidl);
     const std::map<std::string, TEntry>& Entries() const { return FEntries; }
 

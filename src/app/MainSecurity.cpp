@@ -27,15 +27,6 @@ const char* const kSecurityStored = "Security found and stored for this account:
 const char* const kSecurityNotStored = "The security found could not be stored in the account file";
 const char* const kOnPort = " on port ";
 
-std::string Fill(std::string text, const std::string& one, const std::string& two,
-                 const std::string& three) {
-    for (auto [mark, value] : {std::pair{"%1", &one}, {"%2", &two}, {"%3", &three}}) {
-        std::size_t at = text.find(mark);
-        if (at != std::string::npos) text.replace(at, 2, *value);
-    }
-    return text;
-}
-
 // Names and addresses that never leave the machine.
 bool IsLoopbackHost(const std::string& host) {
     const std::string name = LowerCase(host);
@@ -94,7 +85,7 @@ bool TFormMain::OfferCertificateTrust(const EmsCertificateError& e) {
     if (e.Fingerprint.empty()) return false;
     TPromptRequest request;
     request.Caption = kTrustCaption;
-    request.Text = Fill(kTrustQuestion, e.Reason, e.Fingerprint, ClientRec.IniDescript);
+    request.Text = FillPlaces(kTrustQuestion, {e.Reason, e.Fingerprint, ClientRec.IniDescript});
     request.Type = mtWarning;
     request.Buttons = mbYes | mbNo;
     request.Default = mbNo;

@@ -62,8 +62,8 @@ const char* const kPostkeeper = "postkeeper";
 const char* const kGone = "eMail %d is no longer on the server as listed; left alone";
 const char* const kTooLarge = "eMail %d was not collected: larger than the size to confirm";
 const char* const kSavedBefore = "eMail %d was saved before as %s";
-const char* const kShortAnswer = "eMail %d: the server sent %s of the %s bytes it listed; saved as "
-                                 "%s and left on the server";
+const char* const kShortAnswer = "eMail %1: the server sent %2 of the %3 bytes it listed; saved as "
+                                 "%4 and left on the server";
 const char* const kNoneDeleted = ", nothing deleted on the server";
 const char* const kNothingDeleted =
     "Nothing was deleted on the server: the transfer did not finish, and the %d eMail(s) marked "
@@ -176,9 +176,7 @@ void TFormMain::TransferMails(bool KeepConnected) {
     NewMailCount = 0;
     FTransferNotes.clear();
     FSavedFiles.clear();
-    FDeletedUidls.clear();
     FUnflushedUidls.clear();
-    FUnflushed = false;
     FDeletions.clear();
     FSkippedForSize = 0;
     if (MailRows->Count() == 0) return;
@@ -288,13 +286,10 @@ void TFormMain::HandleRow(int index, int number) {
             SaveMailFile(index, !keep);
             ++NewMailCount;
             if (keep) {
-                std::string note =
-                    ReplaceFirst(Printf(kShortAnswer, index + 1), "%s", std::to_string(received));
-                note = ReplaceFirst(
-                    ReplaceFirst(note, "%s", std::to_string(std::max<int64_t>(id.Size, 0))), "%s",
-                    FLastMailFile);
-                FTransferNotes.push_back(note);
-                WriteLog(note);
+                FTransferNotes.push_back(FillPlaces(
+                    kShortAnswer, {std::to_string(index + 1), std::to_string(received),
+                                   std::to_string(std::max<int64_t>(id.Size, 0)), FLastMailFile}));
+                WriteLog(FTransferNotes.back());
             }
         }
     }
@@ -303,7 +298,6 @@ void TFormMain::HandleRow(int index, int number) {
         // retrievals would cost a round trip each, and more on servers that hold an answer
         // written right after another until the client acknowledges the first.
         FDeletions.push_back(number - 1);
-        if (!id.Uidl.empty()) FDeletedUidls.push_back(id.Uidl);
     }
 }
 
@@ -337,8 +331,10 @@ void TFormMain::FinishTransfer(bool KeepConnected, int handled, std::exception_p
         if (!failure && POPClient->IsConnected() && !KeepConnected) {
             CrashPoint("quit");
             POPClient->Logout();
-            if (FSavedIds && !FDeletedUidls.empty()) {
-                for (const std::string& uidl : FDeletedUidls) FSavedIds->Remove(uidl);
+            // Committed: what was deleted is nothing to remember any more.
+            if (FSavedIds && !FDeletions.empty()) {
+                for (const int n : FDeletions)
+                    FSavedIds->Remove(POPClient->MessageIds()[std::size_t(n)].Uidl);
                 FSavedIds->Save();
             }
         }
@@ -379,9 +375,8 @@ void TFormMain::FinishTransfer(bool KeepConnected, int handled, std::exception_p
 }
 
 void TFormMain::FlushSavedFiles() {
-    if (!FUnflushed || !FSavedIds) return;
+    if (FSavedFiles.empty() || !FSavedIds) return;
     FlushFileSystem(PostofficeDir());
-    FUnflushed = false;
     for (const std::string& uidl : FUnflushedUidls) FSavedIds->Confirm(uidl);
     FUnflushedUidls.clear();
     FSavedIds->Save();
@@ -413,7 +408,6 @@ void TFormMain::SaveMailFile(int Index, bool Record) {
     FNextNameTime = first.addSecs(2 * qint64(step + 1));
     // The file, its record and the list reach the disk with the session's one flush, before
     // any DELE (FinishTransfer).
-    FUnflushed = true;
     if (!uidl.empty()) FUnflushedUidls.push_back(uidl);
     FLastMailFile = FileNameOf(path);
     StringHolder.Add(path);

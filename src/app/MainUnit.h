@@ -311,14 +311,11 @@ private:
     std::unique_ptr<TSavedIds> FSavedIds;
     // Mail file names are handed out in rising order; the next one is not before this time.
     QDateTime FNextNameTime;
-    // Uids of the messages deleted in this session, to be forgotten once QUIT commits them.
-    std::vector<std::string> FDeletedUidls;
     // The messages (0-based numbers on the server) to be deleted once every file of the
     // session is on the disk; their DELE commands are void unless the session ends with QUIT.
     std::vector<int> FDeletions;
     // Uids of messages saved in this session whose files reach the disk together at the end.
     std::vector<std::string> FUnflushedUidls;
-    bool FUnflushed = false;
     bool FCancelled = false;
     // The applied account names a phone-book entry, but the phone book has none.
     bool FNoDialEntry = false;

@@ -151,3 +151,13 @@ std::string StableNameHash(std::string_view text) {
     for (int i = 15; i >= 0; --i, h >>= 4) name[std::size_t(i)] = kDigits[h & 15];
     return name;
 }
+
+std::string FillPlaces(std::string text, std::initializer_list<std::string> values) {
+    int n = 0;
+    for (const std::string& value : values) {
+        const std::string mark = "%" + std::to_string(++n);
+        const std::size_t at = text.find(mark);
+        if (at != std::string::npos) text.replace(at, mark.size(), value);
+    }
+    return text;
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -46,6 +47,9 @@ int StrToIntDef(std::string_view s, int def);
 int64_t StrToInt64Def(std::string_view s, int64_t def);
 // Parses without raising; false when s is not a valid integer in range.
 bool TryStrToInt64(std::string_view s, int64_t& value);
+
+// text with its places "%1", "%2", ... (the first of each) filled with values, in order.
+std::string FillPlaces(std::string text, std::initializer_list<std::string> values);
 
 // 16 hexadecimal digits that stand for text (FNV-1a, 64 bits): a stable file name for a key
 // whatever its characters. Not for secrets.

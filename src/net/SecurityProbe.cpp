@@ -1,5 +1,6 @@
 #include "net/SecurityProbe.h"
 
+#include "base/StrUtils.h"
 #include "net/MsTls.h"
 #include "net/Mspop.h"
 
@@ -8,15 +9,6 @@ const char* const kNeither =
     "No secure connection: TLS on port %1 failed (%2); STLS on port %3 failed (%4)";
 constexpr int kTlsPort = 995;
 constexpr int kPlainPort = 110;
-
-std::string Fill(std::string text, const std::string (&values)[4]) {
-    for (int i = 0; i < 4; ++i) {
-        const std::string mark = "%" + std::to_string(i + 1);
-        const std::size_t at = text.find(mark);
-        if (at != std::string::npos) text.replace(at, mark.size(), values[i]);
-    }
-    return text;
-}
 
 // One attempt: "" when the connection could be opened and protected, else why not.
 std::string Attempt(TmsPOPClient& client, TmsSecurity security, int port) {
@@ -57,6 +49,6 @@ TmsSecurity FindSecurity(TmsPOPClient& client, TProbePorts ports) {
     if (tls.empty()) return secTls;
     const std::string stls = Attempt(client, secStartTls, ports.StartTls);
     if (stls.empty()) return secStartTls;
-    throw ENoSecureConnection(
-        Fill(kNeither, {std::to_string(ports.Tls), tls, std::to_string(ports.StartTls), stls}));
+    throw ENoSecureConnection(FillPlaces(
+        kNeither, {std::to_string(ports.Tls), tls, std::to_string(ports.StartTls), stls}));
 }

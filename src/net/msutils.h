@@ -58,7 +58,6 @@ public:
     void Tick();
     // The deadline: seconds from now, counted by the same ticks; 0 or less for none.
     void SetDeadline(int64_t seconds);
-    bool DeadlinePassed() const { return FDeadlinePassed; }
 
 private:
     TmsTimer FTimer;

@@ -199,12 +199,16 @@ bool IsFileThere(const std::string& path, int64_t size, bool flush) {
     return there;
 }
 
+namespace {
+// The temporary names the writers above use: "<name>.tmp-XXXXXX".
 bool IsTempFileName(std::string_view name) {
     const std::string_view suffix = kTempSuffix;
     const std::size_t at = name.size() >= suffix.size() ? name.size() - suffix.size() : 0;
     return name.size() > suffix.size() &&
            name.substr(at, suffix.size() - 6) == suffix.substr(0, suffix.size() - 6);
 }
+
+} // namespace
 
 int RemoveStaleTempFiles(const std::string& folder, int64_t minAgeSeconds) {
     DIR* dir = ::opendir(folder.c_str());

@@ -43,8 +43,6 @@ void AppendToFile(const std::string& path, std::string_view line, bool flush = t
 // it is also made durable first (false when that fails).
 bool IsFileThere(const std::string& path, int64_t size, bool flush);
 
-// True for the temporary names the writers above use ("<name>.tmp-XXXXXX").
-bool IsTempFileName(std::string_view name);
 // Removes the temporary files a killed writer left in folder: those no running writer holds
 // and that are at least minAgeSeconds old. Returns how many went.
 int RemoveStaleTempFiles(const std::string& folder, int64_t minAgeSeconds = 60);

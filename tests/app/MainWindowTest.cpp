@@ -191,7 +191,9 @@ TEST_F(MainWindowFixture, LooksAsDescribed) {
     int total = 0;
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(w.ListViewRemoPOP->model()->headerData(i, Qt::Horizontal).toString(), names[i]);
-        if (widths[i]) EXPECT_EQ(w.ListViewRemoPOP->columnWidth(i), widths[i]);
+        if (widths[i]) {
+            EXPECT_EQ(w.ListViewRemoPOP->columnWidth(i), widths[i]);
+        }
         total += w.ListViewRemoPOP->columnWidth(i);
     }
     EXPECT_GT(w.ListViewRemoPOP->columnWidth(2), 25);
