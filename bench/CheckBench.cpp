@@ -7,11 +7,11 @@
 // every header in it.
 #include "DovecotServer.h"
 #include "LoopbackPort.h"
-#include "app/HeaderCache.h"
 #include "app/MailRows.h"
 #include "app/MainUnit.h"
-#include "app/Settings.h"
 #include "base/MessagePump.h"
+#include "mailbox/HeaderCache.h"
+#include "mailbox/Settings.h"
 #include "net/Mspop.h"
 #include "net/Mswsock.h"
 #include "platform/Paths.h"

@@ -1,8 +1,8 @@
 #include "app/AccountCli.h"
 
-#include "app/AccountFiles.h"
-#include "app/Settings.h"
 #include "base/StrUtils.h"
+#include "mailbox/AccountFiles.h"
+#include "mailbox/Settings.h"
 #include "net/MsTls.h"
 #include "net/Mspop.h"
 #include "net/SecurityProbe.h"

@@ -1,7 +1,7 @@
 #include "app/AccountUnit.h"
 
-#include "app/Settings.h"
 #include "base/StrUtils.h"
+#include "mailbox/Settings.h"
 #include "platform/Ansi.h"
 #include "platform/Keyring.h"
 

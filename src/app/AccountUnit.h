@@ -2,9 +2,9 @@
 // settings, tests the connection with what is entered, and hands the result to OnSave.
 #pragma once
 
-#include "app/AccountFiles.h"
-#include "app/ConnectionTest.h"
 #include "base/StringList.h"
+#include "mailbox/AccountFiles.h"
+#include "mailbox/ConnectionTest.h"
 
 #include <QDialog>
 

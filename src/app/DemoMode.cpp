@@ -2,8 +2,8 @@
 
 #include "app/DemoMailbox.h"
 #include "app/DemoServer.h"
-#include "app/Settings.h"
 #include "base/Exceptions.h"
+#include "mailbox/Settings.h"
 #include "platform/IniFile.h"
 #include "platform/Registry.h"
 

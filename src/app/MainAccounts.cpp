@@ -1,10 +1,10 @@
 // TFormMain's account entries: making, editing and removing accounts, and the start-up one.
-#include "app/AccountFiles.h"
 #include "app/AccountUnit.h"
 #include "app/MainUnit.h"
-#include "app/Settings.h"
 #include "base/StrUtils.h"
 #include "dialup/DialUp.h"
+#include "mailbox/AccountFiles.h"
+#include "mailbox/Settings.h"
 #include "platform/Ansi.h"
 #include "platform/Prompts.h"
 

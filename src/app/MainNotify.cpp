@@ -1,7 +1,7 @@
 // TFormMain: announcing new mail on the desktop after a check the user did not start.
 #include "app/MailRows.h"
 #include "app/MainUnit.h"
-#include "app/Settings.h"
+#include "mailbox/Settings.h"
 #include "platform/Ansi.h"
 #include "platform/DesktopNotify.h"
 

@@ -1,7 +1,7 @@
 // TFormMain: going online and offline by hand, and the close query.
 #include "app/MainUnit.h"
-#include "app/Settings.h"
 #include "dialup/OnLine.h"
+#include "mailbox/Settings.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
 #include "platform/SystemSounds.h"

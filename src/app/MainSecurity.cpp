@@ -1,8 +1,8 @@
 // TFormMain and the security of its connections: trusting a certificate the user knows, the
 // protocol line on how a connection is protected, the warning about clear-text passwords.
 #include "app/MainUnit.h"
-#include "app/Settings.h"
 #include "base/StrUtils.h"
+#include "mailbox/Settings.h"
 #include "net/MsTls.h"
 #include "net/Mspop.h"
 #include "net/SecurityProbe.h"

@@ -3,10 +3,10 @@
 
 #include "message/msmsg.h"
 
-#include "app/AccountLock.h"
-#include "app/MailFiles.h"
 #include "app/MailRows.h"
 #include "base/StringList.h"
+#include "mailbox/AccountLock.h"
+#include "mailbox/MailFiles.h"
 
 #include <QDateTime>
 #include <QMainWindow>

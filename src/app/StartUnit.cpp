@@ -2,7 +2,7 @@
 
 #include "app/HelpViewer.h"
 #include "app/Hints.h"
-#include "app/Settings.h"
+#include "mailbox/Settings.h"
 #include "platform/Ansi.h"
 #include "platform/AutoStart.h"
 #include "platform/Prompts.h"

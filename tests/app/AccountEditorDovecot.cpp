@@ -2,8 +2,8 @@
 // finds is what the account keeps.
 #include "DovecotServer.h"
 #include "TestCertificates.h"
-#include "app/AccountFiles.h"
 #include "app/AccountUnit.h"
+#include "mailbox/AccountFiles.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -1,6 +1,6 @@
-#include "app/AccountFiles.h"
+#include "mailbox/AccountFiles.h"
 #include "app/AccountCli.h"
-#include "app/Settings.h"
+#include "mailbox/Settings.h"
 #include "platform/IniFile.h"
 #include "platform/Keyring.h"
 #include "platform/Paths.h"

@@ -1,7 +1,7 @@
 // The account lock: a living holder keeps it, a lock whose holder is gone is taken over, and a
 // lock of another machine is refused with that machine's name. Ages come from file times set
 // by the test against the manual clock; nothing waits.
-#include "app/AccountLock.h"
+#include "mailbox/AccountLock.h"
 #include "CheckCycleFixture.h"
 #include "app/CheckMode.h"
 #include "platform/Paths.h"

@@ -1,11 +1,11 @@
 // The command-line modes as a user meets them: what they print, what they refuse and why.
 #include "CheckCycleFixture.h"
 #include "app/AccountCli.h"
-#include "app/AccountFiles.h"
 #include "app/CheckMode.h"
 #include "app/DemoMode.h"
 #include "app/DemoServer.h"
 #include "dialup/RasBinding.h"
+#include "mailbox/AccountFiles.h"
 #include "platform/Paths.h"
 
 #include <sstream>

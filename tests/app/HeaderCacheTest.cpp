@@ -1,6 +1,6 @@
 // Checks with the header cache and pipelined commands list the same rows as the plain check,
 // asking the server only for the headers of messages it has not seen.
-#include "app/HeaderCache.h"
+#include "mailbox/HeaderCache.h"
 #include "CheckCycleFixture.h"
 #include "app/MailRows.h"
 #include "platform/DurableFile.h"

@@ -1,5 +1,5 @@
-#include "app/AccountFiles.h"
-#include "app/Settings.h"
+#include "mailbox/AccountFiles.h"
+#include "mailbox/Settings.h"
 #include "platform/IniFile.h"
 #include "platform/SecretService.h"
 

@@ -4,7 +4,7 @@
 #include "app/FormLogo.h"
 #include "app/MainUnit.h"
 #include "app/PaWoUnit.h"
-#include "app/Settings.h"
+#include "mailbox/Settings.h"
 #include "platform/Registry.h"
 
 #include <QCheckBox>

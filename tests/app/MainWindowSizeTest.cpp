@@ -1,7 +1,7 @@
 // The main window at any size: what grows, what is kept for the next start, what stays readable.
 #include "MainWindowFixture.h"
 #include "app/MainUnit.h"
-#include "app/Settings.h"
+#include "mailbox/Settings.h"
 
 #include <QAbstractItemModel>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "app/Settings.h"
+#include "mailbox/Settings.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"

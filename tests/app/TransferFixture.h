@@ -4,8 +4,8 @@
 
 #include "FakePop3Server.h"
 #include "MainWindowFixture.h"
-#include "app/MailFiles.h"
 #include "app/MailRows.h"
+#include "mailbox/MailFiles.h"
 #include "platform/Clock.h"
 #include "platform/DurableFile.h"
 #include "platform/Paths.h"

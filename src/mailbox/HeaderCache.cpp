@@ -1,4 +1,4 @@
-#include "app/HeaderCache.h"
+#include "mailbox/HeaderCache.h"
 
 #include "base/StrUtils.h"
 #include "net/Mspop.h"

@@ -1,4 +1,4 @@
-#include "app/AccountLock.h"
+#include "mailbox/AccountLock.h"
 
 #include "base/StrUtils.h"
 #include "platform/Clock.h"

@@ -1,7 +1,7 @@
-#include "app/ConnectionTest.h"
+#include "mailbox/ConnectionTest.h"
 
-#include "app/Settings.h"
 #include "base/Exceptions.h"
+#include "mailbox/Settings.h"
 #include "net/Mspop.h"
 #include "net/SecurityProbe.h"
 

@@ -1,7 +1,7 @@
-#include "app/AccountFiles.h"
+#include "mailbox/AccountFiles.h"
 
-#include "app/Settings.h"
 #include "base/StrUtils.h"
+#include "mailbox/Settings.h"
 #include "platform/IniFile.h"
 #include "platform/Keyring.h"
 #include "platform/Paths.h"

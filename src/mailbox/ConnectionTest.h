@@ -3,7 +3,7 @@
 // keep events running, so Cancel can be pressed while it runs.
 #pragma once
 
-#include "app/AccountFiles.h"
+#include "mailbox/AccountFiles.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "app/MailFiles.h"
+#include "mailbox/MailFiles.h"
 
 #include "base/StrUtils.h"
 #include "platform/DurableFile.h"

@@ -1,7 +1,7 @@
-#include "app/Settings.h"
+#include "mailbox/Settings.h"
 
-#include "app/AccountFiles.h"
 #include "base/StrUtils.h"
+#include "mailbox/AccountFiles.h"
 #include "platform/IniFile.h"
 #include "platform/Keyring.h"
 #include "platform/Paths.h"
