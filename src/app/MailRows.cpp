@@ -2,7 +2,6 @@
 
 #include "app/Icons.h"
 
-#include <QLocale>
 #include <QTimer>
 
 #include <algorithm>
@@ -14,14 +13,8 @@ const char* const kColumnNames[] = {"Subject", "Sender", "Priority", "Size", "Da
 constexpr int kBatchMs = 50;
 } // namespace
 
-QString SizeText(int64_t size) {
-    QLocale locale;
-    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
-    return locale.toString(qlonglong(size)).rightJustified(8, ' ');
-}
-
-TMailRowModel::TMailRowModel(QObject* parent)
-    : QAbstractTableModel(parent), FFlushTimer(new QTimer(this)) {
+TMailRowModel::TMailRowModel(std::vector<TMailRow>& rows, QObject* parent)
+    : QAbstractTableModel(parent), FRows(rows), FFlushTimer(new QTimer(this)) {
     FFlushTimer->setSingleShot(true);
     FFlushTimer->setInterval(kBatchMs);
     connect(FFlushTimer, &QTimer::timeout, this, &TMailRowModel::Flush);
@@ -30,6 +23,10 @@ TMailRowModel::TMailRowModel(QObject* parent)
 
 void TMailRowModel::Append(TMailRow row) {
     FRows.push_back(std::move(row));
+    RowsAppended();
+}
+
+void TMailRowModel::RowsAppended() {
     if (!FFlushTimer->isActive()) FFlushTimer->start();
 }
 
@@ -44,33 +41,27 @@ void TMailRowModel::Flush() {
 
 void TMailRowModel::SetMode(int index, int mode) {
     FRows.at(std::size_t(index)).Mode = mode;
+    RowChanged(index);
+}
+
+void TMailRowModel::RowChanged(int index) {
     if (index < FShown) emit dataChanged(this->index(index, 0), this->index(index, 0));
 }
 
 void TMailRowModel::Clear() {
+    FRows.clear();
+    Reset();
+}
+
+void TMailRowModel::Reset() {
     FFlushTimer->stop();
     beginResetModel();
-    FRows.clear();
     FShown = 0;
     endResetModel();
 }
 
 QString TMailRowModel::Text(int index, int column) const {
-    const TMailRow& row = Row(index);
-    switch (column) {
-    case colSubject:
-        return row.Subject;
-    case colSender:
-        return row.Sender;
-    case colPriority:
-        return QString(row.Priority + 1, '!');
-    case colSize:
-        return SizeText(row.Size);
-    case colDate:
-        return row.Date;
-    default:
-        return {};
-    }
+    return QString::fromStdString(RowText(Row(index), column));
 }
 
 int TMailRowModel::rowCount(const QModelIndex& parent) const {

@@ -39,9 +39,6 @@ namespace {
 const char* const kChecking = "Checking \"";
 constexpr std::size_t kCheckingCut = 70;
 const char* const kConnectTo = "Connect to: ";
-const char* const kConnectedPop = "Connected to POP3 server";
-const char* const kDateTime = "Date/time: ";
-const char* const kDisconnectedPop = "Disconnected from POP3 server";
 const char* const kConnectionInProgress = "Connection in progress";
 const char* const kConnectionTerminated = "Connection terminated";
 const char* const kAsyncVia = "Asynchrone connection via: ";
@@ -51,17 +48,9 @@ const char* const kSecondsExceeded = " seconds exceeded!";
 const char* const kIncreaseTimeout =
     "Increase the value of \"Timeout\" at Postkeeper (setting or F12) (or \"Dummy.SET\")";
 const char* const kCancelled = "Cancelled";
-const char* const kAtPostoffice = "  eMail at Postoffice";
-const char* const kErrorCallingMemo = "Error when calling list\rSee ptotocol";
-const char* const kErrorCallingStatus = "Error when calling list, see protocol";
-const char* const kPostofficeEmpty = "Postoffice is empty";
-const char* const kReadyForCollecting = " eMail ready for collecting";
 const char* const kErrorInquiring = ":    - Error when inquiring -";
-const char* const kNoNewMail = ":    - No new eMail -";
 const char* const kStillOnline = "Connection ONLINE\rClose at status bar!";
 const char* const kBusyIgnored = "A check is running; wait for it or press Cancel";
-const char* const kHeadersCutBefore = "Headers of message ";
-const char* const kHeadersCutAfter = " too long: listed with what fits";
 constexpr int kConnectedState = 8192;
 constexpr int kDisconnectedState = 8193;
 constexpr int kPauseMs = 2000;
@@ -73,16 +62,6 @@ QDateTime Now() {
 // The time of day in the user's locale, as Unicode (any script, not only Windows-1252's).
 QString NowText() {
     return QLocale().toString(Now(), QLocale::ShortFormat);
-}
-
-QDateTime MailDate(const TmsMessage& message) {
-    TDateTime value = 0;
-    std::string zone;
-    ParseMailDate(GetHeaderValue(message.Headers(), "Date"), value, zone);
-    if (value == 0) return Now();
-    int y, mo, d, h, mi, s;
-    DecodeDateTime(value, y, mo, d, h, mi, s);
-    return QDateTime(QDate(y, mo, d), QTime(h, mi, s));
 }
 
 // Windows MulDiv: a * b / c rounded to the nearest integer, halves away from zero.
@@ -105,21 +84,6 @@ struct TFlagGuard {
 void TFormMain::ConnectCheckComponents() {
     BTBeeper = std::make_unique<TBTBeeper>();
     BTBeeper->SetDefaultSound(psWhisle);
-    POPClient->OnConnecting = [this](TmsSocketBase*) {
-        MsgMemo->clear();
-        ProgramLog.Clear();
-        // The client's own protocol is kept per connection too (a transfer has copied it).
-        POPClient->ProtocolLog().Clear();
-        WriteLog(kConnectTo + POPClient->Host());
-    };
-    POPClient->OnConnected = [this](TmsSocketBase*) {
-        WriteLog(kConnectedPop);
-        // The protocol's lines are raw 8-bit text: the program's own in Windows-1252, and
-        // this date, in the user's locale, as UTF-8 (RawToUtf8 reads both).
-        ProgramLog.Add(kDateTime + QLocale().toString(Now(), QLocale::LongFormat).toStdString());
-    };
-    POPClient->OnDisconnected = [this](TmsSocketBase*) { WriteLog(kDisconnectedPop); };
-
     DialUp->OnDialing = [this](TDialUp*) {
         MsgMemo->clear();
         EnterBusyState();
@@ -232,17 +196,16 @@ void TFormMain::RunCheck(bool IsStart, bool ListOnly, bool KeepConnected) {
         TFlagGuard working(FWorking);
         FCheckFailed = false;
         FCheckError.clear();
-        if (std::string busy = FAccountLock.Lock(TAccountLock::FileFor(CurSetName));
-            !busy.empty()) {
+        if (std::string busy = Session->Lock(); !busy.empty()) {
             FCheckFailed = true;
             FCheckError = std::move(busy);
             SetStatusText(AnsiToQ(FCheckError));
             return;
         }
         struct TUnlock {
-            TAccountLock& lock;
-            ~TUnlock() { lock.Unlock(); }
-        } unlock{FAccountLock};
+            TMailboxSession& session;
+            ~TUnlock() { session.Unlock(); }
+        } unlock{*Session};
         FCancelled = false;
         EnterBusyState();
         try {
@@ -337,7 +300,7 @@ void TFormMain::CloseConnection() {
 void TFormMain::BtnStoppClick() {
     FCancelled = true;
     FManualDial = false;
-    POPClient->Cancel();
+    Session->Cancel();
     try {
         CloseConnection();
     } catch (const std::exception&) {
@@ -351,155 +314,75 @@ void TFormMain::BtnStoppClick() {
 
 // --- the list -------------------------------------------------------------------------
 
-void TFormMain::AddRow(int number, int64_t size, const std::string& uidl) {
-    TMailRow row;
-    row.Number = number;
-    row.Size = size;
-    row.Uidl = uidl;
-    row.Mode = RetrvMode;
-    // What a person reads: the Unicode views of the mail library. The transfer's size
-    // confirmation shows these same texts.
-    row.Subject = QString::fromStdString(SubjectText(MailMessage));
-    row.Sender = QString::fromStdString(SenderDisplayText(MailMessage));
-    row.Priority = int(MailMessage.Priority());
-    row.Date = QLocale().toString(MailDate(MailMessage), QLocale::ShortFormat);
-    for (int i = 0; i < MailMessage.Headers().Count(); ++i)
-        row.Headers.append(MailMessage.Headers()[i]).append("\n");
-    MailRows->Append(std::move(row));
-}
-
 void TFormMain::ListMails(bool KeepConnected) {
     FListDone = false;
-    MailRows->Clear();
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    LabelStatus->clear();
-    int count = 0;
-    bool loggedIn = false;
-    std::exception_ptr failure;
+    TCheckResult result;
     try {
-        if (!POPClient->IsConnected()) {
-            if (ClientRec.Password.empty()) AskPassword();
-            LoginTrusting();
-        }
-        // The count is the server's word; the rows are never more than the client tracks.
-        count = std::min(POPClient->MessageCount(), int(POPClient->MessageIds().size()));
-        LabelStatus->setText(QString::number(count) + kAtPostoffice);
-        loggedIn = true;
-    } catch (const std::exception& e) {
-        MsgMemo->appendPlainText(AnsiToQ(kErrorCallingMemo));
-        LabelStatus->setText(kErrorCallingStatus);
-        FCheckFailed = true;
-        FCheckError = e.what();
-        // Why, in the server's own words, for a user who cannot open the protocol yet.
-        WriteLog(FCheckError);
-        try {
-            if (POPClient->IsConnected()) POPClient->Logout();
-        } catch (const std::exception&) {
-        }
-        BtnStoppClick();
-        MsgLabel->setText(AnsiToQ(FCheckError));
-        count = 0;
-    }
-    if (loggedIn && count == 0) {
-        LabelStatus->setText(kPostofficeEmpty);
-        KeepConnected = false;
-    }
-    try {
-        if (loggedIn && count > 0) ListHeaders(count);
+        result = Session->Check(KeepConnected);
     } catch (...) {
-        failure = std::current_exception();
+        // The rows listed before the break go on show.
+        MailRows->Flush();
+        BTBeeper->PlayDefault();
+        throw;
     }
     // The rows go on show together, not a frame later.
     MailRows->Flush();
-
-    if (count > 0) {
-        if (!failure) WaitUntil([this, count] { return MailRows->Count() >= count; });
-        BTBeeper->PlayDefault();
-        // A list that broke off claims nothing ready for collecting.
-        if (failure)
-            LabelStatus->setText(FCancelled ? kCancelled : kErrorCallingStatus);
-        else
-            LabelStatus->setText(QString::number(count) + kReadyForCollecting);
-    } else if (loggedIn) {
-        // A failed log-in keeps its own texts: it must not look like an empty mailbox.
-        if (FDialError) {
-            LabelStatus->setText(NowText() + kErrorInquiring);
-            FDialError = false;
-        } else {
-            LabelStatus->setText(NowText() + kNoNewMail);
-        }
+    if (!result.Error.empty()) {
+        FCheckFailed = true;
+        FCheckError = result.Error;
+        BtnStoppClick();
+        MsgLabel->setText(AnsiToQ(FCheckError));
         MessageBeep(MB_ICONASTERISK);
+    } else if (result.Count > 0) {
+        BTBeeper->PlayDefault();
     } else {
+        // A dial that reported an error says so rather than look like an empty mailbox.
+        if (std::exchange(FDialError, false)) LabelStatus->setText(NowText() + kErrorInquiring);
         MessageBeep(MB_ICONASTERISK);
     }
-    if (failure) std::rethrow_exception(failure);
-    // Cancel has closed the socket already; there is nobody left to say goodbye to.
-    if (!KeepConnected && POPClient->IsConnected()) POPClient->Logout();
     QApplication::restoreOverrideCursor();
     FListDone = true;
-    if (loggedIn) NoteCheckResult();
+    if (result.LoggedIn) NoteCheckResult();
 }
 
-void TFormMain::ListHeaders(int count) {
-    // The unique ids let a later transfer find each row's message again, whatever other
-    // clients did to the mailbox in between; a server without UIDL leaves them empty.
-    // A server that knows CAPA (RFC 2449) is a modern one: all sizes in one answer. An older
-    // one gets the exchange it was built for, one LIST per message.
-    bool allSizes = false;
-    if (POPClient->CapaAnswered()) {
-        bool uidls = false;
-        POPClient->RetrieveUidlsAndSizes(uidls, allSizes);
-    } else {
-        POPClient->RetrieveUidls();
-    }
-    const std::vector<TmsMessageId>& ids = POPClient->MessageIds();
-    // The cache needs every message told apart by its id and its size; else it stays out.
-    std::unique_ptr<THeaderCache> cache;
-    if (HeaderCache && allSizes && std::size_t(count) == ids.size() &&
-        std::all_of(ids.begin(), ids.end(),
-                    [](const TmsMessageId& id) { return !id.Uidl.empty() && id.Size >= 0; })) {
-        const std::string server = POPClient->Host() + ":" + std::to_string(POPClient->Port());
-        cache = std::make_unique<THeaderCache>(THeaderCache::FileFor(server, POPClient->UserName()),
-                                               server, POPClient->UserName());
-        cache->Load();
-    }
-    auto cached = [&](int i) {
-        return cache ? cache->Find(ids[std::size_t(i)].Uidl, ids[std::size_t(i)].Size) : nullptr;
-    };
-    std::vector<int> wanted;
-    for (int i = 0; i < count; ++i)
-        if (!cached(i)) wanted.push_back(i);
-    POPClient->PlanHeaders(std::move(wanted));
-    std::string block;
-    for (int i = 0; i < count; ++i) {
-        POPClient->SetCurrentMessage(i);
-        const std::string* known = cached(i);
-        try {
-            if (known) {
-                block = *known;
-                FillFromHeaderBlock(MailMessage, block);
-            } else if (!POPClient->RetrieveHeaders(block)) {
-                // The transfer can still collect it, within the limit of a whole message.
-                ProgramLog.Add(kHeadersCutBefore + std::to_string(i + 1) + kHeadersCutAfter);
-            }
-        } catch (const std::exception& e) {
-            // A header block that cannot be read whole still gets a row.
-            if (IsConnectionError(e)) throw;
-            ProgramLog.Add(e.what());
-        }
-        const int64_t size = allSizes ? ids[std::size_t(i)].Size : POPClient->GetMessageSize();
-        AddRow(i + 1, size, std::size_t(i) < ids.size() ? ids[std::size_t(i)].Uidl : "");
-        if (cache) cache->Keep(ids[std::size_t(i)].Uidl, size, block);
-        // Rows from the cache come without socket waits; the window stays alive all the same.
-        if (known) ProcessMessages();
-    }
-    if (!cache) return;
-    try {
-        cache->Save();
-    } catch (const std::exception& e) {
-        // A cache that cannot be written only costs the next check its speed.
-        ProgramLog.Add(e.what());
-    }
+void TFormMain::Status(const std::string& text) {
+    LabelStatus->setText(QString::fromStdString(text));
+}
+
+void TFormMain::StatusBar(const std::string& text) {
+    SetStatusText(QString::fromStdString(text));
+}
+
+void TFormMain::Protocol(const std::string& line) {
+    const QString text = AnsiToQ(line);
+    MsgLabel->setText(text);
+    MsgMemo->appendPlainText(text);
+}
+
+void TFormMain::Memo(const std::string& line) {
+    MsgMemo->appendPlainText(AnsiToQ(line));
+}
+
+void TFormMain::Connecting() {
+    MsgMemo->clear();
+}
+
+void TFormMain::RowsCleared() {
+    MailRows->Reset();
+}
+
+void TFormMain::RowsAdded(int) {
+    MailRows->RowsAppended();
+}
+
+void TFormMain::RowChanged(int index) {
+    MailRows->RowChanged(index);
+}
+
+void TFormMain::Breathe() {
+    // Rows from the cache come without socket waits; the window stays alive all the same.
+    ProcessMessages();
 }
 
 // --- timers ---------------------------------------------------------------------------

@@ -60,7 +60,9 @@ QPushButton* Button(QWidget* parent, const char* caption, QRect geometry, const 
 }
 } // namespace
 
-TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
+TFormMain::TFormMain(QWidget* parent)
+    : QMainWindow(parent), Session(std::make_unique<TMailboxSession>(*this, ClientRec)),
+      POPClient(&Session->Client()) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -155,7 +157,7 @@ void TFormMain::BuildControls() {
     BtnPotocol = Button(client, "Protocol", QRect(4, 250, 70, 26), "Show the session protocol");
     BtnSetting = Button(client, "&Setting", QRect(4, 278, 70, 26), "Start setting dialog");
 
-    MailRows = new TMailRowModel(this);
+    MailRows = new TMailRowModel(Session->Rows(), this);
     ListViewRemoPOP = Hinted(new QTreeView(client), "Show header by double clicking");
     ListViewRemoPOP->setModel(MailRows);
     ListViewRemoPOP->setRootIsDecorated(false);

@@ -48,8 +48,9 @@ void TFormMain::NoteCheckResult() {
     QStringList lines;
     for (int i = 0; i < std::min(count, kShownRows); ++i) {
         const TMailRow& row = MailRows->Row(i);
-        const QString subject = OneLine(row.Subject);
-        lines << OneLine(row.Sender) + ": " + (subject.isEmpty() ? kNoSubject : subject);
+        const QString subject = OneLine(QString::fromStdString(row.Subject));
+        lines << OneLine(QString::fromStdString(row.Sender)) + ": " +
+                     (subject.isEmpty() ? kNoSubject : subject);
     }
     if (count > kShownRows) lines << QString::fromLatin1(kMore).arg(count - kShownRows);
     const QString body = lines.join('\n');

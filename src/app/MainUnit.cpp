@@ -71,8 +71,6 @@ int TFormMain::RunModal(QDialog& dialog) {
 // --- start-up ---------------------------------------------------------------------
 
 void TFormMain::FormCreate() {
-    POPClient = std::make_unique<TmsPOPClient>();
-    POPClient->SetMailMessage(&MailMessage);
     DialUp = std::make_unique<TDialUp>();
     OnLineDetect = std::make_unique<TOnLineDetect>();
     TimerInterval = new QTimer(this);
@@ -266,17 +264,11 @@ void TFormMain::FormActivate() {
 }
 
 void TFormMain::ApplyClientRec() {
-    // The port is set after the host, because setting the host resets the port.
-    POPClient->SetPassword(ClientRec.Password);
     FPasswordPromptDue = ClientRec.Password.empty();
-    POPClient->SetHost(ClientRec.Server);
-    POPClient->SetPort(uint16_t(ClientRec.DefPort));
-    POPClient->SetUserName(ClientRec.UserName);
-    POPClient->SetSecurity(SecurityValue(ClientRec.Security));
-    POPClient->SetCertFingerprint(ClientRec.CertFingerprint);
+    Session->SetAccountName(CurSetName);
+    Session->Apply();
     MailMessage.Sender().SetAddress(ClientRec.MailAddress);
     MailMessage.Sender().SetName(ClientRec.MailName);
-    POPClient->SetTimeOut(ClientRec.Timeout);
     TimerWait->setInterval(TimeoutMs(ClientRec.Timeout));
     TimerWait->stop();
     ApplyDialEntry();
@@ -356,10 +348,8 @@ void TFormMain::ShowInfoDialog() {
 // --- protocol, idle, tray ------------------------------------------------------------
 
 void TFormMain::WriteLog(const std::string& Text) {
-    const QString text = AnsiToQ(Text);
-    MsgLabel->setText(text);
-    MsgMemo->appendPlainText(text);
     ProgramLog.Add(Text);
+    Protocol(Text);
 }
 
 void TFormMain::WriteLogUnicode(const QString& Text) {

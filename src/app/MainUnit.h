@@ -5,18 +5,14 @@
 
 #include "app/MailRows.h"
 #include "base/StringList.h"
-#include "mailbox/AccountLock.h"
-#include "mailbox/MailFiles.h"
+#include "mailbox/MailboxSession.h"
 
-#include <QDateTime>
 #include <QMainWindow>
 
 #include <array>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 class QAction;
@@ -42,7 +38,9 @@ class TTrayMenu;
 // The status text of a machine that is online and ready for a check.
 extern const char* const kReadyForChecking;
 
-class TFormMain : public QMainWindow {
+// The window is one client of its mailbox session: it shows what the session tells and asks
+// the user what the session asks.
+class TFormMain : public QMainWindow, public TMailboxEvents {
     Q_OBJECT
 public:
     // Private window messages, posted as events of these types.
@@ -55,8 +53,10 @@ public:
     explicit TFormMain(QWidget* parent = nullptr);
     ~TFormMain() override;
 
-    // Components owned for the whole run.
-    std::unique_ptr<TmsPOPClient> POPClient;
+    // Components owned for the whole run: the session of the loaded account and its client.
+    std::unique_ptr<TMailboxSession> Session;
+    TmsPOPClient* POPClient = nullptr;
+    // The message Print works on.
     TmsMessage MailMessage;
     std::unique_ptr<TDialUp> DialUp;
     std::unique_ptr<TOnLineDetect> OnLineDetect;
@@ -93,7 +93,7 @@ public:
     void EditAccount();
     void RemoveAccount();
     void MakeStartAccount();
-    void AskPassword();
+    void AskPassword() override;
     void ShowInfoDialog();
     // The settings dialog; the account editor can be opened from it.
     void BtnSettingClick();
@@ -127,23 +127,6 @@ public:
     bool DialConnection();
     void CloseConnection();
     void ListMails(bool KeepConnected);
-    // The rows of the count messages on the server, in server order: from the header cache
-    // where a message was seen before, from its TOP answer otherwise.
-    void ListHeaders(int count);
-    // Logs in; a server certificate that fails its check is offered to the user to trust
-    // (stored for the account), and the log-in then tries once more. An account whose
-    // security is still to be found has it found first, and stored once the log-in worked.
-    void LoginTrusting();
-    // Sets the client to the TLS or STLS the server offers; false when an account from before
-    // the search goes on as its port says because the server offers neither.
-    bool SearchSecurity();
-    // Keeps the client's security and port as the account's, in memory and in its file.
-    void StoreFoundSecurity();
-    // Asks whether to trust the refused certificate; true when it was stored.
-    bool OfferCertificateTrust(const class EmsCertificateError& e);
-    // The protocol line on the connection's security, and the one warning per run about a
-    // password sent in clear text to another machine.
-    void ReportConnectionSecurity();
     void TimedCheck();
     void TimerIntervalTimer();
     void BtnStoppClick();
@@ -152,11 +135,6 @@ public:
     // Collecting: the transfer of marked messages, mail files and the protocol.
     void BtnGetMailListClick();
     void TransferMails(bool KeepConnected);
-    // Record false: the file is not entered in the record of saved messages (an answer that
-    // cannot be the whole message must not spare a later retrieval).
-    void SaveMailFile(int Index, bool Record = true);
-    // "E" is put in front by SaveMailFile: the DOS date-time of now + ".EML".
-    std::string NewMailFileName() const;
     void BtnPostkeeperClick();
     // Open (tag 11) and Print (tag 22) share this handler.
     void BtnOpenMailClick(int tag);
@@ -164,21 +142,6 @@ public:
     void BtnPotocolClick();
     // Writes the protocol file; runs when the window goes.
     void FormDestroy();
-    // The hand-over list in memory (one full path per saved mail file).
-    TStringList StringHolder;
-    int NewMailCount = 0;
-    std::string FLastMailFile;
-    int64_t FMsgSize = 0;
-    bool FAllRetrieved = false;
-    // Rows the last transfer left alone although they were marked (declined, gone from the
-    // server), one text each.
-    std::vector<std::string> FTransferNotes;
-    // The mail files the last transfer wrote, full paths.
-    std::vector<std::string> FSavedFiles;
-    // Messages the last transfer skipped for their size.
-    int FSkippedForSize = 0;
-    // The fingerprint of the last certificate that was refused and not trusted ("" when none).
-    std::string FRefusedFingerprint;
     // Where Print draws its pages; nullptr for the printer. Tests set a PDF canvas.
     static inline class TPrintCanvas* PrintCanvas = nullptr;
     // Shows the file-open dialog of Open and Print; empty means the user cancelled. Tests
@@ -278,19 +241,24 @@ private:
 
     void ConnectCheckComponents();
     void ConnectTransferComponents();
-    void HandleRow(int index, int number);
+    // What the session tells and asks, shown in the window.
+    void Status(const std::string& text) override;
+    void StatusBar(const std::string& text) override;
+    void Protocol(const std::string& line) override;
+    void Memo(const std::string& line) override;
+    void Connecting() override;
+    void RowsCleared() override;
+    void RowsAdded(int first) override;
+    void RowChanged(int index) override;
+    void Retrieving(int number, int count) override;
+    void Progress(int number, int percent) override;
+    void Breathe() override;
     // The confirmation for a message above MailMaxSize; true to collect it.
-    bool ConfirmSize(const TMailRow& row);
-    void ForgetSavedIdsNotOn(const std::unordered_map<std::string, int>& byUidl);
-    // The closing steps; raises failure (or the first error of the steps) at the end.
-    void FinishTransfer(bool KeepConnected, int handled, std::exception_ptr failure);
-    void WriteProgramLog();
-    // Brings the files saved in this session to the disk with one flush and confirms them in
-    // the record.
-    void FlushSavedFiles();
+    bool ConfirmSize(const TMailRow& row) override;
+    // Whether to trust the refused certificate for the account.
+    bool TrustCertificate(const EmsCertificateError& e) override;
     // Pumps events until done() holds or TimerWait has run out (Timeout seconds).
     template <class F> void WaitUntil(F done);
-    void AddRow(int number, int64_t size, const std::string& uidl);
     bool RefuseWhileWorking();
     // Closes the window when a close was asked for while work ran.
     void CloseIfRequested();
@@ -303,19 +271,6 @@ private:
     std::vector<std::string> FLastFound;
     // Made on the first announcement; a child of the window.
     TDesktopNotifier* FNotifier = nullptr;
-    // Another Postvigil (the window or --collect) checks or collects the same account while
-    // it holds this lock; the second one refuses.
-    TAccountLock FAccountLock;
-    // The raw text of the message retrieved last and the record of saved messages.
-    std::string FMessageText;
-    std::unique_ptr<TSavedIds> FSavedIds;
-    // Mail file names are handed out in rising order; the next one is not before this time.
-    QDateTime FNextNameTime;
-    // The messages (0-based numbers on the server) to be deleted once every file of the
-    // session is on the disk; their DELE commands are void unless the session ends with QUIT.
-    std::vector<int> FDeletions;
-    // Uids of messages saved in this session whose files reach the disk together at the end.
-    std::vector<std::string> FUnflushedUidls;
     bool FCancelled = false;
     // The applied account names a phone-book entry, but the phone book has none.
     bool FNoDialEntry = false;
@@ -328,7 +283,6 @@ private:
     bool FPasswordPromptDue = false;
     int FTrayFrame = 0;
     bool FNoteTooManyAccounts = true;
-    bool FWarnedClearText = false;
     bool FFirstShow = true;
     std::vector<std::string> FWarnedFiles;
     // Shows the account editor; true when it saved. fileName is "" for a new account, whose

@@ -18,10 +18,10 @@
 #include "platform/SoundLibrary.h"
 
 #include <QMimeDatabase>
-#include <QStatusBar>
 
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 
 namespace {
 const char* const kTitle = "Tessmar Postvigil";
@@ -81,36 +81,41 @@ int main(int argc, char** argv) {
         SetPasswordStore(nullptr);
         return rc;
     }
-    // The headless modes need no screen; adding an account may connect to find its security.
-    if ((mode == mdCheck || mode == mdCollect || mode == mdTrustCertificate ||
-         mode == mdAddAccount) &&
-        !std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    TApplication app(argc, argv);
-    QApplication::setApplicationName("Postvigil");
-    QApplication::setApplicationDisplayName(kTitle);
-    QApplication::setOrganizationName("Tessmar");
+    const bool headless =
+        mode == mdCheck || mode == mdCollect || mode == mdTrustCertificate || mode == mdAddAccount;
+    // The modes without a window run on the core application alone: no screen is needed or
+    // touched.
+    std::unique_ptr<QCoreApplication> core;
+    std::unique_ptr<TApplication> gui;
+    if (headless)
+        core = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        gui = std::make_unique<TApplication>(argc, argv);
+    QCoreApplication::setApplicationName("Postvigil");
+    QCoreApplication::setOrganizationName("Tessmar");
+    if (gui) QApplication::setApplicationDisplayName(kTitle);
 
     CreateGlobalWinsock();
     // Socket notifications are dispatched outside Qt's handlers; their errors go the same way.
-    SetApplicationExceptionHandler([&app](const std::exception& e) {
+    SetApplicationExceptionHandler([&gui](const std::exception& e) {
         const auto* own = dynamic_cast<const Exception*>(&e);
-        app.HandleException(own ? own->Message : e.what());
+        const std::string message = own ? own->Message : e.what();
+        if (gui)
+            gui->HandleException(message);
+        else if (!message.empty())
+            std::cerr << "Error: " << message << "\n";
     });
     InstallMessagePump([] { QCoreApplication::processEvents(); });
     SetContentTypeLookup(ContentTypeFromDesktop);
     int rc = 0;
+    if (headless) InitMainUnit();
     if (mode == mdCheck) {
-        InitMainUnit();
         rc = RunHeadlessCheck(std::cout, std::cerr);
     } else if (mode == mdCollect) {
-        InitMainUnit();
         rc = RunHeadlessCollect(std::cout, std::cerr, command.TransferMode, command.MaxSize);
     } else if (mode == mdAddAccount) {
-        InitMainUnit();
         rc = RunAddAccount({argv + 2, argv + argc}, std::cin, std::cout, std::cerr);
     } else if (mode == mdTrustCertificate) {
-        InitMainUnit();
         rc = RunTrustCertificate(command.Fingerprint, std::cout, std::cerr);
     } else if (mode == mdDemo) {
         try {
@@ -118,13 +123,13 @@ int main(int argc, char** argv) {
             const auto server = PrepareDemo();
             std::cout << "Demo post office on 127.0.0.1:" << server->serverPort()
                       << ", settings in " << DemoFolder() << "\n";
-            rc = RunWindow(app, "postvigil-demo");
+            rc = RunWindow(*gui, "postvigil-demo");
         } catch (const Exception& e) {
             std::cerr << e.Message << "\n";
             rc = 1;
         }
     } else {
-        rc = RunWindow(app, "postvigil");
+        rc = RunWindow(*gui, "postvigil");
     }
     RemoveMessagePump();
     FreeGlobalWinsock();

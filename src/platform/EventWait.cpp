@@ -19,3 +19,13 @@ void platform::WaitProcessingEvents(int ms) {
     QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
 }
+
+bool platform::WaitUntil(const std::function<bool()>& done, int ms) {
+    bool expired = false;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, [&expired] { expired = true; });
+    deadline.start(ms);
+    while (!done() && !expired) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return done();
+}

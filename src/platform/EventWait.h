@@ -7,3 +7,11 @@ namespace platform {
 // than the system clock is installed (tests), it is a plain Pause through that clock.
 void WaitProcessingEvents(int ms);
 } // namespace platform
+
+#include <functional>
+
+namespace platform {
+// Runs events until done() holds or ms milliseconds have passed, sleeping in the event loop
+// between events; true when done() held.
+bool WaitUntil(const std::function<bool()>& done, int ms);
+} // namespace platform

@@ -46,7 +46,7 @@ struct SafeCollect : Transfer {
         EXPECT_EQ(w.MailRows->Count(), int(rows));
         for (int i = 0; i < w.MailRows->Count(); ++i) w.MailRows->SetMode(i, mode);
         w.BtnGetMailListClick();
-        return w.FTransferNotes;
+        return w.Session->TransferNotes;
     }
 };
 } // namespace

@@ -135,7 +135,7 @@ struct Transfer : MainWindowFixture {
         w.BtnListMailClick();
         Mark(w, {tmGet});
         w.BtnGetMailListClick();
-        return w.FTransferNotes;
+        return w.Session->TransferNotes;
     }
     void Mark(TFormMain& w, std::initializer_list<int> modes) {
         int i = 0;

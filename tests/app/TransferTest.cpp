@@ -69,8 +69,8 @@ TEST_F(Transfer, GetCopyDeleteSavesTheServersTextAndListsTheFiles) {
     EXPECT_EQ(w.StatusText(), "3 eMail(s) handled");
     EXPECT_EQ(w.LabelStatus->text(), "2 new eMail at Postoffice");
     EXPECT_EQ(w.MailRows->Count(), 0);
-    EXPECT_EQ(w.NewMailCount, 2);
-    EXPECT_FALSE(w.FAllRetrieved); // the last message was not retrieved
+    EXPECT_EQ(w.Session->NewMailCount, 2);
+    EXPECT_FALSE(w.Session->AllRetrieved); // the last message was not retrieved
     const std::string log = Slurp(home / "PostvigilLog.TXT");
     EXPECT_NE(log.find("------- POP3-Transfer protocol, begin -------\r\n"), std::string::npos);
     EXPECT_NE(log.find("POP3 connection terminated\r\n"), std::string::npos);
@@ -196,9 +196,11 @@ TEST_F(Transfer, MailboxChangedSinceTheCheckDeletesNothingWrong) {
     EXPECT_EQ(server.Failure(), "");
     ASSERT_EQ(Listed().size(), 1u);
     EXPECT_EQ(Slurp(Listed()[0]), c.Text);
-    ASSERT_EQ(w.FTransferNotes.size(), 1u);
-    EXPECT_EQ(w.FTransferNotes[0], "eMail 1 is no longer on the server as listed; left alone");
-    EXPECT_NE(Slurp(home / "PostvigilLog.TXT").find(w.FTransferNotes[0]), std::string::npos);
+    ASSERT_EQ(w.Session->TransferNotes.size(), 1u);
+    EXPECT_EQ(w.Session->TransferNotes[0],
+              "eMail 1 is no longer on the server as listed; left alone");
+    EXPECT_NE(Slurp(home / "PostvigilLog.TXT").find(w.Session->TransferNotes[0]),
+              std::string::npos);
 }
 
 TEST_F(Transfer, WithoutUidlRowsAreMatchedByNumberAndSize) {
@@ -213,7 +215,7 @@ TEST_F(Transfer, WithoutUidlRowsAreMatchedByNumberAndSize) {
     w.BtnGetMailListClick();
     EXPECT_EQ(server.Failure(), "");
     EXPECT_TRUE(Listed().empty());
-    EXPECT_EQ(w.FTransferNotes.size(), 3u); // each row says why it was left alone
+    EXPECT_EQ(w.Session->TransferNotes.size(), 3u); // each row says why it was left alone
 }
 
 TEST_F(Transfer, ALostConnectionCommitsNothingAndTheNextCollectSavesNothingTwice) {
@@ -238,11 +240,12 @@ TEST_F(Transfer, ALostConnectionCommitsNothingAndTheNextCollectSavesNothingTwice
     // The DELE sent went with the session: the user is told, as --collect tells on standard
     // error.
     EXPECT_EQ(w.StatusText(), "1 eMail(s) handled, nothing deleted on the server");
-    ASSERT_EQ(w.FTransferNotes.size(), 1u);
-    EXPECT_EQ(w.FTransferNotes[0], "Nothing was deleted on the server: the transfer did not "
-                                   "finish, and the 1 eMail(s) marked for deletion stay there "
-                                   "until the next collect");
-    EXPECT_EQ(w.MsgLabel->text().toStdString(), w.FTransferNotes[0]);
+    ASSERT_EQ(w.Session->TransferNotes.size(), 1u);
+    EXPECT_EQ(w.Session->TransferNotes[0],
+              "Nothing was deleted on the server: the transfer did not "
+              "finish, and the 1 eMail(s) marked for deletion stay there "
+              "until the next collect");
+    EXPECT_EQ(w.MsgLabel->text().toStdString(), w.Session->TransferNotes[0]);
     EXPECT_FALSE(w.Working());
 
     w.BtnListMailClick();

@@ -1,0 +1,344 @@
+// The session's connection and check: log-in with the security found or trusted, and the
+// listing of the messages on the server.
+#include "mailbox/MailboxSession.h"
+
+#include "base/Charset.h"
+#include "base/StrUtils.h"
+#include "mailbox/HeaderCache.h"
+#include "mailbox/Settings.h"
+#include "message/msmsgtext.h"
+#include "message/mspars.h"
+#include "net/MsTls.h"
+#include "net/Mspop.h"
+#include "net/SecurityProbe.h"
+#include "platform/Clock.h"
+#include "platform/DurableFile.h"
+#include "platform/Paths.h"
+
+#include <QLocale>
+
+#include <algorithm>
+
+namespace {
+const char* const kConnectTo = "Connect to: ";
+const char* const kConnectedPop = "Connected to POP3 server";
+const char* const kDateTime = "Date/time: ";
+const char* const kDisconnectedPop = "Disconnected from POP3 server";
+const char* const kCancelled = "Cancelled";
+const char* const kAtPostoffice = "  eMail at Postoffice";
+const char* const kErrorCallingMemo = "Error when calling list\rSee ptotocol";
+const char* const kErrorCallingStatus = "Error when calling list, see protocol";
+const char* const kPostofficeEmpty = "Postoffice is empty";
+const char* const kReadyForCollecting = " eMail ready for collecting";
+const char* const kNoNewMail = ":    - No new eMail -";
+const char* const kHeadersCutBefore = "Headers of message ";
+const char* const kHeadersCutAfter = " too long: listed with what fits";
+const char* const kTrustStored = "Certificate trusted for this account: ";
+const char* const kTrustNotStored =
+    "The trusted certificate could not be stored in the account file";
+const char* const kClearTextWarning = "Warning: the password was sent without encryption to ";
+const char* const kSecurityPrefix = "Security: ";
+const char* const kSecurityStored = "Security found and stored for this account: ";
+const char* const kSecurityNotStored = "The security found could not be stored in the account file";
+const char* const kOnPort = " on port ";
+
+QDateTime Now() {
+    return QDateTime::fromMSecsSinceEpoch(Clock().WallMs());
+}
+
+QDateTime MailDate(const TmsMessage& message) {
+    TDateTime value = 0;
+    std::string zone;
+    ParseMailDate(GetHeaderValue(message.Headers(), "Date"), value, zone);
+    if (value == 0) return Now();
+    int y, mo, d, h, mi, s;
+    DecodeDateTime(value, y, mo, d, h, mi, s);
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s));
+}
+
+// Names and addresses that never leave the machine.
+bool IsLoopbackHost(const std::string& host) {
+    const std::string name = LowerCase(host);
+    return name == "localhost" || name.ends_with(".localhost") || name.starts_with("127.") ||
+           name == "::1";
+}
+} // namespace
+
+TMailboxSession::TMailboxSession(TMailboxEvents& events, TClientRec& account)
+    : FEvents(events), FAccount(account), FClient(std::make_unique<TmsPOPClient>()) {
+    FClient->SetMailMessage(&FMessage);
+    ConnectClient();
+}
+
+TMailboxSession::~TMailboxSession() {
+    FClient->SetMailMessage(nullptr);
+}
+
+void TMailboxSession::ConnectClient() {
+    FClient->OnConnecting = [this](TmsSocketBase*) {
+        FEvents.Connecting();
+        ProgramLog.Clear();
+        // The client's own protocol is kept per connection too (a transfer has copied it).
+        FClient->ProtocolLog().Clear();
+        Log(kConnectTo + FClient->Host());
+    };
+    FClient->OnConnected = [this](TmsSocketBase*) {
+        Log(kConnectedPop);
+        // The protocol's lines are raw 8-bit text: the program's own in Windows-1252, and
+        // this date, in the user's locale, as UTF-8 (RawToUtf8 reads both).
+        ProgramLog.Add(kDateTime + QLocale().toString(Now(), QLocale::LongFormat).toStdString());
+    };
+    FClient->OnDisconnected = [this](TmsSocketBase*) { Log(kDisconnectedPop); };
+    FClient->OnRetrievingMessage = [this](TmsSocketBase*) {
+        FEvents.Retrieving(FClient->CurrentMessage() + 1, FClient->MessageCount());
+    };
+    FClient->OnTransferProgress = [this](TmsSocketBase*, int, int64_t byteCount, int) {
+        if (!FCollecting) return;
+        const int64_t p =
+            FMsgSize > 0 ? std::min<int64_t>(100, (byteCount * 100 + FMsgSize / 2) / FMsgSize) : -1;
+        FEvents.Progress(FClient->CurrentMessage() + 1, int(p));
+    };
+    FClient->OnMessageRetrieved = [this](TmsSocketBase*) {
+        if (FClient->CurrentMessage() + 1 == FClient->MessageCount()) AllRetrieved = true;
+    };
+}
+
+void TMailboxSession::Apply() {
+    // The port is set after the host, because setting the host resets the port.
+    FClient->SetPassword(FAccount.Password);
+    FClient->SetHost(FAccount.Server);
+    FClient->SetPort(uint16_t(FAccount.DefPort));
+    FClient->SetUserName(FAccount.UserName);
+    FClient->SetSecurity(SecurityValue(FAccount.Security));
+    FClient->SetCertFingerprint(FAccount.CertFingerprint);
+    FClient->SetTimeOut(FAccount.Timeout);
+}
+
+std::string TMailboxSession::Lock() {
+    return FLock.Lock(TAccountLock::FileFor(FAccountName));
+}
+
+void TMailboxSession::Unlock() {
+    FLock.Unlock();
+}
+
+void TMailboxSession::Cancel() {
+    FCancelled = true;
+    FClient->Cancel();
+}
+
+void TMailboxSession::SetMode(int index, int mode) {
+    FRows.at(std::size_t(index)).Mode = mode;
+    FEvents.RowChanged(index);
+}
+
+void TMailboxSession::Log(const std::string& line) {
+    ProgramLog.Add(line);
+    FEvents.Protocol(line);
+}
+
+// --- log-in ----------------------------------------------------------------------------
+
+void TMailboxSession::LoginTrusting() {
+    const bool search = FAccount.SecuritySearch != ssStated;
+    // A certificate found during the search belongs to what the server offers: once trusted,
+    // that security is the one stored.
+    bool found = search;
+    try {
+        if (search) found = SearchSecurity();
+        FClient->Login();
+    } catch (const EmsCertificateError& e) {
+        if (!OfferCertificateTrust(e)) {
+            RefusedFingerprint = e.Fingerprint;
+            throw;
+        }
+        if (FClient->IsConnected()) FClient->Disconnect();
+        FClient->Login();
+    }
+    if (found) StoreFoundSecurity();
+    ReportConnectionSecurity();
+}
+
+bool TMailboxSession::SearchSecurity() {
+    try {
+        FindSecurity(*FClient, ProbePorts(FAccount.DefPort));
+        return true;
+    } catch (const ENoSecureConnection& e) {
+        if (FAccount.SecuritySearch == ssFind) throw;
+        // Clear text stays what the account had; the search is not repeated in this run.
+        Log(e.Message);
+        FAccount.SecuritySearch = ssStated;
+        FClient->SetSecurity(SecurityValue(FAccount.Security));
+        FClient->SetPort(uint16_t(FAccount.DefPort));
+        return false;
+    }
+}
+
+void TMailboxSession::StoreFoundSecurity() {
+    FAccount.Security = SecurityName(FClient->Security());
+    FAccount.DefPort = FClient->Port();
+    FAccount.SecuritySearch = ssStated;
+    if (!StoreSecurity(AccountFileName(FAccountName), FClient->Security(), FClient->Port())) {
+        Log(kSecurityNotStored);
+        return;
+    }
+    Log(kSecurityStored + FAccount.Security + kOnPort + std::to_string(FAccount.DefPort));
+}
+
+bool TMailboxSession::OfferCertificateTrust(const EmsCertificateError& e) {
+    if (e.Fingerprint.empty() || !FEvents.TrustCertificate(e)) return false;
+    if (!StoreCertFingerprint(AccountFileName(FAccountName), e.Fingerprint)) {
+        Log(kTrustNotStored);
+        return false;
+    }
+    FAccount.CertFingerprint = e.Fingerprint;
+    FClient->SetCertFingerprint(e.Fingerprint);
+    Log(kTrustStored + e.Fingerprint);
+    return true;
+}
+
+void TMailboxSession::ReportConnectionSecurity() {
+    Log(kSecurityPrefix + FClient->SecurityDescription());
+    if (FClient->Encrypted() || FWarnedClearText || IsLoopbackHost(FClient->Host())) return;
+    FWarnedClearText = true;
+    FEvents.StatusBar(RawToUtf8(kClearTextWarning + FClient->Host()));
+}
+
+// --- the check -------------------------------------------------------------------------
+
+TCheckResult TMailboxSession::Check(bool keepConnected) {
+    FCollecting = false;
+    FCancelled = false;
+    FRows.clear();
+    FEvents.RowsCleared();
+    FEvents.Status("");
+    TCheckResult result;
+    try {
+        if (!FClient->IsConnected()) {
+            if (FAccount.Password.empty()) FEvents.AskPassword();
+            LoginTrusting();
+        }
+        // The count is the server's word; the rows are never more than the client tracks.
+        result.Count = std::min(FClient->MessageCount(), int(FClient->MessageIds().size()));
+        FEvents.Status(std::to_string(result.Count) + kAtPostoffice);
+        result.LoggedIn = true;
+    } catch (const std::exception& e) {
+        FEvents.Memo(kErrorCallingMemo);
+        FEvents.Status(kErrorCallingStatus);
+        result.Error = e.what();
+        // Why, in the server's own words, for a user who cannot open the protocol yet.
+        Log(result.Error);
+        try {
+            if (FClient->IsConnected()) FClient->Logout();
+        } catch (const std::exception&) {
+        }
+        return result;
+    }
+    if (result.Count == 0) {
+        FEvents.Status(kPostofficeEmpty);
+        FEvents.Status(QLocale().toString(Now(), QLocale::ShortFormat).toStdString() + kNoNewMail);
+        if (FClient->IsConnected()) FClient->Logout();
+        return result;
+    }
+    try {
+        ListHeaders(result.Count);
+    } catch (...) {
+        // A list that broke off claims nothing ready for collecting.
+        FEvents.Status(FCancelled ? kCancelled : kErrorCallingStatus);
+        throw;
+    }
+    FEvents.Status(std::to_string(result.Count) + kReadyForCollecting);
+    // Cancel has closed the socket already; there is nobody left to say goodbye to.
+    if (!keepConnected && FClient->IsConnected()) FClient->Logout();
+    return result;
+}
+
+void TMailboxSession::ListHeaders(int count) {
+    // The unique ids let a later transfer find each row's message again, whatever other
+    // clients did to the mailbox in between; a server without UIDL leaves them empty.
+    // A server that knows CAPA (RFC 2449) is a modern one: all sizes in one answer. An older
+    // one gets the exchange it was built for, one LIST per message.
+    bool allSizes = false;
+    if (FClient->CapaAnswered()) {
+        bool uidls = false;
+        FClient->RetrieveUidlsAndSizes(uidls, allSizes);
+    } else {
+        FClient->RetrieveUidls();
+    }
+    const std::vector<TmsMessageId>& ids = FClient->MessageIds();
+    // The cache needs every message told apart by its id and its size; else it stays out.
+    std::unique_ptr<THeaderCache> cache;
+    if (HeaderCache && allSizes && std::size_t(count) == ids.size() &&
+        std::all_of(ids.begin(), ids.end(),
+                    [](const TmsMessageId& id) { return !id.Uidl.empty() && id.Size >= 0; })) {
+        const std::string server = FClient->Host() + ":" + std::to_string(FClient->Port());
+        cache = std::make_unique<THeaderCache>(THeaderCache::FileFor(server, FClient->UserName()),
+                                               server, FClient->UserName());
+        cache->Load();
+    }
+    auto cached = [&](int i) {
+        return cache ? cache->Find(ids[std::size_t(i)].Uidl, ids[std::size_t(i)].Size) : nullptr;
+    };
+    std::vector<int> wanted;
+    for (int i = 0; i < count; ++i)
+        if (!cached(i)) wanted.push_back(i);
+    FClient->PlanHeaders(std::move(wanted));
+    FRows.reserve(std::size_t(count));
+    std::string block;
+    for (int i = 0; i < count; ++i) {
+        FClient->SetCurrentMessage(i);
+        const std::string* known = cached(i);
+        try {
+            if (known) {
+                block = *known;
+                FillFromHeaderBlock(FMessage, block);
+            } else if (!FClient->RetrieveHeaders(block)) {
+                // The transfer can still collect it, within the limit of a whole message.
+                ProgramLog.Add(kHeadersCutBefore + std::to_string(i + 1) + kHeadersCutAfter);
+            }
+        } catch (const std::exception& e) {
+            // A header block that cannot be read whole still gets a row.
+            if (IsConnectionError(e)) throw;
+            ProgramLog.Add(e.what());
+        }
+        const int64_t size = allSizes ? ids[std::size_t(i)].Size : FClient->GetMessageSize();
+        AddRow(i + 1, size, std::size_t(i) < ids.size() ? ids[std::size_t(i)].Uidl : "");
+        if (cache) cache->Keep(ids[std::size_t(i)].Uidl, size, block);
+        if (known) FEvents.Breathe();
+    }
+    if (!cache) return;
+    try {
+        cache->Save();
+    } catch (const std::exception& e) {
+        // A cache that cannot be written only costs the next check its speed.
+        ProgramLog.Add(e.what());
+    }
+}
+
+void TMailboxSession::AddRow(int number, int64_t size, const std::string& uidl) {
+    TMailRow row;
+    row.Number = number;
+    row.Size = size;
+    row.Uidl = uidl;
+    row.Mode = RetrvMode;
+    // What a person reads: the Unicode views of the mail library. The transfer's size
+    // confirmation shows these same texts.
+    row.Subject = SubjectText(FMessage);
+    row.Sender = SenderDisplayText(FMessage);
+    row.Priority = int(FMessage.Priority());
+    row.Date = QLocale().toString(MailDate(FMessage), QLocale::ShortFormat).toStdString();
+    for (int i = 0; i < FMessage.Headers().Count(); ++i)
+        row.Headers.append(FMessage.Headers()[i]).append("\n");
+    FRows.push_back(std::move(row));
+    FEvents.RowsAdded(int(FRows.size()) - 1);
+}
+
+void TMailboxSession::WriteProtocolFile() {
+    std::string text;
+    // Written as UTF-8, so that a date in any locale reads as it was shown.
+    for (const std::string& line : ProgramLog) {
+        RawToUtf8Append(line, text);
+        text.append("\r\n");
+    }
+    WriteFileDurably(ProtocolFile(), text);
+}

@@ -1,0 +1,331 @@
+// The session's transfer of marked messages: retrieving, saving and deleting, the mail files,
+// the record of saved messages and the hand-over list.
+#include "mailbox/MailboxSession.h"
+
+#include "base/StrUtils.h"
+#include "mailbox/Settings.h"
+#include "net/Mspop.h"
+#include "platform/Clock.h"
+#include "platform/DurableFile.h"
+#include "platform/Paths.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace {
+const char* const kHandled = "%d eMail(s) handled";
+const char* const kNewAtPostoffice = "%d new eMail at Postoffice";
+const char* const kSavedAs = "eMail %d saved as file %s";
+const char* const kProtocolBegin = "------- POP3-Transfer protocol, begin -------";
+const char* const kProtocolEnd = "------- POP3-Transfer protocol, end -------";
+const char* const kTerminated = "POP3 connection terminated";
+const char* const kTransListFile = "TransList.DAT";
+const char* const kGone = "eMail %d is no longer on the server as listed; left alone";
+const char* const kTooLarge = "eMail %d was not collected: larger than the size to confirm";
+const char* const kSavedBefore = "eMail %d was saved before as %s";
+const char* const kShortAnswer = "eMail %1: the server sent %2 of the %3 bytes it listed; saved as "
+                                 "%4 and left on the server";
+const char* const kNoneDeleted = ", nothing deleted on the server";
+const char* const kNothingDeleted =
+    "Nothing was deleted on the server: the transfer did not finish, and the %d eMail(s) marked "
+    "for deletion stay there until the next collect";
+// An answer shorter than the size the server listed divided by this is not the message:
+// it is saved (nothing is lost) but never deleted. Servers that count their sizes loosely
+// stay far above it; a message of empty lines sent with CR LF for a stored LF is twice its
+// listed size, not half.
+constexpr int64_t kShortAnswerShare = 2;
+// A burst of saves takes two-second steps ahead of the clock; this many names are tried.
+constexpr int kNameTries = 100000;
+
+std::string ReplaceFirst(std::string text, std::string_view what, std::string_view with) {
+    const std::size_t at = text.find(what);
+    if (at != std::string::npos) text.replace(at, what.size(), with);
+    return text;
+}
+
+std::string Printf(const char* format, int n) {
+    return ReplaceFirst(format, "%d", std::to_string(n));
+}
+
+std::string FileNameOf(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+}
+
+std::string TransListPath() {
+    return PostofficeDir() + "/" + kTransListFile;
+}
+
+// An empty answer, or one far shorter than listed, is kept on the server whatever it was
+// marked: the server may have lost or cut the message.
+bool IsShortAnswer(std::size_t received, int64_t listed) {
+    return received == 0 || (listed > 0 && int64_t(received) * kShortAnswerShare < listed);
+}
+
+std::string ServerOf(const TmsPOPClient& client) {
+    return client.Host() + ":" + std::to_string(client.Port());
+}
+
+bool IsTransferMode(int mode) {
+    return mode == tmGet || mode == tmCopy;
+}
+
+using TUidlIndex = std::unordered_map<std::string, int>;
+
+// The server's number of the message a row was listed for: found by its unique id when both
+// the row and the server have ids, else by number and size; 0 when it is gone or changed.
+int FindRowMessage(const TMailRow& row, const std::vector<TmsMessageId>& ids,
+                   const TUidlIndex* byUidl) {
+    if (byUidl && !row.Uidl.empty()) {
+        const auto it = byUidl->find(row.Uidl);
+        return it == byUidl->end() ? 0 : it->second;
+    }
+    if (row.Number < 1 || row.Number > int(ids.size())) return 0;
+    return ids[std::size_t(row.Number - 1)].Size == row.Size ? row.Number : 0;
+}
+
+QDateTime Now() {
+    return QDateTime::fromMSecsSinceEpoch(Clock().WallMs());
+}
+} // namespace
+
+void TMailboxSession::Collect(bool keepConnected) {
+    AllRetrieved = false;
+    NewMailCount = 0;
+    TransferNotes.clear();
+    SavedFiles.clear();
+    FUnflushedUidls.clear();
+    FDeletions.clear();
+    SkippedForSize = 0;
+    DeletionsVoid = false;
+    FCancelled = false;
+    if (FRows.empty()) return;
+    struct TCollecting {
+        bool& flag;
+        ~TCollecting() { flag = false; }
+    } collecting{FCollecting = true};
+    // What a killed run left half-written; files other runs are still writing are locked.
+    RemoveStaleTempFiles(PostofficeDir());
+    RemoveStaleTempFiles(ProgDir());
+    // The list of an earlier run that Postkeeper has not taken over yet is kept whole.
+    ReadTransList(TransListPath(), HandOver);
+    FEvents.Status("");
+    int handled = 0;
+    std::exception_ptr failure;
+    try {
+        if (!FClient->IsConnected()) {
+            if (FAccount.Password.empty()) FEvents.AskPassword();
+            LoginTrusting();
+        }
+        // This account's record: another account's messages may carry the same ids.
+        FSavedIds = std::make_unique<TSavedIds>(
+            TSavedIds::FileFor(PostofficeDir(), ServerOf(*FClient), FClient->UserName()),
+            ServerOf(*FClient), FClient->UserName());
+        FSavedIds->Load();
+        if (FClient->MessageCount() > 0) {
+            // What is on the server now; rows are matched to it by identity, not position. A
+            // check that kept this connection open has asked for both already.
+            if (!FClient->EnsureSizes()) throw EmsServerError(FClient->LastResponse);
+            const bool hasUidl = FClient->EnsureUidls();
+            const std::vector<TmsMessageId>& ids = FClient->MessageIds();
+            TUidlIndex byUidl;
+            if (hasUidl) {
+                for (const TmsMessageId& id : ids)
+                    if (!id.Uidl.empty()) byUidl.emplace(id.Uidl, id.Number);
+                ForgetSavedIdsNotOn(byUidl);
+            }
+            for (int i = 0; i < int(FRows.size()); ++i) {
+                const int number =
+                    FindRowMessage(FRows[std::size_t(i)], ids, hasUidl ? &byUidl : nullptr);
+                if (number == 0) {
+                    const int mode = FRows[std::size_t(i)].Mode;
+                    if (mode >= tmGet && mode <= tmDelete) {
+                        TransferNotes.push_back(Printf(kGone, i + 1));
+                        Log(TransferNotes.back());
+                    }
+                } else {
+                    HandleRow(i, number);
+                }
+                SetMode(i, -1);
+                ++handled;
+            }
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    FinishTransfer(keepConnected, failure);
+    FEvents.StatusBar(Printf(kHandled, handled) + (DeletionsVoid ? kNoneDeleted : ""));
+    FEvents.Status(Printf(kNewAtPostoffice, NewMailCount));
+    if (failure) std::rethrow_exception(failure);
+}
+
+void TMailboxSession::ForgetSavedIdsNotOn(const std::unordered_map<std::string, int>& byUidl) {
+    // A message no longer on the server has been deleted (by our QUIT or by someone else):
+    // there is nothing left to save twice.
+    std::vector<std::string> gone;
+    for (const auto& [uidl, entry] : FSavedIds->Entries())
+        if (!byUidl.count(uidl)) gone.push_back(uidl);
+    for (const std::string& uidl : gone) FSavedIds->Remove(uidl);
+    if (!gone.empty()) FSavedIds->Save();
+}
+
+void TMailboxSession::HandleRow(int index, int number) {
+    const TMailRow& row = FRows[std::size_t(index)];
+    const int mode = row.Mode;
+    FMsgSize = row.Size;
+    if (FMsgSize > MailMaxSize && IsTransferMode(mode) && !FEvents.ConfirmSize(row)) {
+        SetMode(index, tmNeutral);
+        ++SkippedForSize;
+        TransferNotes.push_back(Printf(kTooLarge, index + 1));
+        Log(TransferNotes.back());
+        return;
+    }
+    FClient->SetCurrentMessage(number - 1);
+    const TmsMessageId id = FClient->MessageIds()[std::size_t(number - 1)];
+    // True when the message stays on the server whatever it was marked.
+    bool keep = false;
+    if (IsTransferMode(mode)) {
+        const TSavedIds::TEntry* saved =
+            id.Uidl.empty() ? nullptr : FSavedIds->Find(id.Uidl, id.Size);
+        // Saved by an earlier transfer: listed once, never saved twice, but only while its
+        // file is there as it was written (an unconfirmed one is brought to the disk first).
+        // A file that went is saved again: a duplicate is cheaper than a loss.
+        if (saved && IsFileThere(saved->Path, saved->FileSize, !saved->Confirmed)) {
+            const std::string path = saved->Path;
+            if (HandOver.IndexOf(path) < 0) {
+                HandOver.Add(path);
+                WriteTransList(TransListPath(), HandOver);
+            }
+            if (mode == tmGet) FSavedIds->SetKind(id.Uidl, TSavedIds::skGet);
+            FSavedIds->Confirm(id.Uidl);
+            FSavedIds->Save();
+            Log(ReplaceFirst(Printf(kSavedBefore, index + 1), "%s", FileNameOf(path)));
+        } else {
+            try {
+                FClient->RetrieveMessage(FMessageText);
+            } catch (const std::exception& e) {
+                // A message the decoder cannot read is still saved whole.
+                if (IsConnectionError(e) || FMessageText.empty()) throw;
+                ProgramLog.Add(e.what());
+            }
+            const std::size_t received = FMessageText.size();
+            keep = IsShortAnswer(received, id.Size);
+            MakeCrLf(FMessageText);
+            SaveMailFile(index, FMessageText, !keep);
+            ++NewMailCount;
+            if (keep) {
+                TransferNotes.push_back(
+                    FillPlaces(kShortAnswer, {std::to_string(index + 1), std::to_string(received),
+                                              std::to_string(std::max<int64_t>(id.Size, 0)),
+                                              FileNameOf(SavedFiles.back())}));
+                Log(TransferNotes.back());
+            }
+        }
+    }
+    if ((mode == tmGet && !keep) || mode == tmDelete) {
+        // Deleted together at the end, once its file is on the disk: a DELE sent between two
+        // retrievals would cost a round trip each, and more on servers that hold an answer
+        // written right after another until the client acknowledges the first.
+        FDeletions.push_back(number - 1);
+    }
+}
+
+void TMailboxSession::FinishTransfer(bool keepConnected, std::exception_ptr& failure) {
+    // Deletions are committed only by a session that went through without a failure: after
+    // a failed save, a lost connection or Cancel the server keeps every message, and the
+    // record of saved messages lets the next transfer delete those already saved.
+    try {
+        FlushSavedFiles();
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
+    try {
+        if (failure) {
+            if (FClient->IsConnected()) FClient->Disconnect();
+        } else if (FClient->IsConnected() && !FDeletions.empty()) {
+            // Every file is on the disk now: the messages saved may go.
+            FClient->DeleteMessages(FDeletions);
+            CrashPoint("deleted");
+        }
+        if (!failure && FClient->IsConnected() && !keepConnected) {
+            CrashPoint("quit");
+            FClient->Logout();
+            // Committed: what was deleted is nothing to remember any more.
+            if (FSavedIds && !FDeletions.empty()) {
+                for (const int n : FDeletions)
+                    FSavedIds->Remove(FClient->MessageIds()[std::size_t(n)].Uidl);
+                FSavedIds->Save();
+            }
+        }
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+        // A refused DELE: no later QUIT may commit the others.
+        if (FClient->IsConnected()) FClient->Disconnect();
+    }
+    FRows.clear();
+    FEvents.RowsCleared();
+    // A failed session ends without QUIT, so its DELE commands are void: say so.
+    DeletionsVoid = failure && !FDeletions.empty();
+    if (DeletionsVoid) {
+        TransferNotes.push_back(Printf(kNothingDeleted, int(FDeletions.size())));
+        Log(TransferNotes.back());
+    }
+    try {
+        WriteTransList(TransListPath(), HandOver);
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
+    ProgramLog.Add(kProtocolBegin);
+    TStringList& protocol = FClient->ProtocolLog();
+    for (int i = 0; i < protocol.Count(); ++i) ProgramLog.Add(protocol[i]);
+    ProgramLog.Add(kProtocolEnd);
+    ProgramLog.Add(kTerminated);
+    protocol.Clear();
+    try {
+        WriteProtocolFile();
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
+}
+
+void TMailboxSession::FlushSavedFiles() {
+    if (SavedFiles.empty() || !FSavedIds) return;
+    FlushFileSystem(PostofficeDir());
+    for (const std::string& uidl : FUnflushedUidls) FSavedIds->Confirm(uidl);
+    FUnflushedUidls.clear();
+    FSavedIds->Save();
+}
+
+void TMailboxSession::SaveMailFile(int index, const std::string& text, bool record) {
+    const TmsMessageId& id = FClient->MessageIds()[std::size_t(FClient->CurrentMessage())];
+    const std::string uidl = record ? id.Uidl : std::string();
+    const int64_t size = id.Size;
+    const auto kind =
+        FRows[std::size_t(index)].Mode == tmGet ? TSavedIds::skGet : TSavedIds::skCopy;
+    // Names rise with every save, so two saves in one second never meet.
+    const QDateTime now = Now();
+    const QDateTime first = FNextNameTime.isValid() && FNextNameTime > now ? FNextNameTime : now;
+    int step = 0;
+    const std::string path = CreateFileDurably(
+        PostofficeDir(),
+        [&](int tried) {
+            step = tried;
+            return MailFileName(first.addSecs(2 * qint64(tried)));
+        },
+        text, kNameTries,
+        [&](const std::string& target) {
+            if (uidl.empty()) return;
+            FSavedIds->Set(uidl, {kind, size, int64_t(text.size()), target, false});
+            FSavedIds->Append(uidl, false);
+        },
+        false);
+    FNextNameTime = first.addSecs(2 * qint64(step + 1));
+    // The file, its record and the list reach the disk with the session's one flush, before
+    // any DELE (FinishTransfer).
+    if (!uidl.empty()) FUnflushedUidls.push_back(uidl);
+    HandOver.Add(path);
+    SavedFiles.push_back(path);
+    WriteTransList(TransListPath(), HandOver, false);
+    const std::string line = ReplaceFirst(Printf(kSavedAs, index + 1), "%s", FileNameOf(path));
+    FEvents.StatusBar(line);
+    FEvents.Memo(line);
+}
