@@ -83,17 +83,17 @@ void TFormMain::FormCreate() {
     ConnectCheckComponents();
     ConnectTransferComponents();
 
-    // 1. The information window comes before anything else.
+    // The information window comes before anything else.
     {
         TRegistry reg;
         reg.OpenKey(kPostvigilKey, false);
         ShowInfos = reg.ReadBool("ShowInfos", true);
         if (ShowInfos) ShowInfoDialog();
     }
-    // 2., 3.
+    // Nothing of an earlier account is left over.
     ClientRec = TClientRec();
     QApplication::setApplicationDisplayName(kAppTitle);
-    // 4. A connection that is up before we start is someone else's. A dial-up service that
+    // A connection that is up before we start is someone else's. A dial-up service that
     // fails here must not stop the start: report it and take the machine as offline.
     try {
         ExternOnline = DialUp->GetActiveConnection();
@@ -102,15 +102,15 @@ void TFormMain::FormCreate() {
         SetStatusText(AnsiToQ("Error: " + e.Message));
     }
     BtnDialHang->setEnabled(!ExternOnline);
-    // 5. Without a dial-up service the phone book stays empty.
+    // Without a dial-up service the phone book stays empty.
     try {
         DialUp->GetEntries();
     } catch (const Exception& e) {
         SetStatusText(AnsiToQ("Error: " + e.Message));
     }
-    // 6. The client keeps its protocol in memory; no file of that name is written.
+    // The client keeps its protocol in memory; no file of that name is written.
     POPClient->SetLogFileName(ProgDir() + kLogFile);
-    // 7., 8.
+    // The account to start with and the mode new rows get.
     {
         TRegistry reg;
         reg.OpenKey(kPostkeeperSetKey, false);
@@ -118,14 +118,14 @@ void TFormMain::FormCreate() {
         StartSetName = CurSetName;
         RetrvMode = reg.ReadInteger("RtrvMode", 5);
     }
-    // 9., 10.
+    // The program settings, and the window as they say it starts.
     LoadSettings();
     setWindowState(PVMinimized ? Qt::WindowMinimized : Qt::WindowNoState);
-    // 11., 12.
+    // The start-up account, applied to the session and the dial-up.
     ReadAccount(CurSetName);
     ApplyClientRec();
     FDialConnected = FDialing = FDialError = false;
-    // 13.
+    // Checking at start: a first check half a minute after the start.
     if (ClientRec.CheckEmedit) {
         TimerEmedit->setInterval(kEmeditMs);
         TimerEmedit->setSingleShot(true);
@@ -133,7 +133,7 @@ void TFormMain::FormCreate() {
         FMinutes = 0;
         ProgressBar->setValue(0);
     }
-    // 14. The minute timer runs from the start; its tick does nothing while Interval is 0,
+    // The minute timer runs from the start; its tick does nothing while Interval is 0,
     // so an interval set later in the settings takes effect.
     TimerInterval->start();
 }

@@ -1,0 +1,128 @@
+// The mailbox session on its own: what it lists, saves, deletes, tells and asks, with no
+// window and no screen library in the process.
+#include "FakePop3Server.h"
+#include "mailbox/MailboxSession.h"
+#include "mailbox/Settings.h"
+#include "net/Mspop.h"
+#include "platform/Clock.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using pvtest::TFakePop3Server;
+
+namespace {
+struct TRecordedEvents : TMailboxEvents {
+    std::vector<std::string> statuses, protocol, asked;
+    int rowsAdded = 0;
+    bool confirm = false;
+    void Status(const std::string& text) override { statuses.push_back(text); }
+    void Protocol(const std::string& line) override { protocol.push_back(line); }
+    void RowsAdded(int) override { ++rowsAdded; }
+    bool ConfirmSize(const TMailRow& row) override {
+        asked.push_back(row.Subject);
+        return confirm;
+    }
+};
+
+struct Session : ::testing::Test {
+    fs::path home;
+    TFakePop3Server server;
+    TManualClock clock;
+    TClientRec account;
+    TRecordedEvents events;
+
+    void SetUp() override {
+        char tmpl[] = "/tmp/pv-session-XXXXXX";
+        home = mkdtemp(tmpl);
+        setenv("POSTVIGIL_HOME", home.c_str(), 1);
+        setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
+        InitMainUnit();
+        SetClock(&clock);
+        account.Server = "127.0.0.1";
+        account.DefPort = server.Port();
+        account.UserName = "bob";
+        account.Password = "secret";
+        account.Security = kSecurityNone;
+        account.Timeout = 5;
+    }
+    void TearDown() override {
+        SetClock(nullptr);
+        unsetenv("POSTVIGIL_HOME");
+        unsetenv("XDG_CACHE_HOME");
+        fs::remove_all(home);
+    }
+    // Two messages listed over the exchange of a server without CAPA or UIDL.
+    void ListTwo(const std::string& secondSize) {
+        server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret").Say("+OK");
+        server.Expect("CAPA").Say("-ERR unknown command");
+        server.Expect("STAT").Say("+OK 2 9000");
+        server.Expect("UIDL").Say("-ERR unknown command");
+        server.Expect("TOP 1 1").Say("+OK").SayRaw("From: Ann <ann@example.org>\r\n"
+                                                   "Subject: =?utf-8?q?Gr=C3=BC=C3=9Fe?=\r\n.\r\n");
+        server.Expect("LIST 1").Say("+OK 1 40");
+        server.Expect("TOP 2 1").Say("+OK").SayRaw(
+            "From: bob@example.org\r\nSubject: Big\r\n.\r\n");
+        server.Expect("LIST 2").Say("+OK 2 " + secondSize);
+    }
+};
+} // namespace
+
+TEST_F(Session, ChecksAndCollectsWithoutAScreenAndAsksThroughItsEvents) {
+    TMailboxSession session(events, account);
+    session.SetAccountName("Box");
+    session.Apply();
+    ListTwo("500000");
+    const TCheckResult check = session.Check(true);
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_TRUE(check.LoggedIn);
+    EXPECT_EQ(check.Count, 2);
+    ASSERT_EQ(session.Rows().size(), 2u);
+    EXPECT_EQ(events.rowsAdded, 2);
+    EXPECT_EQ(session.Rows()[0].Subject, "Grüße");
+    EXPECT_EQ(session.Rows()[0].Sender, "Ann");
+    EXPECT_EQ(RowText(session.Rows()[1], colSize), " 500,000");
+    EXPECT_EQ(events.statuses.back(), "2 eMail ready for collecting");
+    EXPECT_EQ(events.protocol.front(), "Connect to: 127.0.0.1");
+
+    // Get both: the one above the size to confirm is asked about, declined and left alone;
+    // the other is saved, then deleted.
+    for (TMailRow& row : session.Rows()) row.Mode = tmGet;
+    server.Expect("LIST").Say("+OK").SayRaw("1 40\r\n2 500000\r\n.\r\n");
+    server.Expect("RETR 1").Say("+OK").SayRaw("From: Ann <ann@example.org>\r\n\r\nHi\r\n.\r\n");
+    server.Expect("DELE 1").Say("+OK").Expect("QUIT").Say("+OK bye");
+    session.Collect(false);
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(events.asked, std::vector<std::string>{"Big"});
+    EXPECT_EQ(
+        session.TransferNotes,
+        std::vector<std::string>{"eMail 2 was not collected: larger than the size to confirm"});
+    EXPECT_EQ(session.SkippedForSize, 1);
+    ASSERT_EQ(session.SavedFiles.size(), 1u);
+    EXPECT_EQ(fs::file_size(session.SavedFiles[0]), 35u);
+    EXPECT_EQ(session.NewMailCount, 1);
+    EXPECT_TRUE(session.Rows().empty());
+    EXPECT_EQ(events.statuses.back(), "1 new eMail at Postoffice");
+}
+
+TEST_F(Session, AFailedLogInComesBackAsItsReasonAndListsNothing) {
+    TMailboxSession session(events, account);
+    session.Apply();
+    server.Say("+OK ready")
+        .Expect("USER bob")
+        .Say("+OK")
+        .Expect("PASS secret")
+        .Say("-ERR [AUTH] Authentication failed.");
+    server.Expect("QUIT").Say("+OK bye");
+    const TCheckResult check = session.Check(false);
+    EXPECT_FALSE(check.LoggedIn);
+    EXPECT_EQ(check.Error, "-ERR [AUTH] Authentication failed.");
+    EXPECT_TRUE(session.Rows().empty());
+    EXPECT_EQ(events.statuses.back(), "Error when calling list, see protocol");
+    EXPECT_NE(std::find(events.protocol.begin(), events.protocol.end(), check.Error),
+              events.protocol.end());
+}
