@@ -74,8 +74,11 @@ template <class F> void ForEachLine(const std::string& text, F take) {
 
 void ReadTransList(const std::string& path, TStringList& list) {
     list.Clear();
-    ForEachLine(ReadWholeFile(path, false),
-                [&](std::string_view line) { list.Add(std::string(line)); });
+    std::string text = ReadWholeFile(path, false);
+    // Every entry ends its line; a last one without its end is a save a crash interrupted.
+    const std::size_t end = text.find_last_of('\n');
+    text.resize(end == std::string::npos ? 0 : end + 1);
+    ForEachLine(text, [&](std::string_view line) { list.Add(std::string(line)); });
 }
 
 void WriteTransList(const std::string& path, const TStringList& list, bool flush) {

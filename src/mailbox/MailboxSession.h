@@ -141,6 +141,8 @@ private:
     bool FCancelled = false;
     bool FCollecting = false;
     bool FWarnedClearText = false;
+    // The hand-over list has been written whole in this transfer; saves append to it.
+    bool FHandOverWritten = false;
     int64_t FMsgSize = 0;
     std::string FMessageText;
     std::unique_ptr<TSavedIds> FSavedIds;

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 
 namespace {
 const char* const kHandled = "%d eMail(s) handled";
@@ -98,6 +99,7 @@ void TMailboxSession::Collect(bool keepConnected) {
     SkippedForSize = 0;
     DeletionsVoid = false;
     FCancelled = false;
+    FHandOverWritten = false;
     if (FRows.empty()) return;
     struct TCollecting {
         bool& flag;
@@ -324,7 +326,12 @@ void TMailboxSession::SaveMailFile(int index, const std::string& text, bool reco
     if (!uidl.empty()) FUnflushedUidls.push_back(uidl);
     HandOver.Add(path);
     SavedFiles.push_back(path);
-    WriteTransList(TransListPath(), HandOver, false);
+    // The list is written whole once per transfer, then grows a line per file: a rewrite per
+    // file would cost the whole list each time. It reaches the disk with the session's flush.
+    if (std::exchange(FHandOverWritten, true))
+        AppendToFile(TransListPath(), path + "\r\n", false);
+    else
+        WriteTransList(TransListPath(), HandOver, false);
     const std::string line = ReplaceFirst(Printf(kSavedAs, index + 1), "%s", FileNameOf(path));
     FEvents.StatusBar(line);
     FEvents.Memo(line);

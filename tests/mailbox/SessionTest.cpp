@@ -1,10 +1,12 @@
 // The mailbox session on its own: what it lists, saves, deletes, tells and asks, with no
 // window and no screen library in the process.
 #include "FakePop3Server.h"
+#include "mailbox/MailFiles.h"
 #include "mailbox/MailboxSession.h"
 #include "mailbox/Settings.h"
 #include "net/Mspop.h"
 #include "platform/Clock.h"
+#include "platform/DurableFile.h"
 
 #include <gtest/gtest.h>
 
@@ -125,4 +127,19 @@ TEST_F(Session, AFailedLogInComesBackAsItsReasonAndListsNothing) {
     EXPECT_EQ(events.statuses.back(), "Error when calling list, see protocol");
     EXPECT_NE(std::find(events.protocol.begin(), events.protocol.end(), check.Error),
               events.protocol.end());
+}
+
+// The hand-over list grows a line per saved file; a line a crash cut short is not read back
+// as a file to hand over.
+TEST(HandOverList, ALineACrashCutShortIsNotReadBack) {
+    char tmpl[] = "/tmp/pv-translist-XXXXXX";
+    const fs::path folder = mkdtemp(tmpl);
+    const std::string path = (folder / "TransList.DAT").string();
+    WriteTransList(path, TStringList({"/m/E1.EML"}), false);
+    AppendToFile(path, "/m/E2.EML\r\n", false);
+    AppendToFile(path, "/m/E3.E", false);
+    TStringList list;
+    ReadTransList(path, list);
+    EXPECT_EQ(list, TStringList({"/m/E1.EML", "/m/E2.EML"}));
+    fs::remove_all(folder);
 }
