@@ -241,7 +241,7 @@ TEST_F(AccountEditor, TestConnectionLogsInWithTheEnteredValuesWithoutSaving) {
 }
 
 TEST_F(AccountEditor, NewAccountIsAutomaticAndClearTextOnlyAnExplicitChoice) {
-    TFormAccount f(ReadAccountSettings((home / "New.Set").string()), TStringList());
+    TFormAccount f(NewAccountSettings(), TStringList());
     EXPECT_EQ(f.CBSecurity->currentData().toString(), "auto");
     EXPECT_EQ(f.CBSecurity->findData(QString("")), -1); // "by port" is for old accounts only
     EXPECT_EQ(f.EditPort->value(), 0);

@@ -110,7 +110,41 @@ TEST_F(Accounts, EveryFieldRoundTripsThroughTheFileAndTheProgramsReader) {
     ReadClientFile(file);
     EXPECT_TRUE(ClientRec.NoRAS);
     EXPECT_EQ(ReadAccountSettings(file).Password, "");
-    EXPECT_EQ(ReadAccountSettings((home / "new.Set").string()).RASService, -1);
+    EXPECT_EQ(NewAccountSettings().RASService, -1);
+}
+
+TEST_F(Accounts, TheEditorAndTheCheckReadAFileAlike) {
+    std::ofstream(home / "small.Set") << "[RASSet]\nMailMaxSize=5000\n";
+    ReadClientFile((home / "small.Set").string());
+    // Texts longer than the editor takes, no maximum size, a plain password longer than a
+    // scrambled one could be.
+    const std::string file = (home / "Dummy.Set").string();
+    std::ofstream(file) << "[ProgSet]\nIniDescript=" << std::string(70, 'd')
+                        << "\n[POPClient]\nServer=" << std::string(45, 's')
+                        << "\nMailName=" << std::string(41, 'n')
+                        << "\nPassword=" << std::string(40, 'p') << "\n";
+    const TAccountSettings s = ReadAccountSettings(file);
+    ReadClientFile(file);
+    for (const auto& [read, used] : {std::pair{s.IniDescript, ClientRec.IniDescript},
+                                     {s.Server, ClientRec.Server},
+                                     {s.MailName, ClientRec.MailName},
+                                     {s.Password, ClientRec.Password}})
+        EXPECT_EQ(read, used);
+    EXPECT_EQ(s.IniDescript, std::string(60, 'd'));
+    EXPECT_EQ(s.Server, std::string(40, 's'));
+    EXPECT_EQ(s.Password, std::string(40, 'p'));
+    EXPECT_EQ(MailMaxSize, 100000);
+    EXPECT_EQ(s.MailMaxSize, MailMaxSize);
+    // What was read can be written back as it is.
+    EXPECT_EQ(CheckAccountSettings(s, true), "");
+
+    // A missing file reads as one without keys.
+    const TAccountSettings none = ReadAccountSettings((home / "none.Set").string());
+    EXPECT_EQ(none.IniDescript, "Empty");
+    EXPECT_EQ(ReadIniDescript((home / "none.Set").string()), "Empty");
+    EXPECT_EQ(none.DefPort, 110);
+    EXPECT_EQ(none.RASService, 0);
+    EXPECT_EQ(none.Security, "");
 }
 
 TEST_F(Accounts, EditingKeepsForeignKeysAndTightensAFileThatOthersCouldRead) {

@@ -1,3 +1,4 @@
+#include "mailbox/AccountFiles.h"
 #include "mailbox/Settings.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
@@ -135,11 +136,11 @@ TEST_F(SettingsFixture, AccountFilesAnyCaseAndTheirFields) {
     EXPECT_EQ(RetrvMode, 2);
     EXPECT_EQ(MailMaxSize, 5000);
 
-    // The file read first decided RetrvMode; an account without MailMaxSize keeps the old one.
+    // The file read first decided RetrvMode; an account without MailMaxSize has the default.
     Account("Dummy.Set", "[ProgSet]\nRetrvMode=3\n[POPClient]\nPassword=plain text\n");
     ReadClientFile(AccountFileName("DUMMY"));
     EXPECT_EQ(RetrvMode, 2);
-    EXPECT_EQ(MailMaxSize, 5000);
+    EXPECT_EQ(MailMaxSize, 100000);
     EXPECT_EQ(ClientRec.Password, "plain text");
     EXPECT_EQ(ReadIniDescript(AccountFileName("dummy")), "Empty");
 }
