@@ -1,4 +1,6 @@
 #include "mailbox/AccountFiles.h"
+#include "ScopedSeam.h"
+#include "TempHome.h"
 #include "app/AccountCli.h"
 #include "mailbox/Settings.h"
 #include "platform/IniFile.h"
@@ -19,23 +21,14 @@ namespace fs = std::filesystem;
 
 namespace {
 struct Accounts : ::testing::Test {
-    fs::path home;
+    pvtest::TTempHome tempHome{"pv-acc"};
+    fs::path home = tempHome.Path();
     TMemoryPasswordStore keyring;
+    pvtest::TScopedSeam<TPasswordStore*> keyringSeam{SetPasswordStore, &keyring};
 
     void SetUp() override {
-        char tmpl[] = "/tmp/pv-acc-XXXXXX";
-        home = mkdtemp(tmpl);
-        setenv("POSTVIGIL_HOME", (home.string() + "/").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
         InitMainUnit();
         keyring.Present = false;
-        SetPasswordStore(&keyring);
-    }
-    void TearDown() override {
-        SetPasswordStore(nullptr);
-        unsetenv("POSTVIGIL_HOME");
-        unsetenv("XDG_CONFIG_HOME");
-        fs::remove_all(home);
     }
     static TAccountSettings Sample() {
         TAccountSettings s;
@@ -312,19 +305,11 @@ TEST_F(Accounts, WithoutASessionBusThePasswordIsScrambledIntoTheFile) {
     // No bus address, no bus in the runtime folder, no display to start one for.
     const fs::path runtime = home / "run";
     fs::create_directories(runtime);
-    const char* before = std::getenv("XDG_RUNTIME_DIR");
-    struct TRestore {
-        std::string value;
-        bool set;
-        ~TRestore() {
-            set ? setenv("XDG_RUNTIME_DIR", value.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
-        }
-    } restore{before ? before : "", before != nullptr};
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    const pvtest::TScopedEnv runtimeDir("XDG_RUNTIME_DIR", runtime.string());
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
     unsetenv("DISPLAY");
     TSecretServiceStore secretService;
-    SetPasswordStore(&secretService);
+    const pvtest::TScopedSeam<TPasswordStore*> store(SetPasswordStore, &secretService, &keyring);
     EXPECT_FALSE(secretService.Available());
     const std::string file = AccountFileName(Create(Sample()));
     const TIniFile ini(file);
