@@ -22,7 +22,6 @@ const char* const kDefaultStartAccount = "Dummy";
 const char* const kUnnamedAccount = "Account";
 const char* const kLabelPrefix = "Postvigil account ";
 constexpr std::size_t kNameMax = 60;
-constexpr std::size_t kFieldMax = 40;
 constexpr int kMaxListed = 10000;
 
 const char* const kNoDescription = "Enter a description for the account";
@@ -88,6 +87,19 @@ std::string SafeName(std::string_view description) {
     return name.empty() ? kUnnamedAccount : name;
 }
 
+// Texts are read no longer than the window and the account editor show them.
+std::string Bounded(const TIniFile& ini, const char* section, const char* key, const char* def,
+                    std::size_t max) {
+    std::string value = ini.ReadString(section, key, def);
+    if (value.size() > max) value.resize(max);
+    return value;
+}
+
+// A file without a description shows as "Empty", as it always has.
+std::string DescriptionOf(const TIniFile& ini) {
+    return Bounded(ini, "ProgSet", "IniDescript", "Empty", kDescriptMax);
+}
+
 bool StoresPasswordInFile(const TIniFile& ini) {
     return !ini.ReadString("POPClient", "Password", "").empty() &&
            !SameText(ini.ReadString("POPClient", "PasswordStore", ""), kPasswordInKeyring);
@@ -106,35 +118,41 @@ TAccountSettings NewAccountSettings() {
     return s;
 }
 
+std::string ReadIniDescript(const std::string& fileName) {
+    return DescriptionOf(TIniFile(fileName));
+}
+
 TAccountSettings ReadAccountSettings(const std::string& fileName) {
     const TIniFile ini(fileName);
-    const bool isNew = !fs::exists(fileName);
-    TAccountSettings s = isNew ? NewAccountSettings() : TAccountSettings();
-    s.IniDescript = ini.ReadString("ProgSet", "IniDescript", "");
-    // Numbers are held to the ranges ReadClientFile holds them to.
-    s.Timeout = InRange(ini.ReadInteger("ProgSet", "Timeout", s.Timeout), kMinTimeout, kMaxTimeout,
-                        s.Timeout);
-    // A new account has no dial-up; an existing file without the key reads as the program does.
-    const int noEntry = isNew ? -1 : 0;
-    s.RASService = InRange(ini.ReadInteger("RASSet", "RASService", noEntry), -1, INT_MAX, noEntry);
-    s.MailMaxSize =
-        InRange(ini.ReadInteger("RASSet", "MailMaxSize", s.MailMaxSize), 0, INT_MAX, s.MailMaxSize);
-    s.Server = ini.ReadString("POPClient", "Server", "");
-    s.UserName = ini.ReadString("POPClient", "UserName", "");
-    s.Security = Trim(ini.ReadString("POPClient", "Security", s.Security));
+    const auto field = [&](const char* key) {
+        return Bounded(ini, "POPClient", key, "", kServerMax);
+    };
+    TAccountSettings s;
+    s.IniDescript = DescriptionOf(ini);
+    s.Timeout = InRange(ini.ReadInteger("ProgSet", "Timeout", kDefaultTimeout), kMinTimeout,
+                        kMaxTimeout, kDefaultTimeout);
+    // -1: no dial-up; an entry the phone book lacks is handled where the entry is chosen.
+    s.RASService = InRange(ini.ReadInteger("RASSet", "RASService", 0), -1, INT_MAX, 0);
+    s.MailMaxSize = InRange(ini.ReadInteger("RASSet", "MailMaxSize", kDefaultMailMaxSize), 0,
+                            INT_MAX, kDefaultMailMaxSize);
+    s.Server = field("Server");
+    s.UserName = field("UserName");
+    s.Security = Trim(ini.ReadString("POPClient", "Security", ""));
+    // An automatic account may leave the port to the search (0: none given).
     const bool automatic = SameText(s.Security, kSecurityAuto);
-    const int noPort = automatic ? 0 : s.DefPort;
+    const int noPort = automatic ? 0 : kDefaultPort;
     s.DefPort = InRange(ini.ReadInteger("POPClient", "DefPort", noPort), automatic ? 0 : 1,
                         kMaxPort, noPort);
-    s.MailAddress = ini.ReadString("POPClient", "MailAddress", "");
-    s.MailName = ini.ReadString("POPClient", "MailName", "");
+    s.MailAddress = field("MailAddress");
+    s.MailName = field("MailName");
     s.CertFingerprint = Trim(ini.ReadString("POPClient", "CertFingerprint", ""));
+    // A password in the keyring is taken whole; when the keyring cannot give it, the user is
+    // asked as for an account without one. One in the file is as long as its form allows.
     if (SameText(ini.ReadString("POPClient", "PasswordStore", ""), kPasswordInKeyring)) {
         s.Password = PasswordStore().Lookup(KeyringKey(fileName)).value_or("");
     } else {
         const std::string stored = ini.ReadString("POPClient", "Password", "");
-        s.Password =
-            stored.empty() || IsPlainPasswordFile(fileName) ? stored : UnscramblePassword(stored);
+        s.Password = IsPlainPasswordFile(fileName) ? stored : UnscramblePassword(stored);
     }
     return s;
 }
@@ -148,7 +166,7 @@ std::string CheckAccountSettings(const TAccountSettings& s, bool keyring) {
                                                                  {"The address", &s.MailAddress},
                                                                  {"The name", &s.MailName}};
     for (const auto& [what, value] : fields)
-        if (value->size() > kFieldMax) return what + std::string(kLongField);
+        if (value->size() > kServerMax) return what + std::string(kLongField);
     for (const auto& [what, value] : fields)
         if (HasControl(*value)) return what + std::string(kLineBreak);
     if (HasControl(s.IniDescript)) return "The description" + std::string(kLineBreak);

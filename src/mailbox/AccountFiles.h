@@ -1,6 +1,6 @@
-// Writing, naming, listing and removing account files, and which account the program
-// starts with. The files are written in the layout ReadClientFile reads, so the program and
-// a companion read them alike.
+// Reading, writing, naming, listing and removing account files, and which account the program
+// starts with. The files are written in the layout ReadAccountSettings reads, so the program
+// and a companion read them alike.
 #pragma once
 
 #include <string>
@@ -34,9 +34,14 @@ extern const char* const kPasswordInKeyring;
 // standard ones are tried.
 TAccountSettings NewAccountSettings();
 
-// The settings of an account file as the editor shows them (missing keys read as the
-// defaults above; a missing file reads as a new account).
+// The settings of an account file, as the editor shows them and a check uses them. Missing
+// keys, numbers out of their ranges and a missing file read as the defaults (the description
+// "Empty", the port 110, dial-up entry 0); texts are cut to what the editor takes (see
+// kDescriptMax, kServerMax). The password comes from the keyring when the file says it is
+// there; otherwise it is unscrambled, except in DUMMY.SET, which holds it in plain text.
 TAccountSettings ReadAccountSettings(const std::string& fileName);
+// The description alone, read as ReadAccountSettings reads it (without asking the keyring).
+std::string ReadIniDescript(const std::string& fileName);
 
 // What is wrong with the settings for an account file, or "" when they can be written
 // (texts longer than the program reads back, line breaks, a port out of range, a password

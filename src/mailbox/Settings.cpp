@@ -3,14 +3,12 @@
 #include "base/StrUtils.h"
 #include "mailbox/AccountFiles.h"
 #include "platform/IniFile.h"
-#include "platform/Keyring.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 const char* const kPostvigilKey = "Software\\Tessmar\\Postkeeper\\Postvigil";
 const char* const kPostkeeperSetKey = "Software\\Tessmar\\Postkeeper\\SET";
@@ -19,16 +17,10 @@ const char* const kCheckAssKey = "Software\\Tessmar\\Postkeeper\\CheckAss";
 namespace {
 const char* const kWorkingFolders[] = {"eMails", "eMails\\Sent", "eMails\\Attachments\\",
                                        "eMails\\Postoffice"};
-const char* const kPlainPasswordFile = "DUMMY.SET";
 constexpr int kScrambleOffset = 52863;
 constexpr std::size_t kScrambleBuffer = 36; // length byte + 35 characters
 constexpr int kRetrvModeFromFile = 5;
 constexpr int kMaxAccountNames = 10000;
-
-std::string Cut(std::string s, std::size_t max) {
-    if (s.size() > max) s.resize(max);
-    return s;
-}
 } // namespace
 
 TClientRec ClientRec;
@@ -112,46 +104,29 @@ void SaveSettings() {
     reg.WriteBool("Notify", Notify);
 }
 
-std::string ReadIniDescript(const std::string& fileName) {
-    return TIniFile(fileName).ReadString("ProgSet", "IniDescript", "Empty");
-}
-
 void ReadClientFile(const std::string& fileName) {
-    const std::string bare = std::filesystem::path(fileName).filename().string();
-    const bool plainPassword = UpperCase(bare) == kPlainPasswordFile;
-    const TIniFile ini(fileName);
-    ClientRec.IniDescript = Cut(ini.ReadString("ProgSet", "IniDescript", "Empty"), kDescriptMax);
-    ClientRec.Timeout = InRange(ini.ReadInteger("ProgSet", "Timeout", kDefaultTimeout), kMinTimeout,
-                                kMaxTimeout, kDefaultTimeout);
-    // -1: no dial-up; an entry the phone book lacks is handled where the entry is chosen.
-    ClientRec.RASService = InRange(ini.ReadInteger("RASSet", "RASService", 0), -1, INT_MAX, 0);
-    ClientRec.Server = Cut(ini.ReadString("POPClient", "Server", ""), kServerMax);
-    ClientRec.UserName = Cut(ini.ReadString("POPClient", "UserName", ""), kServerMax);
-    const std::string stored = ini.ReadString("POPClient", "Password", "");
-    ClientRec.Password = Cut(plainPassword ? stored : UnscramblePassword(stored), kPasswordMax);
-    // A password in the keyring is taken whole; when the keyring cannot give it, the user is
-    // asked as for an account without one.
-    if (SameText(ini.ReadString("POPClient", "PasswordStore", ""), kPasswordInKeyring))
-        ClientRec.Password = PasswordStore().Lookup(KeyringKey(fileName)).value_or("");
-    const std::string stated = Trim(ini.ReadString("POPClient", "Security", ""));
-    const bool automatic = SameText(stated, kSecurityAuto);
-    // An automatic account may leave the port to the search (0: none given).
-    const int noPort = automatic ? 0 : kDefaultPort;
-    ClientRec.DefPort = InRange(ini.ReadInteger("POPClient", "DefPort", noPort), automatic ? 0 : 1,
-                                kMaxPort, noPort);
-    ClientRec.MailAddress = Cut(ini.ReadString("POPClient", "MailAddress", ""), kServerMax);
-    ClientRec.MailName = Cut(ini.ReadString("POPClient", "MailName", ""), kServerMax);
-    ClientRec.Security = SecurityOf(stated, ClientRec.DefPort);
-    ClientRec.SecuritySearch = automatic ? ssFind : stated.empty() ? ssFindOrByPort : ssStated;
-    ClientRec.CertFingerprint = Trim(ini.ReadString("POPClient", "CertFingerprint", ""));
-    MailMaxSize = InRange(ini.ReadInteger("RASSet", "MailMaxSize", MailMaxSize), 0, INT_MAX,
-                          kDefaultMailMaxSize);
-    ClientRec.NoRAS = ClientRec.RASService == -1;
-    RasIndex = ClientRec.RASService;
+    const TAccountSettings s = ReadAccountSettings(fileName);
+    ClientRec.IniDescript = s.IniDescript;
+    ClientRec.Timeout = s.Timeout;
+    ClientRec.RASService = s.RASService;
+    ClientRec.Server = s.Server;
+    ClientRec.UserName = s.UserName;
+    ClientRec.Password = s.Password;
+    ClientRec.DefPort = s.DefPort;
+    ClientRec.MailAddress = s.MailAddress;
+    ClientRec.MailName = s.MailName;
+    ClientRec.Security = SecurityOf(s.Security, s.DefPort);
+    ClientRec.SecuritySearch = SameText(s.Security, kSecurityAuto) ? ssFind
+                               : s.Security.empty()                ? ssFindOrByPort
+                                                                   : ssStated;
+    ClientRec.CertFingerprint = s.CertFingerprint;
+    ClientRec.NoRAS = s.RASService == -1;
+    RasIndex = s.RASService;
+    MailMaxSize = s.MailMaxSize;
     // The registry's mode, when it is no mode, leaves it to the file.
     if (RetrvMode < tmGet || RetrvMode > tmNeutral)
-        RetrvMode =
-            InRange(ini.ReadInteger("ProgSet", "RetrvMode", tmCopy), tmGet, tmNeutral, tmCopy);
+        RetrvMode = InRange(TIniFile(fileName).ReadInteger("ProgSet", "RetrvMode", tmCopy), tmGet,
+                            tmNeutral, tmCopy);
 }
 
 std::string SecurityOf(std::string_view stated, int port) {

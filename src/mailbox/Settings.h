@@ -120,6 +120,8 @@ std::string AccountFileName(std::string_view name);
 
 void LoadSettings();
 void SaveSettings();
+// Fills ClientRec, MailMaxSize, RasIndex and (when the registry gives none) RetrvMode from an
+// account file, read as ReadAccountSettings reads it.
 void ReadClientFile(const std::string& fileName);
 // The Security an account file states, or the one its port implies when it states none.
 std::string SecurityOf(std::string_view stated, int port);
@@ -132,7 +134,6 @@ bool StoreSecurity(const std::string& fileName, TmsSecurity security, int port);
 // Stores the trusted certificate's fingerprint in the account file; false when it could not be
 // written.
 bool StoreCertFingerprint(const std::string& fileName, const std::string& fingerprint);
-std::string ReadIniDescript(const std::string& fileName);
 std::string UnscramblePassword(std::string_view text);
 // The stored form of a password (at most 35 characters are kept), as UnscramblePassword reads it.
 std::string ScramblePassword(std::string_view password);

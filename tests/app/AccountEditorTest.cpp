@@ -29,11 +29,9 @@ struct AccountEditor : MainWindowFixture {
     // What the next account editor does with its form; empty: cancel it.
     std::function<void(TFormAccount&)> fill;
 
-    void SetUp() override {
-        MainWindowFixture::SetUp();
-        SetPrompts(&prompts);
-        auto answer = TFormMain::ExecModal;
-        TFormMain::ExecModal = [this, answer](QDialog& d) {
+    pvtest::TScopedSeam<TPrompts*> promptsSeam{SetPrompts, &prompts};
+    pvtest::TScopedValue<decltype(TFormMain::ExecModal)> editorModal{
+        TFormMain::ExecModal, [this, answer = TFormMain::ExecModal](QDialog& d) {
             auto* editor = qobject_cast<TFormAccount*>(&d);
             if (!editor) return answer(d);
             dialogs.push_back(d.windowTitle());
@@ -42,12 +40,8 @@ struct AccountEditor : MainWindowFixture {
             else
                 editor->reject();
             return editor->result();
-        };
-    }
-    void TearDown() override {
-        SetPrompts(nullptr);
-        MainWindowFixture::TearDown();
-    }
+        }};
+
     static void Work(TFormAccount& f) {
         f.EditDescript->setText("Work");
         f.EditServer->setText("pop.example.org");
@@ -241,7 +235,7 @@ TEST_F(AccountEditor, TestConnectionLogsInWithTheEnteredValuesWithoutSaving) {
 }
 
 TEST_F(AccountEditor, NewAccountIsAutomaticAndClearTextOnlyAnExplicitChoice) {
-    TFormAccount f(ReadAccountSettings((home / "New.Set").string()), TStringList());
+    TFormAccount f(NewAccountSettings(), TStringList());
     EXPECT_EQ(f.CBSecurity->currentData().toString(), "auto");
     EXPECT_EQ(f.CBSecurity->findData(QString("")), -1); // "by port" is for old accounts only
     EXPECT_EQ(f.EditPort->value(), 0);

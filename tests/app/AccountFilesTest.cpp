@@ -1,4 +1,6 @@
 #include "mailbox/AccountFiles.h"
+#include "ScopedSeam.h"
+#include "TempHome.h"
 #include "app/AccountCli.h"
 #include "mailbox/Settings.h"
 #include "platform/IniFile.h"
@@ -19,23 +21,14 @@ namespace fs = std::filesystem;
 
 namespace {
 struct Accounts : ::testing::Test {
-    fs::path home;
+    pvtest::TTempHome tempHome{"pv-acc"};
+    fs::path home = tempHome.Path();
     TMemoryPasswordStore keyring;
+    pvtest::TScopedSeam<TPasswordStore*> keyringSeam{SetPasswordStore, &keyring};
 
     void SetUp() override {
-        char tmpl[] = "/tmp/pv-acc-XXXXXX";
-        home = mkdtemp(tmpl);
-        setenv("POSTVIGIL_HOME", (home.string() + "/").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
         InitMainUnit();
         keyring.Present = false;
-        SetPasswordStore(&keyring);
-    }
-    void TearDown() override {
-        SetPasswordStore(nullptr);
-        unsetenv("POSTVIGIL_HOME");
-        unsetenv("XDG_CONFIG_HOME");
-        fs::remove_all(home);
     }
     static TAccountSettings Sample() {
         TAccountSettings s;
@@ -110,7 +103,41 @@ TEST_F(Accounts, EveryFieldRoundTripsThroughTheFileAndTheProgramsReader) {
     ReadClientFile(file);
     EXPECT_TRUE(ClientRec.NoRAS);
     EXPECT_EQ(ReadAccountSettings(file).Password, "");
-    EXPECT_EQ(ReadAccountSettings((home / "new.Set").string()).RASService, -1);
+    EXPECT_EQ(NewAccountSettings().RASService, -1);
+}
+
+TEST_F(Accounts, TheEditorAndTheCheckReadAFileAlike) {
+    std::ofstream(home / "small.Set") << "[RASSet]\nMailMaxSize=5000\n";
+    ReadClientFile((home / "small.Set").string());
+    // Texts longer than the editor takes, no maximum size, a plain password longer than a
+    // scrambled one could be.
+    const std::string file = (home / "Dummy.Set").string();
+    std::ofstream(file) << "[ProgSet]\nIniDescript=" << std::string(70, 'd')
+                        << "\n[POPClient]\nServer=" << std::string(45, 's')
+                        << "\nMailName=" << std::string(41, 'n')
+                        << "\nPassword=" << std::string(40, 'p') << "\n";
+    const TAccountSettings s = ReadAccountSettings(file);
+    ReadClientFile(file);
+    for (const auto& [read, used] : {std::pair{s.IniDescript, ClientRec.IniDescript},
+                                     {s.Server, ClientRec.Server},
+                                     {s.MailName, ClientRec.MailName},
+                                     {s.Password, ClientRec.Password}})
+        EXPECT_EQ(read, used);
+    EXPECT_EQ(s.IniDescript, std::string(60, 'd'));
+    EXPECT_EQ(s.Server, std::string(40, 's'));
+    EXPECT_EQ(s.Password, std::string(40, 'p'));
+    EXPECT_EQ(MailMaxSize, 100000);
+    EXPECT_EQ(s.MailMaxSize, MailMaxSize);
+    // What was read can be written back as it is.
+    EXPECT_EQ(CheckAccountSettings(s, true), "");
+
+    // A missing file reads as one without keys.
+    const TAccountSettings none = ReadAccountSettings((home / "none.Set").string());
+    EXPECT_EQ(none.IniDescript, "Empty");
+    EXPECT_EQ(ReadIniDescript((home / "none.Set").string()), "Empty");
+    EXPECT_EQ(none.DefPort, 110);
+    EXPECT_EQ(none.RASService, 0);
+    EXPECT_EQ(none.Security, "");
 }
 
 TEST_F(Accounts, EditingKeepsForeignKeysAndTightensAFileThatOthersCouldRead) {
@@ -278,19 +305,11 @@ TEST_F(Accounts, WithoutASessionBusThePasswordIsScrambledIntoTheFile) {
     // No bus address, no bus in the runtime folder, no display to start one for.
     const fs::path runtime = home / "run";
     fs::create_directories(runtime);
-    const char* before = std::getenv("XDG_RUNTIME_DIR");
-    struct TRestore {
-        std::string value;
-        bool set;
-        ~TRestore() {
-            set ? setenv("XDG_RUNTIME_DIR", value.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
-        }
-    } restore{before ? before : "", before != nullptr};
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    const pvtest::TScopedEnv runtimeDir("XDG_RUNTIME_DIR", runtime.string());
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
     unsetenv("DISPLAY");
     TSecretServiceStore secretService;
-    SetPasswordStore(&secretService);
+    const pvtest::TScopedSeam<TPasswordStore*> store(SetPasswordStore, &secretService, &keyring);
     EXPECT_FALSE(secretService.Available());
     const std::string file = AccountFileName(Create(Sample()));
     const TIniFile ini(file);

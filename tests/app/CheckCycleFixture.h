@@ -21,23 +21,15 @@ struct CheckCycle : MainWindowFixture {
     TRecordingTonePlayer tones;
     TStringList shownHeaders;
 
-    void SetUp() override {
-        MainWindowFixture::SetUp();
-        SetClock(&clock);
-        SetSystemSounds(&sounds);
-        SetTonePlayer(&tones);
-        auto answer = TFormMain::ExecModal;
-        TFormMain::ExecModal = [this, answer](QDialog& d) {
+    pvtest::TScopedSeam<TClock*> clockSeam{SetClock, &clock};
+    pvtest::TScopedSeam<TSystemSounds*> soundsSeam{SetSystemSounds, &sounds};
+    pvtest::TScopedSeam<TTonePlayer*> tonesSeam{SetTonePlayer, &tones};
+    pvtest::TScopedValue<decltype(TFormMain::ExecModal)> helpModal{
+        TFormMain::ExecModal, [this, answer = TFormMain::ExecModal](QDialog& d) {
             if (auto* h = qobject_cast<TFormHelp*>(&d)) shownHeaders = h->Lines();
             return answer(d);
-        };
-    }
-    void TearDown() override {
-        SetClock(nullptr);
-        SetSystemSounds(nullptr);
-        SetTonePlayer(nullptr);
-        MainWindowFixture::TearDown();
-    }
+        }};
+
     // The start-up account on the fake server; "Dummy" keeps its password in plain text. An
     // empty security leaves the key out, as accounts from before automatic security have it.
     void PopAccount(const std::string& ras = "-1", const std::string& password = "secret",

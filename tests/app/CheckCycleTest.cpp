@@ -573,7 +573,7 @@ TEST_F(CheckCycle, CancelDuringADialHangsUpAndSkipsTheCheck) {
 
 TEST_F(CheckCycle, OnlineByHandThenTheCloseQueryHangsUp) {
     TScriptedPrompts prompts;
-    SetPrompts(&prompts);
+    const pvtest::TScopedSeam promptsSeam(SetPrompts, &prompts);
     PopAccount("0");
     TFormMain w;
     w.show(); // visibility is what the user sees
@@ -599,16 +599,14 @@ TEST_F(CheckCycle, OnlineByHandThenTheCloseQueryHangsUp) {
     EXPECT_EQ(prompts.Shown[0].Text, "Terminate active connection?");
     EXPECT_FALSE(w.FDialConnected);
     EXPECT_FALSE(UserOnline);
-    SetPrompts(nullptr);
 
     // Without automatic dialling the button only says so.
     AutoConnect = false;
     TScriptedPrompts told;
-    SetPrompts(&told);
+    const pvtest::TScopedSeam toldSeam(SetPrompts, &told, &prompts);
     w.BtnDialHangClick();
     ASSERT_EQ(told.Shown.size(), 1u);
     EXPECT_EQ(told.Shown[0].Text, "Only active when set to \"Autoconnect\"");
-    SetPrompts(nullptr);
 }
 
 TEST_F(CheckCycle, AnErrorInTheHeaderLoopStillHangsUpWhatWasDialled) {
@@ -630,7 +628,7 @@ TEST_F(CheckCycle, AnErrorInTheHeaderLoopStillHangsUpWhatWasDialled) {
 
 TEST_F(CheckCycle, ManualDialThatConnectsAfterTheWaitIsKept) {
     TScriptedPrompts prompts;
-    SetPrompts(&prompts);
+    const pvtest::TScopedSeam promptsSeam(SetPrompts, &prompts);
     PopAccount("0");
     TFormMain w;
     w.show();
@@ -659,7 +657,6 @@ TEST_F(CheckCycle, ManualDialThatConnectsAfterTheWaitIsKept) {
     EXPECT_FALSE(w.MsgMemo->toPlainText().contains("Connection terminated"));
     prompts.QueueAnswer(mrYes);
     w.close();
-    SetPrompts(nullptr);
 }
 
 TEST_F(CheckCycle, HostileStatCountAllocatesNothingAndClaimsNothingReady) {

@@ -13,10 +13,8 @@
 
 namespace {
 struct CommandLine : CheckCycle {
-    void TearDown() override {
-        SetRasLoader(nullptr);
-        CheckCycle::TearDown();
-    }
+    // The tests that need a phone book set their own; the program's comes back after.
+    pvtest::TScopedSeam<TRasLoader> rasLoader{SetRasLoader, nullptr};
     // The server has two messages; the second one's header cannot be had.
     void ListingFailsAtTheSecondMessage() {
         LogIn(2);

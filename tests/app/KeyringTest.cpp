@@ -1,3 +1,5 @@
+#include "ScopedSeam.h"
+#include "TempHome.h"
 #include "mailbox/AccountFiles.h"
 #include "mailbox/Settings.h"
 #include "platform/IniFile.h"
@@ -12,21 +14,12 @@ namespace fs = std::filesystem;
 
 namespace {
 struct Keyring : ::testing::Test {
-    fs::path home;
+    pvtest::TTempHome tempHome{"pv-keyring"};
+    fs::path home = tempHome.Path();
     TSecretServiceStore keyring;
+    pvtest::TScopedSeam<TPasswordStore*> keyringSeam{SetPasswordStore, &keyring};
 
-    void SetUp() override {
-        char tmpl[] = "/tmp/pv-keyring-XXXXXX";
-        home = mkdtemp(tmpl);
-        setenv("POSTVIGIL_HOME", (home.string() + "/").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
-        InitMainUnit();
-        SetPasswordStore(&keyring);
-    }
-    void TearDown() override {
-        SetPasswordStore(nullptr);
-        fs::remove_all(home);
-    }
+    void SetUp() override { InitMainUnit(); }
 };
 } // namespace
 

@@ -213,9 +213,9 @@ TEST_F(MainWindowFixture, LooksAsDescribed) {
 
 TEST_F(MainWindowFixture, MinimizesToTheTrayAndHelpMenuOffersTheHomepage) {
     TScriptedPrompts prompts;
-    SetPrompts(&prompts);
+    const pvtest::TScopedSeam promptsSeam(SetPrompts, &prompts);
     TRecordingShell shell;
-    SetShell(&shell);
+    const pvtest::TScopedSeam shellSeam(SetShell, &shell);
     TFormMain w;
     // Hints: up after a second, gone after three and a half; the check-mode menus say what
     // they change.
@@ -255,13 +255,11 @@ TEST_F(MainWindowFixture, MinimizesToTheTrayAndHelpMenuOffersTheHomepage) {
     w.showMinimized();
     QCoreApplication::sendPostedEvents(&w);
     EXPECT_TRUE(w.isVisible());
-    SetShell(nullptr);
-    SetPrompts(nullptr);
 }
 
 TEST(HintTiming, TheNextHintWaitsATenthOfASecondAfterTheMouseStops) {
     TManualClock clock;
-    SetClock(&clock);
+    const pvtest::TScopedSeam clockSeam(SetClock, &clock);
     struct TCounting : QWidget {
         int hints = 0;
         bool event(QEvent* e) override {
@@ -300,5 +298,4 @@ TEST(HintTiming, TheNextHintWaitsATenthOfASecondAfterTheMouseStops) {
     clock.Now = 2100;
     hint();
     EXPECT_EQ(w.hints, 2);
-    SetClock(nullptr);
 }

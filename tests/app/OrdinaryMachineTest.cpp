@@ -32,10 +32,6 @@ struct OrdinaryMachine : CheckCycle {
             return std::make_shared<TRasEmpty>(routes, routes + "6");
         });
     }
-    void TearDown() override {
-        SetRasLoader(nullptr);
-        CheckCycle::TearDown();
-    }
     void Routes(const std::string& lines) {
         std::ofstream(routes) << "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\n"
                               << lines;
@@ -47,6 +43,7 @@ struct OrdinaryMachine : CheckCycle {
                              std::to_string(server.Port()) + "\nUserName=bob\nPassword=secret\n");
     }
     std::string routes;
+    pvtest::TScopedSeam<TRasLoader> rasLoader{SetRasLoader, nullptr};
 };
 
 // A connection manager that lists its phone book only after the window has read it.

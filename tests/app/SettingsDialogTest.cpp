@@ -22,14 +22,7 @@ struct SettingsDialog : MainWindowFixture {
     TScriptedPrompts prompts;
     TStringList entries{"Office VPN", "Mobile"};
 
-    void SetUp() override {
-        MainWindowFixture::SetUp();
-        SetPrompts(&prompts);
-    }
-    void TearDown() override {
-        SetPrompts(nullptr);
-        MainWindowFixture::TearDown();
-    }
+    pvtest::TScopedSeam<TPrompts*> promptsSeam{SetPrompts, &prompts};
     std::string Hive() { return ReadWholeFile(RegistryFile()); }
     std::vector<std::string> Asked() {
         std::vector<std::string> texts;

@@ -1,4 +1,6 @@
 #include "mailbox/Settings.h"
+#include "TempHome.h"
+#include "mailbox/AccountFiles.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
@@ -31,19 +33,9 @@ std::string Scramble(const std::string& password) {
 }
 
 struct SettingsFixture : ::testing::Test {
-    fs::path home;
-    void SetUp() override {
-        char tmpl[] = "/tmp/pv-app-XXXXXX";
-        home = mkdtemp(tmpl);
-        setenv("POSTVIGIL_HOME", home.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
-        InitMainUnit();
-    }
-    void TearDown() override {
-        unsetenv("POSTVIGIL_HOME");
-        unsetenv("XDG_CONFIG_HOME");
-        fs::remove_all(home);
-    }
+    pvtest::TTempHome tempHome{"pv-app"};
+    fs::path home = tempHome.Path();
+    void SetUp() override { InitMainUnit(); }
     std::string Account(const std::string& file, const std::string& text) {
         std::ofstream(home / file, std::ios::binary) << text;
         return (home / file).string();
@@ -135,11 +127,11 @@ TEST_F(SettingsFixture, AccountFilesAnyCaseAndTheirFields) {
     EXPECT_EQ(RetrvMode, 2);
     EXPECT_EQ(MailMaxSize, 5000);
 
-    // The file read first decided RetrvMode; an account without MailMaxSize keeps the old one.
+    // The file read first decided RetrvMode; an account without MailMaxSize has the default.
     Account("Dummy.Set", "[ProgSet]\nRetrvMode=3\n[POPClient]\nPassword=plain text\n");
     ReadClientFile(AccountFileName("DUMMY"));
     EXPECT_EQ(RetrvMode, 2);
-    EXPECT_EQ(MailMaxSize, 5000);
+    EXPECT_EQ(MailMaxSize, 100000);
     EXPECT_EQ(ClientRec.Password, "plain text");
     EXPECT_EQ(ReadIniDescript(AccountFileName("dummy")), "Empty");
 }

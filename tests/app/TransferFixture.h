@@ -46,22 +46,16 @@ struct Transfer : MainWindowFixture {
     TRecordingTonePlayer tones;
     TScriptedPrompts prompts;
 
+    pvtest::TScopedSeam<TClock*> clockSeam{SetClock, &clock};
+    pvtest::TScopedSeam<TSystemSounds*> soundsSeam{SetSystemSounds, &sounds};
+    pvtest::TScopedSeam<TTonePlayer*> tonesSeam{SetTonePlayer, &tones};
+    pvtest::TScopedSeam<TPrompts*> promptsSeam{SetPrompts, &prompts};
+
     void SetUp() override {
         MainWindowFixture::SetUp();
-        SetClock(&clock);
-        SetSystemSounds(&sounds);
-        SetTonePlayer(&tones);
-        SetPrompts(&prompts);
         Account("Dummy", "[ProgSet]\nIniDescript=Test box\nTimeout=5\n[RASSet]\nRASService=-1\n"
                          "[POPClient]\nSecurity=none\nServer=127.0.0.1\nDefPort=" +
                              std::to_string(server.Port()) + "\nUserName=bob\nPassword=secret\n");
-    }
-    void TearDown() override {
-        SetPrompts(nullptr);
-        SetClock(nullptr);
-        SetSystemSounds(nullptr);
-        SetTonePlayer(nullptr);
-        MainWindowFixture::TearDown();
     }
     // capabilities: the lines of the CAPA answer; none for a server that does not know CAPA.
     void LogIn(std::size_t count, const std::string& capabilities = "") {

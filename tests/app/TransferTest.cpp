@@ -456,7 +456,7 @@ TEST_F(Transfer, ACollectWhileAnotherRunHoldsTheAccountRefusesClearly) {
 
 TEST_F(Transfer, PostkeeperIsStartedWithTheListOrReportedMissing) {
     TRecordingShell shell;
-    SetShell(&shell);
+    const pvtest::TScopedSeam shellSeam(SetShell, &shell);
     TFormMain w;
     // A list Postkeeper has not taken over: no check, straight to Postkeeper.
     WriteTransList(PostofficeDir() + "/TransList.DAT", TStringList({"/x/E1.EML"}));
@@ -470,7 +470,6 @@ TEST_F(Transfer, PostkeeperIsStartedWithTheListOrReportedMissing) {
     EXPECT_EQ(shell.Calls[0].Target, (home / "postkeeper").string());
     EXPECT_EQ(shell.Calls[0].Arguments, (std::vector<std::string>{"NEW", "TRANSLIST"}));
     EXPECT_EQ(shell.Calls[0].WorkingDir, PostofficeDir());
-    SetShell(nullptr);
 }
 
 namespace {
@@ -484,16 +483,17 @@ TEST_F(Transfer, OpenAndPrintASavedMailFile) {
     const std::string file = PostofficeDir() + "/E1.EML";
     std::ofstream(file, std::ios::binary) << Mail("", "printed").Text;
     TRecordingShell shell;
-    SetShell(&shell);
+    const pvtest::TScopedSeam shellSeam(SetShell, &shell);
     TPdfCanvas canvas;
     const std::string pdf = (home / "out.pdf").string();
     canvas.SetPdfFile(pdf);
-    TFormMain::PrintCanvas = &canvas;
+    const pvtest::TScopedValue printCanvas(TFormMain::PrintCanvas, &canvas);
     std::string startFolder;
-    TFormMain::ChooseMailFile = [&](QWidget*, const std::string& folder) {
-        startFolder = folder;
-        return file;
-    };
+    const pvtest::TScopedValue chooseMailFile(TFormMain::ChooseMailFile,
+                                              [&](QWidget*, const std::string& folder) {
+                                                  startFolder = folder;
+                                                  return file;
+                                              });
     TFormMain w;
     w.BtnOpenMail->click(); // no Postkeeper: the desktop opens the file
     EXPECT_EQ(startFolder, PostofficeDir());
@@ -516,9 +516,6 @@ TEST_F(Transfer, OpenAndPrintASavedMailFile) {
     ASSERT_EQ(prompts.Shown.size(), 1u);
     EXPECT_EQ(prompts.Shown[0].Text, "Print eMail having no content?");
     EXPECT_FALSE(fs::exists(pdf));
-    TFormMain::ChooseMailFile = nullptr;
-    TFormMain::PrintCanvas = nullptr;
-    SetShell(nullptr);
 }
 
 TEST_F(Transfer, DemoMailboxIsCollectedInTheWindow) {

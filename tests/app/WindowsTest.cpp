@@ -1,3 +1,4 @@
+#include "ScopedSeam.h"
 #include "app/Application.h"
 #include "app/FormLogo.h"
 #include "app/HelpUnit.h"
@@ -42,7 +43,7 @@ TEST(PasswordDialog, HasNoCancel) {
 
 TEST(InfoDialog, RowsAskBeforeOpening) {
     TScriptedPrompts prompts;
-    SetPrompts(&prompts);
+    const pvtest::TScopedSeam promptsSeam(SetPrompts, &prompts);
     TLogoForm dlg(false);
     EXPECT_FALSE(dlg.CBShowInfo->isChecked());
     std::vector<std::string> opened;
@@ -50,7 +51,6 @@ TEST(InfoDialog, RowsAskBeforeOpening) {
     dlg.RowClicked(2); // answered No
     prompts.QueueAnswer(mrYes);
     dlg.RowClicked(0);
-    SetPrompts(nullptr);
     ASSERT_EQ(prompts.Shown.size(), 2u);
     EXPECT_EQ(prompts.Shown[1].Text,
               std::string("Open internet site for:\r") + TLogoForm::kRows[0].Description);
@@ -92,7 +92,8 @@ TEST(ExceptionHandler, EscapedExceptionsReachTheStatusBarText) {
     auto* app = qobject_cast<TApplication*>(QCoreApplication::instance());
     ASSERT_NE(app, nullptr);
     std::vector<std::string> shown;
-    app->OnException = [&](const std::string& t) { shown.push_back(t); };
+    const pvtest::TScopedValue onException(app->OnException,
+                                           [&](const std::string& t) { shown.push_back(t); });
     Thrower t;
     t.Message = "boom";
     QCoreApplication::postEvent(&t, new QEvent(QEvent::User));
@@ -100,7 +101,6 @@ TEST(ExceptionHandler, EscapedExceptionsReachTheStatusBarText) {
     t.Message = "";
     QCoreApplication::postEvent(&t, new QEvent(QEvent::User));
     QCoreApplication::sendPostedEvents(&t);
-    app->OnException = nullptr;
     EXPECT_EQ(shown, std::vector<std::string>{"Error: boom"});
 }
 
