@@ -1,6 +1,8 @@
 // The mailbox session on its own: what it lists, saves, deletes, tells and asks, with no
 // window and no screen library in the process.
 #include "FakePop3Server.h"
+#include "ScopedSeam.h"
+#include "TempHome.h"
 #include "mailbox/MailFiles.h"
 #include "mailbox/MailboxSession.h"
 #include "mailbox/Settings.h"
@@ -32,31 +34,21 @@ struct TRecordedEvents : TMailboxEvents {
 };
 
 struct Session : ::testing::Test {
-    fs::path home;
+    pvtest::TTempHome home{"pv-session"};
     TFakePop3Server server;
     TManualClock clock;
+    pvtest::TScopedSeam<TClock*> clockSeam{SetClock, &clock};
     TClientRec account;
     TRecordedEvents events;
 
     void SetUp() override {
-        char tmpl[] = "/tmp/pv-session-XXXXXX";
-        home = mkdtemp(tmpl);
-        setenv("POSTVIGIL_HOME", home.c_str(), 1);
-        setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
         InitMainUnit();
-        SetClock(&clock);
         account.Server = "127.0.0.1";
         account.DefPort = server.Port();
         account.UserName = "bob";
         account.Password = "secret";
         account.Security = kSecurityNone;
         account.Timeout = 5;
-    }
-    void TearDown() override {
-        SetClock(nullptr);
-        unsetenv("POSTVIGIL_HOME");
-        unsetenv("XDG_CACHE_HOME");
-        fs::remove_all(home);
     }
     // Two messages listed over the exchange of a server without CAPA or UIDL.
     void ListTwo(const std::string& secondSize) {
@@ -132,14 +124,12 @@ TEST_F(Session, AFailedLogInComesBackAsItsReasonAndListsNothing) {
 // The hand-over list grows a line per saved file; a line a crash cut short is not read back
 // as a file to hand over.
 TEST(HandOverList, ALineACrashCutShortIsNotReadBack) {
-    char tmpl[] = "/tmp/pv-translist-XXXXXX";
-    const fs::path folder = mkdtemp(tmpl);
-    const std::string path = (folder / "TransList.DAT").string();
+    const pvtest::TTempHome home("pv-translist");
+    const std::string path = (home.Path() / "TransList.DAT").string();
     WriteTransList(path, TStringList({"/m/E1.EML"}), false);
     AppendToFile(path, "/m/E2.EML\r\n", false);
     AppendToFile(path, "/m/E3.E", false);
     TStringList list;
     ReadTransList(path, list);
     EXPECT_EQ(list, TStringList({"/m/E1.EML", "/m/E2.EML"}));
-    fs::remove_all(folder);
 }
