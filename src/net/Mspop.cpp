@@ -32,7 +32,7 @@ const char* const kNoMailMessage = "No message object to receive the mail";
 const char* const kCapabilities = "Capabilities: ";
 const char* const kPipelining = "PIPELINING";
 const char* const kUtf8 = "UTF8";
-const char* const kOutOfPlan = "Headers asked for out of the planned order";
+const char* const kOutOfPlan = "Answer asked for out of the planned order";
 
 constexpr int kDefaultPop3Port = 110;
 } // namespace
@@ -164,10 +164,7 @@ void TmsPOPClient::NegotiateStls() {
 void TmsPOPClient::Login() {
     FCapabilities.clear();
     FCapaAnswered = false;
-    FPlan.clear();
-    FPlanRead = FPlanSent = 0;
-    FBytesInFlight = 0;
-    FSentBytes.clear();
+    EndPlan();
     FUtf8 = false;
     OpenSecured();
     Command(kUser + FUserName);
@@ -260,41 +257,39 @@ bool TmsPOPClient::RetrieveHeaders(std::string& raw) {
     TmsMessage& message = Target();
     message.Clear();
     raw.clear();
+    bool whole = false;
+    Ask(kTop, kTopLines, [&] { whole = ReadHeaderAnswer(raw); });
+    FillFromHeaderBlock(message, raw);
+    return whole;
+}
+
+template <class F> void TmsPOPClient::Ask(const char* command, const char* suffix, F read) {
     if (FPlanRead < FPlan.size()) {
         const bool inFlight = FPlanRead < FPlanSent;
-        if (FPlan[FPlanRead] != FCurrentMessage) {
-            FPlan.clear();
-            FPlanRead = FPlanSent = 0;
+        if (FPlan[FPlanRead] != FCurrentMessage || std::string_view(command) != FPlanCommand) {
+            EndPlan();
             // Answers still due would be taken for the answers of later commands.
             if (inFlight) {
                 Disconnect();
                 throw EmsServerError(kOutOfPlan);
             }
         } else {
-            bool whole = false;
             try {
                 SendPlanned();
-                whole = ReadHeaderAnswer(raw);
+                read();
             } catch (...) {
                 const bool due = FPlanRead + 1 < FPlanSent;
-                FPlan.clear();
-                FPlanRead = FPlanSent = 0;
+                EndPlan();
                 if (due && IsConnected()) Disconnect();
                 throw;
             }
             FBytesInFlight -= FSentBytes[FPlanRead];
-            if (++FPlanRead == FPlan.size()) {
-                FPlan.clear();
-                FPlanRead = FPlanSent = 0;
-            }
-            FillFromHeaderBlock(message, raw);
-            return whole;
+            if (++FPlanRead == FPlan.size()) EndPlan();
+            return;
         }
     }
-    SendLine(kTop + MessageNumber() + kTopLines);
-    const bool whole = ReadHeaderAnswer(raw);
-    FillFromHeaderBlock(message, raw);
-    return whole;
+    SendLine(command + MessageNumber() + suffix);
+    read();
 }
 
 bool TmsPOPClient::ReadHeaderAnswer(std::string& raw) {
@@ -310,13 +305,27 @@ bool TmsPOPClient::ReadHeaderAnswer(std::string& raw) {
 }
 
 void TmsPOPClient::PlanHeaders(std::vector<int> indexes) {
+    StartPlan(kTop, kTopLines, std::move(indexes));
+}
+
+void TmsPOPClient::PlanMessages(std::vector<int> indexes) {
+    StartPlan(kRetr, "", std::move(indexes));
+}
+
+void TmsPOPClient::StartPlan(const char* command, const char* suffix, std::vector<int> indexes) {
     if (FPlanRead < FPlanSent) throw Exception(kOutOfPlan);
+    EndPlan();
+    if (!HasCapability(kPipelining)) return;
+    FPlanCommand = command;
+    FPlanSuffix = suffix;
+    FPlan = std::move(indexes);
+    FSentBytes.assign(FPlan.size(), 0);
+}
+
+void TmsPOPClient::EndPlan() {
     FPlan.clear();
     FPlanRead = FPlanSent = 0;
     FBytesInFlight = 0;
-    if (!HasCapability(kPipelining)) return;
-    FPlan = std::move(indexes);
-    FSentBytes.assign(FPlan.size(), 0);
 }
 
 void TmsPOPClient::SendPlanned() {
@@ -325,7 +334,7 @@ void TmsPOPClient::SendPlanned() {
     if (FPlanSent > FPlanRead && FBytesInFlight > kPipelineWindow / 2) return;
     std::string batch;
     while (FPlanSent < FPlan.size()) {
-        const std::string line = kTop + std::to_string(FPlan[FPlanSent] + 1) + kTopLines;
+        const std::string line = FPlanCommand + std::to_string(FPlan[FPlanSent] + 1) + FPlanSuffix;
         const int64_t bytes = int64_t(line.size()) + 2;
         // The first command always goes, whatever the window.
         if (FPlanSent > FPlanRead && FBytesInFlight + bytes > kPipelineWindow) break;
@@ -346,19 +355,37 @@ void TmsPOPClient::RetrieveMessage(std::string& raw) {
     message.Clear();
     raw.clear();
     if (OnRetrievingMessage) OnRetrievingMessage(this);
-    Command(kRetr + MessageNumber());
-    int64_t expectedSize = GetWordAsInt64(LastResponse, 1);
-    // A status line without the size: the size LIST gave is what is expected (its deadline
-    // and its progress).
-    if (expectedSize <= 0) expectedSize = KnownSize();
     {
         TMemoryStream stream;
-        ReadBlock(stream, expectedSize, MessageLimit());
+        Ask(kRetr, "", [&] { ReadMessageAnswer(stream); });
         RemoveDotStuffing(stream);
         raw.assign(stream.Memory(), std::size_t(stream.Size()));
         message.LoadFromRetrievedStream(stream);
     }
     if (OnMessageRetrieved) OnMessageRetrieved(this);
+}
+
+int64_t TmsPOPClient::RetrieveMessageTo(const TmsMessageSink& sink) {
+    if (OnRetrievingMessage) OnRetrievingMessage(this);
+    TmsMessageFlow flow(sink);
+    try {
+        Ask(kRetr, "", [&] { ReadMessageAnswer(flow); });
+        flow.Finish();
+    } catch (...) {
+        if (flow.SinkFailed() && IsConnected()) Disconnect();
+        throw;
+    }
+    if (OnMessageRetrieved) OnMessageRetrieved(this);
+    return flow.RawSize();
+}
+
+void TmsPOPClient::ReadMessageAnswer(TStream& stream) {
+    CheckStatus(ReadResponse(LastResponse));
+    int64_t expectedSize = GetWordAsInt64(LastResponse, 1);
+    // A status line without the size: the size LIST gave is what is expected (its deadline
+    // and its progress).
+    if (expectedSize <= 0) expectedSize = KnownSize();
+    ReadBlock(stream, expectedSize, MessageLimit());
 }
 
 void TmsPOPClient::DeleteMessage() {
@@ -528,4 +555,106 @@ void RemoveDotStuffing(TMemoryStream& stream) {
     }
     stream.SetSize(int64_t(out));
     stream.SetPosition(0);
+}
+
+TmsMessageFlow::TmsMessageFlow(const TmsMessageSink& sink) : FSink(sink) {
+    FOut.reserve(kMessageChunk);
+}
+
+int64_t TmsMessageFlow::Write(const void* buffer, int64_t count) {
+    const char* p = static_cast<const char*>(buffer);
+    const char* const end = p + count;
+    while (p < end) {
+        // Inside a line nothing waits: the bytes up to the next line end go on as they are.
+        if (!FLineStart && !FAfterDot && FHeld == 0 && FCrRun == 0) {
+            const char* q = p;
+            while (q < end && *q != '\r' && *q != '\n') ++q;
+            if (q > p) {
+                Put(p, std::size_t(q - p));
+                FRawSize += q - p;
+                p = q;
+                continue;
+            }
+        }
+        Step(*p++);
+    }
+    return count;
+}
+
+void TmsMessageFlow::Step(char c) {
+    if (FHeld == 1) {
+        FHeld = 0;
+        if (c == '\n') {
+            FHeld = 2;
+            return;
+        }
+        Take('\r');
+    } else if (FHeld == 2) {
+        // A line of a dot alone, and more after it: not the closing line.
+        FHeld = 0;
+        Take('\r');
+        Take('\n');
+    }
+    if (FLineStart) {
+        FLineStart = false;
+        if (c == '.') {
+            FAfterDot = true;
+            return;
+        }
+    }
+    if (FAfterDot) {
+        FAfterDot = false;
+        if (c == '\r') {
+            FHeld = 1;
+            return;
+        }
+    }
+    Take(c);
+}
+
+void TmsMessageFlow::Take(char c) {
+    ++FRawSize;
+    if (c == '\r') {
+        ++FCrRun;
+        return;
+    }
+    // A run of CRs before an LF is one line end; any other CR is one.
+    if (c == '\n') {
+        FCrRun = 0;
+        FLineStart = true;
+        Put("\r\n", 2);
+        return;
+    }
+    for (; FCrRun > 0; --FCrRun) Put("\r\n", 2);
+    Put(&c, 1);
+}
+
+void TmsMessageFlow::Put(const char* data, std::size_t size) {
+    while (size > 0) {
+        const std::size_t take = std::min(size, kMessageChunk - FOut.size());
+        FOut.append(data, take);
+        data += take;
+        size -= take;
+        if (FOut.size() == kMessageChunk) Flush();
+    }
+}
+
+void TmsMessageFlow::Flush() {
+    if (FOut.empty()) return;
+    try {
+        FSink(FOut);
+    } catch (...) {
+        FSinkFailed = true;
+        throw;
+    }
+    FOut.clear();
+}
+
+void TmsMessageFlow::Finish() {
+    // CR LF held after a line's dot is the closing line's; a CR alone there is the message's.
+    if (FHeld == 1) Take('\r');
+    FHeld = 0;
+    FAfterDot = false;
+    for (; FCrRun > 0; --FCrRun) Put("\r\n", 2);
+    Flush();
 }

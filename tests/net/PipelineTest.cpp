@@ -196,3 +196,23 @@ TEST_F(PipelineTest, Utf8TravelsWithStat) {
     EXPECT_NE(client.ProtocolLog().Text().find("UTF8\r\nSTAT\r\n+OK UTF8 enabled\r\n+OK 2 300"),
               std::string::npos);
 }
+
+TEST_F(PipelineTest, PlannedMessagesGoOutTogetherAndAnotherRetrievalEndsThePlan) {
+    LogIn("PIPELINING\r\n", 3);
+    server.Expect("RETR 1").Expect("RETR 2").Expect("RETR 3");
+    server.SayRaw("+OK\r\none\r\n.\r\n+OK\r\n..two\r\n.\r\n+OK\r\nthree\r\n.\r\n");
+    client.PlanMessages({0, 1, 2});
+    std::string streamed;
+    client.SetCurrentMessage(0);
+    EXPECT_EQ(client.RetrieveMessageTo([&](std::string_view piece) { streamed += piece; }), 5);
+    std::string raw;
+    client.SetCurrentMessage(1);
+    client.RetrieveMessage(raw);
+    EXPECT_EQ(streamed + raw, "one\r\n.two\r\n");
+    EXPECT_EQ(server.Received().substr(login), "RETR 1\r\nRETR 2\r\nRETR 3\r\n");
+    EXPECT_EQ(server.Failure(), "");
+    // RETR 3's answer is due: headers asked instead would read it as theirs.
+    client.SetCurrentMessage(2);
+    EXPECT_THROW(client.RetrieveHeaders(), EmsServerError);
+    EXPECT_FALSE(client.IsConnected());
+}

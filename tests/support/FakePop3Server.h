@@ -32,6 +32,9 @@ public:
     TFakePop3Server& SayRaw(const std::string& bytes);
     // Sends bytes again and again, as fast as the client takes them, until it hangs up.
     TFakePop3Server& SayForever(const std::string& bytes);
+    // Sends bytes the given number of times, as fast as the client takes them: a large
+    // answer that the server never holds whole.
+    TFakePop3Server& SayRepeated(const std::string& bytes, int64_t times);
     // Waits for the client's next line and compares it, CR LF included, with line + CR LF. A
     // different line is recorded as a failure and the connection is reset.
     TFakePop3Server& Expect(const std::string& line);
