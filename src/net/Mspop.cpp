@@ -84,7 +84,28 @@ void TmsPOPClient::SendCommands(const std::string& batch) {
     SendBuffer(batch.data(), int64_t(batch.size()));
     for (std::size_t start = 0, end; (end = batch.find("\r\n", start)) != std::string::npos;
          start = end + 2)
-        AddToLog(std::string_view(batch).substr(start, end - start));
+        LogSent(std::string_view(batch).substr(start, end - start));
+}
+
+template <class F>
+void TmsPOPClient::Exchange(const std::vector<std::string>& commands, bool together, F read) {
+    if (!together) {
+        for (std::size_t i = 0; i < commands.size(); ++i) {
+            SendLine(commands[i]);
+            read(i);
+        }
+        return;
+    }
+    std::string batch;
+    for (const std::string& command : commands) batch.append(command).append("\r\n");
+    SendCommands(batch);
+    std::size_t i = 0;
+    try {
+        for (; i < commands.size(); ++i) read(i);
+    } catch (...) {
+        if (i + 1 < commands.size() && IsConnected()) Disconnect();
+        throw;
+    }
 }
 
 void TmsPOPClient::DeleteMessages(const std::vector<int>& indexes) {
@@ -126,8 +147,12 @@ bool TmsPOPClient::ReadOptionalAnswer() {
 }
 
 bool TmsPOPClient::ReadCapabilities() {
-    FCapabilities.clear();
     SendLine(kCapa);
+    return ReadCapabilityAnswer();
+}
+
+bool TmsPOPClient::ReadCapabilityAnswer() {
+    FCapabilities.clear();
     if (!ReadOptionalAnswer()) return false;
     TMemoryStream stream;
     ReadBlock(stream, -1, kMaxCapabilityAnswer);
@@ -157,8 +182,14 @@ void TmsPOPClient::NegotiateStls() {
     Command(kStls);
     StartTls(Host(), CertFingerprint());
     // What the server offers may differ once the connection is protected; it is asked again
-    // and nothing from before counts.
-    OffersStls();
+    // and nothing from before counts (RFC 2595).
+    FCapaAnswered = ReadCapabilities();
+}
+
+void TmsPOPClient::LogCapabilities() {
+    std::string line = kCapabilities;
+    for (const std::string& c : FCapabilities) line.append(c).append(" ");
+    AddToLog(TrimView(line));
 }
 
 void TmsPOPClient::Login() {
@@ -167,33 +198,87 @@ void TmsPOPClient::Login() {
     EndPlan();
     FUtf8 = false;
     OpenSecured();
-    Command(kUser + FUserName);
-    Command(kPass + FPassword);
-    // What the server offers may change with the log-in; this list is the one that counts.
-    FCapaAnswered = ReadCapabilities();
+    // Asked in the AUTHORIZATION state (RFC 2449), so the log-in can use what is offered.
+    if (Security() != secStartTls) FCapaAnswered = ReadCapabilities();
     if (FCapaAnswered) {
-        std::string line = kCapabilities;
-        for (const std::string& c : FCapabilities) line.append(c).append(" ");
-        AddToLog(TrimView(line));
-    }
-    if (HasCapability(kUtf8)) {
-        // Header blocks as stored, in raw UTF-8, which the rows and the decoder read; refused,
-        // the session goes on as it would without. With PIPELINING it travels with STAT.
-        if (HasCapability(kPipelining)) {
-            SendCommands(std::string(kUtf8) + "\r\n" + kStat + "\r\n");
-            FUtf8 = ReadOptionalAnswer();
-            FCurrentMessage = -1;
-            CheckStatus(ReadResponse(LastResponse));
-            TakeStatus();
-        } else {
-            SendLine(kUtf8);
-            FUtf8 = ReadOptionalAnswer();
-            GetStatus();
-        }
+        LoginWithCapa();
     } else {
-        GetStatus();
+        LoginWithoutCapa();
     }
     if (FMessageCount > 0) SetCurrentMessage(0);
+}
+
+void TmsPOPClient::LoginWithoutCapa() {
+    Command(kUser + FUserName);
+    Command(kPass + FPassword);
+    // Some servers answer CAPA only once the user is known.
+    FCapaAnswered = ReadCapabilities();
+    if (FCapaAnswered) LogCapabilities();
+    std::vector<std::string> commands;
+    // Header blocks as stored, in raw UTF-8, which the rows and the decoder read; refused,
+    // the session goes on as it would without.
+    if (HasCapability(kUtf8)) commands.emplace_back(kUtf8);
+    commands.emplace_back(kStat);
+    FCurrentMessage = -1;
+    Exchange(commands, HasCapability(kPipelining), [&](std::size_t i) {
+        if (i + 1 < commands.size()) {
+            FUtf8 = ReadOptionalAnswer();
+            return;
+        }
+        CheckStatus(ReadResponse(LastResponse));
+        TakeStatus();
+    });
+}
+
+void TmsPOPClient::LoginWithCapa() {
+    const bool pipelining = HasCapability(kPipelining);
+    std::vector<std::string> commands;
+    // Valid only before the log-in (RFC 6856); the user name and password may then be UTF-8.
+    if (HasCapability(kUtf8)) commands.emplace_back(kUtf8);
+    commands.push_back(kUser + FUserName);
+    commands.push_back(kPass + FPassword);
+    const std::size_t user = commands.size() - 2;
+    // With USER and PASS sent together, the answer to PASS is read before USER's refusal is
+    // raised: the connection stays in step for QUIT.
+    std::string refusal;
+    Exchange(commands, pipelining, [&](std::size_t i) {
+        if (i < user) {
+            FUtf8 = ReadOptionalAnswer();
+        } else if (i == user) {
+            if (ReadOptionalAnswer()) return;
+            refusal = LastResponse;
+            if (!pipelining) CheckStatus(-1);
+        } else {
+            const int code = ReadResponse(LastResponse);
+            if (!refusal.empty()) LastResponse = refusal;
+            CheckStatus(refusal.empty() ? code : -1);
+        }
+    });
+    // What the server offers may change with the log-in (RFC 2449): this list is the one that
+    // counts. Under PIPELINING it costs no round trip of its own.
+    commands = {kCapa, kStat};
+    if (FListAtLogin) {
+        commands.emplace_back(kUidlAll);
+        commands.emplace_back(kListAll);
+    }
+    FCurrentMessage = -1;
+    Exchange(commands, pipelining, [&](std::size_t i) {
+        switch (i) {
+        case 0:
+            FCapaAnswered = ReadCapabilityAnswer();
+            if (FCapaAnswered) LogCapabilities();
+            break;
+        case 1:
+            CheckStatus(ReadResponse(LastResponse));
+            TakeStatus();
+            break;
+        case 2:
+            ReadUidls();
+            break;
+        default:
+            ReadSizes();
+        }
+    });
 }
 
 void TmsPOPClient::OpenSecured() {
@@ -469,15 +554,15 @@ bool TmsPOPClient::RetrieveUidls() {
 }
 
 void TmsPOPClient::RetrieveUidlsAndSizes(bool& uidls, bool& sizes) {
-    if (!HasCapability(kPipelining)) {
-        uidls = RetrieveUidls();
-        sizes = RetrieveSizes();
-        return;
-    }
-    // Both answers are short lines per message: they go out together, one round trip.
-    SendCommands(std::string(kUidlAll) + "\r\n" + kListAll + "\r\n");
-    uidls = ReadUidls();
-    sizes = ReadSizes();
+    // Both answers are short lines per message: with PIPELINING they go out together, one
+    // round trip.
+    Exchange({kUidlAll, kListAll}, HasCapability(kPipelining), [&](std::size_t i) {
+        if (i == 0) {
+            uidls = ReadUidls();
+        } else {
+            sizes = ReadSizes();
+        }
+    });
 }
 
 bool TmsPOPClient::ReadUidls() {

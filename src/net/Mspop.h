@@ -68,8 +68,20 @@ public:
     int GetResponseCode(const std::string& line) override;
 
     // Connects, reads the greeting, protects the connection as Security says (STLS is
-    // refused before USER when the server does not offer it), then logs in.
+    // refused before USER when the server does not offer it), then logs in and asks STAT.
+    // The capabilities are asked before USER (CAPA; after STLS the list asked once the
+    // connection was protected is taken). UTF8, when offered, goes before USER; with
+    // PIPELINING it travels with USER and PASS in one write, and after the log-in CAPA goes
+    // again (the list may change with it) with STAT, and UIDL and LIST when ListAtLogin,
+    // in one write. Without PIPELINING the same commands go one at a time. A server that
+    // does not answer the first CAPA gets the older exchange: USER, PASS, CAPA, (UTF8), STAT.
+    // A refused USER or PASS ends the log-in with the server's refusal, the connection in step.
     void Login();
+    // When set, a log-in on a server that answers CAPA also asks UIDL and LIST (with STAT,
+    // in the same write under PIPELINING), so EnsureUidls and EnsureSizes ask nothing more.
+    // Off by default: a log-in that only counts the messages needs neither.
+    bool ListAtLogin() const { return FListAtLogin; }
+    void SetListAtLogin(bool value) { FListAtLogin = value; }
     // The first part of Login: connects, reads the greeting and protects the connection as
     // Security says; nothing about the user is sent.
     void OpenSecured();
@@ -164,8 +176,19 @@ private:
     // CAPA: false when the server does not know it; otherwise the list goes to
     // FCapabilities.
     bool ReadCapabilities();
+    // The answer of CAPA, its command sent.
+    bool ReadCapabilityAnswer();
+    void LogCapabilities();
     // CAPA; true when the server offers STLS (false also when it does not know CAPA).
     bool OffersStls();
+    // The log-in after a first CAPA the server did not answer, and after one it did.
+    void LoginWithoutCapa();
+    void LoginWithCapa();
+    // Sends commands (lines without their CR LF) in one write when together, else each once
+    // the answer before it is read; read(i) reads the answer of commands[i]. A failure with
+    // answers still due leaves the connection out of step: it is closed.
+    template <class F>
+    void Exchange(const std::vector<std::string>& commands, bool together, F read);
     void StartPlan(const char* command, const char* suffix, std::vector<int> indexes);
     void EndPlan();
     // Sends the command for the current message, or takes the one the plan sent, and reads
@@ -200,6 +223,7 @@ private:
     std::vector<std::string> FCapabilities;
     bool FCapaAnswered = false;
     bool FUtf8 = false;
+    bool FListAtLogin = false;
     // -1 not asked in this session, 0 refused, 1 answered.
     int FSizesAnswer = -1;
     int FUidlsAnswer = -1;

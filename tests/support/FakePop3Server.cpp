@@ -416,6 +416,20 @@ TFakePop3Server& TFakePop3Server::Abort() {
     return *this;
 }
 
+TFakePop3Server& TFakePop3Server::ServeLogin(const std::string& user, const std::string& password,
+                                             const std::string& capabilities,
+                                             const std::string& statAnswer) {
+    const std::string capa =
+        capabilities.empty() ? "-ERR unknown command\r\n" : "+OK\r\n" + capabilities + ".\r\n";
+    Expect("CAPA").SayRaw(capa);
+    if (capabilities.find("PIPELINING\r\n") == std::string::npos) {
+        Expect("USER " + user).Say("+OK").Expect("PASS " + password).Say("+OK Logged in.");
+        return Expect("CAPA").SayRaw(capa).Expect("STAT").Say(statAnswer);
+    }
+    Expect("USER " + user).Expect("PASS " + password).Say("+OK").Say("+OK Logged in.");
+    return Expect("CAPA").Expect("STAT").SayRaw(capa).Say(statAnswer);
+}
+
 TFakePop3Server& TFakePop3Server::OfferNoSecurity() {
     Say("+OK ready").NextConnection();
     return Say("+OK ready")

@@ -50,6 +50,14 @@ public:
     // itself, the server may not have noticed yet.
     TFakePop3Server& NextConnection();
 
+    // The server's side of a log-in after the greeting, ending in the STAT answer: the first
+    // CAPA refused when capabilities is empty (then USER, PASS, CAPA again, refused, and
+    // STAT), else answered with capabilities (lines ending in CR LF) before USER and again
+    // after PASS. With PIPELINING among them USER and PASS, then CAPA and STAT, are answered
+    // only once both commands of their write are there.
+    TFakePop3Server& ServeLogin(const std::string& user, const std::string& password,
+                                const std::string& capabilities, const std::string& statAnswer);
+
     // A server without encryption as the security search meets it: a greeting in clear text
     // where TLS was expected, then on the next connection a CAPA without STLS and a goodbye.
     TFakePop3Server& OfferNoSecurity();
