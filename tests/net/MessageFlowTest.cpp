@@ -9,25 +9,14 @@
 #include <vector>
 
 namespace {
-// The text RetrieveMessage gives for a raw answer, as a mail file keeps it.
-std::string SavedText(const std::string& answer, std::size_t& rawSize) {
-    TMemoryStream stream;
-    stream.WriteString(answer);
-    RemoveDotStuffing(stream);
-    std::string text(stream.View());
-    rawSize = text.size();
-    MakeCrLf(text);
-    return text;
-}
-
-// The answer written to a flow in the pieces that split ends (ascending) mark.
-std::string Flowed(const std::string& answer, const std::vector<std::size_t>& split,
+// The answer written to a flow in pieces cut where cuts (ascending) say.
+std::string Flowed(const std::string& answer, const std::vector<std::size_t>& cuts,
                    int64_t& rawSize) {
     std::string out;
     const TmsMessageSink sink = [&](std::string_view piece) { out += piece; };
     TmsMessageFlow flow(sink);
     std::size_t start = 0;
-    for (std::size_t end : split) {
+    for (std::size_t end : cuts) {
         flow.WriteBuffer(answer.data() + start, int64_t(end - start));
         start = end;
     }
@@ -41,29 +30,30 @@ std::string Flowed(const std::string& answer, const std::vector<std::size_t>& sp
 TEST(MessageFlow, GivesTheSavedTextWhereverTheAnswerIsCut) {
     for (const std::string answer : {
              ".\r\n",
-             "a\r\n.\r\n",
              "..\r\n.\r\n",
              "lone\nlf\n..dot\r\n...\r\n.\r\n",
              "runs\r\r\ncr\ralone\r\r\r\n\r\r\n.\r\n",
              "a\n.\r\nnot the end after a lone LF\r\n.\r\n",
              "a\n.\rb\n.\r\r\n.\r\n",
-             "tail without end\r\n..\r\n.\r\n",
          }) {
         SCOPED_TRACE(answer);
-        std::size_t rawSize = 0;
-        const std::string expected = SavedText(answer, rawSize);
+        // What RetrieveMessage gives, as the mail file keeps it.
+        TMemoryStream stream;
+        stream.WriteString(answer);
+        RemoveDotStuffing(stream);
+        std::string expected(stream.View());
+        const int64_t rawSize = int64_t(expected.size());
+        MakeCrLf(expected);
         // Cut once at every place, and into single bytes.
-        std::vector<std::vector<std::size_t>> splits;
-        std::vector<std::size_t> bytes;
+        std::vector<std::vector<std::size_t>> cutsList(1);
         for (std::size_t i = 1; i < answer.size(); ++i) {
-            splits.push_back({i});
-            bytes.push_back(i);
+            cutsList.push_back({i});
+            cutsList.front().push_back(i);
         }
-        splits.push_back(bytes);
-        for (const std::vector<std::size_t>& split : splits) {
+        for (const std::vector<std::size_t>& cuts : cutsList) {
             int64_t size = -1;
-            EXPECT_EQ(Flowed(answer, split, size), expected) << split.size() << " cuts";
-            EXPECT_EQ(size, int64_t(rawSize));
+            EXPECT_EQ(Flowed(answer, cuts, size), expected) << cuts.size() << " cuts";
+            EXPECT_EQ(size, rawSize);
         }
     }
 }

@@ -4,27 +4,29 @@
 // non-blocking client.
 #pragma once
 
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+
 #include <cstdint>
-#include <memory>
 #include <string>
 
 namespace pvtest {
 
-class TRoundTripRelay {
+class TRoundTripRelay : public QObject {
 public:
     TRoundTripRelay(const std::string& targetHost, uint16_t targetPort);
-    ~TRoundTripRelay();
-    TRoundTripRelay(const TRoundTripRelay&) = delete;
-    TRoundTripRelay& operator=(const TRoundTripRelay&) = delete;
-
     // "127.0.0.1:port", ready for TmsClientSocket::SetHost.
     std::string HostAndPort() const;
-    int RoundTrips() const;
-
-    class TCore;
+    int RoundTrips() const { return FRoundTrips; }
 
 private:
-    std::unique_ptr<TCore> FCore;
+    void Accept();
+
+    QTcpServer FServer;
+    QString FHost;
+    uint16_t FPort;
+    int FRoundTrips = 0;
 };
 
 } // namespace pvtest
