@@ -211,7 +211,7 @@ void TmsPOPClient::Login() {
 void TmsPOPClient::LoginWithoutCapa() {
     Command(kUser + FUserName);
     Command(kPass + FPassword);
-    // Some servers answer CAPA only once the user is known.
+    // A server older than CAPA in the AUTHORIZATION state may still answer it now.
     FCapaAnswered = ReadCapabilities();
     if (FCapaAnswered) LogCapabilities();
     std::vector<std::string> commands;
