@@ -32,7 +32,7 @@ const char* const kNoMailMessage = "No message object to receive the mail";
 const char* const kCapabilities = "Capabilities: ";
 const char* const kPipelining = "PIPELINING";
 const char* const kUtf8 = "UTF8";
-const char* const kOutOfPlan = "Headers asked for out of the planned order";
+const char* const kOutOfPlan = "Answer asked for out of the planned order";
 
 constexpr int kDefaultPop3Port = 110;
 } // namespace
@@ -84,7 +84,28 @@ void TmsPOPClient::SendCommands(const std::string& batch) {
     SendBuffer(batch.data(), int64_t(batch.size()));
     for (std::size_t start = 0, end; (end = batch.find("\r\n", start)) != std::string::npos;
          start = end + 2)
-        AddToLog(std::string_view(batch).substr(start, end - start));
+        LogSent(std::string_view(batch).substr(start, end - start));
+}
+
+template <class F>
+void TmsPOPClient::Exchange(const std::vector<std::string>& commands, bool together, F read) {
+    if (!together) {
+        for (std::size_t i = 0; i < commands.size(); ++i) {
+            SendLine(commands[i]);
+            read(i);
+        }
+        return;
+    }
+    std::string batch;
+    for (const std::string& command : commands) batch.append(command).append("\r\n");
+    SendCommands(batch);
+    std::size_t i = 0;
+    try {
+        for (; i < commands.size(); ++i) read(i);
+    } catch (...) {
+        if (i + 1 < commands.size() && IsConnected()) Disconnect();
+        throw;
+    }
 }
 
 void TmsPOPClient::DeleteMessages(const std::vector<int>& indexes) {
@@ -126,8 +147,12 @@ bool TmsPOPClient::ReadOptionalAnswer() {
 }
 
 bool TmsPOPClient::ReadCapabilities() {
-    FCapabilities.clear();
     SendLine(kCapa);
+    return ReadCapabilityAnswer();
+}
+
+bool TmsPOPClient::ReadCapabilityAnswer() {
+    FCapabilities.clear();
     if (!ReadOptionalAnswer()) return false;
     TMemoryStream stream;
     ReadBlock(stream, -1, kMaxCapabilityAnswer);
@@ -157,46 +182,103 @@ void TmsPOPClient::NegotiateStls() {
     Command(kStls);
     StartTls(Host(), CertFingerprint());
     // What the server offers may differ once the connection is protected; it is asked again
-    // and nothing from before counts.
-    OffersStls();
+    // and nothing from before counts (RFC 2595).
+    FCapaAnswered = ReadCapabilities();
+}
+
+void TmsPOPClient::LogCapabilities() {
+    std::string line = kCapabilities;
+    for (const std::string& c : FCapabilities) line.append(c).append(" ");
+    AddToLog(TrimView(line));
 }
 
 void TmsPOPClient::Login() {
     FCapabilities.clear();
     FCapaAnswered = false;
-    FPlan.clear();
-    FPlanRead = FPlanSent = 0;
-    FBytesInFlight = 0;
-    FSentBytes.clear();
+    EndPlan();
     FUtf8 = false;
     OpenSecured();
-    Command(kUser + FUserName);
-    Command(kPass + FPassword);
-    // What the server offers may change with the log-in; this list is the one that counts.
-    FCapaAnswered = ReadCapabilities();
+    // Asked in the AUTHORIZATION state (RFC 2449), so the log-in can use what is offered.
+    if (Security() != secStartTls) FCapaAnswered = ReadCapabilities();
     if (FCapaAnswered) {
-        std::string line = kCapabilities;
-        for (const std::string& c : FCapabilities) line.append(c).append(" ");
-        AddToLog(TrimView(line));
-    }
-    if (HasCapability(kUtf8)) {
-        // Header blocks as stored, in raw UTF-8, which the rows and the decoder read; refused,
-        // the session goes on as it would without. With PIPELINING it travels with STAT.
-        if (HasCapability(kPipelining)) {
-            SendCommands(std::string(kUtf8) + "\r\n" + kStat + "\r\n");
-            FUtf8 = ReadOptionalAnswer();
-            FCurrentMessage = -1;
-            CheckStatus(ReadResponse(LastResponse));
-            TakeStatus();
-        } else {
-            SendLine(kUtf8);
-            FUtf8 = ReadOptionalAnswer();
-            GetStatus();
-        }
+        LoginWithCapa();
     } else {
-        GetStatus();
+        LoginWithoutCapa();
     }
     if (FMessageCount > 0) SetCurrentMessage(0);
+}
+
+void TmsPOPClient::LoginWithoutCapa() {
+    Command(kUser + FUserName);
+    Command(kPass + FPassword);
+    // A server older than CAPA in the AUTHORIZATION state may still answer it now.
+    FCapaAnswered = ReadCapabilities();
+    if (FCapaAnswered) LogCapabilities();
+    std::vector<std::string> commands;
+    // Header blocks as stored, in raw UTF-8, which the rows and the decoder read; refused,
+    // the session goes on as it would without.
+    if (HasCapability(kUtf8)) commands.emplace_back(kUtf8);
+    commands.emplace_back(kStat);
+    FCurrentMessage = -1;
+    Exchange(commands, HasCapability(kPipelining), [&](std::size_t i) {
+        if (i + 1 < commands.size()) {
+            FUtf8 = ReadOptionalAnswer();
+            return;
+        }
+        CheckStatus(ReadResponse(LastResponse));
+        TakeStatus();
+    });
+}
+
+void TmsPOPClient::LoginWithCapa() {
+    const bool pipelining = HasCapability(kPipelining);
+    std::vector<std::string> commands;
+    // Valid only before the log-in (RFC 6856); the user name and password may then be UTF-8.
+    if (HasCapability(kUtf8)) commands.emplace_back(kUtf8);
+    commands.push_back(kUser + FUserName);
+    commands.push_back(kPass + FPassword);
+    const std::size_t user = commands.size() - 2;
+    // With USER and PASS sent together, the answer to PASS is read before USER's refusal is
+    // raised: the connection stays in step for QUIT.
+    std::string refusal;
+    Exchange(commands, pipelining, [&](std::size_t i) {
+        if (i < user) {
+            FUtf8 = ReadOptionalAnswer();
+        } else if (i == user) {
+            if (ReadOptionalAnswer()) return;
+            refusal = LastResponse;
+            if (!pipelining) CheckStatus(-1);
+        } else {
+            const int code = ReadResponse(LastResponse);
+            if (!refusal.empty()) LastResponse = refusal;
+            CheckStatus(refusal.empty() ? code : -1);
+        }
+    });
+    // What the server offers may change with the log-in (RFC 2449): this list is the one that
+    // counts. Under PIPELINING it costs no round trip of its own.
+    commands = {kCapa, kStat};
+    if (FListAtLogin) {
+        commands.emplace_back(kUidlAll);
+        commands.emplace_back(kListAll);
+    }
+    FCurrentMessage = -1;
+    Exchange(commands, pipelining, [&](std::size_t i) {
+        switch (i) {
+        case 0:
+            FCapaAnswered = ReadCapabilityAnswer();
+            if (FCapaAnswered) LogCapabilities();
+            break;
+        case 1:
+            CheckStatus(ReadResponse(LastResponse));
+            TakeStatus();
+            break;
+        case 2:
+            ReadUidls();
+            break;
+        default:
+            ReadSizes();
+        }
+    });
 }
 
 void TmsPOPClient::OpenSecured() {
@@ -260,41 +342,39 @@ bool TmsPOPClient::RetrieveHeaders(std::string& raw) {
     TmsMessage& message = Target();
     message.Clear();
     raw.clear();
+    bool whole = false;
+    Ask(kTop, kTopLines, [&] { whole = ReadHeaderAnswer(raw); });
+    FillFromHeaderBlock(message, raw);
+    return whole;
+}
+
+template <class F> void TmsPOPClient::Ask(const char* command, const char* suffix, F read) {
     if (FPlanRead < FPlan.size()) {
         const bool inFlight = FPlanRead < FPlanSent;
-        if (FPlan[FPlanRead] != FCurrentMessage) {
-            FPlan.clear();
-            FPlanRead = FPlanSent = 0;
+        if (FPlan[FPlanRead] != FCurrentMessage || std::string_view(command) != FPlanCommand) {
+            EndPlan();
             // Answers still due would be taken for the answers of later commands.
             if (inFlight) {
                 Disconnect();
                 throw EmsServerError(kOutOfPlan);
             }
         } else {
-            bool whole = false;
             try {
                 SendPlanned();
-                whole = ReadHeaderAnswer(raw);
+                read();
             } catch (...) {
                 const bool due = FPlanRead + 1 < FPlanSent;
-                FPlan.clear();
-                FPlanRead = FPlanSent = 0;
+                EndPlan();
                 if (due && IsConnected()) Disconnect();
                 throw;
             }
             FBytesInFlight -= FSentBytes[FPlanRead];
-            if (++FPlanRead == FPlan.size()) {
-                FPlan.clear();
-                FPlanRead = FPlanSent = 0;
-            }
-            FillFromHeaderBlock(message, raw);
-            return whole;
+            if (++FPlanRead == FPlan.size()) EndPlan();
+            return;
         }
     }
-    SendLine(kTop + MessageNumber() + kTopLines);
-    const bool whole = ReadHeaderAnswer(raw);
-    FillFromHeaderBlock(message, raw);
-    return whole;
+    SendLine(command + MessageNumber() + suffix);
+    read();
 }
 
 bool TmsPOPClient::ReadHeaderAnswer(std::string& raw) {
@@ -310,13 +390,27 @@ bool TmsPOPClient::ReadHeaderAnswer(std::string& raw) {
 }
 
 void TmsPOPClient::PlanHeaders(std::vector<int> indexes) {
+    StartPlan(kTop, kTopLines, std::move(indexes));
+}
+
+void TmsPOPClient::PlanMessages(std::vector<int> indexes) {
+    StartPlan(kRetr, "", std::move(indexes));
+}
+
+void TmsPOPClient::StartPlan(const char* command, const char* suffix, std::vector<int> indexes) {
     if (FPlanRead < FPlanSent) throw Exception(kOutOfPlan);
+    EndPlan();
+    if (!HasCapability(kPipelining)) return;
+    FPlanCommand = command;
+    FPlanSuffix = suffix;
+    FPlan = std::move(indexes);
+    FSentBytes.assign(FPlan.size(), 0);
+}
+
+void TmsPOPClient::EndPlan() {
     FPlan.clear();
     FPlanRead = FPlanSent = 0;
     FBytesInFlight = 0;
-    if (!HasCapability(kPipelining)) return;
-    FPlan = std::move(indexes);
-    FSentBytes.assign(FPlan.size(), 0);
 }
 
 void TmsPOPClient::SendPlanned() {
@@ -325,7 +419,7 @@ void TmsPOPClient::SendPlanned() {
     if (FPlanSent > FPlanRead && FBytesInFlight > kPipelineWindow / 2) return;
     std::string batch;
     while (FPlanSent < FPlan.size()) {
-        const std::string line = kTop + std::to_string(FPlan[FPlanSent] + 1) + kTopLines;
+        const std::string line = FPlanCommand + std::to_string(FPlan[FPlanSent] + 1) + FPlanSuffix;
         const int64_t bytes = int64_t(line.size()) + 2;
         // The first command always goes, whatever the window.
         if (FPlanSent > FPlanRead && FBytesInFlight + bytes > kPipelineWindow) break;
@@ -346,19 +440,37 @@ void TmsPOPClient::RetrieveMessage(std::string& raw) {
     message.Clear();
     raw.clear();
     if (OnRetrievingMessage) OnRetrievingMessage(this);
-    Command(kRetr + MessageNumber());
-    int64_t expectedSize = GetWordAsInt64(LastResponse, 1);
-    // A status line without the size: the size LIST gave is what is expected (its deadline
-    // and its progress).
-    if (expectedSize <= 0) expectedSize = KnownSize();
     {
         TMemoryStream stream;
-        ReadBlock(stream, expectedSize, MessageLimit());
+        Ask(kRetr, "", [&] { ReadMessageAnswer(stream); });
         RemoveDotStuffing(stream);
         raw.assign(stream.Memory(), std::size_t(stream.Size()));
         message.LoadFromRetrievedStream(stream);
     }
     if (OnMessageRetrieved) OnMessageRetrieved(this);
+}
+
+int64_t TmsPOPClient::RetrieveMessageTo(const TmsMessageSink& sink) {
+    if (OnRetrievingMessage) OnRetrievingMessage(this);
+    TmsMessageFlow flow(sink);
+    try {
+        Ask(kRetr, "", [&] { ReadMessageAnswer(flow); });
+        flow.Finish();
+    } catch (...) {
+        if (flow.SinkFailed() && IsConnected()) Disconnect();
+        throw;
+    }
+    if (OnMessageRetrieved) OnMessageRetrieved(this);
+    return flow.RawSize();
+}
+
+void TmsPOPClient::ReadMessageAnswer(TStream& stream) {
+    CheckStatus(ReadResponse(LastResponse));
+    int64_t expectedSize = GetWordAsInt64(LastResponse, 1);
+    // A status line without the size: the size LIST gave is what is expected (its deadline
+    // and its progress).
+    if (expectedSize <= 0) expectedSize = KnownSize();
+    ReadBlock(stream, expectedSize, MessageLimit());
 }
 
 void TmsPOPClient::DeleteMessage() {
@@ -442,15 +554,15 @@ bool TmsPOPClient::RetrieveUidls() {
 }
 
 void TmsPOPClient::RetrieveUidlsAndSizes(bool& uidls, bool& sizes) {
-    if (!HasCapability(kPipelining)) {
-        uidls = RetrieveUidls();
-        sizes = RetrieveSizes();
-        return;
-    }
-    // Both answers are short lines per message: they go out together, one round trip.
-    SendCommands(std::string(kUidlAll) + "\r\n" + kListAll + "\r\n");
-    uidls = ReadUidls();
-    sizes = ReadSizes();
+    // Both answers are short lines per message: with PIPELINING they go out together, one
+    // round trip.
+    Exchange({kUidlAll, kListAll}, HasCapability(kPipelining), [&](std::size_t i) {
+        if (i == 0) {
+            uidls = ReadUidls();
+        } else {
+            sizes = ReadSizes();
+        }
+    });
 }
 
 bool TmsPOPClient::ReadUidls() {
@@ -528,4 +640,106 @@ void RemoveDotStuffing(TMemoryStream& stream) {
     }
     stream.SetSize(int64_t(out));
     stream.SetPosition(0);
+}
+
+TmsMessageFlow::TmsMessageFlow(const TmsMessageSink& sink) : FSink(sink) {
+    FOut.reserve(kMessageChunk);
+}
+
+int64_t TmsMessageFlow::Write(const void* buffer, int64_t count) {
+    const char* p = static_cast<const char*>(buffer);
+    const char* const end = p + count;
+    while (p < end) {
+        // Inside a line nothing waits: the bytes up to the next line end go on as they are.
+        if (!FLineStart && !FAfterDot && FHeld == 0 && FCrRun == 0) {
+            const char* q = p;
+            while (q < end && *q != '\r' && *q != '\n') ++q;
+            if (q > p) {
+                Put(p, std::size_t(q - p));
+                FRawSize += q - p;
+                p = q;
+                continue;
+            }
+        }
+        Step(*p++);
+    }
+    return count;
+}
+
+void TmsMessageFlow::Step(char c) {
+    if (FHeld == 1) {
+        FHeld = 0;
+        if (c == '\n') {
+            FHeld = 2;
+            return;
+        }
+        Take('\r');
+    } else if (FHeld == 2) {
+        // A line of a dot alone, and more after it: not the closing line.
+        FHeld = 0;
+        Take('\r');
+        Take('\n');
+    }
+    if (FLineStart) {
+        FLineStart = false;
+        if (c == '.') {
+            FAfterDot = true;
+            return;
+        }
+    }
+    if (FAfterDot) {
+        FAfterDot = false;
+        if (c == '\r') {
+            FHeld = 1;
+            return;
+        }
+    }
+    Take(c);
+}
+
+void TmsMessageFlow::Take(char c) {
+    ++FRawSize;
+    if (c == '\r') {
+        ++FCrRun;
+        return;
+    }
+    // A run of CRs before an LF is one line end; any other CR is one.
+    if (c == '\n') {
+        FCrRun = 0;
+        FLineStart = true;
+        Put("\r\n", 2);
+        return;
+    }
+    for (; FCrRun > 0; --FCrRun) Put("\r\n", 2);
+    Put(&c, 1);
+}
+
+void TmsMessageFlow::Put(const char* data, std::size_t size) {
+    while (size > 0) {
+        const std::size_t take = std::min(size, kMessageChunk - FOut.size());
+        FOut.append(data, take);
+        data += take;
+        size -= take;
+        if (FOut.size() == kMessageChunk) Flush();
+    }
+}
+
+void TmsMessageFlow::Flush() {
+    if (FOut.empty()) return;
+    try {
+        FSink(FOut);
+    } catch (...) {
+        FSinkFailed = true;
+        throw;
+    }
+    FOut.clear();
+}
+
+void TmsMessageFlow::Finish() {
+    // CR LF held after a line's dot is the closing line's; a CR alone there is the message's.
+    if (FHeld == 1) Take('\r');
+    FHeld = 0;
+    FAfterDot = false;
+    for (; FCrRun > 0; --FCrRun) Put("\r\n", 2);
+    Flush();
 }

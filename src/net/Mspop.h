@@ -4,9 +4,11 @@
 // MailMessage, which parses them.
 #pragma once
 
+#include "base/Streams.h"
 #include "net/Mssocket.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,7 +30,11 @@ inline constexpr int kMaxTrackedMessages = 1000000;
 // Commands sent ahead of their answers (PIPELINING) stay within this many bytes, far below
 // what either side's socket buffers hold, so a server busy writing answers never blocks us.
 inline constexpr int64_t kPipelineWindow = 2048;
-class TMemoryStream;
+// A message retrieved to a sink reaches it in pieces of at most this many bytes.
+inline constexpr std::size_t kMessageChunk = 64 * 1024;
+
+// Takes a retrieved message piece by piece, in order.
+using TmsMessageSink = std::function<void(std::string_view piece)>;
 
 // What tells one message on the server from another: its number in this session, its size
 // in octets (-1 when not known) and its unique id ("" when the server gives none).
@@ -62,8 +68,20 @@ public:
     int GetResponseCode(const std::string& line) override;
 
     // Connects, reads the greeting, protects the connection as Security says (STLS is
-    // refused before USER when the server does not offer it), then logs in.
+    // refused before USER when the server does not offer it), then logs in and asks STAT.
+    // The capabilities are asked before USER (CAPA; after STLS the list asked once the
+    // connection was protected is taken). UTF8, when offered, goes before USER; with
+    // PIPELINING it travels with USER and PASS in one write, and after the log-in CAPA goes
+    // again (the list may change with it) with STAT, and UIDL and LIST when ListAtLogin,
+    // in one write. Without PIPELINING the same commands go one at a time. A server that
+    // does not answer the first CAPA gets the older exchange: USER, PASS, CAPA, (UTF8), STAT.
+    // A refused USER or PASS ends the log-in with the server's refusal, the connection in step.
     void Login();
+    // When set, a log-in on a server that answers CAPA also asks UIDL and LIST (with STAT,
+    // in the same write under PIPELINING), so EnsureUidls and EnsureSizes ask nothing more.
+    // Off by default: a log-in that only counts the messages needs neither.
+    bool ListAtLogin() const { return FListAtLogin; }
+    void SetListAtLogin(bool value) { FListAtLogin = value; }
     // The first part of Login: connects, reads the greeting and protects the connection as
     // Security says; nothing about the user is sent.
     void OpenSecured();
@@ -84,14 +102,27 @@ public:
     // The messages (0-based indexes, in this order) whose headers the next RetrieveHeaders
     // calls ask for. With PIPELINING their TOP commands go out ahead of the answers, in
     // windows of kPipelineWindow bytes; without it nothing changes. A RetrieveHeaders for
-    // another message, or a failure while answers are still due, ends the plan: the
-    // connection is then out of step and is closed.
+    // another message (or any other retrieval), or a failure while answers are still due,
+    // ends the plan: the connection is then out of step and is closed.
     void PlanHeaders(std::vector<int> indexes);
+    // PlanHeaders for whole messages: the next retrievals (RetrieveMessage or
+    // RetrieveMessageTo) of these messages, in this order, read answers to RETR commands
+    // sent ahead under PIPELINING.
+    void PlanMessages(std::vector<int> indexes);
     void RetrieveMessage();
     // RetrieveMessage that also hands back the message exactly as the server had it (the
     // dot-stuffing undone). The text is kept also when MailMessage cannot parse it: the
     // parse error is raised after raw is filled.
     void RetrieveMessage(std::string& raw);
+    // RETR of the current message, handed to sink as it arrives, in pieces of at most
+    // kMessageChunk bytes, so memory does not grow with the message: the dot-stuffing
+    // undone, the closing line dropped and every line end made CR LF (see TmsMessageFlow),
+    // which is the text RetrieveMessage gives in raw as a mail file keeps it. MailMessage is
+    // neither filled nor needed. The same limit (MessageLimit), deadline and events as
+    // RetrieveMessage. Returns raw.size() of RetrieveMessage: the bytes of the message as the
+    // server had it (dot-stuffing undone, line ends as sent), the size to hold against LIST's.
+    // A sink that raises leaves the rest of the answer unread: the connection is closed.
+    int64_t RetrieveMessageTo(const TmsMessageSink& sink);
     void DeleteMessage();
     // DELE for each of the messages (0-based indexes, in this order). With PIPELINING the
     // commands go out together in windows of kPipelineWindow bytes, one write and one round
@@ -145,11 +176,29 @@ private:
     // CAPA: false when the server does not know it; otherwise the list goes to
     // FCapabilities.
     bool ReadCapabilities();
+    // The answer of CAPA, its command sent.
+    bool ReadCapabilityAnswer();
+    void LogCapabilities();
     // CAPA; true when the server offers STLS (false also when it does not know CAPA).
     bool OffersStls();
-    // Sends the planned TOP commands until the window is full.
+    // The log-in after a first CAPA the server did not answer, and after one it did.
+    void LoginWithoutCapa();
+    void LoginWithCapa();
+    // Sends commands (lines without their CR LF) in one write when together, else each once
+    // the answer before it is read; read(i) reads the answer of commands[i]. A failure with
+    // answers still due leaves the connection out of step: it is closed.
+    template <class F>
+    void Exchange(const std::vector<std::string>& commands, bool together, F read);
+    void StartPlan(const char* command, const char* suffix, std::vector<int> indexes);
+    void EndPlan();
+    // Sends the command for the current message, or takes the one the plan sent, and reads
+    // its answer with read.
+    template <class F> void Ask(const char* command, const char* suffix, F read);
+    // Sends the planned commands until the window is full.
     void SendPlanned();
     bool ReadHeaderAnswer(std::string& raw);
+    // The answer of RETR, its command sent: the status line, then the message to stream.
+    void ReadMessageAnswer(TStream& stream);
     // The answers of UIDL and LIST, their commands sent.
     bool ReadUidls();
     bool ReadSizes();
@@ -174,10 +223,14 @@ private:
     std::vector<std::string> FCapabilities;
     bool FCapaAnswered = false;
     bool FUtf8 = false;
+    bool FListAtLogin = false;
     // -1 not asked in this session, 0 refused, 1 answered.
     int FSizesAnswer = -1;
     int FUidlsAnswer = -1;
-    // The planned header requests: FPlan[FPlanRead..FPlanSent) are sent and unanswered.
+    // The planned requests (FPlanCommand + number + FPlanSuffix): FPlan[FPlanRead..FPlanSent)
+    // are sent and unanswered.
+    const char* FPlanCommand = "";
+    const char* FPlanSuffix = "";
     std::vector<int> FPlan;
     std::size_t FPlanRead = 0;
     std::size_t FPlanSent = 0;
@@ -197,6 +250,45 @@ bool IsUniqueId(std::string_view text);
 // the blank line and the body line, of which the first kMaxHeaderLines are kept. The same
 // header block always gives the same message.
 void FillFromHeaderBlock(TmsMessage& message, std::string_view block);
+
+// Turns a RETR answer, written to it in pieces of any size as it arrives, into the message as
+// a mail file keeps it: every line that starts with "." loses that first dot, the closing "."
+// line goes, and every line end becomes CR LF (an LF alone, a CR alone, and a run of CRs
+// before an LF are each one line end). The result goes to the sink in pieces of at most
+// kMessageChunk bytes. Only writes count; reading and seeking find nothing.
+class TmsMessageFlow : public TStream {
+public:
+    explicit TmsMessageFlow(const TmsMessageSink& sink);
+    int64_t Write(const void* buffer, int64_t count) override;
+    int64_t Read(void*, int64_t) override { return 0; }
+    int64_t Seek(int64_t, TSeekOrigin) override { return 0; }
+    void SetSize(int64_t) override {}
+    // The answer has ended: what is held back goes to the sink, the closing line does not.
+    void Finish();
+    // The bytes of the message with the dot-stuffing undone and line ends as they came.
+    int64_t RawSize() const { return FRawSize; }
+    // True once the sink raised.
+    bool SinkFailed() const { return FSinkFailed; }
+
+private:
+    // One byte of the answer, the slow way (line ends and line starts).
+    void Step(char c);
+    // One byte of the message, dot-stuffing undone.
+    void Take(char c);
+    void Put(const char* data, std::size_t size);
+    void Flush();
+
+    const TmsMessageSink& FSink;
+    std::string FOut;
+    int64_t FRawSize = 0;
+    // The CRs of the message not yet followed by anything.
+    int64_t FCrRun = 0;
+    bool FLineStart = true;
+    // A line began with a dot (dropped); then 1: a CR after it is held, 2: CR LF is held.
+    bool FAfterDot = false;
+    int FHeld = 0;
+    bool FSinkFailed = false;
+};
 
 // Turns the raw multi-line answer in stream back into the data the server had: the closing
 // "." line goes, and every line that starts with "." loses that first dot (the server adds

@@ -281,8 +281,12 @@ void TmsSocket::SendLine(std::string_view text) {
     line.reserve(text.size() + 2);
     line.append(text).append(kLineEnd);
     SendBuffer(line.data(), int64_t(line.size()));
-    AddToLog(text.find(kPassword) != std::string_view::npos ? std::string_view(kPasswordHidden)
-                                                            : text);
+    LogSent(text);
+}
+
+void TmsSocket::LogSent(std::string_view line) {
+    AddToLog(line.find(kPassword) != std::string_view::npos ? std::string_view(kPasswordHidden)
+                                                            : line);
 }
 
 void TmsSocket::StartAnswer() {

@@ -185,6 +185,8 @@ protected:
     // Stops the countdown and raises what ended the wait: the time-out, then a cancel.
     void EndWait();
     void AddToLog(std::string_view line);
+    // Logs a line sent (without its line end); a line containing "PASS" as "PASS *Hidden*".
+    void LogSent(std::string_view line);
     // Closes the socket without an event (a connect that failed, an owner going away).
     void CloseQuietly() noexcept;
     // Closes the connection, then raises what is wrong with the answer.

@@ -1,6 +1,7 @@
 // The POP3 client against a real server.
 #include "DovecotServer.h"
 #include "NetFixture.h"
+#include "RoundTripRelay.h"
 #include "base/Streams.h"
 #include "message/msmsg.h"
 #include "net/Mspop.h"
@@ -191,4 +192,21 @@ TEST_F(DovecotTest, BlockingModeWorksWithoutTheEventLoop) {
     EXPECT_EQ(client.MessageCount(), 1);
     EXPECT_EQ(RetrieveRaw(1), Mail("blocking", "..dot\r\n"));
     client.Logout();
+}
+
+TEST_F(DovecotTest, CheckWithNothingNewTakesAtMostFiveRoundTrips) {
+    for (int i = 1; i <= 3; ++i)
+        dovecot.AddMessage("alice", Mail("m" + std::to_string(i), "x\r\n"));
+    StartServer();
+    pvtest::TRoundTripRelay relay("127.0.0.1", dovecot.Port());
+    client.SetHost(relay.HostAndPort());
+    client.SetListAtLogin(true);
+    client.Login();
+    ASSERT_TRUE(client.HasCapability("PIPELINING"));
+    EXPECT_TRUE(client.EnsureUidls());
+    EXPECT_TRUE(client.EnsureSizes());
+    EXPECT_EQ(client.MessageIds()[2].Size, int64_t(Mail("m3", "x\r\n").size()));
+    client.Logout();
+    // The connection and greeting, CAPA, USER with PASS, CAPA with STAT, UIDL and LIST, QUIT.
+    EXPECT_LE(relay.RoundTrips(), 5);
 }

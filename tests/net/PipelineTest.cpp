@@ -21,9 +21,8 @@ protected:
     }
     // A log-in on a server whose CAPA answer lists capabilities, with count messages.
     void LogIn(const std::string& capabilities, int count) {
-        server.Say("+OK POP3 ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
-        server.Say("+OK").Expect("CAPA").Say("+OK").SayRaw(capabilities + ".\r\n");
-        server.Expect("STAT").Say("+OK " + std::to_string(count) + " 9000");
+        server.Say("+OK POP3 ready");
+        server.ServeLogin("bob", "secret", capabilities, "+OK " + std::to_string(count) + " 9000");
         client.Login();
         login = server.Received().size();
     }
@@ -184,15 +183,66 @@ TEST_F(PipelineTest, DeletionsGoOutInWindowsAndARefusalStopsThemInStep) {
     EXPECT_EQ(server.Failure(), "");
 }
 
-TEST_F(PipelineTest, Utf8TravelsWithStat) {
-    server.Say("+OK POP3 ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
-    server.Say("+OK").Expect("CAPA").Say("+OK").SayRaw("PIPELINING\r\nUTF8 USER\r\n.\r\n");
-    // Both answers come only once both commands are there.
-    server.Expect("UTF8").Expect("STAT").Say("+OK UTF8 enabled").Say("+OK 2 300");
+TEST_F(PipelineTest, LogInTakesThreeWritesAndAsksNothingMoreForIdsAndSizes) {
+    client.SetListAtLogin(true);
+    const std::string capa = "+OK\r\nPIPELINING\r\nUTF8 USER\r\nUIDL\r\n.\r\n";
+    // Each group is answered only once all its commands are there.
+    server.Say("+OK POP3 ready").Expect("CAPA").SayRaw(capa);
+    server.Expect("UTF8").Expect("USER bob").Expect("PASS secret");
+    server.Say("+OK UTF8 enabled").Say("+OK").Say("+OK Logged in.");
+    server.Expect("CAPA").Expect("STAT").Expect("UIDL").Expect("LIST");
+    server.SayRaw(capa).Say("+OK 2 300").SayRaw("+OK\r\n1 a\r\n2 b\r\n.\r\n");
+    server.SayRaw("+OK\r\n1 100\r\n2 200\r\n.\r\n");
     client.Login();
     EXPECT_EQ(server.Failure(), "");
     EXPECT_TRUE(client.Utf8());
     EXPECT_EQ(client.MessageCount(), 2);
-    EXPECT_NE(client.ProtocolLog().Text().find("UTF8\r\nSTAT\r\n+OK UTF8 enabled\r\n+OK 2 300"),
-              std::string::npos);
+    EXPECT_TRUE(client.EnsureUidls());
+    EXPECT_TRUE(client.EnsureSizes());
+    ASSERT_EQ(client.MessageIds().size(), 2u);
+    EXPECT_EQ(client.MessageIds()[1].Uidl, "b");
+    EXPECT_EQ(client.MessageIds()[1].Size, 200);
+    const std::string log = client.ProtocolLog().Text();
+    EXPECT_NE(log.find("UTF8\r\nUSER bob\r\nPASS *Hidden*\r\n+OK UTF8 enabled\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("secret"), std::string::npos);
+    server.Expect("QUIT").Say("+OK bye");
+    client.Logout();
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(PipelineTest, RefusedUserOrPasswordEndsTheLogInInStep) {
+    for (const char* refused : {"USER", "PASS"}) {
+        SCOPED_TRACE(refused);
+        const bool user = refused[0] == 'U';
+        server.NextConnection().Say("+OK POP3 ready").Expect("CAPA");
+        server.SayRaw("+OK\r\nPIPELINING\r\n.\r\n").Expect("USER bob").Expect("PASS secret");
+        server.Say(user ? "-ERR no such user" : "+OK").Say("-ERR [AUTH] Authentication failed.");
+        EXPECT_EQ(MessageOf<EmsServerError>([&] { client.Login(); }),
+                  user ? "-ERR no such user" : "-ERR [AUTH] Authentication failed.");
+        server.Expect("QUIT").Say("+OK bye");
+        client.Logout();
+        EXPECT_EQ(server.Failure(), "");
+    }
+}
+
+TEST_F(PipelineTest, PlannedMessagesGoOutTogetherAndAnotherRetrievalEndsThePlan) {
+    LogIn("PIPELINING\r\n", 3);
+    server.Expect("RETR 1").Expect("RETR 2").Expect("RETR 3");
+    server.SayRaw("+OK\r\none\r\n.\r\n+OK\r\n..two\r\n.\r\n+OK\r\nthree\r\n.\r\n");
+    client.PlanMessages({0, 1, 2});
+    std::string streamed;
+    client.SetCurrentMessage(0);
+    EXPECT_EQ(client.RetrieveMessageTo([&](std::string_view piece) { streamed += piece; }), 5);
+    std::string raw;
+    client.SetCurrentMessage(1);
+    client.RetrieveMessage(raw);
+    EXPECT_EQ(streamed + raw, "one\r\n.two\r\n");
+    EXPECT_EQ(server.Received().substr(login), "RETR 1\r\nRETR 2\r\nRETR 3\r\n");
+    EXPECT_EQ(server.Failure(), "");
+    // RETR 3's answer is due: headers asked instead would read it as theirs.
+    client.SetCurrentMessage(2);
+    EXPECT_THROW(client.RetrieveHeaders(), EmsServerError);
+    EXPECT_FALSE(client.IsConnected());
 }

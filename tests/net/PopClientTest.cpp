@@ -22,7 +22,7 @@ TEST_F(PopClientTest, HostTextCarriesAnOptionalPort) {
     EXPECT_EQ(pop.Host().size(), 255u);
 }
 
-TEST_F(PopClientTest, LoginIsUserPassCapaStat) {
+TEST_F(PopClientTest, LoginWithoutCapaIsUserPassCapaStat) {
     client.SetLogFileName("protocol");
     int connecting = 0;
     int connected = 0;
@@ -30,15 +30,16 @@ TEST_F(PopClientTest, LoginIsUserPassCapaStat) {
     client.OnConnected = [&](TmsSocketBase*) { ++connected; };
     LogIn("+OK 2 320");
     EXPECT_EQ(server.Failure(), "");
-    EXPECT_EQ(server.Received(), "USER bob\r\nPASS secret\r\nCAPA\r\nSTAT\r\n");
+    EXPECT_EQ(server.Received(), "CAPA\r\nUSER bob\r\nPASS secret\r\nCAPA\r\nSTAT\r\n");
     EXPECT_EQ(client.MessageCount(), 2);
     EXPECT_EQ(client.MailboxSize(), 320);
     EXPECT_EQ(client.CurrentMessage(), 0);
     EXPECT_EQ(connecting, 1);
     EXPECT_EQ(connected, 2);
-    EXPECT_EQ(client.ProtocolLog().Text(), "+OK POP3 ready\r\nUSER bob\r\n+OK\r\nPASS *Hidden*\r\n"
-                                           "+OK Logged in.\r\nCAPA\r\n-ERR unknown command\r\n"
-                                           "STAT\r\n+OK 2 320\r\n");
+    EXPECT_EQ(client.ProtocolLog().Text(),
+              "+OK POP3 ready\r\nCAPA\r\n-ERR unknown command\r\nUSER bob\r\n+OK\r\n"
+              "PASS *Hidden*\r\n+OK Logged in.\r\nCAPA\r\n-ERR unknown command\r\n"
+              "STAT\r\n+OK 2 320\r\n");
 
     server.Expect("QUIT").Say("+OK Logging out.");
     int disconnected = 0;
@@ -55,10 +56,11 @@ TEST_F(PopClientTest, Utf8IsSwitchedOnWhenOfferedAndARefusalChangesNothing) {
     // as without, and nothing from the session before counts.
     for (const char* answer : {"+OK UTF8 enabled", "-ERR UTF8 not available"}) {
         SCOPED_TRACE(answer);
-        server.NextConnection().Say("+OK POP3 ready").Expect("USER bob").Say("+OK");
-        server.Expect("PASS secret").Say("+OK").Expect("CAPA").Say("+OK");
-        server.SayRaw("TOP\r\nUTF8 USER\r\n.\r\n");
-        server.Expect("UTF8").Say(answer).Expect("STAT").Say("+OK 1 40");
+        const std::string capa = "+OK\r\nTOP\r\nUTF8 USER\r\n.\r\n";
+        server.NextConnection().Say("+OK POP3 ready").Expect("CAPA").SayRaw(capa);
+        server.Expect("UTF8").Say(answer).Expect("USER bob").Say("+OK");
+        server.Expect("PASS secret").Say("+OK").Expect("CAPA").SayRaw(capa);
+        server.Expect("STAT").Say("+OK 1 40");
         server.Expect("TOP 1 1").Say("+OK").SayRaw("Subject: Grüße\r\n\r\n.\r\n");
         server.Expect("QUIT").Say("+OK");
         client.ProtocolLog().Clear();
@@ -69,7 +71,7 @@ TEST_F(PopClientTest, Utf8IsSwitchedOnWhenOfferedAndARefusalChangesNothing) {
         EXPECT_EQ(message.Subject(), "Grüße");
         client.Logout();
         EXPECT_EQ(server.Failure(), "");
-        EXPECT_NE(client.ProtocolLog().Text().find("UTF8\r\n" + std::string(answer) + "\r\nSTAT"),
+        EXPECT_NE(client.ProtocolLog().Text().find("UTF8\r\n" + std::string(answer) + "\r\nUSER"),
                   std::string::npos);
     }
 }
@@ -83,7 +85,8 @@ TEST_F(PopClientTest, EmptyMailboxSelectsNoMessage) {
 }
 
 TEST_F(PopClientTest, RefusedLoginKeepsTheConnectionForQuit) {
-    server.Say("+OK POP3 ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
+    server.Say("+OK POP3 ready").Expect("CAPA").Say("-ERR unknown command");
+    server.Expect("USER bob").Say("+OK").Expect("PASS secret");
     server.Say("-ERR [AUTH] Authentication failed.");
     EXPECT_EQ(MessageOf<EmsServerError>([&] { client.Login(); }),
               "-ERR [AUTH] Authentication failed.");
@@ -186,9 +189,10 @@ TEST_F(PopClientTest, MessageArrivesUnstuffedWithEventsAroundIt) {
     TRecordingMessage recording;
     client.SetMailMessage(&recording);
     LogIn("+OK 1 60");
+    const std::size_t login = server.Received().size();
     std::vector<std::string> events;
     client.OnRetrievingMessage = [&](TmsSocketBase*) {
-        events.push_back("retrieving, sent so far: " + server.Received().substr(35));
+        events.push_back("retrieving, sent so far: " + server.Received().substr(login));
     };
     client.OnMessageRetrieved = [&](TmsSocketBase*) {
         events.push_back("retrieved " + std::to_string(recording.Loads.size()));
@@ -241,7 +245,7 @@ TEST_F(PopClientTest, LogoutAfterCancelFailsUntilTheNextLogin) {
     EXPECT_THROW(client.RetrieveMessage(), EmsCanceledError);
     EXPECT_FALSE(client.IsConnected());
     EXPECT_EQ(MessageOf<EmsCanceledError>([&] { client.Logout(); }), "Operation has been canceled");
-    EXPECT_EQ(server.Received(), "USER bob\r\nPASS secret\r\nCAPA\r\nSTAT\r\nRETR 1\r\n");
+    EXPECT_EQ(server.Received(), "CAPA\r\nUSER bob\r\nPASS secret\r\nCAPA\r\nSTAT\r\nRETR 1\r\n");
 
     client.OnTransferProgress = nullptr;
     server.NextConnection();

@@ -17,13 +17,15 @@ namespace pvtest {
 namespace {
 enum TStepKind { skSay, skExpect, skPause, skDelay, skClose, skAbort, skNextConnection, skRepeat };
 
-// An endless answer keeps at most this much queued, so the server's memory stays flat.
+// A repeated answer keeps at most this much queued, so the server's memory stays flat.
 constexpr qint64 kRepeatQueue = 256 * 1024;
 
 struct TStep {
     TStepKind Kind;
     std::string Text;
     int Milliseconds = 0;
+    // Of a repeated answer: the repeats still to send, -1 for ever.
+    int64_t Times = -1;
 };
 
 std::string Visible(const std::string& bytes) {
@@ -148,7 +150,7 @@ private:
         FUnacknowledged = FAnswerOpen = false;
         QObject::connect(FSocket, &QTcpSocket::readyRead, this, [this] { Read(); });
         QObject::connect(FSocket, &QTcpSocket::disconnected, this, [this] { Gone(); });
-        // Only an endless answer waits for the queue to drain.
+        // Only a repeated answer waits for the queue to drain.
         QObject::connect(FSocket, &QTcpSocket::bytesWritten, this, [this] {
             std::lock_guard lock(FMutex);
             if (FNext < FSteps.size() && FSteps[FNext].Kind == skRepeat) Run();
@@ -241,7 +243,7 @@ private:
     // Runs the steps as far as the client's input, pauses and delays allow.
     void Run() {
         while (FSocket && FNext < FSteps.size()) {
-            const TStep& step = FSteps[FNext];
+            TStep& step = FSteps[FNext];
             bool fresh = FFresh;
             FFresh = false;
             switch (step.Kind) {
@@ -295,11 +297,14 @@ private:
                 }
                 return;
             case skRepeat:
-                // Never ends: the client has to give up.
-                while (FSocket->bytesToWrite() < kRepeatQueue) {
+                // Without a count it never ends: the client has to give up.
+                while (step.Times != 0 && FSocket->bytesToWrite() < kRepeatQueue) {
                     FSocket->write(step.Text.data(), qint64(step.Text.size()));
+                    if (step.Times > 0) --step.Times;
                 }
-                return;
+                if (step.Times != 0) return;
+                ++FNext;
+                break;
             case skClose:
             case skAbort:
                 ++FNext;
@@ -378,7 +383,11 @@ TFakePop3Server& TFakePop3Server::SayRaw(const std::string& bytes) {
 }
 
 TFakePop3Server& TFakePop3Server::SayForever(const std::string& bytes) {
-    FCore->Add({skRepeat, bytes});
+    return SayRepeated(bytes, -1);
+}
+
+TFakePop3Server& TFakePop3Server::SayRepeated(const std::string& bytes, int64_t times) {
+    FCore->Add({skRepeat, bytes, 0, times});
     return *this;
 }
 
@@ -405,6 +414,20 @@ TFakePop3Server& TFakePop3Server::Close() {
 TFakePop3Server& TFakePop3Server::Abort() {
     FCore->Add({skAbort, {}});
     return *this;
+}
+
+TFakePop3Server& TFakePop3Server::ServeLogin(const std::string& user, const std::string& password,
+                                             const std::string& capabilities,
+                                             const std::string& statAnswer) {
+    const std::string capa =
+        capabilities.empty() ? "-ERR unknown command\r\n" : "+OK\r\n" + capabilities + ".\r\n";
+    Expect("CAPA").SayRaw(capa);
+    if (capabilities.find("PIPELINING\r\n") == std::string::npos) {
+        Expect("USER " + user).Say("+OK").Expect("PASS " + password).Say("+OK Logged in.");
+        return Expect("CAPA").SayRaw(capa).Expect("STAT").Say(statAnswer);
+    }
+    Expect("USER " + user).Expect("PASS " + password).Say("+OK").Say("+OK Logged in.");
+    return Expect("CAPA").Expect("STAT").SayRaw(capa).Say(statAnswer);
 }
 
 TFakePop3Server& TFakePop3Server::OfferNoSecurity() {

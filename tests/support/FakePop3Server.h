@@ -32,6 +32,9 @@ public:
     TFakePop3Server& SayRaw(const std::string& bytes);
     // Sends bytes again and again, as fast as the client takes them, until it hangs up.
     TFakePop3Server& SayForever(const std::string& bytes);
+    // Sends bytes the given number of times, as fast as the client takes them: a large
+    // answer that the server never holds whole.
+    TFakePop3Server& SayRepeated(const std::string& bytes, int64_t times);
     // Waits for the client's next line and compares it, CR LF included, with line + CR LF. A
     // different line is recorded as a failure and the connection is reset.
     TFakePop3Server& Expect(const std::string& line);
@@ -46,6 +49,14 @@ public:
     // The following steps belong to the next connection: when the client closed this one
     // itself, the server may not have noticed yet.
     TFakePop3Server& NextConnection();
+
+    // The server's side of a log-in after the greeting, ending in the STAT answer: the first
+    // CAPA refused when capabilities is empty (then USER, PASS, CAPA again, refused, and
+    // STAT), else answered with capabilities (lines ending in CR LF) before USER and again
+    // after PASS. With PIPELINING among them USER and PASS, then CAPA and STAT, are answered
+    // only once both commands of their write are there.
+    TFakePop3Server& ServeLogin(const std::string& user, const std::string& password,
+                                const std::string& capabilities, const std::string& statAnswer);
 
     // A server without encryption as the security search meets it: a greeting in clear text
     // where TLS was expected, then on the next connection a CAPA without STLS and a goodbye.
