@@ -215,13 +215,7 @@ TEST(WaitingText, CountsAndSizes) {
 
 TEST_F(AccountEditor, TestConnectionLogsInWithTheEnteredValuesWithoutSaving) {
     TFakePop3Server server;
-    server.Say("+OK ready").Expect("USER u").Say("+OK").Expect("PASS p").Say("+OK");
-    server.Expect("CAPA")
-        .Say("-ERR")
-        .Expect("STAT")
-        .Say("+OK 3 1234567")
-        .Expect("QUIT")
-        .Say("+OK bye");
+    server.Say("+OK ready").ServeLogin("u", "p", "", "+OK 3 1234567").Expect("QUIT").Say("+OK bye");
     TFormAccount f(Probe(server.Port()), TStringList());
     f.BtnTestClick();
     EXPECT_EQ(f.LabelTest->text(), "3 messages (1.2 MB) waiting");
@@ -270,14 +264,19 @@ TEST_F(AccountEditor, NewAccountIsAutomaticAndClearTextOnlyAnExplicitChoice) {
 
 TEST_F(AccountEditor, TestConnectionShowsTheServersAnswerOrStopsOnCancel) {
     TFakePop3Server server;
-    server.Say("+OK ready").Expect("USER u").Say("+OK").Expect("PASS wrong");
+    server.Say("+OK ready")
+        .Expect("CAPA")
+        .Say("-ERR")
+        .Expect("USER u")
+        .Say("+OK")
+        .Expect("PASS wrong");
     server.Say("-ERR [AUTH] Authentication failed.");
     TFormAccount f(Probe(server.Port(), "wrong"), TStringList());
     f.BtnTestClick();
     EXPECT_EQ(f.LabelTest->text(), "Test failed: -ERR [AUTH] Authentication failed.");
 
     // Cancel while the server keeps the log-in waiting: the test ends, the editor stays.
-    server.NextConnection().Say("+OK ready").Expect("USER u").Pause();
+    server.NextConnection().Say("+OK ready").Expect("CAPA").Say("-ERR").Expect("USER u").Pause();
     TFormAccount g(Probe(server.Port()), TStringList());
     bool cancelled = false;
     QTimer::singleShot(0, &g, [&] {

@@ -169,7 +169,12 @@ TEST_F(CheckCycle, AccountFromBeforeLooksForSecurityOnceThenGoesOnAsItsPortSays)
 
 TEST_F(CheckCycle, FailedLogInKeepsItsTextsAndRaisesNoSecondError) {
     PopAccount();
-    server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
+    server.Say("+OK ready")
+        .Expect("CAPA")
+        .Say("-ERR unknown command")
+        .Expect("USER bob")
+        .Say("+OK")
+        .Expect("PASS secret");
     server.Say("-ERR [AUTH] Authentication failed.");
     server.Expect("QUIT").Say("+OK bye");
     TFormMain w;
@@ -354,7 +359,12 @@ TEST_F(CheckCycle, HeadlessCheckPrintsRowsAndStatusOrFails) {
 
     // A wrong password: the status line says so and the exit status is 1.
     server.NextConnection();
-    server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret");
+    server.Say("+OK ready")
+        .Expect("CAPA")
+        .Say("-ERR unknown command")
+        .Expect("USER bob")
+        .Say("+OK")
+        .Expect("PASS secret");
     server.Say("-ERR [AUTH] Authentication failed.").Expect("QUIT").Say("+OK");
     out.str("");
     EXPECT_EQ(RunHeadlessCheck(out, err), 1);
@@ -662,8 +672,7 @@ TEST_F(CheckCycle, ManualDialThatConnectsAfterTheWaitIsKept) {
 TEST_F(CheckCycle, HostileStatCountAllocatesNothingAndClaimsNothingReady) {
     PopAccount();
     const long peakBefore = pvtest::PeakMegabytes();
-    server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret").Say("+OK");
-    server.Expect("CAPA").Say("-ERR unknown command").Expect("STAT").Say("+OK 2147483647 0");
+    server.Say("+OK ready").ServeLogin("bob", "secret", "", "+OK 2147483647 0");
     server.Expect("UIDL").Say("-ERR unknown command");
     server.Expect("TOP 1 1").Say("-ERR no such message").Expect("QUIT").Say("+OK");
     TFormMain w;

@@ -46,13 +46,9 @@ struct CachedCheck : CheckCycle {
     void Serve(const std::string& capabilities, std::set<int> tops, std::string uidl = "") {
         if (!firstCheck) server.NextConnection();
         firstCheck = false;
-        server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret").Say("+OK");
-        if (capabilities.empty()) {
-            server.Expect("CAPA").Say("-ERR unknown command");
-        } else {
-            server.Expect("CAPA").Say("+OK").SayRaw(capabilities + ".\r\n");
-        }
-        server.Expect("STAT").Say("+OK " + std::to_string(box.size()) + " 9000");
+        server.Say("+OK ready")
+            .ServeLogin("bob", "secret", capabilities,
+                        "+OK " + std::to_string(box.size()) + " 9000");
         server.Expect("UIDL").SayRaw(uidl.empty() ? UidlAnswer() : uidl);
         if (!capabilities.empty()) {
             std::string list = "+OK\r\n";

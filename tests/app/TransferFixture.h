@@ -59,13 +59,8 @@ struct Transfer : MainWindowFixture {
     }
     // capabilities: the lines of the CAPA answer; none for a server that does not know CAPA.
     void LogIn(std::size_t count, const std::string& capabilities = "") {
-        server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret").Say("+OK");
-        if (capabilities.empty()) {
-            server.Expect("CAPA").Say("-ERR unknown command");
-        } else {
-            server.Expect("CAPA").Say("+OK").SayRaw(capabilities + ".\r\n");
-        }
-        server.Expect("STAT").Say("+OK " + std::to_string(count) + " 9000");
+        server.Say("+OK ready")
+            .ServeLogin("bob", "secret", capabilities, "+OK " + std::to_string(count) + " 9000");
     }
     void Ids(const std::vector<TMail>& box, bool uidl) {
         if (!uidl) {

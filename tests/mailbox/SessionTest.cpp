@@ -52,9 +52,7 @@ struct Session : ::testing::Test {
     }
     // Two messages listed over the exchange of a server without CAPA or UIDL.
     void ListTwo(const std::string& secondSize) {
-        server.Say("+OK ready").Expect("USER bob").Say("+OK").Expect("PASS secret").Say("+OK");
-        server.Expect("CAPA").Say("-ERR unknown command");
-        server.Expect("STAT").Say("+OK 2 9000");
+        server.Say("+OK ready").ServeLogin("bob", "secret", "", "+OK 2 9000");
         server.Expect("UIDL").Say("-ERR unknown command");
         server.Expect("TOP 1 1").Say("+OK").SayRaw("From: Ann <ann@example.org>\r\n"
                                                    "Subject: =?utf-8?q?Gr=C3=BC=C3=9Fe?=\r\n.\r\n");
@@ -106,8 +104,8 @@ TEST_F(Session, ChecksAndCollectsWithoutAScreenAndAsksThroughItsEvents) {
 TEST_F(Session, AFailedLogInComesBackAsItsReasonAndListsNothing) {
     TMailboxSession session(events, account);
     session.Apply();
-    server.Say("+OK ready")
-        .Expect("USER bob")
+    server.Say("+OK ready").Expect("CAPA").Say("-ERR unknown command");
+    server.Expect("USER bob")
         .Say("+OK")
         .Expect("PASS secret")
         .Say("-ERR [AUTH] Authentication failed.");
