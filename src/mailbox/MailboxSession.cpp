@@ -67,6 +67,8 @@ bool IsLoopbackHost(const std::string& host) {
 TMailboxSession::TMailboxSession(TMailboxEvents& events, TClientRec& account)
     : FEvents(events), FAccount(account), FClient(std::make_unique<TmsPOPClient>()) {
     FClient->SetMailMessage(&FMessage);
+    // Every check lists ids and sizes: they ride with the log-in's STAT.
+    FClient->SetListAtLogin(true);
     ConnectClient();
 }
 
@@ -260,8 +262,9 @@ void TMailboxSession::ListHeaders(int count) {
     // one gets the exchange it was built for, one LIST per message.
     bool allSizes = false;
     if (FClient->CapaAnswered()) {
-        bool uidls = false;
-        FClient->RetrieveUidlsAndSizes(uidls, allSizes);
+        // Both were asked with the log-in's STAT.
+        FClient->EnsureUidls();
+        allSizes = FClient->EnsureSizes();
     } else {
         FClient->RetrieveUidls();
     }
