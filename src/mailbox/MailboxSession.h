@@ -19,6 +19,7 @@
 
 class EmsCertificateError;
 class TmsPOPClient;
+struct TmsMessageId;
 struct TClientRec;
 
 // What a session tells and asks while it works. Every call has a default that shows nothing
@@ -123,12 +124,26 @@ private:
     void ListHeaders(int count);
     void AddRow(int number, int64_t size, const std::string& uidl);
 
-    void HandleRow(int index, int number);
+    using TUidlIndex = std::unordered_map<std::string, int>;
+    // What the transfer does with a row, set before the first retrieval.
+    struct TRowStep {
+        // The message's number on the server now; 0 when it is gone.
+        int Number = 0;
+        // Above the size to confirm, and not confirmed.
+        bool Declined = false;
+        // Its file from an earlier transfer is there: it is not retrieved again.
+        bool SavedBefore = false;
+        bool Retrieve = false;
+    };
+    TRowStep PlanRow(int index, const std::vector<TmsMessageId>& ids, const TUidlIndex* byUidl);
+    void CarryRow(int index, const TRowStep& step);
+    // Retrieves the message into a new mail file; true when the answer was too short to be the
+    // message (the file is kept, the message stays on the server).
+    bool RetrieveMailFile(int index, const TmsMessageId& id);
     void ForgetSavedIdsNotOn(const std::unordered_map<std::string, int>& byUidl);
     // The closing steps; the first failure of the transfer or of these steps ends in failure.
     void FinishTransfer(bool keepConnected, std::exception_ptr& failure);
     void FlushSavedFiles();
-    void SaveMailFile(int index, const std::string& text, bool record);
 
     TMailboxEvents& FEvents;
     TClientRec& FAccount;
@@ -144,7 +159,6 @@ private:
     // The hand-over list has been written whole in this transfer; saves append to it.
     bool FHandOverWritten = false;
     int64_t FMsgSize = 0;
-    std::string FMessageText;
     std::unique_ptr<TSavedIds> FSavedIds;
     QDateTime FNextNameTime;
     std::vector<int> FDeletions;

@@ -58,8 +58,8 @@ std::string TransListPath() {
 
 // An empty answer, or one far shorter than listed, is kept on the server whatever it was
 // marked: the server may have lost or cut the message.
-bool IsShortAnswer(std::size_t received, int64_t listed) {
-    return received == 0 || (listed > 0 && int64_t(received) * kShortAnswerShare < listed);
+bool IsShortAnswer(int64_t received, int64_t listed) {
+    return received == 0 || (listed > 0 && received * kShortAnswerShare < listed);
 }
 
 std::string ServerOf(const TmsPOPClient& client) {
@@ -70,12 +70,10 @@ bool IsTransferMode(int mode) {
     return mode == tmGet || mode == tmCopy;
 }
 
-using TUidlIndex = std::unordered_map<std::string, int>;
-
 // The server's number of the message a row was listed for: found by its unique id when both
 // the row and the server have ids, else by number and size; 0 when it is gone or changed.
 int FindRowMessage(const TMailRow& row, const std::vector<TmsMessageId>& ids,
-                   const TUidlIndex* byUidl) {
+                   const std::unordered_map<std::string, int>* byUidl) {
     if (byUidl && !row.Uidl.empty()) {
         const auto it = byUidl->find(row.Uidl);
         return it == byUidl->end() ? 0 : it->second;
@@ -135,18 +133,18 @@ void TMailboxSession::Collect(bool keepConnected) {
                     if (!id.Uidl.empty()) byUidl.emplace(id.Uidl, id.Number);
                 ForgetSavedIdsNotOn(byUidl);
             }
+            // Every row's course is set before the first retrieval (the questions asked
+            // first), so the retrievals can go out ahead of their answers.
+            std::vector<TRowStep> steps;
+            steps.reserve(FRows.size());
+            std::vector<int> retrievals;
             for (int i = 0; i < int(FRows.size()); ++i) {
-                const int number =
-                    FindRowMessage(FRows[std::size_t(i)], ids, hasUidl ? &byUidl : nullptr);
-                if (number == 0) {
-                    const int mode = FRows[std::size_t(i)].Mode;
-                    if (mode >= tmGet && mode <= tmDelete) {
-                        TransferNotes.push_back(Printf(kGone, i + 1));
-                        Log(TransferNotes.back());
-                    }
-                } else {
-                    HandleRow(i, number);
-                }
+                steps.push_back(PlanRow(i, ids, hasUidl ? &byUidl : nullptr));
+                if (steps.back().Retrieve) retrievals.push_back(steps.back().Number - 1);
+            }
+            FClient->PlanMessages(std::move(retrievals));
+            for (int i = 0; i < int(FRows.size()); ++i) {
+                CarryRow(i, steps[std::size_t(i)]);
                 SetMode(i, -1);
                 ++handled;
             }
@@ -170,64 +168,65 @@ void TMailboxSession::ForgetSavedIdsNotOn(const std::unordered_map<std::string, 
     if (!gone.empty()) FSavedIds->Save();
 }
 
-void TMailboxSession::HandleRow(int index, int number) {
+TMailboxSession::TRowStep TMailboxSession::PlanRow(int index, const std::vector<TmsMessageId>& ids,
+                                                   const TUidlIndex* byUidl) {
     const TMailRow& row = FRows[std::size_t(index)];
-    const int mode = row.Mode;
-    FMsgSize = row.Size;
-    if (FMsgSize > MailMaxSize && IsTransferMode(mode) && !FEvents.ConfirmSize(row)) {
+    TRowStep step;
+    step.Number = FindRowMessage(row, ids, byUidl);
+    if (step.Number == 0 || !IsTransferMode(row.Mode)) return step;
+    if (row.Size > MailMaxSize && !FEvents.ConfirmSize(row)) {
+        step.Declined = true;
+        return step;
+    }
+    const TmsMessageId& id = ids[std::size_t(step.Number - 1)];
+    const TSavedIds::TEntry* saved = id.Uidl.empty() ? nullptr : FSavedIds->Find(id.Uidl, id.Size);
+    // Saved by an earlier transfer: listed once, never saved twice, but only while its file is
+    // there as it was written (an unconfirmed one is brought to the disk first). A file that
+    // went is saved again: a duplicate is cheaper than a loss.
+    step.SavedBefore = saved && IsFileThere(saved->Path, saved->FileSize, !saved->Confirmed);
+    step.Retrieve = !step.SavedBefore;
+    return step;
+}
+
+void TMailboxSession::CarryRow(int index, const TRowStep& step) {
+    const int mode = FRows[std::size_t(index)].Mode;
+    if (step.Number == 0) {
+        if (mode >= tmGet && mode <= tmDelete) {
+            TransferNotes.push_back(Printf(kGone, index + 1));
+            Log(TransferNotes.back());
+        }
+        return;
+    }
+    if (step.Declined) {
         SetMode(index, tmNeutral);
         ++SkippedForSize;
         TransferNotes.push_back(Printf(kTooLarge, index + 1));
         Log(TransferNotes.back());
         return;
     }
-    FClient->SetCurrentMessage(number - 1);
-    const TmsMessageId id = FClient->MessageIds()[std::size_t(number - 1)];
+    FMsgSize = FRows[std::size_t(index)].Size;
+    FClient->SetCurrentMessage(step.Number - 1);
+    const TmsMessageId id = FClient->MessageIds()[std::size_t(step.Number - 1)];
     // True when the message stays on the server whatever it was marked.
     bool keep = false;
-    if (IsTransferMode(mode)) {
-        const TSavedIds::TEntry* saved =
-            id.Uidl.empty() ? nullptr : FSavedIds->Find(id.Uidl, id.Size);
-        // Saved by an earlier transfer: listed once, never saved twice, but only while its
-        // file is there as it was written (an unconfirmed one is brought to the disk first).
-        // A file that went is saved again: a duplicate is cheaper than a loss.
-        if (saved && IsFileThere(saved->Path, saved->FileSize, !saved->Confirmed)) {
-            const std::string path = saved->Path;
-            if (HandOver.IndexOf(path) < 0) {
-                HandOver.Add(path);
-                WriteTransList(TransListPath(), HandOver);
-            }
-            if (mode == tmGet) FSavedIds->SetKind(id.Uidl, TSavedIds::skGet);
-            FSavedIds->Confirm(id.Uidl);
-            FSavedIds->Save();
-            Log(ReplaceFirst(Printf(kSavedBefore, index + 1), "%s", FileNameOf(path)));
-        } else {
-            try {
-                FClient->RetrieveMessage(FMessageText);
-            } catch (const std::exception& e) {
-                // A message the decoder cannot read is still saved whole.
-                if (IsConnectionError(e) || FMessageText.empty()) throw;
-                ProgramLog.Add(e.what());
-            }
-            const std::size_t received = FMessageText.size();
-            keep = IsShortAnswer(received, id.Size);
-            MakeCrLf(FMessageText);
-            SaveMailFile(index, FMessageText, !keep);
-            ++NewMailCount;
-            if (keep) {
-                TransferNotes.push_back(
-                    FillPlaces(kShortAnswer, {std::to_string(index + 1), std::to_string(received),
-                                              std::to_string(std::max<int64_t>(id.Size, 0)),
-                                              FileNameOf(SavedFiles.back())}));
-                Log(TransferNotes.back());
-            }
+    if (step.SavedBefore) {
+        const std::string path = FSavedIds->Find(id.Uidl, id.Size)->Path;
+        if (HandOver.IndexOf(path) < 0) {
+            HandOver.Add(path);
+            WriteTransList(TransListPath(), HandOver);
         }
+        if (mode == tmGet) FSavedIds->SetKind(id.Uidl, TSavedIds::skGet);
+        FSavedIds->Confirm(id.Uidl);
+        FSavedIds->Save();
+        Log(ReplaceFirst(Printf(kSavedBefore, index + 1), "%s", FileNameOf(path)));
+    } else if (step.Retrieve) {
+        keep = RetrieveMailFile(index, id);
     }
     if ((mode == tmGet && !keep) || mode == tmDelete) {
         // Deleted together at the end, once its file is on the disk: a DELE sent between two
         // retrievals would cost a round trip each, and more on servers that hold an answer
         // written right after another until the client acknowledges the first.
-        FDeletions.push_back(number - 1);
+        FDeletions.push_back(step.Number - 1);
     }
 }
 
@@ -297,33 +296,44 @@ void TMailboxSession::FlushSavedFiles() {
     FSavedIds->Save();
 }
 
-void TMailboxSession::SaveMailFile(int index, const std::string& text, bool record) {
-    const TmsMessageId& id = FClient->MessageIds()[std::size_t(FClient->CurrentMessage())];
-    const std::string uidl = record ? id.Uidl : std::string();
-    const int64_t size = id.Size;
+bool TMailboxSession::RetrieveMailFile(int index, const TmsMessageId& id) {
     const auto kind =
         FRows[std::size_t(index)].Mode == tmGet ? TSavedIds::skGet : TSavedIds::skCopy;
     // Names rise with every save, so two saves in one second never meet.
     const QDateTime now = Now();
     const QDateTime first = FNextNameTime.isValid() && FNextNameTime > now ? FNextNameTime : now;
     int step = 0;
+    int64_t received = 0;
+    int64_t written = 0;
+    // An answer that cannot be the whole message is saved, but not recorded: it must not
+    // spare a later retrieval.
+    bool keep = false;
     const std::string path = CreateFileDurably(
         PostofficeDir(),
         [&](int tried) {
             step = tried;
             return MailFileName(first.addSecs(2 * qint64(tried)));
         },
-        text, kNameTries,
+        // The message goes to its file as it arrives: memory does not grow with it.
+        [&](const TFileWrite& write) {
+            received = FClient->RetrieveMessageTo([&](std::string_view piece) {
+                written += int64_t(piece.size());
+                write(piece);
+            });
+            keep = IsShortAnswer(received, id.Size);
+        },
+        kNameTries,
         [&](const std::string& target) {
-            if (uidl.empty()) return;
-            FSavedIds->Set(uidl, {kind, size, int64_t(text.size()), target, false});
-            FSavedIds->Append(uidl, false);
+            if (keep || id.Uidl.empty()) return;
+            FSavedIds->Set(id.Uidl, {kind, id.Size, written, target, false});
+            FSavedIds->Append(id.Uidl, false);
         },
         false);
     FNextNameTime = first.addSecs(2 * qint64(step + 1));
+    ++NewMailCount;
     // The file, its record and the list reach the disk with the session's one flush, before
     // any DELE (FinishTransfer).
-    if (!uidl.empty()) FUnflushedUidls.push_back(uidl);
+    if (!keep && !id.Uidl.empty()) FUnflushedUidls.push_back(id.Uidl);
     HandOver.Add(path);
     SavedFiles.push_back(path);
     // The list is written whole once per transfer, then grows a line per file: a rewrite per
@@ -335,4 +345,11 @@ void TMailboxSession::SaveMailFile(int index, const std::string& text, bool reco
     const std::string line = ReplaceFirst(Printf(kSavedAs, index + 1), "%s", FileNameOf(path));
     FEvents.StatusBar(line);
     FEvents.Memo(line);
+    if (keep) {
+        TransferNotes.push_back(FillPlaces(
+            kShortAnswer, {std::to_string(index + 1), std::to_string(received),
+                           std::to_string(std::max<int64_t>(id.Size, 0)), FileNameOf(path)}));
+        Log(TransferNotes.back());
+    }
+    return keep;
 }

@@ -45,8 +45,8 @@ void SyncFolder(const std::string& folder) {
 // has its name or is gone, so RemoveStaleTempFiles never takes it from a running writer.
 class TTempFile {
 public:
-    TTempFile(const std::string& folder, const std::string& base, std::string_view data, bool flush,
-              unsigned mode)
+    TTempFile(const std::string& folder, const std::string& base, const TFileContent& content,
+              bool flush, unsigned mode)
         : FPath(folder + "/" + base + kTempSuffix) {
         FFd = ::mkostemp(FPath.data(), O_CLOEXEC);
         if (FFd < 0) {
@@ -55,14 +55,13 @@ public:
         }
         // A fresh file nobody else can hold yet: the lock is ours at once.
         ::flock(FFd, LOCK_EX | LOCK_NB);
-        const char* p = data.data();
-        std::size_t left = data.size();
-        while (left > 0) {
-            const ssize_t n = ::write(FFd, p, left);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) Fail(n < 0 ? errno : ENOSPC);
-            p += n;
-            left -= std::size_t(n);
+        try {
+            content([this](std::string_view piece) { Write(piece); });
+        } catch (...) {
+            // A write that failed has discarded the file already; what the content's source
+            // raised leaves no half file behind either.
+            if (!FPath.empty()) Discard();
+            throw;
         }
         if (::fchmod(FFd, mode_t(mode)) != 0 || (flush && ::fsync(FFd) != 0)) Fail(errno);
     }
@@ -82,17 +81,33 @@ public:
     }
 
 private:
+    void Write(std::string_view piece) {
+        const char* p = piece.data();
+        std::size_t left = piece.size();
+        while (left > 0) {
+            const ssize_t n = ::write(FFd, p, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) Fail(n < 0 ? errno : ENOSPC);
+            p += n;
+            left -= std::size_t(n);
+        }
+    }
     // Only while constructing: no destructor runs after a constructor raised.
-    [[noreturn]] void Fail(int error) {
+    std::string Discard() {
         const std::string path = std::exchange(FPath, std::string());
         ::unlink(path.c_str());
         ::close(std::exchange(FFd, -1));
-        RaiseSystemError(path, error);
+        return path;
     }
+    [[noreturn]] void Fail(int error) { RaiseSystemError(Discard(), error); }
 
     std::string FPath;
     int FFd = -1;
 };
+
+TFileContent WholeContent(std::string_view data) {
+    return [data](const TFileWrite& write) { write(data); };
+}
 
 std::string BaseName(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -102,7 +117,7 @@ std::string BaseName(const std::string& path) {
 
 void WriteFileDurably(const std::string& path, std::string_view data, bool flush, unsigned mode) {
     const std::string folder = FolderOf(path);
-    TTempFile temp(folder, BaseName(path), data, flush, mode);
+    TTempFile temp(folder, BaseName(path), WholeContent(data), flush, mode);
     // rename replaces whatever has the name, a planted symbolic link included, and never
     // writes through it.
     if (::rename(temp.Path().c_str(), path.c_str()) != 0) RaiseSystemError(path, errno);
@@ -115,7 +130,15 @@ std::string CreateFileDurably(const std::string& folder,
                               std::string_view data, int tries,
                               const std::function<void(const std::string& path)>& beforeName,
                               bool flush, unsigned mode) {
-    TTempFile temp(folder, "new", data, flush, mode);
+    return CreateFileDurably(folder, name, WholeContent(data), tries, beforeName, flush, mode);
+}
+
+std::string CreateFileDurably(const std::string& folder,
+                              const std::function<std::string(int step)>& name,
+                              const TFileContent& content, int tries,
+                              const std::function<void(const std::string& path)>& beforeName,
+                              bool flush, unsigned mode) {
+    TTempFile temp(folder, "new", content, flush, mode);
     CrashPoint("written");
     for (int step = 0; step < tries; ++step) {
         const std::string path = folder + "/" + name(step);

@@ -29,6 +29,17 @@ std::string CreateFileDurably(const std::string& folder,
                               const std::function<void(const std::string& path)>& beforeName = {},
                               bool flush = true, unsigned mode = 0600);
 
+// The content of a file written piece by piece as its source delivers it: content(write)
+// calls write for each piece in order. What content raises ends the file unwritten (no
+// temporary file stays) and goes on to the caller.
+using TFileWrite = std::function<void(std::string_view piece)>;
+using TFileContent = std::function<void(const TFileWrite& write)>;
+std::string CreateFileDurably(const std::string& folder,
+                              const std::function<std::string(int step)>& name,
+                              const TFileContent& content, int tries,
+                              const std::function<void(const std::string& path)>& beforeName = {},
+                              bool flush = true, unsigned mode = 0600);
+
 // Brings everything written to the file system that holds folder to the disk (one flush for
 // many files written with flush false). Raises EInOutError with the system's reason.
 void FlushFileSystem(const std::string& folder);

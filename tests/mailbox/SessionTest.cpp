@@ -1,6 +1,7 @@
 // The mailbox session on its own: what it lists, saves, deletes, tells and asks, with no
 // window and no screen library in the process.
 #include "FakePop3Server.h"
+#include "PeakMemory.h"
 #include "ScopedSeam.h"
 #include "TempHome.h"
 #include "mailbox/MailFiles.h"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 namespace fs = std::filesystem;
 using pvtest::TFakePop3Server;
@@ -24,10 +26,12 @@ struct TRecordedEvents : TMailboxEvents {
     std::vector<std::string> statuses, protocol, asked;
     int rowsAdded = 0;
     bool confirm = false;
+    std::function<void()> onAsk;
     void Status(const std::string& text) override { statuses.push_back(text); }
     void Protocol(const std::string& line) override { protocol.push_back(line); }
     void RowsAdded(int) override { ++rowsAdded; }
     bool ConfirmSize(const TMailRow& row) override {
+        if (onAsk) onAsk();
         asked.push_back(row.Subject);
         return confirm;
     }
@@ -117,6 +121,46 @@ TEST_F(Session, AFailedLogInComesBackAsItsReasonAndListsNothing) {
     EXPECT_EQ(events.statuses.back(), "Error when calling list, see protocol");
     EXPECT_NE(std::find(events.protocol.begin(), events.protocol.end(), check.Error),
               events.protocol.end());
+}
+
+// On a pipelining server the size question comes before the first retrieval, the
+// retrievals go out together, and a large message goes to its file without being held.
+TEST_F(Session, QuestionsFirstThenRetrievalsAheadAndALargeMessageNeverHeldWhole) {
+    const std::string head = "From: a@example.org\r\nSubject: s\r\n\r\n";
+    const std::string line = std::string(78, 'x') + "\r\n";
+    const int64_t lines = 40 * 1024 * 1024 / int64_t(line.size());
+    const int64_t big = int64_t(head.size()) + lines * int64_t(line.size());
+    TMailboxSession session(events, account);
+    session.Apply();
+    server.Say("+OK ready").ServeLogin("bob", "secret", "UIDL\r\nPIPELINING\r\n", "+OK 3 9000");
+    server.Expect("UIDL").SayRaw("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n");
+    server.Expect("LIST").SayRaw("+OK\r\n1 40\r\n2 " + std::to_string(big) + "\r\n3 40\r\n.\r\n");
+    for (int n = 1; n <= 3; ++n)
+        server.Expect("TOP " + std::to_string(n) + " 1").Say("+OK").SayRaw(head + ".\r\n");
+    session.Check(true);
+    ASSERT_EQ(session.Rows().size(), 3u);
+    for (TMailRow& row : session.Rows()) row.Mode = tmCopy;
+    MailMaxSize = 1000;
+    events.confirm = true;
+    std::string receivedWhenAsked;
+    events.onAsk = [&] { receivedWhenAsked = server.Received(); };
+    // The answers come only once all three requests are there.
+    server.Expect("RETR 1").Expect("RETR 2").Expect("RETR 3");
+    for (int n = 1; n <= 3; ++n) {
+        server.Say("+OK").SayRaw(head);
+        if (n == 2) server.SayRepeated(line, lines);
+        server.SayRaw(n == 2 ? ".\r\n" : "x\r\n.\r\n");
+    }
+    server.Expect("QUIT").Say("+OK bye");
+    const long before = pvtest::PeakMegabytes();
+    session.Collect(false);
+    const long grown = pvtest::PeakMegabytes() - before;
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(events.asked, std::vector<std::string>{"s"});
+    EXPECT_EQ(receivedWhenAsked.find("RETR"), std::string::npos);
+    ASSERT_EQ(session.SavedFiles.size(), 3u);
+    EXPECT_EQ(int64_t(fs::file_size(session.SavedFiles[1])), big);
+    EXPECT_LT(grown, 16 + pvtest::kAllocatorSlackMb);
 }
 
 // The hand-over list grows a line per saved file; a line a crash cut short is not read back
