@@ -157,7 +157,7 @@ void BM_Poplib(benchmark::State& state) {
 }
 
 // `postvigil --check` of a given build, as a user runs it, on loopback: one way to set this
-// build next to an earlier one. Its wall time includes the check cycle's closing pause of 2 s.
+// build next to an earlier one. Builds before the headless engine waited 2 s at the end of it.
 void BM_Program(benchmark::State& state, const std::string& program) {
     TSetting& setting = Setting();
     QTemporaryDir home;
