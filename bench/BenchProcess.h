@@ -19,6 +19,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -64,6 +65,30 @@ inline void RemoveFolder(const std::string& folder) {
         std::fprintf(stderr, "could not remove %s\n", folder.c_str());
 }
 
+// The account file of a program folder: user on 127.0.0.1:port, then more [POPClient] lines.
+inline void WriteAccount(const std::string& home, uint16_t port, const std::string& user,
+                         const std::string& password, const std::string& more = "") {
+    std::ofstream(home + "/Dummy.Set")
+        << "[ProgSet]\nIniDescript=Bench\nTimeout=60\n[RASSet]\nRASService=-1\n"
+           "MailMaxSize=1000000\n[POPClient]\nServer=127.0.0.1\nDefPort="
+        << port << "\nUserName=" << user << "\nPassword=" << password << "\n"
+        << more;
+}
+
+// postvigil (args[0]) run as a user runs it with its program folder, settings and header
+// cache in home; see RunPeer.
+inline bool RunInHome(const std::string& home, std::vector<std::string> args, double& wall,
+                      double& cpu, double& peakMb) {
+    ::setenv("POSTVIGIL_HOME", (home + "/").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
+    const bool ok = RunPeer(std::move(args), wall, cpu, peakMb);
+    ::unsetenv("POSTVIGIL_HOME");
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("XDG_CACHE_HOME");
+    return ok;
+}
+
 // `program --collect --mode mode` as a user runs it, for user on 127.0.0.1:port, in a fresh
 // program folder on the disk (so nothing counts as collected before); true when it ended
 // with exit code 0.
@@ -71,15 +96,8 @@ inline bool RunCollect(const std::string& program, uint16_t port, const std::str
                        const std::string& password, const std::string& mode, double& wall,
                        double& cpu, double& peakMb) {
     const std::string home = NewFolder("pv-collect");
-    std::ofstream(home + "/Dummy.Set")
-        << "[ProgSet]\nIniDescript=Bench\nTimeout=60\n[RASSet]\nRASService=-1\n"
-           "MailMaxSize=1000000\n[POPClient]\nServer=127.0.0.1\nDefPort="
-        << port << "\nUserName=" << user << "\nPassword=" << password << "\n";
-    ::setenv("POSTVIGIL_HOME", (home + "/").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
-    const bool ok = RunPeer({program, "--collect", "--mode", mode}, wall, cpu, peakMb);
-    ::unsetenv("POSTVIGIL_HOME");
-    ::unsetenv("XDG_CONFIG_HOME");
+    WriteAccount(home, port, user, password);
+    const bool ok = RunInHome(home, {program, "--collect", "--mode", mode}, wall, cpu, peakMb);
     RemoveFolder(home);
     return ok;
 }

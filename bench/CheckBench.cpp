@@ -21,6 +21,7 @@
 #include "platform/TonePlayer.h"
 
 #include "BenchClock.h"
+#include "BenchMail.h"
 #include "BenchProcess.h"
 #include <QApplication>
 #include <QDialog>
@@ -46,24 +47,6 @@ constexpr int kLinkDelayMs = 10;
 const char* const kUser = "alice";
 const char* const kPassword = "secret";
 
-// A header block as mail programs write them (about 700 bytes), a short body.
-std::string MakeMessage(int n) {
-    const std::string k = std::to_string(n);
-    return "Return-Path: <sender" + k + "@example.com>\r\n" +
-           "Received: from mx.example.com (mx.example.com [192.0.2.1])\r\n\tby pop.example.org "
-           "with ESMTPS id " +
-           k + "; Tue, 08 Dec 2026 10:00:00 +0000\r\n" + "From: Sender " + k + " <sender" + k +
-           "@example.com>\r\n" + "To: Alice <alice@example.org>\r\nSubject: =?UTF-8?Q?Message_" +
-           k + "_=E2=80=93_news?=\r\n" + "Date: Tue, 08 Dec 2026 10:00:00 +0000\r\nMessage-ID: <" +
-           k + "@bench.example>\r\n" +
-           "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n" +
-           "Content-Transfer-Encoding: 8bit\r\nX-Priority: " + std::to_string(1 + n % 5) +
-           "\r\nList-Unsubscribe: <https://lists.example.com/unsubscribe/" + k + ">\r\n" +
-           "DKIM-Signature: v=1; a=rsa-sha256; d=example.com; s=mail; h=from:to:subject;\r\n"
-           "\tbh=47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=; b=dGVzdA==\r\n\r\n" +
-           "Hello " + k + ",\r\nsee you.\r\n";
-}
-
 struct TSetting {
     pvtest::TDovecotServer Dovecot;
     QProcess Relay;
@@ -72,7 +55,7 @@ struct TSetting {
 
     TSetting() {
         Dovecot.AddUser(kUser, kPassword);
-        for (int n = 1; n <= kMessages; ++n) Dovecot.AddMessage(kUser, MakeMessage(n));
+        for (int n = 1; n <= kMessages; ++n) Dovecot.AddMessage(kUser, HeaderMessage(n));
         StartOrExit(Dovecot);
         RelayPort =
             StartRelay(Relay, "delay_relay.py", Dovecot.Port(), {QString::number(kLinkDelayMs)});
@@ -174,7 +157,7 @@ void BM_Poplib(benchmark::State& state) {
 }
 
 // `postvigil --check` of a given build, as a user runs it, on loopback: one way to set this
-// build next to an earlier one. Its wall time includes the check cycle's closing pause of 2 s.
+// build next to an earlier one. Builds before the headless engine waited 2 s at the end of it.
 void BM_Program(benchmark::State& state, const std::string& program) {
     TSetting& setting = Setting();
     QTemporaryDir home;
