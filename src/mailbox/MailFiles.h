@@ -17,10 +17,6 @@ std::string DosDateTimeText(const QDateTime& t);
 // "E" + the DOS date-time of t + ".EML", or "E00000000.EML" when t has no DOS form.
 std::string MailFileName(const QDateTime& t);
 
-// Makes every line end in CR LF (a lone LF or CR becomes CR LF, a run of CRs before an LF
-// one CR LF); text already in that form is left as it is.
-void MakeCrLf(std::string& text);
-
 // The hand-over list: one full path per line, CR LF.
 void ReadTransList(const std::string& path, TStringList& list);
 // flush false: see WriteFileDurably.

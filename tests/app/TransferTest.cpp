@@ -1,4 +1,5 @@
 // Collecting: conversations of the transfer with a scripted server, and what it leaves on disk.
+#include "CrLf.h"
 #include "FakePop3Server.h"
 #include "MainWindowFixture.h"
 #include "app/CheckMode.h"
@@ -346,10 +347,10 @@ TEST(MailFiles, NamesFromTheDosDateTime) {
 
 TEST(MailFiles, LineEndsBecomeCrLfAndNothingElseChanges) {
     std::string text = "a\r\nb\nc\rd\r\r\ne\r\r\r\nf\r\rg\r\r";
-    MakeCrLf(text);
+    pvtest::MakeCrLf(text);
     EXPECT_EQ(text, "a\r\nb\r\nc\r\nd\r\ne\r\nf\r\n\r\ng\r\n\r\n");
     std::string clean = "x\r\n\r\ny";
-    MakeCrLf(clean);
+    pvtest::MakeCrLf(clean);
     EXPECT_EQ(clean, "x\r\n\r\ny");
 }
 

@@ -1,8 +1,8 @@
 // Messages retrieved piece by piece to a sink: the same bytes a mail file of the whole
 // retrieval gets, in memory that does not grow with the message.
+#include "CrLf.h"
 #include "NetFixture.h"
 #include "PeakMemory.h"
-#include "mailbox/MailFiles.h"
 
 #include <algorithm>
 #include <string>
@@ -43,7 +43,7 @@ TEST(MessageFlow, GivesTheSavedTextWhereverTheAnswerIsCut) {
         RemoveDotStuffing(stream);
         std::string expected(stream.View());
         const int64_t rawSize = int64_t(expected.size());
-        MakeCrLf(expected);
+        pvtest::MakeCrLf(expected);
         // Cut once at every place, and into single bytes.
         std::vector<std::vector<std::size_t>> cutsList(1);
         for (std::size_t i = 1; i < answer.size(); ++i) {
@@ -78,7 +78,7 @@ TEST_F(MessageStreamTest, StreamedMessageIsWhatTheWholeRetrievalSaves) {
     EXPECT_EQ(client.RetrieveMessageTo([&](std::string_view piece) { streamed += piece; }),
               int64_t(raw.size()));
     EXPECT_EQ(events, whole);
-    MakeCrLf(raw);
+    pvtest::MakeCrLf(raw);
     EXPECT_EQ(streamed, raw);
     EXPECT_EQ(server.Failure(), "");
 }
