@@ -2,6 +2,7 @@
 #include "app/HelpUnit.h"
 #include "app/MailRows.h"
 #include "app/MainUnit.h"
+#include "base/Clock.h"
 #include "base/MessagePump.h"
 #include "base/StrUtils.h"
 #include "dialup/DialUp.h"
@@ -14,7 +15,6 @@
 #include "net/Mswsock.h"
 #include "output/BTOdeum.h"
 #include "platform/Ansi.h"
-#include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/SystemSounds.h"
 

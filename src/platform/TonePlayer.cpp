@@ -1,7 +1,7 @@
 #include "platform/TonePlayer.h"
 
+#include "base/Clock.h"
 #include "platform/AlsaTonePlayer.h"
-#include "platform/Clock.h"
 #include "platform/EventWait.h"
 
 void TTonePlayer::PlayTone(unsigned, int ms) {
