@@ -1,22 +1,13 @@
 #include "DialTestSupport.h"
 
 #include "dialup/RasBinding.h"
+#include "net/EventWait.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QTimer>
 
 bool WaitFor(const std::function<bool()>& done, int safetyMs) {
-    const QDeadlineTimer deadline(safetyMs);
-    QTimer guard;
-    guard.setSingleShot(true);
-    guard.start(safetyMs);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
+    return WaitEvents(Clock().NowMs() + safetyMs, nullptr, done) == TWaitEnd::Done;
 }
 
 namespace {
