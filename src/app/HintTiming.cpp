@@ -1,6 +1,6 @@
 #include "app/HintTiming.h"
 
-#include "platform/Clock.h"
+#include "base/Clock.h"
 
 #include <QApplication>
 #include <QHelpEvent>

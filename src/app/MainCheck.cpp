@@ -2,6 +2,7 @@
 #include "app/HelpUnit.h"
 #include "app/MailRows.h"
 #include "app/MainUnit.h"
+#include "base/Clock.h"
 #include "base/MessagePump.h"
 #include "base/StrUtils.h"
 #include "dialup/DialUp.h"
@@ -10,17 +11,16 @@
 #include "mailbox/Settings.h"
 #include "message/msmsgtext.h"
 #include "message/mspars.h"
+#include "net/EventWait.h"
 #include "net/Mspop.h"
 #include "net/Mswsock.h"
 #include "output/BTOdeum.h"
 #include "platform/Ansi.h"
-#include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/SystemSounds.h"
 
 #include <QApplication>
 #include <QDateTime>
-#include <QEventLoop>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
@@ -250,8 +250,8 @@ void TFormMain::RunCheck(bool IsStart, bool ListOnly, bool KeepConnected) {
 template <class F> void TFormMain::WaitUntil(F done) {
     TimerWait->setInterval(TimeoutMs(ClientRec.Timeout));
     TimerWait->start();
-    while (!done() && TimerWait->isActive())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    WaitEvents(Clock().NowMs() + TimerWait->interval(), &FCancelled,
+               [&] { return done() || !TimerWait->isActive(); });
     TimerWait->stop();
 }
 
@@ -263,7 +263,7 @@ bool TFormMain::DialConnection() {
     const int result = DialUp->Dial();
     QApplication::restoreOverrideCursor();
     const bool ok = result == 0;
-    if (ok) WaitUntil([this] { return FDialConnected || FCancelled; });
+    if (ok) WaitUntil([this] { return FDialConnected; });
     if (ok && !FCancelled) {
         // A check gives up on a dial that missed its wait: a late connect is hung up on
         // arrival. The user's own dial is kept.

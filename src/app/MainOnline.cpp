@@ -1,8 +1,8 @@
 // TFormMain: going online and offline by hand, and the close query.
 #include "app/MainUnit.h"
+#include "base/Clock.h"
 #include "dialup/OnLine.h"
 #include "mailbox/Settings.h"
-#include "platform/Clock.h"
 #include "platform/Prompts.h"
 #include "platform/SystemSounds.h"
 

@@ -257,7 +257,8 @@ private:
     bool ConfirmSize(const TMailRow& row) override;
     // Whether to trust the refused certificate for the account.
     bool TrustCertificate(const EmsCertificateError& e) override;
-    // Pumps events until done() holds or TimerWait has run out (Timeout seconds).
+    // Runs events until done() holds, the check is cancelled or TimerWait has run out (Timeout
+    // seconds, counted on the program's clock; stopping TimerWait ends the wait too).
     template <class F> void WaitUntil(F done);
     bool RefuseWhileWorking();
     // Closes the window when a close was asked for while work ran.

@@ -1,6 +1,6 @@
 #include "MessagePump.h"
 
-#include <ctime>
+#include "base/Clock.h"
 
 namespace pump_detail {
 bool gInstalled = false;
@@ -13,16 +13,12 @@ namespace {
 constexpr unsigned kCallsPerClockCheck = 128;
 
 TMessagePump gPump;
-TPumpClock gClock;
 int gSliceMs = 5;
 int64_t gLastPump = 0;
 bool gInsidePump = false;
 
 int64_t Now() {
-    if (gClock) return gClock();
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    return Clock().NowMs();
 }
 
 void RunPump() {
@@ -51,16 +47,13 @@ void RemoveMessagePump() {
     InstallMessagePump(nullptr);
 }
 
-void SetPumpClock(TPumpClock clock) {
-    gClock = std::move(clock);
-    gLastPump = Now();
-}
-
 void ProcessMessagesNow() {
     RunPump();
 }
 
 void pump_detail::Slow() {
     gCountdown = kCallsPerClockCheck;
-    if (Now() - gLastPump >= gSliceMs) RunPump();
+    // A clock installed since the last run may stand behind it: that counts as a slice gone.
+    const int64_t now = Now();
+    if (now - gLastPump >= gSliceMs || now < gLastPump) RunPump();
 }

@@ -93,7 +93,7 @@ TRasConnStatusA EmptyStatus() {
 }
 } // namespace
 
-TDialUp::TDialUp(TDialClock& clock) : FClock(clock), FDispatchTimer(std::make_unique<QTimer>()) {
+TDialUp::TDialUp(TClock& clock) : FClock(clock), FDispatchTimer(std::make_unique<QTimer>()) {
     FDispatchTimer->setInterval(1);
     QObject::connect(FDispatchTimer.get(), &QTimer::timeout, [this] { DispatchAsyncEvent(); });
     // The provider's thread only posts the timer's start; the timer lives on this thread.

@@ -6,8 +6,8 @@
 // asynchronous dial; they come through a one-slot mailbox and a 1 ms dispatch timer.
 #pragma once
 
+#include "base/Clock.h"
 #include "base/StringList.h"
-#include "dialup/DialClock.h"
 #include "dialup/RasApi.h"
 
 #include <cstdint>
@@ -36,7 +36,7 @@ public:
                            const std::string& StatusString, const std::string& EntryName,
                            const std::string& DeviceType, const std::string& DeviceName)>;
 
-    explicit TDialUp(TDialClock& clock = SystemDialClock());
+    explicit TDialUp(TClock& clock = Clock());
     virtual ~TDialUp();
     TDialUp(const TDialUp&) = delete;
     TDialUp& operator=(const TDialUp&) = delete;
@@ -94,7 +94,7 @@ private:
     std::string StateTextIn(int32_t state, int32_t error, TTextColumn column);
     std::string ErrorText(uint32_t error);
 
-    TDialClock& FClock;
+    TClock& FClock;
     TDialMode FDialMode = dmAsync;
     TStringList FEntries;
     std::string FEntry;

@@ -1,11 +1,10 @@
 #include "dialup/RasBinding.h"
 
+#include "base/Clock.h"
 #include "base/Exceptions.h"
 #include "dialup/DialMailbox.h"
 #include "dialup/RasConfig.h"
-
-#include <QEventLoop>
-#include <QTimer>
+#include "net/EventWait.h"
 
 namespace {
 const char kRasLibrary[] = "rasapi32.dll";
@@ -18,7 +17,7 @@ const char kNotFound[] = " not found!";
 struct TRasBinding {
     TRasLoader Loader;
     std::function<void()> PhoneBookListener;
-    QEventLoop* PhoneBookWait = nullptr;
+    bool PhoneBookWait = false;
     std::shared_ptr<TRasLibrary> Library;  // "rasapi32.dll" once opened
     std::shared_ptr<TRasLibrary> Fallback; // "rnaph.dll" once opened
     bool Loaded = false;
@@ -94,12 +93,11 @@ bool RasPhoneBookPending() {
 bool WaitForRasPhoneBook(int limitMs) {
     TRasBinding& b = Binding();
     if (!RasPhoneBookPending() || b.PhoneBookWait) return !RasPhoneBookPending();
-    QEventLoop loop;
-    b.PhoneBookWait = &loop;
-    QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    b.PhoneBookWait = nullptr;
-    return !RasPhoneBookPending();
+    b.PhoneBookWait = true;
+    const TWaitEnd end =
+        WaitEvents(Clock().NowMs() + limitMs, nullptr, [] { return !RasPhoneBookPending(); });
+    b.PhoneBookWait = false;
+    return end == TWaitEnd::Done;
 }
 
 void SetRasPhoneBookListener(std::function<void()> listener) {
@@ -109,5 +107,4 @@ void SetRasPhoneBookListener(std::function<void()> listener) {
 void RasPhoneBookRead() {
     TRasBinding& b = Binding();
     if (b.PhoneBookListener) b.PhoneBookListener();
-    if (b.PhoneBookWait) b.PhoneBookWait->quit();
 }

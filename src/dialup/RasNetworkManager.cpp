@@ -98,8 +98,7 @@ uint32_t RasErrorForNmReason(int reason, bool wasUp) {
 }
 
 std::shared_ptr<TRasNetworkManager> TRasNetworkManager::Create(const QDBusConnection& bus,
-                                                               TDialClock& clock,
-                                                               std::string ipv4Table,
+                                                               TClock& clock, std::string ipv4Table,
                                                                std::string ipv6Table) {
     if (!bus.isConnected()) return nullptr;
     std::shared_ptr<TRasNetworkManager> nm(
@@ -108,7 +107,7 @@ std::shared_ptr<TRasNetworkManager> TRasNetworkManager::Create(const QDBusConnec
     return nm;
 }
 
-TRasNetworkManager::TRasNetworkManager(const QDBusConnection& bus, TDialClock& clock,
+TRasNetworkManager::TRasNetworkManager(const QDBusConnection& bus, TClock& clock,
                                        std::string ipv4Table, std::string ipv6Table)
     : FClock(clock), FNm(bus), FRoutes(std::move(ipv4Table), std::move(ipv6Table), kRouteHandles),
       FReports(std::make_unique<TRasReportThread>(clock)) {

@@ -6,7 +6,7 @@
 // Enumeration reads a mirror kept current from NetworkManager's signals (NmState.h).
 #pragma once
 
-#include "dialup/DialClock.h"
+#include "base/Clock.h"
 #include "dialup/NmState.h"
 #include "dialup/RasEmpty.h"
 #include "dialup/RasProvider.h"
@@ -21,7 +21,7 @@ public:
     // nullptr when NetworkManager is not on bus. Its answers come in later; the routing
     // tables stand in while they do not.
     static std::shared_ptr<TRasNetworkManager> Create(const QDBusConnection& bus,
-                                                      TDialClock& clock = SystemDialClock(),
+                                                      TClock& clock = Clock(),
                                                       std::string ipv4Table = kIpv4RouteTable,
                                                       std::string ipv6Table = kIpv6RouteTable);
     ~TRasNetworkManager() override;
@@ -54,7 +54,7 @@ private:
         int Reason = -1; // last reason NetworkManager gave
     };
 
-    TRasNetworkManager(const QDBusConnection& bus, TDialClock& clock, std::string ipv4Table,
+    TRasNetworkManager(const QDBusConnection& bus, TClock& clock, std::string ipv4Table,
                        std::string ipv6Table);
     void Activated(THRasConn handle, const QString& activePath, const QString& errorName);
     std::vector<const TNmProfile*> OnDemandProfiles() const;
@@ -66,7 +66,7 @@ private:
     void Report(TLink& link, int32_t state, uint32_t error);
     uint32_t WaitForLink(TLink& link);
 
-    TDialClock& FClock;
+    TClock& FClock;
     TNmState FNm;
     TRasEmpty FRoutes; // handles from kRouteHandles up
     std::vector<TLink> FLinks;

@@ -1,6 +1,6 @@
 #include "dialup/RasReportThread.h"
 
-TRasReportThread::TRasReportThread(TDialClock& clock, TDeliverHook beforeDeliver)
+TRasReportThread::TRasReportThread(TClock& clock, TDeliverHook beforeDeliver)
     : FClock(clock), FBeforeDeliver(std::move(beforeDeliver)), FThread([this] { Run(); }) {}
 
 TRasReportThread::~TRasReportThread() {

@@ -3,7 +3,7 @@
 // the notifier may block, and later reports wait for it.
 #pragma once
 
-#include "dialup/DialClock.h"
+#include "base/Clock.h"
 #include "dialup/RasApi.h"
 
 #include <condition_variable>
@@ -27,7 +27,7 @@ public:
     // report (the connection is gone).
     using TDeliverHook = std::function<bool(const TRasReport&)>;
 
-    explicit TRasReportThread(TDialClock& clock, TDeliverHook beforeDeliver = nullptr);
+    explicit TRasReportThread(TClock& clock, TDeliverHook beforeDeliver = nullptr);
     ~TRasReportThread();
     TRasReportThread(const TRasReportThread&) = delete;
     TRasReportThread& operator=(const TRasReportThread&) = delete;
@@ -42,7 +42,7 @@ public:
 private:
     void Run();
 
-    TDialClock& FClock;
+    TClock& FClock;
     TDeliverHook FBeforeDeliver;
     mutable std::mutex FLock;
     std::condition_variable FWake;

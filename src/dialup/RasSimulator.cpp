@@ -11,7 +11,7 @@ uint32_t StepError(const TRasSimEntry& e, std::size_t i) {
 }
 } // namespace
 
-TRasSimulator::TRasSimulator(TRasSimScript script, TDialClock& clock)
+TRasSimulator::TRasSimulator(TRasSimScript script, TClock& clock)
     : FScript(std::move(script)), FClock(clock),
       FReports(std::make_unique<TRasReportThread>(
           clock, [this](const TRasReport& r) { return ApplyReport(r); })) {

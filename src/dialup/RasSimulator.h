@@ -3,7 +3,7 @@
 // delays measured on the given clock.
 #pragma once
 
-#include "dialup/DialClock.h"
+#include "base/Clock.h"
 #include "dialup/RasProvider.h"
 #include "dialup/RasReportThread.h"
 #include "dialup/RasSimScript.h"
@@ -13,7 +13,7 @@
 
 class TRasSimulator : public TRasProvider {
 public:
-    explicit TRasSimulator(TRasSimScript script, TDialClock& clock = SystemDialClock());
+    explicit TRasSimulator(TRasSimScript script, TClock& clock = Clock());
     ~TRasSimulator() override;
 
     // A link made outside the program: up at once. Returns its handle, 0 for an unknown entry.
@@ -49,7 +49,7 @@ private:
     uint32_t RunSteps(THRasConn handle, const TRasSimEntry& entry);
 
     const TRasSimScript FScript;
-    TDialClock& FClock;
+    TClock& FClock;
     std::mutex FLock; // guards FLinks and FNextHandle; the report thread updates states
     std::vector<TLink> FLinks;
     THRasConn FNextHandle = 1;

@@ -1,7 +1,7 @@
 #include "mailbox/AccountLock.h"
 
+#include "base/Clock.h"
 #include "base/StrUtils.h"
-#include "platform/Clock.h"
 #include "platform/Paths.h"
 
 #include <cerrno>

@@ -7,9 +7,9 @@
 #include "mailbox/AccountFiles.h"
 #include "mailbox/MailboxSession.h"
 #include "mailbox/Settings.h"
+#include "net/EventWait.h"
 #include "net/Mspop.h"
 #include "platform/Clock.h"
-#include "platform/EventWait.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 
@@ -137,7 +137,8 @@ public:
         ProgramLog.Add(kConnectTo + FDialUp.Entry());
         FDialing = true;
         if (FDialUp.Dial() == 0)
-            platform::WaitUntil([&] { return FConnected || failed; }, TimeoutMs(ClientRec.Timeout));
+            WaitEvents(Clock().NowMs() + TimeoutMs(ClientRec.Timeout), nullptr,
+                       [&] { return FConnected || failed; });
         FDialUp.OnAsyncEvent = nullptr;
         FDialUp.OnError = nullptr;
         if (FConnected) FDialUp.GetConnections();

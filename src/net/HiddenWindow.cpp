@@ -8,8 +8,6 @@
 #include <cstdio>
 
 namespace {
-const char* const kNoEventLoop = "Non-blocking sockets need the application's event loop";
-
 TExceptionHandler& ExceptionHandler() {
     static TExceptionHandler handler;
     return handler;
@@ -85,9 +83,4 @@ void HandleApplicationException(const std::exception& e) {
         return;
     }
     std::fprintf(stderr, "Error: %s\n", e.what());
-}
-
-void WaitForMessages() {
-    if (!QCoreApplication::instance()) throw Exception(kNoEventLoop);
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }

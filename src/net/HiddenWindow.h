@@ -1,6 +1,6 @@
 // Hidden notification windows: a QObject that receives window messages (posted events with
 // the message number as event type) and numbered timers, and hands both to a window
-// procedure. Also the wait that socket loops use between their calls.
+// procedure.
 #pragma once
 
 #include <QEvent>
@@ -61,7 +61,3 @@ private:
 using TExceptionHandler = std::function<void(const std::exception&)>;
 void SetApplicationExceptionHandler(TExceptionHandler handler);
 void HandleApplicationException(const std::exception& e);
-
-// Runs the pending events; when there are none, sleeps in the event loop until one arrives
-// (a socket notification, a timer). Raises when there is no application event loop.
-void WaitForMessages();

@@ -3,6 +3,7 @@
 #include "base/MessagePump.h"
 #include "base/StrUtils.h"
 #include "base/Streams.h"
+#include "net/EventWait.h"
 #include "net/HiddenWindow.h"
 #include "net/MsTls.h"
 #include "net/msutils.h"
@@ -618,9 +619,8 @@ bool TmsClientSocket::TryAddress(const TSocketAddress& address, int& code) {
         }
     }
     if (FBlocking) return true;
-    while (!FConnectSignalled && FLastError == 0 && !TimedOut() && !FCanceled) {
-        WaitForMessages();
-    }
+    WaitEvents(kNoDeadline, &FCanceled,
+               [this] { return FConnectSignalled || FLastError != 0 || TimedOut(); });
     if (FLastError != 0) {
         code = FLastError;
         CloseQuietly();

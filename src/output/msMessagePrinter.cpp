@@ -1,6 +1,7 @@
 #include "output/msMessagePrinter.h"
 
 #include "base/Charset.h"
+#include "base/Clock.h"
 #include "base/MessagePump.h"
 #include "base/StrUtils.h"
 #include "message/msmsg.h"
@@ -8,7 +9,6 @@
 #include "message/mspars.h"
 #include "output/QtPrintCanvas.h"
 #include "output/msMsgPrinterStatus.h"
-#include "platform/Clock.h"
 #include "platform/Prompts.h"
 
 #include <QDateTime>

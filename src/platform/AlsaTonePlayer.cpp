@@ -1,6 +1,6 @@
 #include "platform/AlsaTonePlayer.h"
 
-#include "platform/Clock.h"
+#include "base/Clock.h"
 #include "platform/SoundLibrary.h"
 
 #include <alsa/asoundlib.h>

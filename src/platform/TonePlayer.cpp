@@ -1,15 +1,15 @@
 #include "platform/TonePlayer.h"
 
+#include "base/Clock.h"
+#include "net/EventWait.h"
 #include "platform/AlsaTonePlayer.h"
-#include "platform/Clock.h"
-#include "platform/EventWait.h"
 
 void TTonePlayer::PlayTone(unsigned, int ms) {
     if (ms > 0) platform::Pause(ms);
 }
 
 void TTonePlayer::Rest(int ms) {
-    platform::WaitProcessingEvents(ms);
+    WaitProcessingEvents(ms);
 }
 
 namespace {

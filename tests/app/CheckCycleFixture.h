@@ -5,7 +5,7 @@
 #include "FakePop3Server.h"
 #include "MainWindowFixture.h"
 #include "app/HelpUnit.h"
-#include "platform/Clock.h"
+#include "base/Clock.h"
 #include "platform/SystemSounds.h"
 #include "platform/TonePlayer.h"
 

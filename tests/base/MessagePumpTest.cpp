@@ -1,18 +1,21 @@
 #include "base/MessagePump.h"
 
+#include "base/Clock.h"
+
 #include <gtest/gtest.h>
 
 namespace {
 struct PumpFixture : ::testing::Test {
-    int64_t now = 1000;
+    TManualClock clock;
     int pumped = 0;
     void SetUp() override {
-        SetPumpClock([this] { return now; });
+        clock.Now = 1000;
+        SetClock(&clock);
         InstallMessagePump([this] { ++pumped; }, 5);
     }
     void TearDown() override {
         RemoveMessagePump();
-        SetPumpClock(nullptr);
+        SetClock(nullptr);
     }
     void Call(int n) {
         for (int i = 0; i < n; ++i) ProcessMessages();
@@ -29,15 +32,15 @@ TEST(MessagePump, WithoutPumpNothingHappens) {
 TEST_F(PumpFixture, PumpsAtMostOncePerSlice) {
     Call(100000);
     EXPECT_EQ(pumped, 0); // the clock did not move
-    now += 5;
+    clock.Advance(5);
     Call(1000);
     EXPECT_EQ(pumped, 1);
     Call(1000);
     EXPECT_EQ(pumped, 1);
-    now += 4;
+    clock.Advance(4);
     Call(1000);
     EXPECT_EQ(pumped, 1);
-    now += 1;
+    clock.Advance(1);
     Call(1000);
     EXPECT_EQ(pumped, 2);
     ProcessMessagesNow();
@@ -56,4 +59,10 @@ TEST_F(PumpFixture, PumpIsNotReentered) {
         0);
     ProcessMessagesNow();
     EXPECT_EQ(maxDepth, 1);
+}
+
+TEST_F(PumpFixture, ClockBehindTheLastRunCountsAsASliceGone) {
+    clock.Now = 0; // another clock, installed after the pump
+    Call(1);
+    EXPECT_EQ(pumped, 1);
 }

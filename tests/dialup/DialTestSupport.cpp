@@ -1,52 +1,13 @@
 #include "DialTestSupport.h"
 
 #include "dialup/RasBinding.h"
+#include "net/EventWait.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QTimer>
 
-void TManualDialClock::Pause(int ms) {
-    ++FPauses;
-    Advance(ms);
-}
-
-void TManualDialClock::WaitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
-                                 int64_t deadlineMs) {
-    {
-        std::lock_guard guard(FWaitersLock);
-        FWaiters.push_back({&cv, lock.mutex()});
-    }
-    if (NowMs() < deadlineMs) cv.wait(lock);
-    std::lock_guard guard(FWaitersLock);
-    std::erase_if(FWaiters, [&](const TWaiter& w) { return w.Cv == &cv; });
-}
-
-void TManualDialClock::Advance(int ms) {
-    FNow += ms;
-    std::vector<TWaiter> waiters;
-    {
-        std::lock_guard guard(FWaitersLock);
-        waiters = FWaiters;
-    }
-    // Taking the waiter's lock orders the wake after its look at the clock.
-    for (const TWaiter& w : waiters) {
-        std::lock_guard guard(*w.Lock);
-        w.Cv->notify_all();
-    }
-}
-
 bool WaitFor(const std::function<bool()>& done, int safetyMs) {
-    const QDeadlineTimer deadline(safetyMs);
-    QTimer guard;
-    guard.setSingleShot(true);
-    guard.start(safetyMs);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
+    return WaitEvents(Clock().NowMs() + safetyMs, nullptr, done) == TWaitEnd::Done;
 }
 
 namespace {

@@ -1,8 +1,8 @@
-// Helpers of the dial-up tests: a clock the test advances, event-driven waits, a RAS
-// provider installed for one test, and a recorder of TDialUp's events.
+// Helpers of the dial-up tests: event-driven waits, a RAS provider installed for one test,
+// and a recorder of TDialUp's events. Their clock is the program's TManualClock.
 #pragma once
 
-#include "dialup/DialClock.h"
+#include "base/Clock.h"
 #include "dialup/DialUp.h"
 #include "dialup/RasApi.h"
 #include "dialup/RasSimScript.h"
@@ -16,28 +16,6 @@ class QTimer;
 #include <mutex>
 #include <string>
 #include <vector>
-
-// Time stands still until the test advances it; pauses advance it and are counted.
-class TManualDialClock : public TDialClock {
-public:
-    int64_t NowMs() const override { return FNow.load(); }
-    void Pause(int ms) override;
-    void WaitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
-                   int64_t deadlineMs) override;
-
-    void Advance(int ms);
-    int Pauses() const { return FPauses.load(); }
-
-private:
-    struct TWaiter {
-        std::condition_variable* Cv;
-        std::mutex* Lock;
-    };
-    std::atomic<int64_t> FNow{1000};
-    std::atomic<int> FPauses{0};
-    std::mutex FWaitersLock;
-    std::vector<TWaiter> FWaiters;
-};
 
 // Runs the event loop until done() holds; false when safetyMs passed first. The limit only
 // guards against a hang: the wait ends as soon as the awaited event has been handled.

@@ -49,7 +49,7 @@ TEST(DialUpProgress, ThousandsOfReportsArriveOneAtATimeInOrder) {
 }
 
 TEST(DialUpProgress, DelaysFollowTheClockAndHangUpStopsTheRest) {
-    TManualDialClock clock;
+    TManualClock clock;
     auto sim = std::make_shared<TRasSimulator>(
         Script("[Office]\nSteps=0@0 5@1000 14@1000 8192@1000\n"), clock);
     TRasInstall install(sim);
@@ -90,7 +90,7 @@ TEST(DialUpProgress, ComponentGoneWhileAReportWaits) {
 }
 
 TEST(DialUpProgress, ReportsOfAnotherDialNeverReachTheCurrentOne) {
-    TManualDialClock clock;
+    TManualClock clock;
     auto sim = std::make_shared<TRasSimulator>(
         Script("[Old]\nSteps=0@0 5@1000 8192@1000\n[New]\nSteps=0@0 8192@3000\n"), clock);
     TRasInstall install(sim);

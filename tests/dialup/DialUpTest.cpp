@@ -20,7 +20,7 @@ const std::string kDenied = "Access denied: user name or password not accepted."
 
 // A component and a simulator playing script, installed as RAS for the test.
 struct TSimDial {
-    explicit TSimDial(const std::string& script, TDialClock& clock = SystemDialClock())
+    explicit TSimDial(const std::string& script, TClock& clock = Clock())
         : Sim(std::make_shared<TRasSimulator>(Script(script), clock)), Install(Sim), Dialer(clock),
           Events(Dialer) {}
 
@@ -144,7 +144,7 @@ TEST(DialUp, HangUpWithoutADialIsRefusedSilently) {
 }
 
 TEST(DialUp, SecondDialHangsUpTheFirstBeforeDialing) {
-    TManualDialClock clock;
+    TManualClock clock;
     TSimDial t("[Office]\nSteps=0@0 8192@0\n", clock);
     t.Dialer.SetEntry("Office");
     ASSERT_EQ(t.Dialer.Dial(), 0);
@@ -157,7 +157,7 @@ TEST(DialUp, SecondDialHangsUpTheFirstBeforeDialing) {
     EXPECT_EQ(t.Events.Lines[0], "NotConnected 0 ");
     EXPECT_EQ(t.Events.Lines[1], "Dialing");
     EXPECT_FALSE(t.LinkExists(first));
-    EXPECT_EQ(clock.Pauses(), 1) << "one status query after the hang-up finds the link gone";
+    EXPECT_EQ(clock.Pauses.size(), 1u) << "one status query after the hang-up finds the link gone";
     ASSERT_TRUE(t.WaitForEvent("Async 8192"));
 }
 
@@ -173,7 +173,7 @@ TEST(DialUp, EmptyOrUnknownEntryDialsNothing) {
 }
 
 TEST(DialUp, SyncDial) {
-    TManualDialClock clock;
+    TManualClock clock;
     {
         TSimDial t("[Office]\nSteps=0@100 8192@200\n", clock);
         t.Dialer.SetDialMode(dmSync);
@@ -224,7 +224,7 @@ TEST(DialUp, FailedAsyncDialGivesItsConnectionBack) {
 }
 
 TEST(DialUp, LinkDroppedByTheOtherSideIsReported) {
-    TManualDialClock clock;
+    TManualClock clock;
     TSimDial t("[Office]\nSteps=0@0 8192@0\nDropAfter=60000\n", clock);
     t.Dialer.SetEntry("Office");
     ASSERT_EQ(t.Dialer.Dial(), 0);

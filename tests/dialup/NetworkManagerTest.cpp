@@ -53,7 +53,7 @@ protected:
     }
 
     TNmMock Mock;
-    TManualDialClock Clock;
+    TManualClock Clock;
     QString Vpn, Mobile, Wifi;
     std::shared_ptr<TRasNetworkManager> Nm;
     std::unique_ptr<TRasInstall> Install;

@@ -4,11 +4,11 @@
 #include "PeakMemory.h"
 #include "ScopedSeam.h"
 #include "TempHome.h"
+#include "base/Clock.h"
 #include "mailbox/MailFiles.h"
 #include "mailbox/MailboxSession.h"
 #include "mailbox/Settings.h"
 #include "net/Mspop.h"
-#include "platform/Clock.h"
 #include "platform/DurableFile.h"
 
 #include <gtest/gtest.h>

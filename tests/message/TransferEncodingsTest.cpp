@@ -1,3 +1,4 @@
+#include "base/Clock.h"
 #include "base/Exceptions.h"
 #include "base/MessagePump.h"
 #include "message/msmime.h"
@@ -291,7 +292,8 @@ TEST(Codecs, StopAndPumpBetweenParagraphs) {
     TMemoryStream stream;
     TQuotedPrintable codec(stream, lines);
     int pumped = 0;
-    SetPumpClock([] { return int64_t(0); });
+    TManualClock clock;
+    SetClock(&clock);
     InstallMessagePump(
         [&] {
             ++pumped;
@@ -300,7 +302,7 @@ TEST(Codecs, StopAndPumpBetweenParagraphs) {
         0);
     codec.QPDecode();
     RemoveMessagePump();
-    SetPumpClock(nullptr);
+    SetClock(nullptr);
     EXPECT_EQ(pumped, 1);
     // Stopped after a whole paragraph, long before the end.
     const std::string_view out = stream.View();

@@ -1,22 +1,15 @@
 #include "NetFixture.h"
+#include "base/Clock.h"
+#include "net/EventWait.h"
 #include "net/HiddenWindow.h"
 #include "net/msutils.h"
-
-#include <QEventLoop>
-#include <QTimer>
 
 namespace {
 class TimerTest : public TNetTest {};
 
 // Runs the event loop until done() holds; the guard only ends a test that went wrong.
 template <class F> bool RunUntil(F done, int guardMs = 5000) {
-    QEventLoop loop;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
-    guard.start(guardMs);
-    while (!done() && guard.isActive()) loop.processEvents(QEventLoop::WaitForMoreEvents);
-    return done();
+    return WaitEvents(Clock().NowMs() + guardMs, nullptr, done) == TWaitEnd::Done;
 }
 } // namespace
 

@@ -1,8 +1,8 @@
 // The ALSA tone player renders a tune into a WAV file through an ALSA configuration of our
 // own (a "file" device in front of a "null" device, which plays faster than real time).
+#include "base/Clock.h"
 #include "output/BTOdeum.h"
 #include "platform/AlsaTonePlayer.h"
-#include "platform/Clock.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,5 +1,5 @@
+#include "base/Clock.h"
 #include "output/BTOdeum.h"
-#include "platform/Clock.h"
 #include "platform/SystemSounds.h"
 #include "platform/TonePlayer.h"
 

@@ -1,5 +1,6 @@
 // The printed page layout, drawn on the recording canvas (heights: 5 px per point; widths:
 // 2 px per point and character, one more when bold).
+#include "base/Clock.h"
 #include "base/MessagePump.h"
 #include "message/msmsg.h"
 #include "output/BodyWrap.h"
@@ -7,7 +8,6 @@
 #include "output/RecordingCanvas.h"
 #include "output/msMessagePrinter.h"
 #include "output/msMsgPrinterStatus.h"
-#include "platform/Clock.h"
 #include "platform/Prompts.h"
 
 #include <QCoreApplication>

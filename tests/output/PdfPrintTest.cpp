@@ -1,9 +1,9 @@
 // A real print through QPrinter into a PDF file, read back with pdftotext.
+#include "base/Clock.h"
 #include "base/Streams.h"
 #include "message/msmsg.h"
 #include "output/QtPrintCanvas.h"
 #include "output/msMessagePrinter.h"
-#include "platform/Clock.h"
 #include "platform/Prompts.h"
 
 #include <QFile>

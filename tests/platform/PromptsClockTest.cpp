@@ -1,4 +1,4 @@
-#include "platform/Clock.h"
+#include "base/Clock.h"
 #include "platform/Prompts.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The sound library's complaints stay off the terminal; the first one of a run is kept for
 // the protocol, handed out once.
 #include "platform/SoundLibrary.h"
+#include "base/Clock.h"
 #include "platform/AlsaTonePlayer.h"
-#include "platform/Clock.h"
 
 #include <gtest/gtest.h>
 
