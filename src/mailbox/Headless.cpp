@@ -9,7 +9,7 @@
 #include "mailbox/Settings.h"
 #include "net/EventWait.h"
 #include "net/Mspop.h"
-#include "platform/Clock.h"
+#include "base/Clock.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 

@@ -11,7 +11,7 @@
 #include "net/MsTls.h"
 #include "net/Mspop.h"
 #include "net/SecurityProbe.h"
-#include "platform/Clock.h"
+#include "base/Clock.h"
 #include "platform/DurableFile.h"
 #include "platform/Paths.h"
 

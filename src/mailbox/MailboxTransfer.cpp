@@ -5,7 +5,7 @@
 #include "base/StrUtils.h"
 #include "mailbox/Settings.h"
 #include "net/Mspop.h"
-#include "platform/Clock.h"
+#include "base/Clock.h"
 #include "platform/DurableFile.h"
 #include "platform/Paths.h"
 
