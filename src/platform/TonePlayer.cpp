@@ -1,6 +1,5 @@
 #include "platform/TonePlayer.h"
 
-#include "platform/AlsaTonePlayer.h"
 #include "platform/Clock.h"
 #include "platform/EventWait.h"
 
@@ -17,8 +16,8 @@ TTonePlayer* gPlayer = nullptr;
 } // namespace
 
 TTonePlayer& TonePlayer() {
-    static TAlsaTonePlayer alsa;
-    return gPlayer ? *gPlayer : alsa;
+    static TTonePlayer silent;
+    return gPlayer ? *gPlayer : silent;
 }
 
 void SetTonePlayer(TTonePlayer* player) {
