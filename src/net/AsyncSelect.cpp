@@ -130,6 +130,7 @@ void TAsyncSelect::WriteReady(TEntry& entry) {
     entry.Connecting = false;
     int error = 0;
     int length = sizeof error;
+    // Like the notifications themselves, asking leaves the thread's last error alone.
     const int kept = FWinsock.WSAGetLastError();
     if (FWinsock.getsockopt(entry.Socket, WSA_SOL_SOCKET, WSA_SO_ERROR,
                             reinterpret_cast<char*>(&error), &length) != 0) {

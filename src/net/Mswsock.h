@@ -16,7 +16,7 @@
 
 class QObject;
 class TAsyncSelect;
-// The system's records, only ever handed on by address; the binding alone looks inside.
+// The system's records: only the binding looks inside them.
 struct sockaddr;
 struct in_addr;
 struct hostent;

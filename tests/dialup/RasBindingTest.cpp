@@ -117,7 +117,9 @@ TEST(RasBinding, ConfiguredProvider) {
     // Decided once: the next look-up does not try again.
     EXPECT_EQ(Raised([&] { dialUp.GetConnections(); }), "Error opening rasapi.dll");
     unsetenv(kRasEnvironment);
+    // Without an installed loader nothing is loaded, whatever the system has.
     SetRasLoader(nullptr);
+    EXPECT_EQ(Raised([&] { dialUp.GetEntries(); }), "Error opening rasapi.dll");
 }
 
 TEST(RasRecords, SizesAndBuffersFollowTheRasRules) {
