@@ -9,13 +9,16 @@
 #include "app/SingleInstance.h"
 #include "base/Exceptions.h"
 #include "base/MessagePump.h"
+#include "dialup/RasConfig.h"
 #include "mailbox/Settings.h"
 #include "message/mspars.h"
 #include "net/HiddenWindow.h"
 #include "net/Mswsock.h"
+#include "platform/AlsaTonePlayer.h"
 #include "platform/Ansi.h"
 #include "platform/SecretService.h"
 #include "platform/SoundLibrary.h"
+#include "platform/SystemSounds.h"
 
 #include <QMimeDatabase>
 
@@ -96,6 +99,13 @@ int main(int argc, char** argv) {
     if (gui) QApplication::setApplicationDisplayName(kTitle);
 
     CreateGlobalWinsock();
+    // The sound card, the desktop's sound theme and the system's dial-up service; left out,
+    // the program is silent and knows no dial-up connections.
+    TAlsaTonePlayer tones;
+    SetTonePlayer(&tones);
+    TDesktopSounds sounds;
+    SetSystemSounds(&sounds);
+    SetRasLoader(ConfiguredRasLoader());
     // Socket notifications are dispatched outside Qt's handlers; their errors go the same way.
     SetApplicationExceptionHandler([&gui](const std::exception& e) {
         const auto* own = dynamic_cast<const Exception*>(&e);
@@ -132,6 +142,9 @@ int main(int argc, char** argv) {
         rc = RunWindow(*gui, "postvigil");
     }
     RemoveMessagePump();
+    SetRasLoader(nullptr);
+    SetSystemSounds(nullptr);
+    SetTonePlayer(nullptr);
     FreeGlobalWinsock();
     SetPasswordStore(nullptr);
     return rc;

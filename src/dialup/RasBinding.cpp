@@ -3,7 +3,6 @@
 #include "base/Clock.h"
 #include "base/Exceptions.h"
 #include "dialup/DialMailbox.h"
-#include "dialup/RasConfig.h"
 #include "net/EventWait.h"
 
 namespace {
@@ -30,8 +29,7 @@ TRasBinding& Binding() {
 }
 
 std::shared_ptr<TRasLibrary> Load(TRasBinding& b, const std::string& fileName) {
-    if (!b.Loader) b.Loader = ConfiguredRasLoader();
-    return b.Loader(fileName);
+    return b.Loader ? b.Loader(fileName) : nullptr;
 }
 
 [[noreturn]] void RaiseNotFound(const std::string& name) {

@@ -1,8 +1,9 @@
 // Run-time binding to RAS. Every RAS function is looked up by name at each call through
 // GetRasProc, which loads "rasapi32.dll" on first use and falls back to "rnaph.dll" when the
-// first library lacks the function. Loading a library asks the installed loader; the
-// default loader answers "rasapi32.dll" with the configured provider (RasConfig.h) and has
-// no "rnaph.dll". The binding is process-wide and stays until UnloadRas or program end.
+// first library lacks the function. Loading a library asks the installed loader (the
+// program installs the configured provider of RasConfig.h at start); without one nothing
+// loads, as on a system without RAS. The binding is process-wide and stays until UnloadRas or
+// program end.
 #pragma once
 
 #include "dialup/RasApi.h"
@@ -19,8 +20,7 @@ using TRasLoader = std::function<std::shared_ptr<TRasLibrary>(const std::string&
 // rnaph.dll" or "Function " + name + " not found!".
 TRasLibrary& GetRasProc(const std::string& name);
 
-// Drops the loaded libraries and uses loader from now on; an empty loader restores the
-// default one.
+// Drops the loaded libraries and uses loader from now on; an empty loader loads nothing.
 void SetRasLoader(TRasLoader loader);
 // Drops the loaded libraries; the next look-up loads again.
 void UnloadRas();

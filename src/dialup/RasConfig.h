@@ -19,6 +19,6 @@ inline constexpr char kRasEnvironment[] = "POSTVIGIL_RAS";
 std::shared_ptr<TRasLibrary> CreateConfiguredRas(std::string_view setting,
                                                  const QDBusConnection& bus);
 
-// The default loader: "rasapi32.dll" is the configured provider (decided on its first
+// The program's loader: "rasapi32.dll" is the configured provider (decided on its first
 // load and kept), and there is no "rnaph.dll".
 TRasLoader ConfiguredRasLoader();

@@ -1,14 +1,10 @@
 #include "net/AsyncSelect.h"
 
 #include "net/HiddenWindow.h"
-#include "net/SocketErrors.h"
 
 #include <QCoreApplication>
 #include <QPointer>
 #include <QSocketNotifier>
-
-#include <cerrno>
-#include <sys/socket.h>
 
 struct TAsyncSelect::TEntry {
     TSocket Socket = INVALID_SOCKET;
@@ -23,7 +19,7 @@ struct TAsyncSelect::TEntry {
     int Error = 0;
 };
 
-TAsyncSelect::TAsyncSelect() = default;
+TAsyncSelect::TAsyncSelect(TmsWinsock& winsock) : FWinsock(winsock) {}
 TAsyncSelect::~TAsyncSelect() = default;
 
 TAsyncSelect::TEntry* TAsyncSelect::Find(TSocket s) {
@@ -49,9 +45,9 @@ void TAsyncSelect::Select(TSocket s, QObject* window, unsigned msg, long mask) {
                          [this, entry] { ReadReady(*entry); });
         QObject::connect(entry->Write.get(), &QSocketNotifier::activated,
                          [this, entry] { WriteReady(*entry); });
-        sockaddr_storage peer;
-        socklen_t length = sizeof peer;
-        entry->Connected = ::getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
+        alignas(8) unsigned char peer[sizeof(TSocketAddress::Address)];
+        int length = sizeof peer;
+        entry->Connected = FWinsock.getpeername(s, reinterpret_cast<sockaddr*>(peer), &length) == 0;
         FEntries.emplace(s, std::move(created));
     }
     entry->Window = window;
@@ -109,18 +105,18 @@ void TAsyncSelect::ArmRead(TEntry& entry) {
 
 void TAsyncSelect::ReadReady(TEntry& entry) {
     entry.Read->setEnabled(false);
-    char byte;
-    ssize_t n = ::recv(entry.Socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n > 0) {
+    int error = 0;
+    int pending = FWinsock.PeekPending(entry.Socket, error);
+    if (pending > 0) {
         Post(entry, FD_READ, 0);
-    } else if (n == 0) {
+    } else if (pending == 0) {
         entry.Closed = true;
         Post(entry, FD_CLOSE, 0);
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+    } else if (error == WSAEWOULDBLOCK || error == WSAEINTR) {
         entry.Read->setEnabled(true);
     } else {
         entry.Closed = true;
-        entry.Error = WinsockCodeOfErrno(errno);
+        entry.Error = error;
         Post(entry, FD_CLOSE, entry.Error);
     }
 }
@@ -133,9 +129,15 @@ void TAsyncSelect::WriteReady(TEntry& entry) {
     }
     entry.Connecting = false;
     int error = 0;
-    socklen_t length = sizeof error;
-    if (::getsockopt(entry.Socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
-    Post(entry, FD_CONNECT, error ? WinsockCodeOfErrno(error) : 0);
+    int length = sizeof error;
+    // Like the notifications themselves, asking leaves the thread's last error alone.
+    const int kept = FWinsock.WSAGetLastError();
+    if (FWinsock.getsockopt(entry.Socket, WSA_SOL_SOCKET, WSA_SO_ERROR,
+                            reinterpret_cast<char*>(&error), &length) != 0) {
+        error = FWinsock.WSAGetLastError();
+    }
+    FWinsock.WSASetLastError(kept);
+    Post(entry, FD_CONNECT, error);
     if (error == 0) {
         entry.Connected = true;
         Post(entry, FD_WRITE, 0);

@@ -13,7 +13,8 @@ class QObject;
 
 class TAsyncSelect {
 public:
-    TAsyncSelect();
+    // The binding that owns the event selection and makes its calls.
+    explicit TAsyncSelect(TmsWinsock& winsock);
     ~TAsyncSelect();
     TAsyncSelect(const TAsyncSelect&) = delete;
     TAsyncSelect& operator=(const TAsyncSelect&) = delete;
@@ -41,5 +42,6 @@ private:
     void WriteReady(TEntry& entry);
     static void Post(TEntry& entry, long event, int error);
 
+    TmsWinsock& FWinsock;
     std::unordered_map<TSocket, std::unique_ptr<TEntry>> FEntries;
 };

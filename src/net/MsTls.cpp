@@ -8,8 +8,6 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-#include <arpa/inet.h>
-
 namespace {
 const char* const kSetupFailed = "TLS could not be set up";
 const char* const kHandshakeFailed = "TLS handshake failed";
@@ -25,12 +23,6 @@ const char* const kSubjectText = "Subject: ";
 const char* const kIssuerText = "Issuer: ";
 const char* const kValidFrom = "Valid from ";
 const char* const kValidUntil = " until ";
-
-bool IsAddressLiteral(const std::string& host) {
-    unsigned char buffer[16];
-    return ::inet_pton(AF_INET, host.c_str(), buffer) == 1 ||
-           ::inet_pton(AF_INET6, host.c_str(), buffer) == 1;
-}
 
 // The reason OpenSSL queued for the last failure, or "" (the queue is emptied).
 std::string ErrorQueueText() {
@@ -80,7 +72,8 @@ struct TmsTlsSession::TImpl {
     bool Pinned = false;
 };
 
-TmsTlsSession::TmsTlsSession(std::string_view host) : F(std::make_unique<TImpl>()) {
+TmsTlsSession::TmsTlsSession(std::string_view host, bool addressLiteral)
+    : F(std::make_unique<TImpl>()) {
     F->Host = std::string(host);
     F->Context = SSL_CTX_new(TLS_client_method());
     if (!F->Context) Fail(kSetupFailed, 0);
@@ -102,7 +95,7 @@ TmsTlsSession::TmsTlsSession(std::string_view host) : F(std::make_unique<TImpl>(
     BIO_set_mem_eof_return(F->Incoming, -1);
     SSL_set_bio(F->Ssl, F->Incoming, F->Outgoing);
     SSL_set_connect_state(F->Ssl);
-    if (IsAddressLiteral(F->Host)) {
+    if (addressLiteral) {
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(F->Ssl), F->Host.c_str());
     } else {
         SSL_set_tlsext_host_name(F->Ssl, F->Host.c_str());

@@ -25,9 +25,9 @@ public:
 class TmsTlsSession {
 public:
     // A client session for host (server name indication and the name the certificate must
-    // carry; an address literal is checked against the certificate's addresses). TLS 1.2 or
-    // later; the chain is verified against the system's trust store.
-    explicit TmsTlsSession(std::string_view host);
+    // carry; an address literal, as the binding tells, is checked against the certificate's
+    // addresses). TLS 1.2 or later; the chain is verified against the system's trust store.
+    TmsTlsSession(std::string_view host, bool addressLiteral);
     ~TmsTlsSession();
     TmsTlsSession(const TmsTlsSession&) = delete;
     TmsTlsSession& operator=(const TmsTlsSession&) = delete;

@@ -470,7 +470,7 @@ void TmsSocket::StartTls(const std::string& host, const std::string& pinnedFinge
     // Nothing received before the handshake may be read as protected: a server (or someone
     // in the middle) could have put an answer there.
     DiscardInput();
-    FTls = std::make_unique<TmsTlsSession>(host);
+    FTls = std::make_unique<TmsTlsSession>(host, winsock.IsAddressLiteral(host));
     if (!FWire) FWire = std::make_unique<char[]>(kBlockBufferSize);
     // What the server sends in the handshake (its certificates) is one answer.
     TAnswerScope answer(*this, kMaxAnswerLine);
@@ -605,7 +605,7 @@ bool TmsClientSocket::TryAddress(const TSocketAddress& address, int& code) {
     TmsWinsock& winsock = Winsock();
     FConnectSignalled = false;
     FLastError = 0;
-    FSocketHandle = winsock.socket(address.Family, SOCK_STREAM, 0);
+    FSocketHandle = winsock.socket(address.Family, WSA_SOCK_STREAM, 0);
     if (FSocketHandle == INVALID_SOCKET) winsock.RaiseError(winsock.WSAGetLastError());
     SetBlockingMode(FBlocking);
     EnableNotifications();

@@ -10,8 +10,11 @@
 #include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 
 namespace {
 const char* const kInvalidVersion = "Invalid winsock version";
@@ -29,6 +32,10 @@ constexpr uint16_t kSupportedVersion = 0x0101;
 constexpr uint16_t kMaxUdpDatagram = 65507;
 
 thread_local int tLastError = 0;
+
+// The values the binding passes on unchanged.
+static_assert(WSA_SOCK_STREAM == SOCK_STREAM);
+static_assert(WSA_SD_RECEIVE == SHUT_RD && WSA_SD_SEND == SHUT_WR && WSA_SD_BOTH == SHUT_RDWR);
 
 // Host names under the reserved top-level domain "invalid" never resolve (RFC 6761, 6.4);
 // they are answered at once, without asking the resolver.
@@ -74,7 +81,7 @@ void FreeGlobalWinsock() {
 }
 
 TmsWinsock::TmsWinsock(uint16_t requestedVersion, const char* libraryName)
-    : FLibraryName(libraryName ? libraryName : ""), FAsync(std::make_unique<TAsyncSelect>()),
+    : FLibraryName(libraryName ? libraryName : ""), FAsync(std::make_unique<TAsyncSelect>(*this)),
       FHostEntry(std::make_unique<THostEntry>()) {
     FHandle = ::dlopen(FLibraryName.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!FHandle) return;
@@ -137,6 +144,14 @@ uint32_t TmsWinsock::ParseAddress(std::string_view text) {
     uint32_t address = inet_addr(buffer);
     if (address == INADDR_NONE_VALUE) RaiseError(WSAGetLastError());
     return address;
+}
+
+bool TmsWinsock::IsAddressLiteral(std::string_view text) {
+    auto* parse = Proc<int(int, const char*, void*)>("inet_pton");
+    const std::string address(text);
+    unsigned char buffer[sizeof(in6_addr)];
+    return parse(AF_INET, address.c_str(), buffer) == 1 ||
+           parse(AF_INET6, address.c_str(), buffer) == 1;
 }
 
 std::vector<TSocketAddress> TmsWinsock::ResolveAll(std::string_view host, uint16_t port) {
@@ -275,7 +290,46 @@ int TmsWinsock::recv(TSocket s, char* buf, int len, int flags) {
     return int(n);
 }
 
-uint16_t TmsWinsock::htons(uint16_t hostShort) {
+int TmsWinsock::PeekPending(TSocket s, int& error) {
+    auto* fn = Proc<ssize_t(int, void*, size_t, int)>("recv");
+    char byte;
+    ssize_t n = fn(s, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n >= 0) return n > 0 ? 1 : 0;
+    error = WinsockCodeOfErrno(errno);
+    return -1;
+}
+
+int TmsWinsock::shutdown(TSocket s, int how) {
+    if (Proc<int(int, int)>("shutdown")(s, how) != 0) return FailErrno();
+    return 0;
+}
+
+int TmsWinsock::getpeername(TSocket s, sockaddr* name, int* nameLen) {
+    auto* fn = Proc<int(int, sockaddr*, socklen_t*)>("getpeername");
+    if (!nameLen) return Fail(WSAEINVAL);
+    socklen_t length = socklen_t(*nameLen < 0 ? 0 : *nameLen);
+    if (fn(s, name, &length) != 0) return FailErrno();
+    *nameLen = int(length);
+    return 0;
+}
+
+int TmsWinsock::getsockopt(TSocket s, int level, int optName, char* optVal, int* optLen) {
+    auto* fn = Proc<int(int, int, int, void*, socklen_t*)>("getsockopt");
+    if (level != WSA_SOL_SOCKET || optName != WSA_SO_ERROR || !optVal || !optLen ||
+        *optLen < int(sizeof(int))) {
+        return Fail(WSAEINVAL);
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (fn(s, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return FailErrno();
+    const int code = WinsockCodeOfErrno(error);
+    std::memcpy(optVal, &code, sizeof code);
+    *optLen = int(sizeof code);
+    return 0;
+}
+
+// In parentheses: the system headers may make htons a macro.
+uint16_t(TmsWinsock::htons)(uint16_t hostShort) {
     return Proc<uint16_t(uint16_t)>("htons")(hostShort);
 }
 
@@ -339,7 +393,7 @@ int TmsWinsock::WSAStartup(uint16_t versionRequested, TWSAData* data) {
 int TmsWinsock::WSACleanup() {
     RequireLoaded();
     if (!FStarted) return Fail(WSANOTINITIALISED);
-    FAsync = std::make_unique<TAsyncSelect>();
+    FAsync = std::make_unique<TAsyncSelect>(*this);
     FStarted = false;
     return 0;
 }
@@ -349,7 +403,10 @@ int TmsWinsock::WSACancelBlockingCall() {
     TSocket s = FBlockingSocket;
     if (s == INVALID_SOCKET) return Fail(WSAEINVAL);
     FBlockingCanceled = true;
-    ::shutdown(s, SHUT_RDWR);
+    // The cancel succeeds even where there is nothing to shut down (a connect under way).
+    const int kept = tLastError;
+    shutdown(s, WSA_SD_BOTH);
+    tLastError = kept;
     return 0;
 }
 
@@ -357,6 +414,9 @@ int TmsWinsock::WSAAsyncSelect(TSocket s, QObject* window, unsigned msg, long ma
     RequireLoaded();
     if (s < 0) return Fail(WSAENOTSOCK);
     if (mask != 0 && !window) return Fail(WSAEINVAL);
+    // Asking a socket not yet connected for its peer fails; that is no failure of this call.
+    const int kept = tLastError;
     FAsync->Select(s, window, msg, mask);
+    tLastError = kept;
     return 0;
 }

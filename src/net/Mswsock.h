@@ -10,15 +10,16 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <string>
 #include <string_view>
-#include <sys/socket.h>
 #include <vector>
 
 class QObject;
 class TAsyncSelect;
+// The system's records: only the binding looks inside them.
+struct sockaddr;
+struct in_addr;
+struct hostent;
 
 PV_DECLARE_EXCEPTION(EWinsockError, Exception);
 
@@ -30,6 +31,15 @@ inline constexpr uint32_t INADDR_NONE_VALUE = 0xFFFFFFFFu;
 // ioctlsocket commands.
 inline constexpr long WSA_FIONBIO = long(0x8004667EL);
 inline constexpr long WSA_FIONREAD = long(0x4004667FL);
+
+// The socket type of socket, the option level and option of getsockopt, and what shutdown
+// ends.
+inline constexpr int WSA_SOCK_STREAM = 1;
+inline constexpr int WSA_SOL_SOCKET = 0xFFFF;
+inline constexpr int WSA_SO_ERROR = 0x1007;
+inline constexpr int WSA_SD_RECEIVE = 0;
+inline constexpr int WSA_SD_SEND = 1;
+inline constexpr int WSA_SD_BOTH = 2;
 
 // Event bits of WSAAsyncSelect and of a notification's low word.
 inline constexpr long FD_READ = 1;
@@ -102,6 +112,8 @@ public:
     std::string ResolveHost(std::string_view host);
     // The address (network byte order) of a dotted address text.
     uint32_t ParseAddress(std::string_view text);
+    // Whether text is an IPv4 or IPv6 address rather than a host name.
+    bool IsAddressLiteral(std::string_view text);
     // Every address (IPv6 and IPv4, in the resolver's order of preference) of a host name or
     // address literal, with port; raises as ResolveHost does when there is none.
     std::vector<TSocketAddress> ResolveAll(std::string_view host, uint16_t port);
@@ -116,7 +128,12 @@ public:
     int ioctlsocket(TSocket s, long cmd, uint32_t* argp);
     int send(TSocket s, const char* buf, int len, int flags);
     int recv(TSocket s, char* buf, int len, int flags);
-    uint16_t htons(uint16_t hostShort);
+    int shutdown(TSocket s, int how);
+    // nameLen: the room at name, then the length of the address.
+    int getpeername(TSocket s, sockaddr* name, int* nameLen);
+    // Knows WSA_SO_ERROR of WSA_SOL_SOCKET: the pending error of s (a Winsock code) as int.
+    int getsockopt(TSocket s, int level, int optName, char* optVal, int* optLen);
+    uint16_t(htons)(uint16_t hostShort); // in parentheses: it may be a macro of the system
     uint32_t inet_addr(const char* cp);
     const char* inet_ntoa(in_addr in);
     const hostent* gethostbyname(const char* name);
@@ -132,6 +149,12 @@ public:
     int WSAAsyncSelect(TSocket s, QObject* window, unsigned msg, long mask);
 
 private:
+    friend class TAsyncSelect;
+    // For the event selection, which must neither re-arm the read event nor touch the
+    // calling thread's last error: without waiting, whether data (1) or the end (0) is
+    // waiting on s, else -1 with the Winsock code in error (WSAEWOULDBLOCK when nothing is).
+    int PeekPending(TSocket s, int& error);
+
     template <class F> F* Proc(const char* name) { return reinterpret_cast<F*>(GetProc(name)); }
     void RequireLoaded() const;
     int Fail(int code);

@@ -75,8 +75,8 @@ void TDesktopSounds::MessageBeep(unsigned type) {
 }
 
 TSystemSounds& SystemSounds() {
-    static TDesktopSounds desktop;
-    return gSounds ? *gSounds : desktop;
+    static TDesktopSounds toneOnly(nullptr);
+    return gSounds ? *gSounds : toneOnly;
 }
 
 void SetSystemSounds(TSystemSounds* sounds) {

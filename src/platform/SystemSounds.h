@@ -29,6 +29,7 @@ using TThemeSoundPlayer = std::function<bool(const char* eventId)>;
 class TDesktopSounds : public TSystemSounds {
 public:
     TDesktopSounds();
+    // Without a theme player (nullptr) every beep is the tone.
     explicit TDesktopSounds(TThemeSoundPlayer themePlayer);
     void MessageBeep(unsigned type) override;
 
@@ -46,9 +47,10 @@ public:
     std::vector<unsigned> Beeps;
 };
 
-// The installed sounds, else a TDesktopSounds.
+// The installed sounds (the program installs a TDesktopSounds at start), else the short tone
+// on TonePlayer() for every beep.
 TSystemSounds& SystemSounds();
-// Installs sounds (not owned; nullptr restores the default).
+// Installs sounds (not owned; nullptr leaves the tone).
 void SetSystemSounds(TSystemSounds* sounds);
 
 inline void MessageBeep(unsigned type) {

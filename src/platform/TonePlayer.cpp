@@ -2,7 +2,6 @@
 
 #include "base/Clock.h"
 #include "net/EventWait.h"
-#include "platform/AlsaTonePlayer.h"
 
 void TTonePlayer::PlayTone(unsigned, int ms) {
     if (ms > 0) platform::Pause(ms);
@@ -17,8 +16,8 @@ TTonePlayer* gPlayer = nullptr;
 } // namespace
 
 TTonePlayer& TonePlayer() {
-    static TAlsaTonePlayer alsa;
-    return gPlayer ? *gPlayer : alsa;
+    static TTonePlayer silent;
+    return gPlayer ? *gPlayer : silent;
 }
 
 void SetTonePlayer(TTonePlayer* player) {

@@ -33,8 +33,8 @@ public:
     int Finishes = 0;
 };
 
-// The player the program's tunes and beeps go to: the installed one, else an ALSA player on
-// the "default" device.
+// The player the program's tunes and beeps go to: the installed one (the program installs an
+// ALSA player at start), else the silent base player, so the tunes still take their time.
 TTonePlayer& TonePlayer();
-// Installs a player (not owned; nullptr restores the default).
+// Installs a player (not owned; nullptr leaves the silent one).
 void SetTonePlayer(TTonePlayer* player);

@@ -1,5 +1,6 @@
 // main() of the application tests: the program's own application object, offscreen.
 #include "app/Application.h"
+#include "dialup/RasConfig.h"
 #include "net/Mswsock.h"
 
 #include <gtest/gtest.h>
@@ -12,9 +13,12 @@ int main(int argc, char** argv) {
     setenv("POSTVIGIL_RAS", "sim:" PV_TEST_DATA_DIR "/app/phonebook.sim", 1);
     TApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    // The one socket binding of the process, as the program entry makes it.
+    // The one socket binding of the process and the dial-up service, as the program entry
+    // makes them.
     CreateGlobalWinsock();
+    SetRasLoader(ConfiguredRasLoader());
     const int rc = RUN_ALL_TESTS();
+    SetRasLoader(nullptr);
     FreeGlobalWinsock();
     return rc;
 }

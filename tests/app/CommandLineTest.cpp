@@ -4,7 +4,7 @@
 #include "app/CheckMode.h"
 #include "app/DemoMode.h"
 #include "app/DemoServer.h"
-#include "dialup/RasBinding.h"
+#include "dialup/RasConfig.h"
 #include "mailbox/AccountFiles.h"
 #include "platform/Paths.h"
 
@@ -14,7 +14,7 @@
 namespace {
 struct CommandLine : CheckCycle {
     // The tests that need a phone book set their own; the program's comes back after.
-    pvtest::TScopedSeam<TRasLoader> rasLoader{SetRasLoader, nullptr};
+    pvtest::TScopedSeam<TRasLoader> rasLoader{SetRasLoader, nullptr, ConfiguredRasLoader()};
     // The server has two messages; the second one's header cannot be had.
     void ListingFailsAtTheSecondMessage() {
         LogIn(2);

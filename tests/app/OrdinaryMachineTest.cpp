@@ -4,7 +4,7 @@
 #include "app/CheckMode.h"
 #include "dialup/DialUp.h"
 #include "dialup/OnLine.h"
-#include "dialup/RasBinding.h"
+#include "dialup/RasConfig.h"
 #include "dialup/RasEmpty.h"
 #include "dialup/RasSimulator.h"
 #include "net/Mspop.h"
@@ -43,7 +43,7 @@ struct OrdinaryMachine : CheckCycle {
                              std::to_string(server.Port()) + "\nUserName=bob\nPassword=secret\n");
     }
     std::string routes;
-    pvtest::TScopedSeam<TRasLoader> rasLoader{SetRasLoader, nullptr};
+    pvtest::TScopedSeam<TRasLoader> rasLoader{SetRasLoader, nullptr, ConfiguredRasLoader()};
 };
 
 // A connection manager that lists its phone book only after the window has read it.

@@ -103,21 +103,23 @@ TEST(RasBinding, ConfiguredProvider) {
     EXPECT_NE(std::dynamic_pointer_cast<TRasSimulator>(CreateConfiguredRas("sim:" + script, noBus)),
               nullptr);
 
-    // The default loader reads POSTVIGIL_RAS at the first look-up.
+    // The program's loader reads POSTVIGIL_RAS at the first look-up.
     setenv(kRasEnvironment, ("sim:" + script).c_str(), 1);
-    SetRasLoader(nullptr);
+    SetRasLoader(ConfiguredRasLoader());
     TDialUp dialUp;
     EXPECT_EQ(dialUp.GetEntries(), 0);
     EXPECT_EQ(dialUp.Entries(), (TStringList{"Office VPN", "Mobile", "Home ISDN", "Provider"}));
     EXPECT_TRUE(dialUp.GetActiveConnection());
 
     setenv(kRasEnvironment, "none", 1);
-    SetRasLoader(nullptr);
+    SetRasLoader(ConfiguredRasLoader());
     EXPECT_EQ(Raised([&] { dialUp.GetEntries(); }), "Error opening rasapi.dll");
     // Decided once: the next look-up does not try again.
     EXPECT_EQ(Raised([&] { dialUp.GetConnections(); }), "Error opening rasapi.dll");
     unsetenv(kRasEnvironment);
+    // Without an installed loader nothing is loaded, whatever the system has.
     SetRasLoader(nullptr);
+    EXPECT_EQ(Raised([&] { dialUp.GetEntries(); }), "Error opening rasapi.dll");
 }
 
 TEST(RasRecords, SizesAndBuffersFollowTheRasRules) {

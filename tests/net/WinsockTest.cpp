@@ -115,6 +115,35 @@ TEST_F(WinsockTest, CancelInterruptsABlockingCallFromAnotherThread) {
     ::close(pair[1]);
 }
 
+TEST_F(WinsockTest, EveryCallGoesThroughTheLoadedLibrary) {
+    TmsWinsock recording(0x0101, PV_RECORDING_SOCKETS);
+    ASSERT_TRUE(recording.IsLoaded());
+    auto* calls = reinterpret_cast<const char* (*)()>(recording.GetProc("pv_recorded_calls"));
+    pvtest::TFakePop3Server server;
+    server.Close(); // at once: the client learns of it from the event selection
+    TmsClientSocket socket;
+    socket.SetWinsock(&recording);
+    socket.SetHost(server.HostAndPort());
+    bool closed = false;
+    socket.OnDisconnected = [&](TmsSocketBase*) { closed = true; };
+    socket.Connect(); // the connect is always under way: its completion is asked for
+    while (!closed) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    EXPECT_EQ(std::string(calls()), "getpeername getsockopt peek ");
+
+    // What the cancel interrupts is shut down.
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    std::thread canceler([&] {
+        while (recording.WSACancelBlockingCall() != 0) std::this_thread::yield();
+    });
+    char byte;
+    EXPECT_EQ(recording.recv(pair[0], &byte, 1, 0), SOCKET_ERROR);
+    canceler.join();
+    EXPECT_EQ(std::string(calls()), "getpeername getsockopt peek shutdown ");
+    ::close(pair[0]);
+    ::close(pair[1]);
+}
+
 TEST_F(WinsockTest, RefusedConnectionReportsAndLeavesNothingOpen) {
     for (bool blocking : {false, true}) {
         TmsClientSocket socket;

@@ -6,7 +6,7 @@
 
 namespace pvtest {
 // A seam set through its setter (SetPrompts, SetClock, SetRasLoader ...): set to value at
-// construction and back to previous (nullptr, the program's own, unless given) at the end.
+// construction and back to previous (nullptr unless given) at the end.
 template <class T> class TScopedSeam {
 public:
     TScopedSeam(void (*set)(T), std::type_identity_t<T> value,
