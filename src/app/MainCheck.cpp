@@ -1,4 +1,5 @@
-// TFormMain's check cycle: triggers, dialling and hanging up, the header list and the timers.
+// TFormMain's check cycle: triggers, dialling and hanging up, what the session tells on screen and
+// the timers.
 #include "app/HelpUnit.h"
 #include "app/MailRows.h"
 #include "app/MainUnit.h"
@@ -7,13 +8,10 @@
 #include "base/StrUtils.h"
 #include "dialup/DialUp.h"
 #include "dialup/OnLine.h"
-#include "mailbox/HeaderCache.h"
 #include "mailbox/Settings.h"
 #include "message/msmsgtext.h"
-#include "message/mspars.h"
 #include "net/EventWait.h"
 #include "net/Mspop.h"
-#include "net/Mswsock.h"
 #include "output/BTOdeum.h"
 #include "platform/Ansi.h"
 #include "platform/Paths.h"

@@ -1,10 +1,10 @@
-// TFormMain's transfer of marked messages: retrieving, saving and deleting, the mail files and
-// the hand-over list, Postkeeper, opening and printing saved mail, and the protocol.
+// TFormMain's side of the transfer of marked messages (the session retrieves, saves and
+// deletes): its progress on screen, the size question, Postkeeper, opening and printing saved
+// mail, and the protocol.
 #include "app/HelpUnit.h"
 #include "app/HelpViewer.h"
 #include "app/MainUnit.h"
 #include "base/Charset.h"
-#include "base/Clock.h"
 #include "base/StrUtils.h"
 #include "mailbox/Settings.h"
 #include "message/msmsg.h"
@@ -13,7 +13,6 @@
 #include "output/ShellOpen.h"
 #include "output/msMessagePrinter.h"
 #include "platform/Ansi.h"
-#include "platform/DurableFile.h"
 #include "platform/Paths.h"
 #include "platform/Prompts.h"
 #include "platform/Shell.h"
@@ -28,9 +27,7 @@
 #include <QPushButton>
 #include <QTreeView>
 
-#include <algorithm>
 #include <filesystem>
-#include <unordered_map>
 
 namespace {
 const char* const kCollecting = "Collecting \"";
