@@ -264,13 +264,7 @@ TEST_F(AccountEditor, NewAccountIsAutomaticAndClearTextOnlyAnExplicitChoice) {
 
 TEST_F(AccountEditor, TestConnectionShowsTheServersAnswerOrStopsOnCancel) {
     TFakePop3Server server;
-    server.Say("+OK ready")
-        .Expect("CAPA")
-        .Say("-ERR")
-        .Expect("USER u")
-        .Say("+OK")
-        .Expect("PASS wrong");
-    server.Say("-ERR [AUTH] Authentication failed.");
+    server.Say("+OK ready").RefuseLogin("u", "wrong");
     TFormAccount f(Probe(server.Port(), "wrong"), TStringList());
     f.BtnTestClick();
     EXPECT_EQ(f.LabelTest->text(), "Test failed: -ERR [AUTH] Authentication failed.");

@@ -169,13 +169,7 @@ TEST_F(CheckCycle, AccountFromBeforeLooksForSecurityOnceThenGoesOnAsItsPortSays)
 
 TEST_F(CheckCycle, FailedLogInKeepsItsTextsAndRaisesNoSecondError) {
     PopAccount();
-    server.Say("+OK ready")
-        .Expect("CAPA")
-        .Say("-ERR unknown command")
-        .Expect("USER bob")
-        .Say("+OK")
-        .Expect("PASS secret");
-    server.Say("-ERR [AUTH] Authentication failed.");
+    server.Say("+OK ready").RefuseLogin("bob", "secret");
     server.Expect("QUIT").Say("+OK bye");
     TFormMain w;
     EXPECT_NO_THROW(w.BtnListMailClick());
@@ -359,13 +353,7 @@ TEST_F(CheckCycle, HeadlessCheckPrintsRowsAndStatusOrFails) {
 
     // A wrong password: the status line says so and the exit status is 1.
     server.NextConnection();
-    server.Say("+OK ready")
-        .Expect("CAPA")
-        .Say("-ERR unknown command")
-        .Expect("USER bob")
-        .Say("+OK")
-        .Expect("PASS secret");
-    server.Say("-ERR [AUTH] Authentication failed.").Expect("QUIT").Say("+OK");
+    server.Say("+OK ready").RefuseLogin("bob", "secret").Expect("QUIT").Say("+OK");
     out.str("");
     EXPECT_EQ(RunHeadlessCheck(out, err), 1);
     EXPECT_EQ(out.str(), "Error when calling list, see protocol\n");

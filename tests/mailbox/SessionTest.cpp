@@ -108,11 +108,7 @@ TEST_F(Session, ChecksAndCollectsWithoutAScreenAndAsksThroughItsEvents) {
 TEST_F(Session, AFailedLogInComesBackAsItsReasonAndListsNothing) {
     TMailboxSession session(events, account);
     session.Apply();
-    server.Say("+OK ready").Expect("CAPA").Say("-ERR unknown command");
-    server.Expect("USER bob")
-        .Say("+OK")
-        .Expect("PASS secret")
-        .Say("-ERR [AUTH] Authentication failed.");
+    server.Say("+OK ready").RefuseLogin("bob", "secret");
     server.Expect("QUIT").Say("+OK bye");
     const TCheckResult check = session.Check(false);
     EXPECT_FALSE(check.LoggedIn);

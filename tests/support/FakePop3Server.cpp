@@ -416,6 +416,12 @@ TFakePop3Server& TFakePop3Server::Abort() {
     return *this;
 }
 
+TFakePop3Server& TFakePop3Server::RefuseLogin(const std::string& user,
+                                              const std::string& password) {
+    Expect("CAPA").Say("-ERR unknown command").Expect("USER " + user).Say("+OK");
+    return Expect("PASS " + password).Say("-ERR [AUTH] Authentication failed.");
+}
+
 TFakePop3Server& TFakePop3Server::ServeLogin(const std::string& user, const std::string& password,
                                              const std::string& capabilities,
                                              const std::string& statAnswer) {

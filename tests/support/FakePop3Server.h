@@ -58,6 +58,10 @@ public:
     TFakePop3Server& ServeLogin(const std::string& user, const std::string& password,
                                 const std::string& capabilities, const std::string& statAnswer);
 
+    // The server's side of a log-in without CAPA that refuses the password: the first CAPA
+    // refused, USER taken, PASS answered with "-ERR [AUTH] Authentication failed.".
+    TFakePop3Server& RefuseLogin(const std::string& user, const std::string& password);
+
     // A server without encryption as the security search meets it: a greeting in clear text
     // where TLS was expected, then on the next connection a CAPA without STLS and a goodbye.
     TFakePop3Server& OfferNoSecurity();
