@@ -80,7 +80,7 @@ ssize_t WriteNoSignal(int fd, std::string_view data) {
 class TProgramSink : public TUndoingSink {
 public:
     TProgramSink(const std::vector<std::string>& words, int timeoutMs)
-        : FWords(words), FLeftMs(timeoutMs),
+        : FWords(words), FLeft(std::chrono::milliseconds(timeoutMs)),
           FText([this](const std::string& sender) { Start(sender); },
                 [this](std::string_view text) { Send(text); }, false) {}
     ~TProgramSink() override { Undo(); }
@@ -185,12 +185,15 @@ private:
 
     // Polls within the time left to the program; past it, the program is stopped.
     void Poll(pollfd* fds, nfds_t count) {
+        using std::chrono::milliseconds;
         const TSteady::time_point before = TSteady::now();
-        const int rc = ::poll(fds, count, int(std::max<int64_t>(FLeftMs, 0)));
-        FLeftMs -=
-            std::chrono::duration_cast<std::chrono::milliseconds>(TSteady::now() - before).count();
-        if (rc < 0 && errno != EINTR) RaiseFileError("poll", errno);
-        if (rc == 0 || FLeftMs < 0) {
+        // Rounded up, so that a wait never ends short of the time left and spins.
+        const int64_t waitMs = std::chrono::ceil<milliseconds>(FLeft).count();
+        const int rc = ::poll(fds, count, int(std::max<int64_t>(waitMs, 0)));
+        const int error = errno;
+        FLeft -= TSteady::now() - before;
+        if (rc < 0 && error != EINTR) RaiseFileError("poll", error);
+        if (rc == 0 || FLeft <= TSteady::duration::zero()) {
             Kill();
             if (FErrors >= 0) ReadErrors();
             const std::string line = FirstErrorLine();
@@ -240,7 +243,7 @@ private:
     }
 
     std::vector<std::string> FWords;
-    int64_t FLeftMs;
+    TSteady::duration FLeft;
     pid_t FPid = -1;
     int FStatus = 0;
     int FInput = -1;

@@ -26,7 +26,8 @@ namespace {
 const std::vector<std::string> kMessages = {
     "Return-Path: <bounce@lists.example>\r\nFrom: Ann <ann@example.org>\r\nSubject: quoting\r\n"
     "\r\nFrom here on\r\n>From quoted\r\n>>From twice\r\nFromage\r\n>From\r\n\r\n",
-    "From: Ben <ben@example.org>\r\nSubject: 8 bit\r\n\r\ncaf\xe9 \xff\x80\r\na lone \r in a "
+    "Return-Path: <>\r\nFrom: Ben <ben@example.org>\r\nSubject: 8 bit\r\n\r\ncaf\xe9 \xff\x80\r\na "
+    "lone \r in a "
     "line\r\nno final line end",
     "Subject: no sender\r\n\r\n\r\nFrom \r\n",
 };
@@ -140,6 +141,8 @@ TEST_F(Delivery, MboxReaderFindsEveryMessageWithSenderAndDate) {
         }
     }
     EXPECT_EQ(ReadWithPython("mbox", mbox), expected);
+    // A message is followed by a blank line, a line end added where it had none.
+    EXPECT_NE(ReadWholeFile(mbox).find("no final line end\n\nFrom "), std::string::npos);
     EXPECT_FALSE(fs::exists(mbox + ".lock"));
 }
 
