@@ -2,6 +2,7 @@
 // module, notmuch, Dovecot's delivery agent), the mbox locks, and that a delivery that does not
 // finish leaves nothing behind.
 #include "mailbox/Delivery.h"
+#include "PeakMemory.h"
 #include "ScopedSeam.h"
 #include "TempHome.h"
 #include "platform/Clock.h"
@@ -344,5 +345,34 @@ TEST_F(Delivery, DovecotDeliveryAgentAsTheProgramFillsAMaildirAPythonReaderReads
                   1)
             << text;
     }
+}
+
+// A header block that never ends is held up to its limit only, and the rest streams through.
+TEST_F(Delivery, MemoryStaysBoundedHoweverLongTheMessage) {
+    const auto target =
+        Program("printf %s \\\"\\$1\\\" >" + dir + "/sender; wc -c >" + dir + "/count");
+    std::string piece = "X-Long: ";
+    while (piece.size() < 65536)
+        piece += "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ\r\n ";
+    const long before = pvtest::PeakMegabytes();
+    const auto sink = target->Begin();
+    constexpr int kPieces = 2048; // 128 MB
+    for (int i = 0; i < kPieces; ++i) sink->Write(piece);
+    sink->Finish();
+    EXPECT_LT(pvtest::PeakMegabytes() - before, 16 + pvtest::kAllocatorSlackMb);
+    EXPECT_EQ(ReadWholeFile(dir + "/sender"), kNoSender);
+    EXPECT_EQ(std::stoll(ReadWholeFile(dir + "/count")), int64_t(WithLf(piece).size()) * kPieces);
+}
+
+TEST_F(Delivery, TargetsAreMadeFromTheirDescriptions) {
+    pvtest::TScopedEnv homeFolder("HOME", dir);
+    EXPECT_EQ(MakeDeliveryTarget("files", 5), nullptr);
+    EXPECT_EQ(MakeDeliveryTarget("", 5), nullptr);
+    const std::string path = Deliver(*MakeDeliveryTarget("maildir:~/Mail", 5), kMessages[0], 64);
+    EXPECT_EQ(fs::path(path).parent_path(), fs::path(dir + "/Mail/new"));
+    EXPECT_EQ(Deliver(*MakeDeliveryTarget("mbox:~/inbox", 5), kMessages[0], 64),
+              "mbox " + dir + "/inbox");
+    for (const char* wrong : {"maildir:", "pop3:x", "mda:sh -c \"exit 0", "mda:  "})
+        EXPECT_THROW(MakeDeliveryTarget(wrong, 5), EDeliveryFailed) << wrong;
 }
 } // namespace
