@@ -14,10 +14,11 @@
 #include <string_view>
 #include <vector>
 
-// The target cannot take the message now but may later (a locked mailbox, a delivery program
-// that exits with 75, EX_TEMPFAIL): the message stays on the server for the next collect.
+// The target cannot take the message now but may later (a delivery program that exits with
+// 75, EX_TEMPFAIL): the message stays on the server for the next collect.
 PV_DECLARE_EXCEPTION(EDeliveryDeferred, Exception);
-// The target refused the message or failed on it. File errors raise EInOutError instead.
+// The target refused the message or failed on it (an mbox still locked by another program
+// after kMboxLockWaitMs among them). File errors raise EInOutError instead.
 PV_DECLARE_EXCEPTION(EDeliveryFailed, Exception);
 
 // One message on its way to a target. Pieces arrive in order, as the server sent the

@@ -45,10 +45,11 @@ std::string UniqueName() {
     static const uint64_t random =
         std::random_device{}() ^ (uint64_t(std::random_device{}()) << 32);
     const int64_t ms = Clock().WallMs();
+    const uint64_t count = ++gDeliveries;
     char name[128];
     std::snprintf(name, sizeof name, "%lld.M%lldP%dQ%lluR%llx.", (long long)(ms / 1000),
-                  (long long)(ms % 1000 * 1000), int(::getpid()), (unsigned long long)++gDeliveries,
-                  (unsigned long long)(random + gDeliveries));
+                  (long long)(ms % 1000 * 1000), int(::getpid()), (unsigned long long)count,
+                  (unsigned long long)(random + count));
     return name + host;
 }
 

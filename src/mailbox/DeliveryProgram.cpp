@@ -79,8 +79,8 @@ ssize_t WriteNoSignal(int fd, std::string_view data) {
 
 class TProgramSink : public TUndoingSink {
 public:
-    TProgramSink(const std::vector<std::string>& words, int timeoutMs)
-        : FWords(words), FLeft(std::chrono::milliseconds(timeoutMs)),
+    TProgramSink(const std::string& command, const std::vector<std::string>& words, int timeoutMs)
+        : FCommand(command), FWords(words), FLeft(std::chrono::milliseconds(timeoutMs)),
           FText([this](const std::string& sender) { Start(sender); },
                 [this](std::string_view text) { Send(text); }, false) {}
     ~TProgramSink() override { Undo(); }
@@ -102,7 +102,7 @@ private:
         if (code != 0)
             throw EDeliveryFailed(Say(kExitStatus, program) + std::to_string(code) + tail);
         if (FStoppedEarly) throw EDeliveryFailed(Say(kStoppedEarly, program) + tail);
-        return "program " + program;
+        return "program " + FCommand;
     }
 
     void Start(const std::string& sender) {
@@ -242,6 +242,7 @@ private:
         CloseFd(FExit);
     }
 
+    std::string FCommand;
     std::vector<std::string> FWords;
     TSteady::duration FLeft;
     pid_t FPid = -1;
@@ -256,13 +257,14 @@ private:
 
 class TProgramTarget : public TDeliveryTarget {
 public:
-    TProgramTarget(std::vector<std::string> words, int timeoutMs)
-        : FWords(std::move(words)), FTimeoutMs(timeoutMs) {}
+    TProgramTarget(std::string command, std::vector<std::string> words, int timeoutMs)
+        : FCommand(std::move(command)), FWords(std::move(words)), FTimeoutMs(timeoutMs) {}
     std::unique_ptr<TDeliverySink> Begin() override {
-        return std::make_unique<TProgramSink>(FWords, FTimeoutMs);
+        return std::make_unique<TProgramSink>(FCommand, FWords, FTimeoutMs);
     }
 
 private:
+    std::string FCommand;
     std::vector<std::string> FWords;
     int FTimeoutMs;
 };
@@ -272,5 +274,5 @@ std::unique_ptr<TDeliveryTarget> ProgramTarget(std::string command, int timeoutM
     std::vector<std::string> words;
     if (!SplitCommandLine(command, words) || words.empty() || words.front().empty())
         throw EDeliveryFailed(kNoCommand + command);
-    return std::make_unique<TProgramTarget>(std::move(words), timeoutMs);
+    return std::make_unique<TProgramTarget>(std::move(command), std::move(words), timeoutMs);
 }

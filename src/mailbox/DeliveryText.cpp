@@ -97,6 +97,7 @@ THeaderGate::THeaderGate(std::function<void(const std::string& sender)> start, T
     : FStart(std::move(start)), FOutput(std::move(output)) {}
 
 void THeaderGate::Put(std::string_view text) {
+    if (text.empty()) return;
     if (FStarted) {
         FOutput(text);
         return;

@@ -273,10 +273,11 @@ std::unique_ptr<TDeliveryTarget> Program(const std::string& script, int timeoutM
 
 TEST_F(Delivery, ProgramReadsTheMessageAndTheSenderWhileTalkingALot) {
     // A megabyte on its standard error before it reads a megabyte of message.
-    const auto target = Program("head -c 1000000 /dev/zero >&2; printf %s \\\"\\$1\\\" >" + dir +
-                                "/sender; cat >" + dir + "/body");
+    const std::string script = "head -c 1000000 /dev/zero >&2; printf %s \\\"\\$1\\\" >" + dir +
+                               "/sender; cat >" + dir + "/body";
+    const auto target = Program(script);
     const std::string message = kMessages[0] + std::string(1000000, 'y') + "\r\n";
-    EXPECT_EQ(Deliver(*target, message, 65536), "program sh");
+    EXPECT_EQ(Deliver(*target, message, 65536), "program sh -c \"" + script + "\" sh %F");
     EXPECT_EQ(ReadWholeFile(dir + "/body"), WithLf(message));
     EXPECT_EQ(ReadWholeFile(dir + "/sender"), kSenders[0]);
 }
