@@ -66,8 +66,8 @@ std::unique_ptr<TDeliveryTarget> MaildirTarget(std::string path);
 // An mbox file at path in the mboxrd form: each message after a "From SENDER DATE" line, its
 // lines that start with any number of ">" and "From " given one ">" more, and a blank line
 // after it. The file is locked as the system's mail programs lock it, with an fcntl write lock
-// and a PATH.lock file, waited for kMboxLockWaitMs through the program's clock; DATE comes
-// from that clock too.
+// and a PATH.lock file, waited for kMboxLockWaitMs through the program's clock (in a folder
+// the user may not write, the fcntl lock alone); DATE comes from that clock too.
 std::unique_ptr<TDeliveryTarget> MboxTarget(std::string path);
 
 // A delivery program, started without a shell from command: words split as in a desktop
@@ -79,8 +79,8 @@ std::unique_ptr<TDeliveryTarget> MboxTarget(std::string path);
 // Raises EDeliveryFailed when command is empty or malformed.
 std::unique_ptr<TDeliveryTarget> ProgramTarget(std::string command, int timeoutMs);
 
-// A target from its description in the account: "maildir:PATH", "mbox:PATH" (a PATH starting
-// with "~/" is below the home folder) or "mda:COMMAND". "files" and "" stand for the post
+// A target from its description in the account: "maildir:PATH", "mbox:PATH" (in both, a PATH
+// starting with "~/" is below the home folder) or "mda:COMMAND". "files" and "" stand for the post
 // office's own files, which the session writes itself: nullptr. timeoutSeconds: the account's
 // timeout, for a delivery program. Raises EDeliveryFailed for anything else.
 std::unique_ptr<TDeliveryTarget> MakeDeliveryTarget(std::string_view description,
