@@ -33,6 +33,8 @@ PACKAGES=(
   # glyphs for international mail on screen and in print: CJK (Chinese, Japanese, Korean)
   # and emoji, found through the font configuration
   fonts-wqy-zenhei fonts-noto-color-emoji
+  # mail readers that read what the delivery targets wrote: a mail indexer over a Maildir
+  notmuch
   # POP3 retrieval peer of the network benchmark, and GNU time for the peers' peak memory
   fetchmail time
 )

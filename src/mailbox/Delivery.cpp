@@ -1,0 +1,58 @@
+#include "mailbox/Delivery.h"
+
+#include <cstdlib>
+
+namespace {
+const char* const kUnknownTarget =
+    "Unknown delivery target \"%s\": use maildir:FOLDER, mbox:FILE, mda:COMMAND or files";
+
+std::string WithHome(std::string_view path) {
+    const char* home = std::getenv("HOME");
+    if (path.substr(0, 2) != "~/" || !home || !*home) return std::string(path);
+    return std::string(home) + std::string(path.substr(1));
+}
+
+std::string Unknown(std::string_view description) {
+    std::string text = kUnknownTarget;
+    return text.replace(text.find("%s"), 2, description);
+}
+} // namespace
+
+bool SplitCommandLine(std::string_view line, std::vector<std::string>& words) {
+    words.clear();
+    std::string word;
+    bool inWord = false, quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted) {
+            if (c == '"')
+                quoted = false;
+            else
+                word += c == '\\' && i + 1 < line.size() ? line[++i] : c;
+        } else if (c == ' ' || c == '\t') {
+            if (inWord) words.push_back(std::move(word));
+            word.clear();
+            inWord = false;
+        } else {
+            quoted = c == '"';
+            if (!quoted) word += c;
+            inWord = true;
+        }
+    }
+    if (inWord) words.push_back(std::move(word));
+    return !quoted;
+}
+
+std::unique_ptr<TDeliveryTarget> MakeDeliveryTarget(std::string_view description,
+                                                    int timeoutSeconds) {
+    const std::size_t colon = description.find(':');
+    const std::string_view kind = description.substr(0, colon);
+    const std::string_view rest =
+        colon == std::string_view::npos ? std::string_view() : description.substr(colon + 1);
+    if (description.empty() || description == "files") return nullptr;
+    if (!rest.empty() && kind == "maildir") return MaildirTarget(WithHome(rest));
+    if (!rest.empty() && kind == "mbox") return MboxTarget(WithHome(rest));
+    if (!rest.empty() && kind == "mda")
+        return ProgramTarget(std::string(rest), timeoutSeconds * 1000);
+    throw EDeliveryFailed(Unknown(description));
+}
