@@ -1,8 +1,8 @@
 // Delivery into a Maildir: written under a name of its own in tmp/, flushed, then linked
 // into new/, where a mail reader finds it whole or not at all.
+#include "base/Clock.h"
 #include "mailbox/Delivery.h"
 #include "mailbox/DeliveryText.h"
-#include "platform/Clock.h"
 #include "platform/DurableFile.h"
 
 #include <atomic>

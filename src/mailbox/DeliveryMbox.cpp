@@ -1,8 +1,8 @@
 // Delivery into an mbox file (mboxrd): appended under the file's locks; a message that does not
 // finish is cut off again, so a reader never meets half of one.
+#include "base/Clock.h"
 #include "mailbox/Delivery.h"
 #include "mailbox/DeliveryText.h"
-#include "platform/Clock.h"
 
 #include <cerrno>
 #include <cstdio>

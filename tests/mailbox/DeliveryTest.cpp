@@ -5,7 +5,7 @@
 #include "PeakMemory.h"
 #include "ScopedSeam.h"
 #include "TempHome.h"
-#include "platform/Clock.h"
+#include "base/Clock.h"
 #include "platform/DurableFile.h"
 
 #include <QProcess>
