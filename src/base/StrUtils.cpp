@@ -161,3 +161,28 @@ std::string FillPlaces(std::string text, std::initializer_list<std::string> valu
     }
     return text;
 }
+
+bool SplitCommandLine(std::string_view line, std::vector<std::string>& words) {
+    words.clear();
+    std::string word;
+    bool inWord = false, quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted) {
+            if (c == '"')
+                quoted = false;
+            else
+                word += c == '\\' && i + 1 < line.size() ? line[++i] : c;
+        } else if (c == ' ' || c == '\t') {
+            if (inWord) words.push_back(std::move(word));
+            word.clear();
+            inWord = false;
+        } else {
+            quoted = c == '"';
+            if (!quoted) word += c;
+            inWord = true;
+        }
+    }
+    if (inWord) words.push_back(std::move(word));
+    return !quoted;
+}

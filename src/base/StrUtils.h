@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Capacity of the short texts used for header values, names and similar fields.
 inline constexpr std::size_t kShortTextMax = 255;
@@ -58,3 +59,8 @@ std::string StableNameHash(std::string_view text);
 inline std::string IntToStr(long long v) {
     return std::to_string(v);
 }
+
+// Splits a command line into words as a desktop entry's Exec line is split: spaces and tabs
+// separate, double quotes group, and inside them a backslash takes the next character as it
+// is. False for an unterminated quote.
+bool SplitCommandLine(std::string_view line, std::vector<std::string>& words);

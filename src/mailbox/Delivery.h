@@ -9,6 +9,8 @@
 
 #include "base/Exceptions.h"
 
+#include "base/StrUtils.h"
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -85,8 +87,3 @@ std::unique_ptr<TDeliveryTarget> ProgramTarget(std::string command, int timeoutM
 // timeout, for a delivery program. Raises EDeliveryFailed for anything else.
 std::unique_ptr<TDeliveryTarget> MakeDeliveryTarget(std::string_view description,
                                                     int timeoutSeconds);
-
-// Splits a command line into words as a desktop entry's Exec line is split: spaces and tabs
-// separate, double quotes group, and inside them a backslash takes the next character as it
-// is. False for an unterminated quote.
-bool SplitCommandLine(std::string_view line, std::vector<std::string>& words);

@@ -84,8 +84,8 @@ private:
             RaiseFileError(std::exchange(FNew, std::string()), error);
         }
         ::unlink(std::exchange(FTemp, std::string()).c_str());
-        // One flush for the file system brings the new name to the disk.
-        FlushFileSystem(FMaildir + "/new");
+        // The new name reaches the disk with its folder.
+        SyncFolder(FMaildir + "/new");
         return std::exchange(FNew, std::string());
     }
 

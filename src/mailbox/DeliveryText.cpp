@@ -160,17 +160,4 @@ std::string TUndoingSink::Finish() {
     }
 }
 
-void RaiseFileError(const std::string& path, int error) {
-    throw EInOutError(path + ": " + std::strerror(error), error);
-}
-
-void WriteAll(int fd, std::string_view data, const std::string& path) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) RaiseFileError(path, n < 0 ? errno : ENOSPC);
-        data.remove_prefix(std::size_t(n));
-    }
-}
-
 } // namespace delivery

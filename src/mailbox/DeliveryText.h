@@ -3,6 +3,7 @@
 #pragma once
 
 #include "mailbox/Delivery.h"
+#include "platform/DurableFile.h"
 
 #include <functional>
 #include <string>
@@ -100,9 +101,5 @@ protected:
     // Takes back whatever the message left in the target; also from the destructor.
     virtual void Undo() = 0;
 };
-
-// Writes all of data to fd; raises EInOutError naming path with the system's reason.
-void WriteAll(int fd, std::string_view data, const std::string& path);
-[[noreturn]] void RaiseFileError(const std::string& path, int error);
 
 } // namespace delivery

@@ -1,4 +1,5 @@
 #include "platform/DesktopApps.h"
+#include "base/StrUtils.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -89,33 +90,11 @@ bool IsTrue(const QString& value) {
     return value == "true" || value == "1";
 }
 
-// Splits an Exec value into arguments: blanks separate, double quotes group, and inside
-// quotes a backslash escapes ", `, $ and itself. False for an unterminated quote.
+// Splits an Exec value into arguments (see SplitCommandLine). False for an unterminated quote.
 bool SplitExec(const QString& exec, QStringList& args) {
-    QString arg;
-    bool inArg = false, quoted = false;
-    for (qsizetype i = 0; i < exec.size(); ++i) {
-        const QChar c = exec[i];
-        if (quoted) {
-            if (c == '"')
-                quoted = false;
-            else if (c == '\\' && i + 1 < exec.size())
-                arg += exec[++i];
-            else
-                arg += c;
-        } else if (c == '"') {
-            quoted = inArg = true;
-        } else if (c == ' ' || c == '\t') {
-            if (inArg) args << arg;
-            arg.clear();
-            inArg = false;
-        } else {
-            arg += c;
-            inArg = true;
-        }
-    }
-    if (quoted) return false;
-    if (inArg) args << arg;
+    std::vector<std::string> words;
+    if (!SplitCommandLine(exec.toStdString(), words)) return false;
+    for (const std::string& word : words) args << QString::fromStdString(word);
     return true;
 }
 

@@ -21,24 +21,10 @@ namespace {
 const char* const kTempSuffix = ".tmp-XXXXXX";
 const char* const kNoFreeName = "No free file name in ";
 
-[[noreturn]] void RaiseSystemError(const std::string& what, int error) {
-    throw EInOutError(what + ": " + std::strerror(error), error);
-}
-
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-void SyncFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) RaiseSystemError(folder, errno);
-    const int rc = ::fsync(fd);
-    const int error = errno;
-    ::close(fd);
-    // Some file systems cannot flush a folder; the data itself is on the disk by now.
-    if (rc != 0 && error != EINVAL && error != EROFS) RaiseSystemError(folder, error);
 }
 
 // A temporary file of folder holding data, flushed; it stays open and locked (flock) until it
@@ -51,7 +37,7 @@ public:
         FFd = ::mkostemp(FPath.data(), O_CLOEXEC);
         if (FFd < 0) {
             FPath.clear();
-            RaiseSystemError(folder, errno);
+            RaiseFileError(folder, errno);
         }
         // A fresh file nobody else can hold yet: the lock is ours at once.
         ::flock(FFd, LOCK_EX | LOCK_NB);
@@ -77,19 +63,16 @@ public:
     void Placed(const std::string& path) {
         FPath.clear();
         // Flushed or not, a failing close reports a write the disk refused.
-        if (::close(std::exchange(FFd, -1)) != 0 && errno != EINTR) RaiseSystemError(path, errno);
+        if (::close(std::exchange(FFd, -1)) != 0 && errno != EINTR) RaiseFileError(path, errno);
     }
 
 private:
     void Write(std::string_view piece) {
-        const char* p = piece.data();
-        std::size_t left = piece.size();
-        while (left > 0) {
-            const ssize_t n = ::write(FFd, p, left);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) Fail(n < 0 ? errno : ENOSPC);
-            p += n;
-            left -= std::size_t(n);
+        try {
+            WriteAll(FFd, piece, FPath);
+        } catch (...) {
+            Discard();
+            throw;
         }
     }
     // Only while constructing: no destructor runs after a constructor raised.
@@ -99,7 +82,7 @@ private:
         ::close(std::exchange(FFd, -1));
         return path;
     }
-    [[noreturn]] void Fail(int error) { RaiseSystemError(Discard(), error); }
+    [[noreturn]] void Fail(int error) { RaiseFileError(Discard(), error); }
 
     std::string FPath;
     int FFd = -1;
@@ -115,12 +98,35 @@ std::string BaseName(const std::string& path) {
 }
 } // namespace
 
+void RaiseFileError(const std::string& path, int error) {
+    throw EInOutError(path + ": " + std::strerror(error), error);
+}
+
+void WriteAll(int fd, std::string_view data, const std::string& path) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) RaiseFileError(path, n < 0 ? errno : ENOSPC);
+        data.remove_prefix(std::size_t(n));
+    }
+}
+
+void SyncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) RaiseFileError(folder, errno);
+    const int rc = ::fsync(fd);
+    const int error = errno;
+    ::close(fd);
+    // Some file systems cannot flush a folder; the data itself is on the disk by now.
+    if (rc != 0 && error != EINVAL && error != EROFS) RaiseFileError(folder, error);
+}
+
 void WriteFileDurably(const std::string& path, std::string_view data, bool flush, unsigned mode) {
     const std::string folder = FolderOf(path);
     TTempFile temp(folder, BaseName(path), WholeContent(data), flush, mode);
     // rename replaces whatever has the name, a planted symbolic link included, and never
     // writes through it.
-    if (::rename(temp.Path().c_str(), path.c_str()) != 0) RaiseSystemError(path, errno);
+    if (::rename(temp.Path().c_str(), path.c_str()) != 0) RaiseFileError(path, errno);
     temp.Placed(path);
     if (flush) SyncFolder(folder);
 }
@@ -155,7 +161,7 @@ std::string CreateFileDurably(const std::string& folder,
             return path;
         }
         if (errno == EEXIST) continue;
-        RaiseSystemError(path, errno);
+        RaiseFileError(path, errno);
     }
     throw EInOutError(kNoFreeName + folder, EEXIST);
 }
@@ -164,7 +170,7 @@ void AppendToFile(const std::string& path, std::string_view line, bool flush, un
     // Never through a symbolic link someone put in the file's place.
     const int fd =
         ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, mode_t(mode));
-    if (fd < 0) RaiseSystemError(path, errno);
+    if (fd < 0) RaiseFileError(path, errno);
     ssize_t n;
     do {
         n = ::write(fd, line.data(), line.size());
@@ -173,7 +179,7 @@ void AppendToFile(const std::string& path, std::string_view line, bool flush, un
     if (n != ssize_t(line.size()) || (flush && ::fdatasync(fd) != 0)) {
         const int reason = n == ssize_t(line.size()) ? errno : error;
         ::close(fd);
-        RaiseSystemError(path, reason);
+        RaiseFileError(path, reason);
     }
     ::close(fd);
     // A new file's name must reach the disk too.
@@ -182,18 +188,18 @@ void AppendToFile(const std::string& path, std::string_view line, bool flush, un
 
 void FlushFileSystem(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) RaiseSystemError(folder, errno);
+    if (fd < 0) RaiseFileError(folder, errno);
     const int rc = ::syncfs(fd);
     const int error = errno;
     ::close(fd);
-    if (rc != 0) RaiseSystemError(folder, error);
+    if (rc != 0) RaiseFileError(folder, error);
 }
 
 std::string ReadWholeFile(const std::string& path, bool followLinks) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
     if (fd < 0) {
         if (errno == ENOENT || (!followLinks && errno == ELOOP)) return {};
-        RaiseSystemError(path, errno);
+        RaiseFileError(path, errno);
     }
     std::string text;
     char buffer[65536];
@@ -203,7 +209,7 @@ std::string ReadWholeFile(const std::string& path, bool followLinks) {
         if (n < 0) {
             const int error = errno;
             ::close(fd);
-            RaiseSystemError(path, error);
+            RaiseFileError(path, error);
         }
         if (n == 0) break;
         text.append(buffer, std::size_t(n));

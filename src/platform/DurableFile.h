@@ -40,6 +40,14 @@ std::string CreateFileDurably(const std::string& folder,
                               const std::function<void(const std::string& path)>& beforeName = {},
                               bool flush = true, unsigned mode = 0600);
 
+// Raises EInOutError naming path and the system's reason for error.
+[[noreturn]] void RaiseFileError(const std::string& path, int error);
+// Writes all of data to fd (path names it in the error); a full disk raises ENOSPC.
+void WriteAll(int fd, std::string_view data, const std::string& path);
+// Brings folder's entries (the names in it) to the disk; file systems that cannot flush a
+// folder are left as they are.
+void SyncFolder(const std::string& folder);
+
 // Brings everything written to the file system that holds folder to the disk (one flush for
 // many files written with flush false). Raises EInOutError with the system's reason.
 void FlushFileSystem(const std::string& folder);
