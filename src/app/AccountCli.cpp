@@ -88,6 +88,7 @@ int RunAddAccount(const std::vector<std::string>& args, std::istream& in, std::o
                               : option == "--user"        ? &s.UserName
                               : option == "--description" ? &s.IniDescript
                               : option == "--security"    ? &s.Security
+                              : option == "--deliver"     ? &s.Deliver
                                                           : nullptr;
         if (option == "--password") {
             err << kPasswordOnCommandLine << "\n";

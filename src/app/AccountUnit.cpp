@@ -62,7 +62,7 @@ QLineEdit* Edit(QWidget* parent, const std::string& text, int maxLength) {
 } // namespace
 
 TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries, QWidget* parent)
-    : QDialog(parent), FCertFingerprint(s.CertFingerprint) {
+    : QDialog(parent), FCertFingerprint(s.CertFingerprint), FDeliver(s.Deliver) {
     setWindowTitle(kCaption);
     const bool keyring = PasswordStore().Available();
 
@@ -179,6 +179,7 @@ TAccountSettings TFormAccount::Settings() const {
     if (s.DefPort == 0 && s.Security != kSecurityAuto)
         s.DefPort = s.Security == kSecurityTls ? kImplicitTlsPort : kDefaultPort;
     s.CertFingerprint = FCertFingerprint;
+    s.Deliver = FDeliver;
     return s;
 }
 

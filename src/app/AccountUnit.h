@@ -68,4 +68,6 @@ private:
     // Not edited here: the certificate the user chose to trust is kept as the file has it, so
     // the connection test accepts what the check will.
     std::string FCertFingerprint;
+    // Where collected mail goes, kept as the file has it.
+    std::string FDeliver;
 };

@@ -1,6 +1,7 @@
 #include "mailbox/AccountFiles.h"
 
 #include "base/StrUtils.h"
+#include "mailbox/Delivery.h"
 #include "mailbox/Settings.h"
 #include "platform/IniFile.h"
 #include "platform/Keyring.h"
@@ -146,6 +147,7 @@ TAccountSettings ReadAccountSettings(const std::string& fileName) {
     s.MailAddress = field("MailAddress");
     s.MailName = field("MailName");
     s.CertFingerprint = Trim(ini.ReadString("POPClient", "CertFingerprint", ""));
+    s.Deliver = Trim(ini.ReadString("Deliver", "Target", ""));
     // A password in the keyring is taken whole; when the keyring cannot give it, the user is
     // asked as for an account without one. One in the file is as long as its form allows.
     if (SameText(ini.ReadString("POPClient", "PasswordStore", ""), kPasswordInKeyring)) {
@@ -176,7 +178,8 @@ std::string CheckAccountSettings(const TAccountSettings& s, bool keyring) {
     if (s.Timeout < kMinTimeout || s.Timeout > kMaxTimeout) return kBadTimeout;
     if (s.MailMaxSize < 0) return kBadMaxSize;
     if (!keyring && s.Password.size() > kPasswordMax) return kLongPassword;
-    return "";
+    if (HasControl(s.Deliver)) return "The delivery target" + std::string(kLineBreak);
+    return CheckDeliveryTarget(s.Deliver);
 }
 
 bool WriteAccountFile(const std::string& fileName, const TAccountSettings& s, std::string& error) {
@@ -201,6 +204,11 @@ bool WriteAccountFile(const std::string& fileName, const TAccountSettings& s, st
         ini.WriteString("POPClient", "Security", s.Security);
     ini.WriteString("POPClient", "MailAddress", s.MailAddress);
     ini.WriteString("POPClient", "MailName", s.MailName);
+    // Without the key collected mail goes to the post office, as it always has.
+    if (s.Deliver.empty() || s.Deliver == "files")
+        ini.DeleteKey("Deliver", "Target");
+    else
+        ini.WriteString("Deliver", "Target", s.Deliver);
 
     TPasswordStore& keyring = PasswordStore();
     const std::string key = KeyringKey(fileName);

@@ -18,6 +18,9 @@ struct TAccountSettings {
     // account's DefPort is 0 when no port was given.
     std::string Security;
     std::string CertFingerprint;
+    // [Deliver] "Target": where collected mail goes: "" (or "files") for the post office's
+    // mail files, "maildir:FOLDER", "mbox:FILE" or "mda:COMMAND".
+    std::string Deliver;
     std::string UserName;
     std::string Password;
     std::string MailAddress;

@@ -18,6 +18,15 @@ std::string Unknown(std::string_view description) {
 }
 } // namespace
 
+std::string CheckDeliveryTarget(std::string_view description) {
+    try {
+        MakeDeliveryTarget(description, 1);
+        return "";
+    } catch (const EDeliveryFailed& e) {
+        return e.Message;
+    }
+}
+
 std::unique_ptr<TDeliveryTarget> MakeDeliveryTarget(std::string_view description,
                                                     int timeoutSeconds) {
     const std::size_t colon = description.find(':');

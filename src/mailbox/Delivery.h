@@ -87,3 +87,5 @@ std::unique_ptr<TDeliveryTarget> ProgramTarget(std::string command, int timeoutM
 // timeout, for a delivery program. Raises EDeliveryFailed for anything else.
 std::unique_ptr<TDeliveryTarget> MakeDeliveryTarget(std::string_view description,
                                                     int timeoutSeconds);
+// What is wrong with a target's description, or "" when MakeDeliveryTarget takes it.
+std::string CheckDeliveryTarget(std::string_view description);

@@ -1,6 +1,7 @@
 #include "mailbox/Headless.h"
 
 #include "base/Charset.h"
+#include "base/Clock.h"
 #include "base/Exceptions.h"
 #include "dialup/DialUp.h"
 #include "dialup/RasBinding.h"
@@ -9,7 +10,6 @@
 #include "mailbox/Settings.h"
 #include "net/EventWait.h"
 #include "net/Mspop.h"
-#include "base/Clock.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 

@@ -3,7 +3,9 @@
 #include "mailbox/MailboxSession.h"
 
 #include "base/Charset.h"
+#include "base/Clock.h"
 #include "base/StrUtils.h"
+#include "mailbox/Delivery.h"
 #include "mailbox/HeaderCache.h"
 #include "mailbox/Settings.h"
 #include "message/msmsgtext.h"
@@ -11,7 +13,6 @@
 #include "net/MsTls.h"
 #include "net/Mspop.h"
 #include "net/SecurityProbe.h"
-#include "base/Clock.h"
 #include "platform/DurableFile.h"
 #include "platform/Paths.h"
 

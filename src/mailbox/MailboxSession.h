@@ -18,6 +18,7 @@
 #include <vector>
 
 class EmsCertificateError;
+class TDeliveryTarget;
 class TmsPOPClient;
 struct TmsMessageId;
 struct TClientRec;
@@ -140,6 +141,9 @@ private:
     // Retrieves the message into a new mail file; true when the answer was too short to be the
     // message (the file is kept, the message stays on the server).
     bool RetrieveMailFile(int index, const TmsMessageId& id);
+    // Retrieves the message into the account's delivery target; true when it stays on the
+    // server (refused or deferred by the target, or too short to be the message).
+    bool DeliverMessage(int index, const TmsMessageId& id);
     void ForgetSavedIdsNotOn(const std::unordered_map<std::string, int>& byUidl);
     // The closing steps; the first failure of the transfer or of these steps ends in failure.
     void FinishTransfer(bool keepConnected, std::exception_ptr& failure);
@@ -160,6 +164,8 @@ private:
     bool FHandOverWritten = false;
     int64_t FMsgSize = 0;
     std::unique_ptr<TSavedIds> FSavedIds;
+    // Where the transfer delivers; none for the post office's mail files.
+    std::unique_ptr<TDeliveryTarget> FTarget;
     QDateTime FNextNameTime;
     std::vector<int> FDeletions;
     std::vector<std::string> FUnflushedUidls;

@@ -2,10 +2,11 @@
 // the record of saved messages and the hand-over list.
 #include "mailbox/MailboxSession.h"
 
+#include "base/Clock.h"
 #include "base/StrUtils.h"
+#include "mailbox/Delivery.h"
 #include "mailbox/Settings.h"
 #include "net/Mspop.h"
-#include "base/Clock.h"
 #include "platform/DurableFile.h"
 #include "platform/Paths.h"
 
@@ -26,6 +27,8 @@ const char* const kTooLarge = "eMail %d was not collected: larger than the size 
 const char* const kSavedBefore = "eMail %d was saved before as %s";
 const char* const kShortAnswer = "eMail %1: the server sent %2 of the %3 bytes it listed; saved as "
                                  "%4 and left on the server";
+const char* const kDeliveredTo = "eMail %d delivered: %s";
+const char* const kNotDelivered = "eMail %d was not delivered and stays on the server: %s";
 const char* const kNoneDeleted = ", nothing deleted on the server";
 const char* const kNothingDeleted =
     "Nothing was deleted on the server: the transfer did not finish, and the %d eMail(s) marked "
@@ -99,6 +102,8 @@ void TMailboxSession::Collect(bool keepConnected) {
     FCancelled = false;
     FHandOverWritten = false;
     if (FRows.empty()) return;
+    // Post office files (no target), or where the account delivers to.
+    FTarget = MakeDeliveryTarget(FAccount.Deliver, FAccount.Timeout);
     struct TCollecting {
         bool& flag;
         ~TCollecting() { flag = false; }
@@ -107,7 +112,8 @@ void TMailboxSession::Collect(bool keepConnected) {
     RemoveStaleTempFiles(PostofficeDir());
     RemoveStaleTempFiles(ProgDir());
     // The list of an earlier run that Postkeeper has not taken over yet is kept whole.
-    ReadTransList(TransListPath(), HandOver);
+    HandOver.Clear();
+    if (!FTarget) ReadTransList(TransListPath(), HandOver);
     FEvents.Status("");
     int handled = 0;
     std::exception_ptr failure;
@@ -182,8 +188,10 @@ TMailboxSession::TRowStep TMailboxSession::PlanRow(int index, const std::vector<
     const TSavedIds::TEntry* saved = id.Uidl.empty() ? nullptr : FSavedIds->Find(id.Uidl, id.Size);
     // Saved by an earlier transfer: listed once, never saved twice, but only while its file is
     // there as it was written (an unconfirmed one is brought to the disk first). A file that
-    // went is saved again: a duplicate is cheaper than a loss.
-    step.SavedBefore = saved && IsFileThere(saved->Path, saved->FileSize, !saved->Confirmed);
+    // went is saved again: a duplicate is cheaper than a loss. A message delivered elsewhere
+    // belongs to the mail program that reads it there, which may move or remove it.
+    step.SavedBefore =
+        saved && (FTarget || IsFileThere(saved->Path, saved->FileSize, !saved->Confirmed));
     step.Retrieve = !step.SavedBefore;
     return step;
 }
@@ -211,7 +219,7 @@ void TMailboxSession::CarryRow(int index, const TRowStep& step) {
     bool keep = false;
     if (step.SavedBefore) {
         const std::string path = FSavedIds->Find(id.Uidl, id.Size)->Path;
-        if (HandOver.IndexOf(path) < 0) {
+        if (!FTarget && HandOver.IndexOf(path) < 0) {
             HandOver.Add(path);
             WriteTransList(TransListPath(), HandOver);
         }
@@ -220,7 +228,7 @@ void TMailboxSession::CarryRow(int index, const TRowStep& step) {
         FSavedIds->Save();
         Log(ReplaceFirst(Printf(kSavedBefore, index + 1), "%s", FileNameOf(path)));
     } else if (step.Retrieve) {
-        keep = RetrieveMailFile(index, id);
+        keep = FTarget ? DeliverMessage(index, id) : RetrieveMailFile(index, id);
     }
     if ((mode == tmGet && !keep) || mode == tmDelete) {
         // Deleted together at the end, once its file is on the disk: a DELE sent between two
@@ -271,7 +279,7 @@ void TMailboxSession::FinishTransfer(bool keepConnected, std::exception_ptr& fai
         Log(TransferNotes.back());
     }
     try {
-        WriteTransList(TransListPath(), HandOver);
+        if (!FTarget) WriteTransList(TransListPath(), HandOver);
     } catch (...) {
         if (!failure) failure = std::current_exception();
     }
@@ -294,6 +302,51 @@ void TMailboxSession::FlushSavedFiles() {
     for (const std::string& uidl : FUnflushedUidls) FSavedIds->Confirm(uidl);
     FUnflushedUidls.clear();
     FSavedIds->Save();
+}
+
+bool TMailboxSession::DeliverMessage(int index, const TmsMessageId& id) {
+    const auto kind =
+        FRows[std::size_t(index)].Mode == tmGet ? TSavedIds::skGet : TSavedIds::skCopy;
+    // An unfinished delivery takes itself back: nothing half is left in the target.
+    const std::unique_ptr<TDeliverySink> sink = FTarget->Begin();
+    int64_t written = 0;
+    const int64_t received = FClient->RetrieveMessageTo([&](std::string_view piece) {
+        written += int64_t(piece.size());
+        sink->Write(piece);
+    });
+    std::string where;
+    try {
+        where = sink->Finish();
+    } catch (const Exception& e) {
+        // Refused or deferred by the target: the server keeps the message for the next collect.
+        if (!dynamic_cast<const EDeliveryDeferred*>(&e) &&
+            !dynamic_cast<const EDeliveryFailed*>(&e))
+            throw;
+        TransferNotes.push_back(ReplaceFirst(Printf(kNotDelivered, index + 1), "%s", e.Message));
+        Log(TransferNotes.back());
+        return true;
+    }
+    ++NewMailCount;
+    // Delivered whole and durable: recorded, so a Copy does not deliver it twice. An answer too
+    // short to be the message is delivered too (nothing is lost) but neither recorded nor
+    // deleted.
+    const bool keep = IsShortAnswer(received, id.Size);
+    if (!keep && !id.Uidl.empty()) {
+        FSavedIds->Set(id.Uidl, {kind, id.Size, written, where, false});
+        FSavedIds->Append(id.Uidl, false);
+        FUnflushedUidls.push_back(id.Uidl);
+    }
+    SavedFiles.push_back(where);
+    const std::string line = ReplaceFirst(Printf(kDeliveredTo, index + 1), "%s", where);
+    FEvents.StatusBar(line);
+    FEvents.Memo(line);
+    if (keep) {
+        TransferNotes.push_back(
+            FillPlaces(kShortAnswer, {std::to_string(index + 1), std::to_string(received),
+                                      std::to_string(std::max<int64_t>(id.Size, 0)), where}));
+        Log(TransferNotes.back());
+    }
+    return keep;
 }
 
 bool TMailboxSession::RetrieveMailFile(int index, const TmsMessageId& id) {

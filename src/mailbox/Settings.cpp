@@ -120,6 +120,7 @@ void ReadClientFile(const std::string& fileName) {
                                : s.Security.empty()                ? ssFindOrByPort
                                                                    : ssStated;
     ClientRec.CertFingerprint = s.CertFingerprint;
+    ClientRec.Deliver = s.Deliver;
     ClientRec.NoRAS = s.RASService == -1;
     RasIndex = s.RASService;
     MailMaxSize = s.MailMaxSize;

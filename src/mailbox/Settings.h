@@ -75,6 +75,8 @@ struct TClientRec {
     // "sha256:" + hex of a server certificate the user chose to trust for this account, or
     // empty.
     std::string CertFingerprint;
+    // Where collected mail goes (see TAccountSettings::Deliver); "" for the post office.
+    std::string Deliver;
 };
 
 inline constexpr const char* kSecurityTls = "tls";

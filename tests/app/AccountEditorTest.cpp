@@ -117,7 +117,7 @@ TEST_F(AccountEditor, EditShowsTheFileAndWritesWhatTheProgramReads) {
     Account("Box", "[ProgSet]\nIniDescript=Box\nTimeout=20\nRetrvMode=2\n[RASSet]\nRASService=1\n"
                    "MailMaxSize=5000\n[POPClient]\nServer=old.example.org\nUserName=ann\n"
                    "Password=" +
-                       ScramblePassword("old") + "\nDefPort=110\n");
+                       ScramblePassword("old") + "\nDefPort=110\n[Deliver]\nTarget=mbox:~/mbox\n");
     TFormMain w;
     w.MailRows->Append(TMailRow());
     fill = [](TFormAccount& f) {
@@ -146,6 +146,7 @@ TEST_F(AccountEditor, EditShowsTheFileAndWritesWhatTheProgramReads) {
     EXPECT_EQ(TIniFile(AccountFileName("Box")).ReadString("ProgSet", "RetrvMode", ""), "2");
     EXPECT_EQ(ClientRec.Security, "starttls");
     EXPECT_EQ(w.POPClient->Security(), secStartTls);
+    EXPECT_EQ(ClientRec.Deliver, "mbox:~/mbox"); // what the editor does not show stays
 
     // A value the program could not read back keeps the editor open with the reason.
     fill = [](TFormAccount& f) {

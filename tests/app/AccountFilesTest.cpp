@@ -104,6 +104,13 @@ TEST_F(Accounts, EveryFieldRoundTripsThroughTheFileAndTheProgramsReader) {
     EXPECT_TRUE(ClientRec.NoRAS);
     EXPECT_EQ(ReadAccountSettings(file).Password, "");
     EXPECT_EQ(NewAccountSettings().RASService, -1);
+
+    // Where collected mail goes: the post office unless a target is named.
+    EXPECT_EQ(ClientRec.Deliver, "");
+    none.Deliver = "maildir:~/Mail";
+    ASSERT_TRUE(WriteAccountFile(file, none, error));
+    ReadClientFile(file);
+    EXPECT_EQ(ClientRec.Deliver, "maildir:~/Mail");
 }
 
 TEST_F(Accounts, TheEditorAndTheCheckReadAFileAlike) {
@@ -263,6 +270,8 @@ TEST_F(Accounts, SettingsThatWouldNotReadBackAreRefused) {
     EXPECT_TRUE(refused([](TAccountSettings& t) { t.DefPort = 0; }));
     EXPECT_TRUE(refused([](TAccountSettings& t) { t.DefPort = 65536; }));
     EXPECT_TRUE(refused([](TAccountSettings& t) { t.Timeout = 0; }));
+    EXPECT_TRUE(refused([](TAccountSettings& t) { t.Deliver = "maildir:"; }));
+    EXPECT_TRUE(refused([](TAccountSettings& t) { t.Deliver = "imap:box"; }));
 }
 
 TEST_F(Accounts, CommandLineAddsAndListsAccounts) {

@@ -159,6 +159,59 @@ TEST_F(Session, QuestionsFirstThenRetrievalsAheadAndALargeMessageNeverHeldWhole)
     EXPECT_LT(grown, 16 + pvtest::kAllocatorSlackMb);
 }
 
+// Delivered into a Maildir: a Copy delivers each message once however often it runs, a Get
+// deletes only what was delivered; a program that defers leaves the message on the server.
+TEST_F(Session, DeliveredOnceIntoAMaildirAndADeferredMessageStaysOnTheServer) {
+    const std::string maildir = (home.Path() / "Mail").string();
+    account.Deliver = "maildir:" + maildir;
+    const std::string mail = "From: Ann <ann@example.org>\r\nSubject: Hi\r\n\r\nHello\r\n";
+    // The first check reads the header block; later ones find it in the header cache.
+    const auto session = [&](const std::string& mode, bool first) {
+        server.Say("+OK ready").ServeLogin("bob", "secret", "UIDL\r\n", "+OK 1 40");
+        server.Expect("UIDL").SayRaw("+OK\r\n1 u1\r\n.\r\n");
+        server.Expect("LIST").SayRaw("+OK\r\n1 " + std::to_string(mail.size()) + "\r\n.\r\n");
+        if (first) {
+            server.Expect("TOP 1 1").Say("+OK").SayRaw(mail.substr(0, mail.find("\r\n\r\n") + 4) +
+                                                       ".\r\n");
+            server.Expect("RETR 1").Say("+OK").SayRaw(mail + ".\r\n");
+        }
+        if (mode == "get") server.Expect("DELE 1").Say("+OK");
+        server.Expect("QUIT").Say("+OK bye").NextConnection();
+    };
+    const auto collect = [&](int mode) {
+        TMailboxSession s(events, account);
+        s.Apply();
+        s.Check(true);
+        for (TMailRow& row : s.Rows()) row.Mode = mode;
+        s.Collect(false);
+        return s.TransferNotes;
+    };
+    session("copy", true);
+    EXPECT_TRUE(collect(tmCopy).empty());
+    session("copy", false);
+    EXPECT_TRUE(collect(tmCopy).empty());
+    session("get", false);
+    EXPECT_TRUE(collect(tmGet).empty());
+    std::vector<fs::path> delivered;
+    for (const auto& entry : fs::directory_iterator(maildir + "/new")) delivered.push_back(entry);
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(fs::file_size(delivered[0]), mail.size() - 4); // line ends LF
+
+    // Deferred by the program (exit 75): noted, not deleted, nothing recorded.
+    account.Deliver = "mda:sh -c \"cat >/dev/null; exit 75\"";
+    server.Say("+OK ready").ServeLogin("bob", "secret", "UIDL\r\n", "+OK 1 40");
+    server.Expect("UIDL").SayRaw("+OK\r\n1 u2\r\n.\r\n");
+    server.Expect("LIST").SayRaw("+OK\r\n1 " + std::to_string(mail.size()) + "\r\n.\r\n");
+    server.Expect("TOP 1 1").Say("+OK").SayRaw(mail.substr(0, mail.find("\r\n\r\n") + 4) + ".\r\n");
+    server.Expect("RETR 1").Say("+OK").SayRaw(mail + ".\r\n");
+    server.Expect("QUIT").Say("+OK bye");
+    const std::vector<std::string> notes = collect(tmGet);
+    EXPECT_EQ(server.Failure(), "");
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].rfind("eMail 1 was not delivered and stays on the server: ", 0), 0u)
+        << notes[0];
+}
+
 // The hand-over list grows a line per saved file; a line a crash cut short is not read back
 // as a file to hand over.
 TEST(HandOverList, ALineACrashCutShortIsNotReadBack) {
