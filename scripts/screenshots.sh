@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Renders the documentation's pictures of the main window, the information window, the
 # account editor, the settings dialog, the tray menu, the main window listing the
-# international test mailbox (at its smallest size and at twice that) and the desktop
-# notification of that check, on a virtual screen with a session bus and a notification
-# service of its own, and throw-away program and settings folders.
+# international test mailbox (at its smallest size and at twice that), the desktop
+# notification of that check and the main window listing it on a screen of twice the pixel
+# density, on a virtual screen with a session bus and a notification service of its own, and
+# throw-away program and settings folders.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -38,6 +39,14 @@ xvfb-run -a -s "-screen 0 1600x1000x24" dbus-run-session -- bash -c '
   status=$?
   kill %1
   exit $status' screenshots "$home" "$BUILD_DIR"
+# The main window listing the mailbox again, from fresh folders, on a screen of twice the
+# density: its buttons' and rows' pictures must be sharp there too.
+mkdir -p "$home/2x"
+export POSTVIGIL_HOME="$home/2x/prog" XDG_CONFIG_HOME="$home/2x/config" \
+  XDG_CACHE_HOME="$home/2x/cache"
+QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 1600x1000x24" dbus-run-session -- \
+  "$BUILD_DIR/tools/screenshots/pv_screenshots" "$home/2x" tests/data/app/international
+cp "$home/2x/international-mailbox.png" docs/main-window-2x.png
 echo "written: docs/main-window.png docs/info-window.png docs/account-editor.png" \
   "docs/settings-dialog.png docs/tray-menu.png docs/international-mailbox.png" \
-  "docs/main-window-large.png docs/notification.png"
+  "docs/main-window-large.png docs/notification.png docs/main-window-2x.png"
