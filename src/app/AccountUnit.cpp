@@ -1,6 +1,7 @@
 #include "app/AccountUnit.h"
 
 #include "base/StrUtils.h"
+#include "mailbox/Delivery.h"
 #include "mailbox/Settings.h"
 #include "platform/Ansi.h"
 #include "platform/Keyring.h"
@@ -9,6 +10,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -38,6 +41,18 @@ const char* const kSecurities[][3] = {
     {"None: password in clear text", "none",
      "Clear text: anyone on the way can read the password and the mail"},
     {"By port (TLS on 995, else none)", kByPort, "Clear text unless the port is 995"}};
+// Where collected mail goes: what the combo box offers, the kind the account file names
+// ("kind:PATH"), the label of the path beside it and what an empty path is answered with.
+const char* const kDeliveries[][4] = {
+    {"Post office files (for Postkeeper)", "", "&Folder:", ""},
+    {"Maildir folder", "maildir", "&Folder:", "Enter the Maildir folder"},
+    {"mbox file", "mbox", "Fi&le:", "Enter the mbox file"},
+    {"Delivery program", "mda", "Pro&gram:", "Enter the delivery program"}};
+const char* const kProgramKind = "mda";
+const char* const kProgramHint =
+    "The message on standard input; %F stands for the sender; exit status %1: try again later";
+const char* const kChooseMaildir = "Maildir folder";
+const char* const kChooseMbox = "mbox file";
 // At port 0 an automatic account tries 995 for TLS and 110 for STLS.
 const char* const kAnyPort = "any (995, 110)";
 const char* const kFoundAs = " (%1 on port %2)";
@@ -62,7 +77,7 @@ QLineEdit* Edit(QWidget* parent, const std::string& text, int maxLength) {
 } // namespace
 
 TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries, QWidget* parent)
-    : QDialog(parent), FCertFingerprint(s.CertFingerprint), FDeliver(s.Deliver) {
+    : QDialog(parent), FCertFingerprint(s.CertFingerprint) {
     setWindowTitle(kCaption);
     const bool keyring = PasswordStore().Available();
 
@@ -106,6 +121,35 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
         CBDialUp->addItem(QString(kMissingEntry).arg(s.RASService + 1), s.RASService);
     CBDialUp->setCurrentIndex(std::max(0, CBDialUp->findData(s.RASService)));
 
+    CBDeliver = new QComboBox(this);
+    for (const auto& [text, kind, label, missing] : kDeliveries)
+        CBDeliver->addItem(text, QString(kind));
+    // "kind:PATH"; "", "files" and what the program does not know are the post office's files.
+    const std::size_t colon = s.Deliver.find(':');
+    const int deliver =
+        colon == std::string::npos ? -1 : CBDeliver->findData(AnsiToQ(s.Deliver.substr(0, colon)));
+    CBDeliver->setCurrentIndex(std::max(0, deliver));
+    EditDeliverPath = Edit(this, deliver > 0 ? s.Deliver.substr(colon + 1) : "", 32767);
+    LabelDeliverPath = new QLabel(this);
+    LabelDeliverPath->setBuddy(EditDeliverPath);
+    BtnBrowseDeliver = new QPushButton("&Browse…", this);
+    connect(BtnBrowseDeliver, &QPushButton::clicked, this, &TFormAccount::BtnBrowseDeliverClick);
+    LabelDeliverHint = new QLabel(QString(kProgramHint).arg(kExitTempFail), this);
+    // Shown for a program only; the room stays, so the dialog does not jump.
+    QSizePolicy hintPolicy = LabelDeliverHint->sizePolicy();
+    hintPolicy.setRetainSizeWhenHidden(true);
+    LabelDeliverHint->setSizePolicy(hintPolicy);
+    auto showDeliver = [this] {
+        const int i = std::max(0, CBDeliver->currentIndex());
+        const QString kind = kDeliveries[i][1];
+        LabelDeliverPath->setText(kDeliveries[i][2]);
+        EditDeliverPath->setEnabled(!kind.isEmpty());
+        BtnBrowseDeliver->setEnabled(!kind.isEmpty() && kind != kProgramKind);
+        LabelDeliverHint->setVisible(kind == kProgramKind);
+    };
+    connect(CBDeliver, &QComboBox::currentIndexChanged, this, showDeliver);
+    showDeliver();
+
     auto* server = new QGroupBox("Server", this);
     auto* serverForm = new QFormLayout(server);
     serverForm->addRow("&Description:", EditDescript);
@@ -135,6 +179,15 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
     checkForm->addRow("T&ime-out:", EditTimeout);
     checkForm->addRow("Dial-&up connection:", CBDialUp);
 
+    auto* delivery = new QGroupBox("Deliver collected mail", this);
+    auto* deliverForm = new QFormLayout(delivery);
+    deliverForm->addRow("Deli&ver to:", CBDeliver);
+    auto* pathRow = new QHBoxLayout;
+    pathRow->addWidget(EditDeliverPath, 1);
+    pathRow->addWidget(BtnBrowseDeliver);
+    deliverForm->addRow(LabelDeliverPath, pathRow);
+    deliverForm->addRow("", LabelDeliverHint);
+
     BtnTest = new QPushButton(kTest, this);
     connect(BtnTest, &QPushButton::clicked, this, &TFormAccount::BtnTestClick);
     LabelTest = new QLabel(this);
@@ -156,6 +209,7 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(server);
     layout->addWidget(checks);
+    layout->addWidget(delivery);
     layout->addLayout(testRow);
     layout->addWidget(LabelError);
     layout->addWidget(buttons);
@@ -179,8 +233,32 @@ TAccountSettings TFormAccount::Settings() const {
     if (s.DefPort == 0 && s.Security != kSecurityAuto)
         s.DefPort = s.Security == kSecurityTls ? kImplicitTlsPort : kDefaultPort;
     s.CertFingerprint = FCertFingerprint;
-    s.Deliver = FDeliver;
+    const QString kind = CBDeliver->currentData().toString();
+    if (!kind.isEmpty()) s.Deliver = QToAnsi(kind + ':' + EditDeliverPath->text().trimmed());
     return s;
+}
+
+void TFormAccount::BtnBrowseDeliverClick() {
+    const bool folder = CBDeliver->currentData().toString() == "maildir";
+    QString start = EditDeliverPath->text().trimmed();
+    if (start.startsWith("~/")) start = QDir::homePath() + start.mid(1);
+    if (start.isEmpty()) start = QDir::homePath();
+    const std::string chosen =
+        ChooseDeliveryPath ? ChooseDeliveryPath(this, folder, QToAnsi(start)) : [&] {
+            QFileDialog dialog(this, folder ? kChooseMaildir : kChooseMbox, start);
+            if (folder) {
+                dialog.setFileMode(QFileDialog::Directory);
+                dialog.setOption(QFileDialog::ShowDirsOnly);
+            } else {
+                // Mail is added to an mbox, never written over it.
+                dialog.setAcceptMode(QFileDialog::AcceptSave);
+                dialog.setOption(QFileDialog::DontConfirmOverwrite);
+            }
+            if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+                return std::string();
+            return QToAnsi(dialog.selectedFiles().first());
+        }();
+    if (!chosen.empty()) EditDeliverPath->setText(AnsiToQ(chosen));
 }
 
 void TFormAccount::BtnTestClick() {
@@ -207,7 +285,10 @@ void TFormAccount::BtnTestClick() {
 void TFormAccount::accept() {
     if (Testing()) return;
     const TAccountSettings s = Settings();
-    std::string error = CheckAccountSettings(s, PasswordStore().Available());
+    const int deliver = std::max(0, CBDeliver->currentIndex());
+    std::string error = *kDeliveries[deliver][1] && EditDeliverPath->text().trimmed().isEmpty()
+                            ? kDeliveries[deliver][3]
+                            : CheckAccountSettings(s, PasswordStore().Available());
     if (error.empty() && OnSave && !OnSave(s, error) && error.empty()) error = "Not saved";
     LabelError->setText(AnsiToQ(error));
     if (!error.empty()) return;

@@ -30,6 +30,12 @@ public:
     // Writes the account; false with the reason keeps the dialog open and shows it.
     std::function<bool(const TAccountSettings& s, std::string& error)> OnSave;
 
+    // Asks for the Maildir folder (folder) or the mbox file, starting at start (absolute);
+    // empty means the user cancelled. Empty function: a file dialog. Tests install their own
+    // choice.
+    static inline std::function<std::string(QWidget* parent, bool folder, const std::string& start)>
+        ChooseDeliveryPath;
+
     // Runs log-in and STAT with the entered values; the result shows in LabelTest.
     void BtnTestClick();
     bool Testing() const { return FTest.Running(); }
@@ -57,6 +63,14 @@ public:
     QSpinBox* EditMaxSize;
     QSpinBox* EditTimeout;
     QComboBox* CBDialUp;
+    // Where collected mail goes: the kind as the account file names it ("" for the post
+    // office's files, "maildir", "mbox", "mda"), and the folder, file or command.
+    QComboBox* CBDeliver;
+    QLabel* LabelDeliverPath;
+    QLineEdit* EditDeliverPath;
+    QPushButton* BtnBrowseDeliver;
+    // What a delivery program is given and how it answers; shown for a program only.
+    QLabel* LabelDeliverHint;
     QPushButton* BtnTest;
     QLabel* LabelTest;
     QLabel* LabelError;
@@ -68,6 +82,6 @@ private:
     // Not edited here: the certificate the user chose to trust is kept as the file has it, so
     // the connection test accepts what the check will.
     std::string FCertFingerprint;
-    // Where collected mail goes, kept as the file has it.
-    std::string FDeliver;
+
+    void BtnBrowseDeliverClick();
 };

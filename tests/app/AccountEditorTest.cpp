@@ -5,6 +5,7 @@
 #include "mailbox/AccountFiles.h"
 #include "mailbox/ConnectionTest.h"
 #include "net/Mspop.h"
+#include "platform/Ansi.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "platform/Prompts.h"
@@ -12,7 +13,9 @@
 #include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QSpinBox>
@@ -146,7 +149,7 @@ TEST_F(AccountEditor, EditShowsTheFileAndWritesWhatTheProgramReads) {
     EXPECT_EQ(TIniFile(AccountFileName("Box")).ReadString("ProgSet", "RetrvMode", ""), "2");
     EXPECT_EQ(ClientRec.Security, "starttls");
     EXPECT_EQ(w.POPClient->Security(), secStartTls);
-    EXPECT_EQ(ClientRec.Deliver, "mbox:~/mbox"); // what the editor does not show stays
+    EXPECT_EQ(ClientRec.Deliver, "mbox:~/mbox"); // kept as the file has it
 
     // A value the program could not read back keeps the editor open with the reason.
     fill = [](TFormAccount& f) {
@@ -158,6 +161,63 @@ TEST_F(AccountEditor, EditShowsTheFileAndWritesWhatTheProgramReads) {
     };
     w.EditAccount();
     EXPECT_EQ(w.POPClient->Host(), "new.example.org");
+}
+
+TEST_F(AccountEditor, DeliveryShowsEachKindFromTheFileAndGivesItBack) {
+    bool askedFolder = false;
+    std::string askedStart;
+    pvtest::TScopedValue<decltype(TFormAccount::ChooseDeliveryPath)> choose{
+        TFormAccount::ChooseDeliveryPath, [&](QWidget*, bool folder, const std::string& start) {
+            askedFolder = folder;
+            askedStart = start;
+            return std::string("/var/mail/joe");
+        }};
+    for (const std::string target :
+         {"", "files", "maildir:~/Maildir", "mbox:~/mbox", "mda:procmail -f %F"}) {
+        TAccountSettings s = NewAccountSettings();
+        s.Deliver = target;
+        TFormAccount f(s, TStringList());
+        const std::string kind = target == "files" ? "" : target.substr(0, target.find(':'));
+        EXPECT_EQ(f.CBDeliver->currentData().toString().toStdString(), kind) << target;
+        EXPECT_EQ(f.Settings().Deliver, target == "files" ? "" : target);
+        EXPECT_EQ(f.EditDeliverPath->isEnabled(), !kind.empty()) << target;
+        EXPECT_EQ(f.BtnBrowseDeliver->isEnabled(), kind == "maildir" || kind == "mbox") << target;
+        EXPECT_EQ(f.LabelDeliverHint->isVisibleTo(&f), kind == "mda") << target;
+        if (!f.BtnBrowseDeliver->isEnabled()) continue;
+        // A folder for a Maildir, a file for an mbox, starting where the path points.
+        f.BtnBrowseDeliver->click();
+        EXPECT_EQ(askedFolder, kind == "maildir");
+        EXPECT_EQ(askedStart, QToAnsi(QDir::homePath()) + target.substr(target.find('~') + 1));
+        EXPECT_EQ(f.Settings().Deliver, kind + ":/var/mail/joe");
+    }
+    EXPECT_EQ(TFormAccount(NewAccountSettings(), TStringList()).LabelDeliverHint->text(),
+              "The message on standard input; %F stands for the sender; exit status 75: try "
+              "again later");
+}
+
+TEST_F(AccountEditor, AChosenMaildirIsWrittenAndAnEmptyOneRefused) {
+    const std::string maildir = (home / "Maildir").string();
+    fill = [&](TFormAccount& f) {
+        f.EditDescript->setText("Work");
+        f.EditServer->setText("pop.example.org");
+        f.CBDeliver->setCurrentIndex(f.CBDeliver->findData(QString("maildir")));
+        f.accept();
+        EXPECT_EQ(f.LabelError->text(), "Enter the Maildir folder");
+        EXPECT_EQ(f.result(), QDialog::Rejected);
+        f.CBDeliver->setCurrentIndex(f.CBDeliver->findData(QString("mda")));
+        f.EditDeliverPath->setText(" ");
+        f.accept();
+        EXPECT_EQ(f.LabelError->text(), "Enter the delivery program");
+        f.CBDeliver->setCurrentIndex(f.CBDeliver->findData(QString("maildir")));
+        f.EditDeliverPath->setText(AnsiToQ(maildir));
+        f.accept();
+    };
+    TFormMain w;
+    w.NewAccount();
+    ASSERT_EQ(CurSetName, "Work");
+    EXPECT_EQ(TIniFile(AccountFileName("Work")).ReadString("Deliver", "Target", ""),
+              "maildir:" + maildir);
+    EXPECT_EQ(ClientRec.Deliver, "maildir:" + maildir);
 }
 
 TEST_F(AccountEditor, RemoveAsksThenDeletesOnlyTheFile) {
