@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStackedWidget>
 #include <QVBoxLayout>
 
 #include <climits>
@@ -135,17 +136,17 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
     BtnBrowseDeliver = new QPushButton("&Browse…", this);
     connect(BtnBrowseDeliver, &QPushButton::clicked, this, &TFormAccount::BtnBrowseDeliverClick);
     LabelDeliverHint = new QLabel(QString(kProgramHint).arg(kExitTempFail), this);
-    // Shown for a program only; the room stays, so the dialog does not jump.
-    QSizePolicy hintPolicy = LabelDeliverHint->sizePolicy();
-    hintPolicy.setRetainSizeWhenHidden(true);
-    LabelDeliverHint->setSizePolicy(hintPolicy);
-    auto showDeliver = [this] {
+    // The hint keeps its room while hidden: the dialog does not change size with the choice.
+    auto* hintRoom = new QStackedWidget(this);
+    hintRoom->addWidget(new QWidget(hintRoom));
+    hintRoom->addWidget(LabelDeliverHint);
+    auto showDeliver = [this, hintRoom] {
         const int i = std::max(0, CBDeliver->currentIndex());
         const QString kind = kDeliveries[i][1];
         LabelDeliverPath->setText(kDeliveries[i][2]);
         EditDeliverPath->setEnabled(!kind.isEmpty());
         BtnBrowseDeliver->setEnabled(!kind.isEmpty() && kind != kProgramKind);
-        LabelDeliverHint->setVisible(kind == kProgramKind);
+        hintRoom->setCurrentWidget(kind == kProgramKind ? LabelDeliverHint : hintRoom->widget(0));
     };
     connect(CBDeliver, &QComboBox::currentIndexChanged, this, showDeliver);
     showDeliver();
@@ -186,7 +187,7 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
     pathRow->addWidget(EditDeliverPath, 1);
     pathRow->addWidget(BtnBrowseDeliver);
     deliverForm->addRow(LabelDeliverPath, pathRow);
-    deliverForm->addRow("", LabelDeliverHint);
+    deliverForm->addRow("", hintRoom);
 
     BtnTest = new QPushButton(kTest, this);
     connect(BtnTest, &QPushButton::clicked, this, &TFormAccount::BtnTestClick);
