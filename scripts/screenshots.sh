@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Renders the documentation's pictures of the main window, the information window, the
-# account editor, the settings dialog, the tray menu, the main window listing the
-# international test mailbox (at its smallest size and at twice that), the desktop
-# notification of that check and the main window listing it on a screen of twice the pixel
-# density, on a virtual screen with a session bus and a notification service of its own, and
-# throw-away program and settings folders.
+# account editor (of a new account and of one delivering to a Maildir), the settings dialog,
+# the tray menu, the main window listing the international test mailbox (at its smallest size
+# and at twice that), the desktop notification of that check and the main window listing it
+# on a screen of twice the pixel density, on a virtual screen with a session bus and a
+# notification service of its own, and throw-away program and settings folders.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -48,5 +48,6 @@ QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 1600x1000x24" dbus-run-session -- \
   "$BUILD_DIR/tools/screenshots/pv_screenshots" "$home/2x" tests/data/app/international
 cp "$home/2x/international-mailbox.png" docs/main-window-2x.png
 echo "written: docs/main-window.png docs/info-window.png docs/account-editor.png" \
+  "docs/account-editor-delivery.png" \
   "docs/settings-dialog.png docs/tray-menu.png docs/international-mailbox.png" \
   "docs/main-window-large.png docs/notification.png docs/main-window-2x.png"

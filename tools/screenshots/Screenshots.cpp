@@ -1,9 +1,9 @@
-// Renders the main window, the information window, the account editor, the settings dialog and
-// the tray menu to PNG files for the documentation, and, given a folder of messages, the main
-// window listing that mailbox after a timed check, at its smallest size and at twice that, and
-// the desktop notification that check sent (when a notification service draws on the same
-// screen). Run by scripts/screenshots.sh on a virtual screen, with its own program and
-// settings folders.
+// Renders the main window, the information window, the account editor (of a new account and of
+// one delivering to a Maildir), the settings dialog and the tray menu to PNG files for the
+// documentation, and, given a folder of messages, the main window listing that mailbox after a
+// timed check, at its smallest size and at twice that, and the desktop notification that check
+// sent (when a notification service draws on the same screen). Run by scripts/screenshots.sh on
+// a virtual screen, with its own program and settings folders.
 #include "app/AccountUnit.h"
 #include "app/Application.h"
 #include "app/DemoMode.h"
@@ -134,6 +134,11 @@ int main(int argc, char** argv) {
         TFormAccount editor(sample, noPhoneBook);
         editor.setWindowTitle("New account");
         editor.show();
+        // The same account delivering to a Maildir, as an edit of it shows it.
+        sample.Deliver = "maildir:~/Maildir";
+        TFormAccount delivering(sample, noPhoneBook);
+        delivering.setWindowTitle("Edit account");
+        delivering.show();
         ClientRec.IniDescript = sample.IniDescript;
         ClientRec.Server = sample.Server;
         ClientRec.UserName = sample.UserName;
@@ -160,6 +165,7 @@ int main(int argc, char** argv) {
             ok = window.grab().save(dir + "/main-window.png") &&
                  info.grab().save(dir + "/info-window.png") &&
                  editor.grab().save(dir + "/account-editor.png") &&
+                 delivering.grab().save(dir + "/account-editor-delivery.png") &&
                  settings.grab().save(dir + "/settings-dialog.png") &&
                  window.TrayMenu->grab().save(dir + "/tray-menu.png");
             app.quit();
