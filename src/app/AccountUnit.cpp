@@ -159,7 +159,10 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
     auto* securityRow = new QHBoxLayout;
     securityRow->addWidget(CBSecurity);
     securityRow->addWidget(LabelSecurity, 1);
-    serverForm->addRow("&Security:", securityRow);
+    // A row of two widgets gets no buddy by itself: the label's mnemonic goes to the choice.
+    auto* securityLabel = new QLabel("&Security:", server);
+    securityLabel->setBuddy(CBSecurity);
+    serverForm->addRow(securityLabel, securityRow);
     serverForm->addRow("&User name:", EditUser);
     auto* passwordRow = new QHBoxLayout;
     passwordRow->addWidget(EditPassword);
