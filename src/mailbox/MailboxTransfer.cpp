@@ -326,6 +326,8 @@ bool TMailboxSession::DeliverMessage(int index, const TmsMessageId& id) {
         Log(TransferNotes.back());
         return true;
     }
+    // A kill here delivers the message again at the next collect: a duplicate, never a loss.
+    CrashPoint("delivered");
     ++NewMailCount;
     // Delivered whole and durable: recorded, so a Copy does not deliver it twice. An answer too
     // short to be the message is delivered too (nothing is lost) but neither recorded nor

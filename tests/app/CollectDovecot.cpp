@@ -148,6 +148,51 @@ TEST(CollectDovecot, AKillAtAnyStepLosesNothingAndListsNothingTwice) {
     }
 }
 
+// Delivering into a Maildir, killed after a delivery, after a DELE and just before QUIT: the
+// next collect finishes the job and every message is in the Maildir, with LF line ends. Only
+// a kill between a delivery and its record may deliver that one message twice.
+TEST(CollectDovecot, AKilledDeliveryIntoAMaildirLosesNothing) {
+    const std::pair<const char*, const char*> runs[] = {
+        {"delivered", "get"}, {"deleted", "get"}, {"quit", "get"}, {"delivered", "copy"}};
+    TDovecotServer dovecot;
+    std::map<std::string, std::vector<std::string>> boxes;
+    for (const auto& [step, mode] : runs) {
+        const std::string user = std::string("md-") + step + "-" + mode;
+        dovecot.AddUser(user, "secret");
+        boxes[user] = Mailbox(user);
+        for (const std::string& m : boxes[user]) dovecot.AddMessage(user, m);
+    }
+    std::string error;
+    ASSERT_TRUE(dovecot.Start(error)) << error;
+    for (const auto& [step, mode] : runs) {
+        const std::string user = std::string("md-") + step + "-" + mode;
+        SCOPED_TRACE(user);
+        QTemporaryDir home;
+        const std::string maildir = home.path().toStdString() + "/Maildir";
+        pvtest::WriteDummyAccount(home.path(), user, "secret", dovecot.Port());
+        std::ofstream(home.path().toStdString() + "/Dummy.Set", std::ios::app)
+            << "[Deliver]\nTarget=maildir:" << maildir << "\n";
+        const TRun killed = RunPostvigil(home.path(), {"--collect", "--mode", mode},
+                                         {{"POSTVIGIL_CRASH_AT", step}});
+        EXPECT_TRUE(killed.crashed) << killed.out << killed.err;
+        const TRun after = RunPostvigil(home.path(), {"--collect", "--mode", mode});
+        EXPECT_EQ(after.exitCode, 0) << after.err;
+        EXPECT_EQ(dovecot.Messages(user).size(),
+                  std::string(mode) == "get" ? 0u : boxes[user].size());
+        std::vector<std::string> delivered;
+        for (const auto& e : std::filesystem::directory_iterator(maildir + "/new"))
+            delivered.push_back(Slurp(e.path().string()));
+        for (std::string m : boxes[user]) {
+            for (std::size_t at; (at = m.find("\r\n")) != std::string::npos;) m.erase(at, 1);
+            const auto copies = std::count(delivered.begin(), delivered.end(), m);
+            EXPECT_GE(copies, 1);
+            EXPECT_LE(copies, std::string(step) == "delivered" ? 2 : 1);
+        }
+        EXPECT_LE(delivered.size(), boxes[user].size() + (std::string(step) == "delivered"));
+        EXPECT_TRUE(std::filesystem::is_empty(maildir + "/tmp"));
+    }
+}
+
 // Two accounts on servers that number alike share the post office: the first message of
 // each has the same unique id. Neither account's record spares the other a retrieval, and
 // collecting one leaves the other's record as it was.
