@@ -13,6 +13,7 @@
 #include "output/ShellOpen.h"
 #include "output/msMessagePrinter.h"
 #include "platform/Ansi.h"
+#include "platform/DesktopApps.h"
 #include "platform/Paths.h"
 #include "platform/Prompts.h"
 #include "platform/Shell.h"
@@ -50,6 +51,8 @@ const char* const kNoProtocol = "No protocol written yet";
 const char* const kPrintPrefix = "eMail: ";
 const char* const kTransListFile = "TransList.DAT";
 const char* const kPostkeeper = "postkeeper";
+// The desktop's mail program is the handler of mailto links.
+const char* const kMailtoType = "x-scheme-handler/mailto";
 constexpr int kOpenTag = 11;
 constexpr int kPrintTag = 22;
 
@@ -137,10 +140,36 @@ void TFormMain::BtnPostkeeperClick() {
         RunCheck(false, false, false);
     }
     if (PVMinimized) showMinimized();
+    // Postkeeper takes over the post office's files; mail delivered elsewhere is read in the
+    // user's own mail program, which also stands in when Postkeeper is missing.
     const std::string program = ProgDir() + kPostkeeper;
-    const bool started = std::filesystem::exists(program) &&
-                         Shell().StartProgram(program, {"NEW", "TRANSLIST"}, PostofficeDir()) > 32;
+    const bool postkeeper = std::filesystem::exists(program);
+    const bool postoffice = ClientRec.Deliver.empty() || ClientRec.Deliver == "files";
+    const auto startPostkeeper = [&] {
+        return Shell().StartProgram(program, {"NEW", "TRANSLIST"}, PostofficeDir()) > 32;
+    };
+    bool started = postkeeper && postoffice && startPostkeeper();
+    if (!started) started = StartMailProgram();
+    if (!started && postkeeper && !postoffice) started = startPostkeeper();
     if (!started) Prompts().Tell(kNoPostkeeper);
+}
+
+bool TFormMain::StartMailProgram() {
+    std::vector<std::string> command;
+    if (!MailProgram.empty()) {
+        if (!SplitCommandLine(MailProgram, command)) return false;
+    } else {
+        TDesktopEntry entry;
+        QStringList words;
+        if (!FindDefaultApplication(TXdgDirs::FromEnvironment(), kMailtoType, entry) ||
+            !ExpandExec(entry, {}, false, words))
+            return false;
+        for (const QString& word : words) command.push_back(word.toStdString());
+    }
+    if (command.empty()) return false;
+    const std::string program = command.front();
+    command.erase(command.begin());
+    return Shell().StartProgram(program, command, "") > 32;
 }
 
 void TFormMain::BtnOpenMailClick(int tag) {

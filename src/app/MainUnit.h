@@ -136,6 +136,9 @@ public:
     void BtnGetMailListClick();
     void TransferMails(bool KeepConnected);
     void BtnPostkeeperClick();
+    // Starts the user's mail program on its own (MailProgram, else the desktop's handler of
+    // mailto links); false when there is none to start.
+    bool StartMailProgram();
     // Open (tag 11) and Print (tag 22) share this handler.
     void BtnOpenMailClick(int tag);
     void PrintMailFile(const std::string& FileName);

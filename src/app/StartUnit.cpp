@@ -148,6 +148,10 @@ void TFormStart::BuildControls() {
     RKFollowAct = RadioGroup(GroupProgram, " Reaction ", kFollowItems, 3, 1, RKFollowActItems);
     CBNotify = Check(GroupProgram, "Desktop notification of new eMail",
                      "Notify when a timed check has found new eMail");
+    EditMailProgram = Hinted(new QLineEdit(GroupProgram),
+                             "The mail program Postkeeper's button starts when mail is delivered "
+                             "elsewhere or Postkeeper is missing; empty: the desktop's own");
+    EditMailProgram->setPlaceholderText("the desktop's mail program");
     auto* interval = new QHBoxLayout;
     interval->addWidget(Text("Interval:", SpinEditInterval));
     interval->addWidget(SpinEditInterval);
@@ -165,6 +169,10 @@ void TFormStart::BuildControls() {
     program->addWidget(followText);
     program->addWidget(RKFollowAct);
     program->addWidget(CBNotify);
+    auto* mailProgram = new QHBoxLayout;
+    mailProgram->addWidget(Text("Mail program:", EditMailProgram));
+    mailProgram->addWidget(EditMailProgram, 1);
+    program->addLayout(mailProgram);
     program->addStretch();
     Bold(GroupProgram);
 
@@ -242,6 +250,7 @@ void TFormStart::BuildControls() {
     for (QCheckBox* c : {CBAutoStart, CBPVMinimized, CBAutoConnect, CBCheckEmedit, CBNotify})
         connect(c, &QCheckBox::toggled, this, &TFormStart::Changed);
     connect(SpinEditInterval, &QSpinBox::valueChanged, this, &TFormStart::Changed);
+    connect(EditMailProgram, &QLineEdit::textEdited, this, &TFormStart::Changed);
     connect(RKFollowActItems, &QButtonGroup::idToggled, this, &TFormStart::Changed);
     connect(RGRetrieveModeItems, &QButtonGroup::idToggled, this, &TFormStart::Changed);
 }
@@ -260,6 +269,7 @@ void TFormStart::FillFields() {
     CBCheckEmedit->setChecked(ClientRec.CheckEmedit);
     SelectItem(RKFollowActItems, ClientRec.FollowAct);
     CBNotify->setChecked(Notify);
+    EditMailProgram->setText(QString::fromStdString(MailProgram));
     SelectItem(RGRetrieveModeItems, RetrvMode);
     FillAccount();
     FAutoStartWas = CBAutoStart->isChecked();
@@ -302,6 +312,7 @@ void TFormStart::BtnAplyClick() {
     if (AutoStart != FAutoStartWas && !SetAutoStart()) AutoStart = FAutoStartWas;
     AutoConnect = CBAutoConnect->isChecked();
     Notify = CBNotify->isChecked();
+    MailProgram = EditMailProgram->text().trimmed().toStdString();
     SaveSettings();
     FillFields();
 }

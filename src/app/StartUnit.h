@@ -61,6 +61,8 @@ public:
     QGroupBox* RKFollowAct;
     QButtonGroup* RKFollowActItems;
     QCheckBox* CBNotify;
+    // The mail program's command line; empty for the desktop's own.
+    QLineEdit* EditMailProgram;
 
     QGroupBox* GroupAccount;
     QLineEdit* EditIniDescript;

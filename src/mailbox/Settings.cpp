@@ -33,6 +33,7 @@ bool PVMinimized = false;
 bool ShowInfos = true;
 bool HeaderCache = true;
 bool Notify = true;
+std::string MailProgram;
 bool ExternOnline = false;
 bool UserOnline = false;
 std::string CurSetName;
@@ -51,6 +52,7 @@ void InitMainUnit() {
     ShowInfos = true;
     HeaderCache = true;
     Notify = true;
+    MailProgram.clear();
     ExternOnline = false;
     UserOnline = false;
     CurSetName.clear();
@@ -89,6 +91,7 @@ void LoadSettings() {
     ShowInfos = reg.ReadBool("ShowInfos", true);
     HeaderCache = reg.ReadBool("HeaderCache", true);
     Notify = reg.ReadBool("Notify", true);
+    MailProgram = reg.ReadString("MailProgram", "");
 }
 
 void SaveSettings() {
@@ -102,6 +105,7 @@ void SaveSettings() {
     reg.WriteBool("AutoConnect", AutoConnect);
     reg.WriteBool("ShowInfos", ShowInfos);
     reg.WriteBool("Notify", Notify);
+    reg.WriteString("MailProgram", MailProgram);
 }
 
 void ReadClientFile(const std::string& fileName) {

@@ -102,6 +102,8 @@ extern bool ShowInfos;
 extern bool HeaderCache;
 // A timed or tray check that finds new mail says so in a desktop notification.
 extern bool Notify;
+// The user's mail program: a command line, or "" for the desktop's handler of mailto links.
+extern std::string MailProgram;
 extern bool ExternOnline;
 extern bool UserOnline;
 extern std::string CurSetName;

@@ -269,7 +269,9 @@ bool ExpandExec(const TDesktopEntry& entry, const QString& target, bool isLocalF
                 continue;
             }
             const QChar code = arg[++i];
-            if (code == 'f' || code == 'F') {
+            if ((code == 'f' || code == 'F' || code == 'u' || code == 'U') && target.isEmpty()) {
+                dropped = true; // started without a target
+            } else if (code == 'f' || code == 'F') {
                 out += asFile;
                 targetGiven = true;
             } else if (code == 'u' || code == 'U') {
@@ -287,7 +289,7 @@ bool ExpandExec(const TDesktopEntry& entry, const QString& target, bool isLocalF
         }
         if (!out.isEmpty() || !dropped) command << out;
     }
-    if (!targetGiven) command << asFile;
+    if (!targetGiven && !target.isEmpty()) command << asFile;
     if (!ProgramExists(command.first())) return false;
     if (entry.Terminal) {
         QStringList terminal;

@@ -36,7 +36,8 @@ bool ReadDesktopEntry(const QString& path, TDesktopEntry& entry);
 bool FindDefaultApplication(const TXdgDirs& dirs, const QString& mimeType, TDesktopEntry& entry);
 
 // The command line of the entry's Exec key for one target: the program first, then its
-// arguments. isLocalFile says whether target is a file path (else a URL). A terminal program
+// arguments. isLocalFile says whether target is a file path (else a URL); an empty target starts
+// the application without one. A terminal program
 // gets a terminal emulator in front. False when the Exec value is malformed or names no
 // program that can be found.
 bool ExpandExec(const TDesktopEntry& entry, const QString& target, bool isLocalFile,

@@ -96,6 +96,7 @@ TEST_F(SettingsDialog, ApplyWritesExactlyTheProgramSettings) {
     dlg.CBPVMinimized->setChecked(true);
     dlg.CBAutoConnect->setChecked(false);
     dlg.CBNotify->setChecked(false);
+    dlg.EditMailProgram->setText(" mutt -f ~/Mail ");
     dlg.BtnAply->click();
     EXPECT_FALSE(dlg.BtnAply->isEnabled());
     EXPECT_EQ(ClientRec.Interval, 20);
@@ -103,10 +104,11 @@ TEST_F(SettingsDialog, ApplyWritesExactlyTheProgramSettings) {
     TIniFile hive(RegistryFile());
     TStringList names;
     hive.ReadSection(kPostvigilKey, names);
-    EXPECT_EQ(names.Count(), 8);
+    EXPECT_EQ(names.Count(), 9);
     const std::pair<const char*, const char*> expected[] = {
-        {"Interval", "20"},   {"CheckEmedit", "1"}, {"FollowAct", "0"}, {"AutoStart", "0"},
-        {"PVMinimized", "1"}, {"AutoConnect", "0"}, {"ShowInfos", "0"}, {"Notify", "0"}};
+        {"Interval", "20"}, {"CheckEmedit", "1"}, {"FollowAct", "0"},
+        {"AutoStart", "0"}, {"PVMinimized", "1"}, {"AutoConnect", "0"},
+        {"ShowInfos", "0"}, {"Notify", "0"},      {"MailProgram", "mutt -f ~/Mail"}};
     for (const auto& [name, value] : expected)
         EXPECT_EQ(hive.ReadString(kPostvigilKey, name, "missing"), value) << name;
     EXPECT_TRUE(Asked().empty());

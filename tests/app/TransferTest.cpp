@@ -2,6 +2,7 @@
 #include "CrLf.h"
 #include "FakePop3Server.h"
 #include "MainWindowFixture.h"
+#include "TempHome.h"
 #include "app/CheckMode.h"
 #include "app/DemoMode.h"
 #include "app/DemoServer.h"
@@ -460,6 +461,10 @@ TEST_F(Transfer, ACollectWhileAnotherRunHoldsTheAccountRefusesClearly) {
 TEST_F(Transfer, PostkeeperIsStartedWithTheListOrReportedMissing) {
     TRecordingShell shell;
     const pvtest::TScopedSeam shellSeam(SetShell, &shell);
+    // A desktop without a mail program of its own.
+    const pvtest::TScopedEnv data("XDG_DATA_HOME", (home / "data").string());
+    const pvtest::TScopedEnv dataDirs("XDG_DATA_DIRS", (home / "share").string());
+    const pvtest::TScopedEnv configDirs("XDG_CONFIG_DIRS", (home / "etc").string());
     TFormMain w;
     // A list Postkeeper has not taken over: no check, straight to Postkeeper.
     WriteTransList(PostofficeDir() + "/TransList.DAT", TStringList({"/x/E1.EML"}));
@@ -473,6 +478,26 @@ TEST_F(Transfer, PostkeeperIsStartedWithTheListOrReportedMissing) {
     EXPECT_EQ(shell.Calls[0].Target, (home / "postkeeper").string());
     EXPECT_EQ(shell.Calls[0].Arguments, (std::vector<std::string>{"NEW", "TRANSLIST"}));
     EXPECT_EQ(shell.Calls[0].WorkingDir, PostofficeDir());
+
+    // Mail delivered elsewhere is read in the desktop's mail program (the handler of mailto
+    // links), started without a target; a configured command line wins over it.
+    fs::create_directories(home / "data/applications");
+    std::ofstream(home / "data/applications/reader.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Reader\nExec=/bin/true %u\n"
+           "MimeType=x-scheme-handler/mailto;\n";
+    std::ofstream(home / "config/mimeapps.list")
+        << "[Default Applications]\nx-scheme-handler/mailto=reader.desktop\n";
+    ClientRec.Deliver = "maildir:~/Mail";
+    w.BtnPostkeeperClick();
+    ASSERT_EQ(shell.Calls.size(), 2u);
+    EXPECT_EQ(shell.Calls[1].Target, "/bin/true");
+    EXPECT_TRUE(shell.Calls[1].Arguments.empty());
+    MailProgram = "mutt -f \"~/Mail box\"";
+    w.BtnPostkeeperClick();
+    ASSERT_EQ(shell.Calls.size(), 3u);
+    EXPECT_EQ(shell.Calls[2].Target, "mutt");
+    EXPECT_EQ(shell.Calls[2].Arguments, (std::vector<std::string>{"-f", "~/Mail box"}));
+    EXPECT_EQ(prompts.Shown.size(), 1u);
 }
 
 namespace {
