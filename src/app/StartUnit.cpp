@@ -151,7 +151,7 @@ void TFormStart::BuildControls() {
     EditMailProgram = Hinted(new QLineEdit(GroupProgram),
                              "The mail program Postkeeper's button starts when mail is delivered "
                              "elsewhere or Postkeeper is missing; empty: the desktop's own");
-    EditMailProgram->setPlaceholderText("the desktop's mail program");
+    EditMailProgram->setPlaceholderText("the desktop's own");
     auto* interval = new QHBoxLayout;
     interval->addWidget(Text("Interval:", SpinEditInterval));
     interval->addWidget(SpinEditInterval);
