@@ -111,13 +111,15 @@ TSetting& Setting() {
 }
 
 // postvigil with a program folder of its own on the disk: the account, its header cache and
-// the mail files it collects.
+// the mail files it collects (or, with maildir, the Maildir it delivers to).
 class TPostvigil {
 public:
-    TPostvigil(const std::string& user, TLink link) : FHome(NewFolder("pv-engine")) {
+    TPostvigil(const std::string& user, TLink link, bool maildir = false)
+        : FHome(NewFolder("pv-engine")) {
         TSetting& setting = Setting();
         WriteAccount(FHome, setting.Port(link), user, kPassword,
-                     link == TLink::Tls ? "Security=tls\n" : "Security=none\n");
+                     std::string(link == TLink::Tls ? "Security=tls\n" : "Security=none\n") +
+                         (maildir ? "[Deliver]\nTarget=maildir:" + FHome + "/Maildir\n" : ""));
         ::setenv("SSL_CERT_FILE", setting.Certificates.Authority().c_str(), 1);
     }
     ~TPostvigil() {
@@ -238,6 +240,11 @@ void CollectCases(const std::string& size, const std::string& user, TLink link, 
     Register(name + "/mpop", [=](benchmark::State& state) {
         TMpop mpop(user, link);
         Measure(state, link, mb, [&](TRun& run) { return mpop.Collect(run); });
+    });
+    // Into a Maildir as mpop delivers: the same target on both sides.
+    Register(name + "/postvigil-maildir", [=](benchmark::State& state) {
+        Measure(state, link, mb,
+                [&](TRun& run) { return TPostvigil(user, link, true).Collect(run); });
     });
 }
 
