@@ -8,6 +8,7 @@
 #include "base/StrUtils.h"
 #include "dialup/DialUp.h"
 #include "dialup/OnLine.h"
+#include "mailbox/MailFiles.h"
 #include "mailbox/Settings.h"
 #include "message/msmsgtext.h"
 #include "net/EventWait.h"
@@ -53,13 +54,9 @@ constexpr int kConnectedState = 8192;
 constexpr int kDisconnectedState = 8193;
 constexpr int kPauseMs = 2000;
 
-QDateTime Now() {
-    return QDateTime::fromMSecsSinceEpoch(Clock().WallMs());
-}
-
 // The time of day in the user's locale, as Unicode (any script, not only Windows-1252's).
 QString NowText() {
-    return QLocale().toString(Now(), QLocale::ShortFormat);
+    return QLocale().toString(ClockNow(), QLocale::ShortFormat);
 }
 
 // Windows MulDiv: a * b / c rounded to the nearest integer, halves away from zero.

@@ -278,18 +278,8 @@ void TFormMain::ApplyClientRec() {
 
 // The account's phone-book entry, from the phone book as it is now.
 void TFormMain::ApplyDialEntry() {
-    const int entries = DialUp->Entries().Count();
-    if (RasIndex < 0 || RasIndex > entries - 1) RasIndex = 0;
-    if (ClientRec.NoRAS) {
-        RasIndex = -1;
-        AutoConnect = false;
-    }
-    // An empty phone book (or none at all) has no entry to dial: while this account is
-    // applied it goes without dial-up, as one without RAS does; the setting is kept.
-    FNoDialEntry = !ClientRec.NoRAS && entries == 0;
-    if (FNoDialEntry) RasIndex = -1;
+    FNoDialEntry = ::ApplyDialEntry(*DialUp);
     if (!ExternOnline && !UserOnline) BtnDialHang->setEnabled(AutoDial());
-    DialUp->SetEntry(RasIndex >= 0 ? DialUp->Entries()[RasIndex] : "");
 }
 
 // The connection manager lists its phone book once it has answered, which may be after the

@@ -108,7 +108,7 @@ public:
             ReadPhoneBook();
             RasIndex = ClientRec.RASService;
         }
-        ApplyDialEntry();
+        FNoDialEntry = ApplyDialEntry(FDialUp);
         Session.SetAccountName(CurSetName);
         Session.Apply();
     }
@@ -184,19 +184,6 @@ private:
         } catch (const Exception&) {
             // Without a dial-up service the phone book stays empty.
         }
-    }
-
-    // The account's phone-book entry, as the window takes it.
-    void ApplyDialEntry() {
-        const int entries = FDialUp.Entries().Count();
-        if (RasIndex < 0 || RasIndex > entries - 1) RasIndex = 0;
-        if (ClientRec.NoRAS) {
-            RasIndex = -1;
-            AutoConnect = false;
-        }
-        FNoDialEntry = !ClientRec.NoRAS && entries == 0;
-        if (FNoDialEntry) RasIndex = -1;
-        FDialUp.SetEntry(RasIndex >= 0 ? FDialUp.Entries()[RasIndex] : "");
     }
 
     void HangUp() {

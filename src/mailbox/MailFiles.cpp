@@ -1,5 +1,6 @@
 #include "mailbox/MailFiles.h"
 
+#include "base/Clock.h"
 #include "base/StrUtils.h"
 #include "platform/DurableFile.h"
 
@@ -9,6 +10,10 @@
 namespace {
 const char* const kNoDate = "00000000";
 } // namespace
+
+QDateTime ClockNow() {
+    return QDateTime::fromMSecsSinceEpoch(Clock().WallMs());
+}
 
 std::string DosDateTimeText(const QDateTime& t) {
     const QDate d = t.date();

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+// Now on the program's clock, as a local date-time.
+QDateTime ClockNow();
 // The local time t in the 32-bit DOS file date-time format, as a signed decimal; "" when t
 // cannot be put in that format (before 1980 or after 2107).
 std::string DosDateTimeText(const QDateTime& t);

@@ -1,6 +1,7 @@
 // The session's connection and check: log-in with the security found or trusted, and the
 // listing of the messages on the server.
 #include "mailbox/MailboxSession.h"
+#include "mailbox/MailFiles.h"
 
 #include "base/Charset.h"
 #include "base/Clock.h"
@@ -43,15 +44,11 @@ const char* const kSecurityStored = "Security found and stored for this account:
 const char* const kSecurityNotStored = "The security found could not be stored in the account file";
 const char* const kOnPort = " on port ";
 
-QDateTime Now() {
-    return QDateTime::fromMSecsSinceEpoch(Clock().WallMs());
-}
-
 QDateTime MailDate(const TmsMessage& message) {
     TDateTime value = 0;
     std::string zone;
     ParseMailDate(GetHeaderValue(message.Headers(), "Date"), value, zone);
-    if (value == 0) return Now();
+    if (value == 0) return ClockNow();
     int y, mo, d, h, mi, s;
     DecodeDateTime(value, y, mo, d, h, mi, s);
     return QDateTime(QDate(y, mo, d), QTime(h, mi, s));
@@ -89,7 +86,8 @@ void TMailboxSession::ConnectClient() {
         Log(kConnectedPop);
         // The protocol's lines are raw 8-bit text: the program's own in Windows-1252, and
         // this date, in the user's locale, as UTF-8 (RawToUtf8 reads both).
-        ProgramLog.Add(kDateTime + QLocale().toString(Now(), QLocale::LongFormat).toStdString());
+        ProgramLog.Add(kDateTime +
+                       QLocale().toString(ClockNow(), QLocale::LongFormat).toStdString());
     };
     FClient->OnDisconnected = [this](TmsSocketBase*) { Log(kDisconnectedPop); };
     FClient->OnRetrievingMessage = [this](TmsSocketBase*) {
@@ -239,7 +237,8 @@ TCheckResult TMailboxSession::Check(bool keepConnected) {
     }
     if (result.Count == 0) {
         FEvents.Status(kPostofficeEmpty);
-        FEvents.Status(QLocale().toString(Now(), QLocale::ShortFormat).toStdString() + kNoNewMail);
+        FEvents.Status(QLocale().toString(ClockNow(), QLocale::ShortFormat).toStdString() +
+                       kNoNewMail);
         if (FClient->IsConnected()) FClient->Logout();
         return result;
     }

@@ -1,5 +1,6 @@
 // The session's transfer of marked messages: retrieving, saving and deleting, the mail files,
 // the record of saved messages and the hand-over list.
+#include "mailbox/MailFiles.h"
 #include "mailbox/MailboxSession.h"
 
 #include "base/Clock.h"
@@ -85,9 +86,6 @@ int FindRowMessage(const TMailRow& row, const std::vector<TmsMessageId>& ids,
     return ids[std::size_t(row.Number - 1)].Size == row.Size ? row.Number : 0;
 }
 
-QDateTime Now() {
-    return QDateTime::fromMSecsSinceEpoch(Clock().WallMs());
-}
 } // namespace
 
 void TMailboxSession::Collect(bool keepConnected) {
@@ -355,7 +353,7 @@ bool TMailboxSession::RetrieveMailFile(int index, const TmsMessageId& id) {
     const auto kind =
         FRows[std::size_t(index)].Mode == tmGet ? TSavedIds::skGet : TSavedIds::skCopy;
     // Names rise with every save, so two saves in one second never meet.
-    const QDateTime now = Now();
+    const QDateTime now = ClockNow();
     const QDateTime first = FNextNameTime.isValid() && FNextNameTime > now ? FNextNameTime : now;
     int step = 0;
     int64_t received = 0;

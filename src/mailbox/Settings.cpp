@@ -1,6 +1,7 @@
 #include "mailbox/Settings.h"
 
 #include "base/StrUtils.h"
+#include "dialup/DialUp.h"
 #include "mailbox/AccountFiles.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
@@ -211,4 +212,17 @@ void ReadAccountNames() {
     // The count comes from another program's data; a wild one must not stall the start.
     const int count = std::min(reg.ReadInteger("@", -1), kMaxAccountNames);
     for (int i = 0; i < count; ++i) SetList.Add(reg.ReadString(std::to_string(i)));
+}
+
+bool ApplyDialEntry(TDialUp& dial) {
+    const int entries = dial.Entries().Count();
+    if (RasIndex < 0 || RasIndex > entries - 1) RasIndex = 0;
+    if (ClientRec.NoRAS) {
+        RasIndex = -1;
+        AutoConnect = false;
+    }
+    const bool noEntry = !ClientRec.NoRAS && entries == 0;
+    if (noEntry) RasIndex = -1;
+    dial.SetEntry(RasIndex >= 0 ? dial.Entries()[RasIndex] : "");
+    return noEntry;
 }

@@ -142,3 +142,7 @@ std::string UnscramblePassword(std::string_view text);
 // The stored form of a password (at most 35 characters are kept), as UnscramblePassword reads it.
 std::string ScramblePassword(std::string_view password);
 void ReadAccountNames();
+// Gives dial the loaded account's phone-book entry from the phone book as it is now, keeping
+// RasIndex and AutoConnect to what the account allows. True when the account has nothing to
+// dial because the phone book is empty: it then goes without dial-up, the setting is kept.
+bool ApplyDialEntry(class TDialUp& dial);
