@@ -66,3 +66,22 @@ TClock& Clock() {
 void SetClock(TClock* clock) {
     gClock = clock;
 }
+
+namespace {
+class TInstalledClock : public TClock {
+public:
+    int64_t NowMs() override { return Clock().NowMs(); }
+    int64_t WallMs() override { return Clock().WallMs(); }
+    void Pause(int ms) override { Clock().Pause(ms); }
+    void WaitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                   int64_t deadlineMs) override {
+        Clock().WaitUntil(cv, lock, deadlineMs);
+    }
+    bool Runs() const override { return Clock().Runs(); }
+};
+} // namespace
+
+TClock& InstalledClock() {
+    static TInstalledClock clock;
+    return clock;
+}

@@ -65,6 +65,9 @@ private:
 };
 
 TClock& Clock();
+// The clock installed at each call: for objects that may outlive the clock installed when
+// they were made (a test's manual clock), so they never hold on to one that is gone.
+TClock& InstalledClock();
 // Installs a clock (not owned; nullptr restores the system clock).
 void SetClock(TClock* clock);
 

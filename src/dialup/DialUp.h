@@ -36,7 +36,7 @@ public:
                            const std::string& StatusString, const std::string& EntryName,
                            const std::string& DeviceType, const std::string& DeviceName)>;
 
-    explicit TDialUp(TClock& clock = Clock());
+    explicit TDialUp(TClock& clock = InstalledClock());
     virtual ~TDialUp();
     TDialUp(const TDialUp&) = delete;
     TDialUp& operator=(const TDialUp&) = delete;

@@ -21,7 +21,7 @@ public:
     // nullptr when NetworkManager is not on bus. Its answers come in later; the routing
     // tables stand in while they do not.
     static std::shared_ptr<TRasNetworkManager> Create(const QDBusConnection& bus,
-                                                      TClock& clock = Clock(),
+                                                      TClock& clock = InstalledClock(),
                                                       std::string ipv4Table = kIpv4RouteTable,
                                                       std::string ipv6Table = kIpv6RouteTable);
     ~TRasNetworkManager() override;

@@ -13,7 +13,7 @@
 
 class TRasSimulator : public TRasProvider {
 public:
-    explicit TRasSimulator(TRasSimScript script, TClock& clock = Clock());
+    explicit TRasSimulator(TRasSimScript script, TClock& clock = InstalledClock());
     ~TRasSimulator() override;
 
     // A link made outside the program: up at once. Returns its handle, 0 for an unknown entry.
