@@ -23,6 +23,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <pwd.h>
 #include <string>
 #include <sys/stat.h>
 #include <utility>
@@ -33,6 +34,7 @@ constexpr int kLinkDelayMs = 10;
 constexpr double kRoundTripS = 2 * kLinkDelayMs / 1000.0;
 const char* const kPassword = "secret";
 const char* const kMpop = "/usr/bin/mpop";
+const char* const kGetmail = "/usr/bin/getmail";
 const char* const kStrace = "/usr/bin/strace";
 
 enum class TLink { Loopback, Slow, Tls };
@@ -178,6 +180,46 @@ private:
     std::string FFolder;
 };
 
+// getmail with a configuration of its own: like mpop, keeps the mail on the server, takes
+// every message each time and delivers to a Maildir on the disk.
+class TGetmail {
+public:
+    TGetmail(const std::string& user, TLink link) : FFolder(NewFolder("pv-getmail")) {
+        TSetting& setting = Setting();
+        const bool tls = link == TLink::Tls;
+        std::ofstream(FFolder + "/getmailrc")
+            << "[retriever]\ntype = " << (tls ? "SimplePOP3SSLRetriever" : "SimplePOP3Retriever")
+            << "\nserver = 127.0.0.1\nport = " << setting.Port(link) << "\nusername = " << user
+            << "\npassword = " << kPassword
+            << (tls ? "\nca_certs = " + setting.Certificates.Authority() : std::string())
+            << "\ntimeout = 60\n[destination]\ntype = Maildir\npath = " << FFolder
+            << "/Maildir/\n"
+            // getmail refuses to deliver as root: it delivers as nobody then.
+            << (::geteuid() == 0 ? "user = nobody\n" : "")
+            << "[options]\nread_all = true\ndelete = false\nverbose = 0\n"
+               "message_log_verbose = false\n";
+        ::chmod((FFolder + "/getmailrc").c_str(), 0600);
+    }
+    ~TGetmail() { RemoveFolder(FFolder); }
+    bool Collect(TRun& run, const std::vector<std::string>& prefix = {}) {
+        std::filesystem::remove_all(FFolder + "/Maildir");
+        const passwd* nobody = ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
+        if (nobody) ::chmod(FFolder.c_str(), 0755);
+        for (const char* sub : {"/Maildir", "/Maildir/cur", "/Maildir/new", "/Maildir/tmp"}) {
+            ::mkdir((FFolder + sub).c_str(), 0700);
+            if (nobody && ::chown((FFolder + sub).c_str(), nobody->pw_uid, nobody->pw_gid) != 0)
+                return false;
+        }
+        std::vector<std::string> args = prefix;
+        args.insert(args.end(), {kGetmail, "--rcfile=" + FFolder + "/getmailrc",
+                                 "--getmaildir=" + FFolder, "--quiet"});
+        return RunPeer(args, run.Wall, run.Cpu, run.PeakMb);
+    }
+
+private:
+    std::string FFolder;
+};
+
 // Every case: manual time (the child's wall time), one run per repetition (bench/run-engine.sh
 // asks for five).
 void Register(const std::string& name, std::function<void(benchmark::State&)> body) {
@@ -241,10 +283,14 @@ void CollectCases(const std::string& size, const std::string& user, TLink link, 
         TMpop mpop(user, link);
         Measure(state, link, mb, [&](TRun& run) { return mpop.Collect(run); });
     });
-    // Into a Maildir as mpop delivers: the same target on both sides.
+    // Into a Maildir as mpop and getmail deliver: the same target on every side.
     Register(name + "/postvigil-maildir", [=](benchmark::State& state) {
         Measure(state, link, mb,
                 [&](TRun& run) { return TPostvigil(user, link, true).Collect(run); });
+    });
+    Register(name + "/getmail", [=](benchmark::State& state) {
+        TGetmail getmail(user, link);
+        Measure(state, link, mb, [&](TRun& run) { return getmail.Collect(run); });
     });
 }
 
@@ -254,7 +300,8 @@ std::string FlushTarget(const std::string& line) {
     const std::size_t close = line.find('>', open);
     if (open == std::string::npos || close == std::string::npos) return "(no file)";
     std::string path = line.substr(open + 1, close - open - 1);
-    for (const char* folder : {"/var/tmp/pv-engine-", "/var/tmp/pv-mpop-"}) {
+    for (const char* folder :
+         {"/var/tmp/pv-engine-", "/var/tmp/pv-mpop-", "/var/tmp/pv-getmail-"}) {
         if (path.rfind(folder, 0) == 0) {
             const std::size_t end = path.find('/', std::string(folder).size());
             path = "DIR" + (end == std::string::npos ? "" : path.substr(end));
@@ -317,6 +364,12 @@ int main(int argc, char** argv) {
     });
     FlushReport("mpop to a Maildir", [](TRun& run, std::vector<std::string> prefix) {
         return TMpop("bulk", TLink::Loopback).Collect(run, prefix);
+    });
+    FlushReport("postvigil into a Maildir", [](TRun& run, std::vector<std::string> prefix) {
+        return TPostvigil("bulk", TLink::Loopback, true).Collect(run, prefix);
+    });
+    FlushReport("getmail to a Maildir", [](TRun& run, std::vector<std::string> prefix) {
+        return TGetmail("bulk", TLink::Loopback).Collect(run, prefix);
     });
     return 0;
 }

@@ -2,9 +2,10 @@
 // mbox file, or a delivery program that takes the message on its standard input.
 //
 // A message goes to a target as it arrives from the server, piece by piece, and is only
-// complete once Finish returns: then it is on the disk (or the program has taken it) and may
-// be deleted on the server. Memory does not grow with the message: only the header block is
-// held back (at most kHeaderLimit bytes) where the envelope sender has to be known first.
+// complete once Finish returns and the target's Flush after it returned: then it is on the
+// disk (or the program has taken it) and may be deleted on the server. Memory does not grow with
+// the message: only the header block is held back (at most kHeaderLimit bytes) where the envelope
+// sender has to be known first.
 #pragma once
 
 #include "base/Exceptions.h"
@@ -46,6 +47,11 @@ public:
     // Starts one message. Raises EInOutError when the target cannot be prepared (a Maildir
     // whose folders cannot be made).
     virtual std::unique_ptr<TDeliverySink> Begin() = 0;
+    // Brings every message finished since the last flush to the disk, where the target holds
+    // them back for one flush of all (a Maildir: they reach new/ only here). Raises
+    // EInOutError; then none of the messages not yet in place is left in the target. A
+    // target destroyed before its flush takes back what it held.
+    virtual void Flush() {}
 };
 
 // How much of a message's start is held back to find the end of its header block; a header
@@ -60,9 +66,10 @@ inline constexpr int kMboxLockRetryMs = 100;
 // The exit status by which a delivery program asks to be tried again later.
 inline constexpr int kExitTempFail = 75;
 
-// A Maildir at path: each message is written to tmp/ under a name no other delivery uses,
-// flushed to the disk, then linked into new/. The Maildir and its tmp/, new/ and cur/ are
-// made (owner only) when missing; its parent folder must exist.
+// A Maildir at path: each message is written to tmp/ under a name no other delivery uses;
+// Flush brings them to the disk and then links them into new/. Finish returns the name in new/. The
+// Maildir and its tmp/, new/ and cur/ are made (owner only) when missing; its parent folder must
+// exist.
 std::unique_ptr<TDeliveryTarget> MaildirTarget(std::string path);
 
 // An mbox file at path in the mboxrd form: each message after a "From SENDER DATE" line, its

@@ -187,9 +187,11 @@ TMailboxSession::TRowStep TMailboxSession::PlanRow(int index, const std::vector<
     // Saved by an earlier transfer: listed once, never saved twice, but only while its file is
     // there as it was written (an unconfirmed one is brought to the disk first). A file that
     // went is saved again: a duplicate is cheaper than a loss. A message delivered elsewhere
-    // belongs to the mail program that reads it there, which may move or remove it.
+    // belongs to the mail program that reads it there, which may move or remove it: its record
+    // is trusted once the delivery was flushed, never before.
     step.SavedBefore =
-        saved && (FTarget || IsFileThere(saved->Path, saved->FileSize, !saved->Confirmed));
+        saved &&
+        (FTarget ? saved->Confirmed : IsFileThere(saved->Path, saved->FileSize, !saved->Confirmed));
     step.Retrieve = !step.SavedBefore;
     return step;
 }
@@ -296,7 +298,10 @@ void TMailboxSession::FinishTransfer(bool keepConnected, std::exception_ptr& fai
 
 void TMailboxSession::FlushSavedFiles() {
     if (SavedFiles.empty() || !FSavedIds) return;
-    FlushFileSystem(PostofficeDir());
+    if (FTarget)
+        FTarget->Flush();
+    else
+        FlushFileSystem(PostofficeDir());
     for (const std::string& uidl : FUnflushedUidls) FSavedIds->Confirm(uidl);
     FUnflushedUidls.clear();
     FSavedIds->Save();
@@ -324,10 +329,9 @@ bool TMailboxSession::DeliverMessage(int index, const TmsMessageId& id) {
         Log(TransferNotes.back());
         return true;
     }
-    // A kill here delivers the message again at the next collect: a duplicate, never a loss.
-    CrashPoint("delivered");
     ++NewMailCount;
-    // Delivered whole and durable: recorded, so a Copy does not deliver it twice. An answer too
+    // Delivered whole: recorded, so a Copy does not deliver it twice once the session's flush
+    // brought it to the disk. An answer too
     // short to be the message is delivered too (nothing is lost) but neither recorded nor
     // deleted.
     const bool keep = IsShortAnswer(received, id.Size);
@@ -336,6 +340,8 @@ bool TMailboxSession::DeliverMessage(int index, const TmsMessageId& id) {
         FSavedIds->Append(id.Uidl, false);
         FUnflushedUidls.push_back(id.Uidl);
     }
+    // A kill here, recorded but not flushed, delivers the message again at the next collect.
+    CrashPoint("delivered");
     SavedFiles.push_back(where);
     const std::string line = ReplaceFirst(Printf(kDeliveredTo, index + 1), "%s", where);
     FEvents.StatusBar(line);

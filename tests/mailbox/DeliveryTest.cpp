@@ -10,6 +10,7 @@
 
 #include <QProcess>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,7 +46,9 @@ std::string Deliver(TDeliveryTarget& target, std::string_view message, std::size
     const auto sink = target.Begin();
     for (std::size_t at = 0; at < message.size(); at += pieceSize)
         sink->Write(message.substr(at, pieceSize));
-    return sink->Finish();
+    std::string where = sink->Finish();
+    target.Flush();
+    return where;
 }
 
 struct TRun {
@@ -257,13 +260,44 @@ TEST_F(Delivery, UnfinishedDeliveriesLeaveNothingBehind) {
     target->Begin()->Write(kMessages[0]);
     EXPECT_TRUE(fs::is_empty(maildir + "/tmp"));
     EXPECT_TRUE(fs::is_empty(maildir + "/new"));
-    // A Maildir whose new/ went away fails at the end, and takes its tmp/ file with it.
-    const auto sink = target->Begin();
-    sink->Write(kMessages[0]);
+    // Finished messages reach new/ only with the flush; a Maildir whose new/ went away fails
+    // there and takes its tmp/ files with it.
+    for (int i = 0; i < 2; ++i) {
+        const auto sink = target->Begin();
+        sink->Write(kMessages[i]);
+        sink->Finish();
+    }
+    EXPECT_TRUE(fs::is_empty(maildir + "/new"));
     fs::remove(maildir + "/new");
-    EXPECT_THROW(sink->Finish(), EInOutError);
+    EXPECT_THROW(target->Flush(), EInOutError);
     EXPECT_TRUE(fs::is_empty(maildir + "/tmp"));
     EXPECT_FALSE(fs::exists(maildir + "/new"));
+    // Nor does a target dropped before its flush leave anything behind.
+    {
+        const auto dropped = MaildirTarget(maildir);
+        dropped->Begin()->Finish();
+    }
+    EXPECT_TRUE(fs::is_empty(maildir + "/tmp"));
+    EXPECT_TRUE(fs::is_empty(maildir + "/new"));
+    // What a killed delivery left in tmp/ goes with the next one; a running writer's and
+    // another program's files stay.
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    const auto ours = [&](pid_t pid) {
+        return "1796835597.M1P" + std::to_string(pid) + "Q1R1f." + host;
+    };
+    const std::vector<std::string> kept = {ours(::getpid()),
+                                           "1796835597.M1P" + std::to_string(gone) + "." + host};
+    for (const std::string& name : {ours(gone), kept[0], kept[1]})
+        WriteFileDurably(maildir + "/tmp/" + name, "x");
+    MaildirTarget(maildir)->Begin();
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(maildir + "/tmp"))
+        left.push_back(entry.path().filename().string());
+    EXPECT_THAT(left, ::testing::UnorderedElementsAreArray(kept));
 }
 
 // A delivery program given by a shell command line (run without a shell: sh is the program).
