@@ -298,9 +298,18 @@ void TMailboxSession::FinishTransfer(bool keepConnected, std::exception_ptr& fai
 
 void TMailboxSession::FlushSavedFiles() {
     if (SavedFiles.empty() || !FSavedIds) return;
-    if (FTarget)
-        FTarget->Flush();
-    else
+    if (FTarget) {
+        try {
+            FTarget->Flush();
+        } catch (...) {
+            // What did not reach the target is not reported as delivered.
+            std::erase_if(SavedFiles, [](const std::string& where) {
+                std::error_code error;
+                return !std::filesystem::exists(where, error);
+            });
+            throw;
+        }
+    } else
         FlushFileSystem(PostofficeDir());
     for (const std::string& uidl : FUnflushedUidls) FSavedIds->Confirm(uidl);
     FUnflushedUidls.clear();
