@@ -2,6 +2,7 @@
 // module, notmuch, Dovecot's delivery agent), the mbox locks, and that a delivery that does not
 // finish leaves nothing behind.
 #include "mailbox/Delivery.h"
+#include "DovecotServer.h"
 #include "PeakMemory.h"
 #include "ScopedSeam.h"
 #include "TempHome.h"
@@ -347,7 +348,34 @@ TEST_F(Delivery, ProgramExitStatusDecidesAndItsErrorLineIsTold) {
                  EDeliveryFailed);
 }
 
-TEST_F(Delivery, DovecotDeliveryAgentAsTheProgramFillsAMaildirAPythonReaderReads) {
+// Every message a POP3 server serves to Python's poplib, its lines ended by LF.
+std::vector<std::string> ServedMessages(uint16_t port, const std::string& user) {
+    static const char* const kReader = R"(
+import poplib, sys
+box = poplib.POP3('127.0.0.1', int(sys.argv[1]), timeout=30)
+box.user(sys.argv[2]); box.pass_('secret')
+for n in range(1, box.stat()[0] + 1):
+    data = b'\n'.join(box.retr(n)[1]) + b'\n'
+    sys.stdout.buffer.write(b'%d\n' % len(data) + data)
+box.quit()
+)";
+    const TRun run =
+        RunProgram("python3", {"-c", kReader, QString::number(port), QString::fromStdString(user)});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    std::vector<std::string> messages;
+    for (std::size_t at = 0; at < run.Out.size();) {
+        const std::size_t eol = run.Out.find('\n', at);
+        const std::size_t size = std::stoul(run.Out.substr(at, eol - at));
+        messages.push_back(run.Out.substr(eol + 1, size));
+        at = eol + 1 + size;
+    }
+    return messages;
+}
+
+// Dovecot's delivery agent fills a Maildir that Python reads, and that a second Dovecot serves
+// back over POP3 with the bytes each message was collected with (after the agent's own
+// header lines).
+TEST_F(Delivery, DovecotDeliveryAgentAsTheProgramFillsAMaildirReadersAndAServerGiveBack) {
     const char* const lda = "/usr/lib/dovecot/dovecot-lda";
     if (::access(lda, X_OK) != 0) GTEST_SKIP() << lda << " is not installed";
     const std::string maildir = dir + "/Maildir";
@@ -377,6 +405,22 @@ TEST_F(Delivery, DovecotDeliveryAgentAsTheProgramFillsAMaildirAPythonReaderReads
                                 [&](const std::string& m) {
                                     return m.size() >= text.size() && m.ends_with(text);
                                 }),
+                  1)
+            << text;
+    }
+    pvtest::TDovecotServer dovecot;
+    dovecot.AddUser("lda", "secret");
+    for (const auto& entry : fs::directory_iterator(maildir + "/new"))
+        dovecot.AddMessage("lda", ReadWholeFile(entry.path().string()));
+    std::string error;
+    ASSERT_TRUE(dovecot.Start(error)) << error;
+    const std::vector<std::string> served = ServedMessages(dovecot.Port(), "lda");
+    ASSERT_EQ(served.size(), kMessages.size());
+    for (const std::string& message : kMessages) {
+        std::string text = WithLf(message);
+        if (text.back() != '\n') text += '\n'; // a POP3 answer ends its last line
+        EXPECT_EQ(std::count_if(served.begin(), served.end(),
+                                [&](const std::string& m) { return m.ends_with(text); }),
                   1)
             << text;
     }
