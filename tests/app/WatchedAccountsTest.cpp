@@ -55,7 +55,7 @@ TEST_F(WatchedAccounts, ATimedCheckChecksEveryAccountAndShowsEachOne) {
     EXPECT_EQ(workServer.Connections(), 1);
 }
 
-TEST_F(WatchedAccounts, TheWindowDoesNotCheckAnAccountTheBackgroundChecks) {
+TEST_F(WatchedAccounts, TheWindowNeitherChecksNorClosesUnderABackgroundCheck) {
     PopAccount();
     WorkAccount();
     ServeListing(server, "bob", "secret", {});
@@ -71,14 +71,22 @@ TEST_F(WatchedAccounts, TheWindowDoesNotCheckAnAccountTheBackgroundChecks) {
         tried = true;
         w.AccountItems[SetList.IndexOf("Work")]->trigger();
         w.BtnListMailClick();
+        // Closing cancels the background check and waits for its end: its session is further
+        // up the stack.
+        w.close();
+        EXPECT_TRUE(w.isVisible());
         workServer.Resume();
     });
+    w.show();
     w.FormActivate();
     user.start(0);
     TimedCheck(w);
     ASSERT_TRUE(tried);
-    EXPECT_EQ(workServer.Failure(), "");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(w.isVisible());
+    // The close cancelled the background check: nothing is known of Work yet.
     EXPECT_EQ(workServer.Connections(), 1);
+    EXPECT_TRUE(w.Watch->Find("Work")->LastCheck.isNull());
     EXPECT_TRUE(w.FCheckFailed);
     EXPECT_EQ(w.StatusText(),
               "This account is being checked in the background; try again when it has finished");
