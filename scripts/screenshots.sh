@@ -4,7 +4,8 @@
 # the tray menu, the main window listing the international test mailbox (at its smallest size
 # and at twice that), the desktop notification of that check and the main window listing it
 # on a screen of twice the pixel density, on a virtual screen with a session bus and a
-# notification service of its own, and throw-away program and settings folders.
+# notification service of its own, the tray's hint and the account menu after a check of two
+# accounts, and throw-away program and settings folders.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -50,4 +51,5 @@ cp "$home/2x/international-mailbox.png" docs/main-window-2x.png
 echo "written: docs/main-window.png docs/info-window.png docs/account-editor.png" \
   "docs/account-editor-delivery.png" \
   "docs/settings-dialog.png docs/tray-menu.png docs/international-mailbox.png" \
-  "docs/main-window-large.png docs/notification.png docs/main-window-2x.png"
+  "docs/main-window-large.png docs/notification.png docs/main-window-2x.png" \
+  "docs/tray-accounts.png"

@@ -27,6 +27,7 @@ const char* const kEditCaption = "Edit account";
 void TFormMain::ReadAccount(const std::string& name) {
     const std::string file = AccountFileName(name);
     ReadClientFile(file);
+    FLoadedAccount = name;
     if (PasswordReadableByOthers(file) &&
         std::find(FWarnedFiles.begin(), FWarnedFiles.end(), file) == FWarnedFiles.end()) {
         FWarnedFiles.push_back(file);
@@ -67,6 +68,7 @@ void TFormMain::SwitchToAccount(const std::string& name) {
     MailRows->Clear();
     LabelStatus->clear();
     FormActivate();
+    ShowLastListing();
 }
 
 void TFormMain::NewAccount() {

@@ -8,6 +8,8 @@
 #include "base/StrUtils.h"
 #include "dialup/DialUp.h"
 #include "dialup/OnLine.h"
+#include "mailbox/AccountWatch.h"
+#include "mailbox/BackgroundChecks.h"
 #include "mailbox/MailFiles.h"
 #include "mailbox/Settings.h"
 #include "message/msmsgtext.h"
@@ -50,6 +52,8 @@ const char* const kCancelled = "Cancelled";
 const char* const kErrorInquiring = ":    - Error when inquiring -";
 const char* const kStillOnline = "Connection ONLINE\rClose at status bar!";
 const char* const kBusyIgnored = "A check is running; wait for it or press Cancel";
+const char* const kCheckedInBackground =
+    "This account is being checked in the background; try again when it has finished";
 constexpr int kConnectedState = 8192;
 constexpr int kDisconnectedState = 8193;
 constexpr int kPauseMs = 2000;
@@ -79,6 +83,19 @@ struct TFlagGuard {
 void TFormMain::ConnectCheckComponents() {
     BTBeeper = std::make_unique<TBTBeeper>();
     BTBeeper->SetDefaultSound(psWhisle);
+    // The background never dials: it checks while the machine is online, whoever made it so.
+    Background->Online = [this] {
+        try {
+            OnLineDetect->Poll();
+        } catch (const Exception&) {
+            // A failed poll reads as offline.
+        }
+        return OnLineDetect->IsOnline();
+    };
+    Background->WindowAccount = [this] { return FLoadedAccount; };
+    Background->OnChecked = [this](const TWatchedAccount& account,
+                                   const std::vector<TMailRow>& rows,
+                                   bool news) { BackgroundChecked(account, rows, news); };
     DialUp->OnDialing = [this](TDialUp*) {
         MsgMemo->clear();
         EnterBusyState();
@@ -191,6 +208,13 @@ void TFormMain::RunCheck(bool IsStart, bool ListOnly, bool KeepConnected) {
         TFlagGuard working(FWorking);
         FCheckFailed = false;
         FCheckError.clear();
+        // That session's wait is further up the stack: this check cannot wait for it.
+        if (SameText(Background->Current(), FLoadedAccount)) {
+            FCheckFailed = true;
+            FCheckError = kCheckedInBackground;
+            SetStatusText(AnsiToQ(FCheckError));
+            return;
+        }
         if (std::string busy = Session->Lock(); !busy.empty()) {
             FCheckFailed = true;
             FCheckError = std::move(busy);
@@ -324,6 +348,7 @@ void TFormMain::ListMails(bool KeepConnected) {
     // The rows go on show together, not a frame later.
     MailRows->Flush();
     if (!result.Error.empty()) {
+        Watch->NoteFailure(FLoadedAccount, result.Error);
         FCheckFailed = true;
         FCheckError = result.Error;
         BtnStoppClick();
@@ -425,6 +450,7 @@ void TFormMain::TimedCheck() {
     default:
         break;
     }
+    RunBackgroundChecks();
 }
 
 // --- the rows -------------------------------------------------------------------------

@@ -9,6 +9,8 @@
 #include "dialup/DialUp.h"
 #include "dialup/OnLine.h"
 #include "dialup/RasBinding.h"
+#include "mailbox/AccountWatch.h"
+#include "mailbox/BackgroundChecks.h"
 #include "mailbox/Settings.h"
 #include "net/Mspop.h"
 #include "output/BTOdeum.h"
@@ -62,7 +64,8 @@ QPushButton* Button(QWidget* parent, const char* caption, QRect geometry, const 
 
 TFormMain::TFormMain(QWidget* parent)
     : QMainWindow(parent), Session(std::make_unique<TMailboxSession>(*this, ClientRec)),
-      POPClient(&Session->Client()) {
+      POPClient(&Session->Client()), Watch(std::make_unique<TAccountWatch>()),
+      Background(std::make_unique<TBackgroundChecks>(*Watch)) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                    Qt::WindowCloseButtonHint);

@@ -1,6 +1,9 @@
-// TFormMain: announcing new mail on the desktop after a check the user did not start.
+// TFormMain: announcing new mail on the desktop after a check the user did not start, one
+// notification per account.
 #include "app/MailRows.h"
 #include "app/MainUnit.h"
+#include "base/StrUtils.h"
+#include "mailbox/AccountWatch.h"
 #include "mailbox/Settings.h"
 #include "platform/Ansi.h"
 #include "platform/DesktopNotify.h"
@@ -26,44 +29,48 @@ QString OneLine(const QString& text) {
         if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format) c = ' ';
     return text.size() > kFieldMax ? line + QChar(0x2026) : line;
 }
-
-// What identifies a row's message across checks: the server's unique id, else its header
-// block and size.
-std::string Identity(const TMailRow& row) {
-    return row.Uidl.empty() ? "h" + std::to_string(row.Size) + "\n" + row.Headers : "u" + row.Uidl;
-}
 } // namespace
 
 void TFormMain::NoteCheckResult() {
-    std::vector<std::string> found;
-    found.reserve(std::size_t(MailRows->Count()));
-    for (int i = 0; i < MailRows->Count(); ++i) found.push_back(Identity(MailRows->Row(i)));
-    const bool same = found == FLastFound;
-    FLastFound = std::move(found);
-    if (!FTimedRun || !Notify || same || MailRows->Count() == 0) return;
+    const bool news = Watch->NoteListing(FLoadedAccount, Session->Rows());
+    UpdateAccountCounts();
+    if (FTimedRun && Notify && news)
+        Announce(FLoadedAccount, ClientRec.IniDescript, Session->Rows());
+}
 
-    const int count = MailRows->Count();
-    const QString summary =
-        QString::fromLatin1(kWaiting).arg(count).arg(AnsiToQ(ClientRec.IniDescript));
+TDesktopNotifier& TFormMain::NotifierFor(const std::string& name) {
+    for (auto& [account, notifier] : FNotifiers)
+        if (SameText(account, name)) return *notifier;
+    auto* notifier =
+        new TDesktopNotifier(NotifyBus ? NotifyBus() : QDBusConnection::sessionBus(), this);
+    notifier->OnActivated = [this, name] {
+        RestoreAndRaise();
+        // The announced account comes on show, with the listing that was announced.
+        const int index = SetList.IndexOf(name);
+        if (!Working() && index >= 0) ChangeClient(index);
+    };
+    notifier->OnFailed = [this](const QString& s, const QString& b) {
+        TrayIcon->showMessage(s, b, QSystemTrayIcon::Information, kBalloonMs);
+    };
+    if (FNotifiers.empty())
+        connect(TrayIcon, &QSystemTrayIcon::messageClicked, this, &TFormMain::RestoreAndRaise);
+    FNotifiers.emplace_back(name, notifier);
+    return *notifier;
+}
+
+void TFormMain::Announce(const std::string& name, const std::string& descript,
+                         const std::vector<TMailRow>& rows) {
+    const int count = int(rows.size());
+    const QString summary = QString::fromLatin1(kWaiting).arg(count).arg(AnsiToQ(descript));
     QStringList lines;
     for (int i = 0; i < std::min(count, kShownRows); ++i) {
-        const TMailRow& row = MailRows->Row(i);
+        const TMailRow& row = rows[std::size_t(i)];
         const QString subject = OneLine(QString::fromStdString(row.Subject));
         lines << OneLine(QString::fromStdString(row.Sender)) + ": " +
                      (subject.isEmpty() ? kNoSubject : subject);
     }
     if (count > kShownRows) lines << QString::fromLatin1(kMore).arg(count - kShownRows);
     const QString body = lines.join('\n');
-
-    auto balloon = [this](const QString& s, const QString& b) {
-        TrayIcon->showMessage(s, b, QSystemTrayIcon::Information, kBalloonMs);
-    };
-    if (!FNotifier) {
-        FNotifier =
-            new TDesktopNotifier(NotifyBus ? NotifyBus() : QDBusConnection::sessionBus(), this);
-        FNotifier->OnActivated = [this] { RestoreAndRaise(); };
-        FNotifier->OnFailed = balloon;
-        connect(TrayIcon, &QSystemTrayIcon::messageClicked, this, &TFormMain::RestoreAndRaise);
-    }
-    if (!FNotifier->Show(summary, body)) balloon(summary, body);
+    TDesktopNotifier& notifier = NotifierFor(name);
+    if (!notifier.Show(summary, body)) notifier.OnFailed(summary, body);
 }

@@ -2,6 +2,8 @@
 #include "app/MainUnit.h"
 #include "base/Clock.h"
 #include "dialup/OnLine.h"
+#include "mailbox/AccountWatch.h"
+#include "mailbox/BackgroundChecks.h"
 #include "mailbox/Settings.h"
 #include "platform/Prompts.h"
 #include "platform/SystemSounds.h"
@@ -81,6 +83,13 @@ void TFormMain::closeEvent(QCloseEvent* e) {
     // committed on the server that was not saved).
     if (FWorking) {
         BtnStoppClick();
+        FCloseRequested = true;
+        e->ignore();
+        return;
+    }
+    // A background check's wait is further up the stack: the window goes once it has ended.
+    if (Background->Running()) {
+        Background->Cancel();
         FCloseRequested = true;
         e->ignore();
         return;

@@ -254,12 +254,15 @@ void TFormMain::FormActivate() {
         }
         const QString caption = AnsiToQ(ReadIniDescript(file));
         item->setText(caption);
+        item->setProperty("caption", caption);
         item->setVisible(true);
         item->setData(i);
         item->setStatusTip(kChangeHint + caption);
         item->setToolTip(kChangeHint + caption);
         item->setIcon(AccountImage(i));
     }
+    WatchListedAccounts();
+    UpdateAccountCounts();
     UpdateAccountEntries();
 }
 
@@ -308,6 +311,7 @@ void TFormMain::ChangeClient(int Index) {
     ApplyClientRec();
     MailRows->Clear();
     LabelStatus->clear();
+    ShowLastListing();
 }
 
 void TFormMain::AskPassword() {
@@ -359,9 +363,7 @@ void TFormMain::AppEventsIdle() {
             TrayIcon->setIcon(AppIcon());
         }
     }
-    const QString hint =
-        rows > 0 ? QString("Postvigil [%1] eMail at Postoffice").arg(rows)
-                 : QString("Postvigil [%1] eMail at the server").arg(POPClient->MessageCount());
+    const QString hint = TrayHint();
     if (TrayIcon->toolTip() != hint) TrayIcon->setToolTip(hint);
     for (QPushButton* b : {BtnGetDel, BtnDelMail, BtnReset, BtnCopyMail})
         if (b->isEnabled() != (rows > 0)) b->setEnabled(rows > 0);

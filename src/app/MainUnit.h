@@ -19,6 +19,10 @@ class QAction;
 class QDialog;
 class QTimer;
 class QDBusConnection;
+class TAccountWatch;
+struct TWatchedAccount;
+struct TAccountEntry;
+class TBackgroundChecks;
 class TBTBeeper;
 class TDesktopNotifier;
 class TDialUp;
@@ -61,6 +65,9 @@ public:
     std::unique_ptr<TDialUp> DialUp;
     std::unique_ptr<TOnLineDetect> OnLineDetect;
     std::unique_ptr<TBTBeeper> BTBeeper;
+    // What is known of every listed account, and the checks of those the window is not on.
+    std::unique_ptr<TAccountWatch> Watch;
+    std::unique_ptr<TBackgroundChecks> Background;
     QTimer* TimerInterval;
     QTimer* TimerEmedit;
     QTimer* TimerWait;
@@ -116,6 +123,23 @@ public:
     // After a check that listed the post office: a check started by the timer or the tray
     // announces messages it has not announced before (unless Notify is off).
     void NoteCheckResult();
+    // Announces rows found on the described account (its own notification, replacing the
+    // account's last one); a click brings the window back on that account.
+    void Announce(const std::string& name, const std::string& descript,
+                  const std::vector<TMailRow>& rows);
+    // After a timed or start-up check: every other listed account is checked in the
+    // background (CheckAllAccounts), and each announces its news.
+    void RunBackgroundChecks();
+    // The tray's hint: the window's list, then one line per account when more than one is
+    // listed.
+    QString TrayHint() const;
+    // The account menu's items show each account's count beside its name.
+    void UpdateAccountCounts();
+    // The listed accounts, handed to the watch as well.
+    std::vector<TAccountEntry> WatchListedAccounts();
+    // A switch to an account that was checked in this run shows that check's listing from the
+    // header cache, "checked at" its time, until the account is queried again.
+    void ShowLastListing();
     // "Program &update": offers the product's web page.
     void MIUpdateClick();
     // Posts WM_TIMEDCHECK to the window.
@@ -271,10 +295,14 @@ private:
     bool FCloseRequested = false;
     // The running check was started by the timer or the tray, not by the user's click.
     bool FTimedRun = false;
-    // What the last check found, one identity per row, in list order.
-    std::vector<std::string> FLastFound;
-    // Made on the first announcement; a child of the window.
-    TDesktopNotifier* FNotifier = nullptr;
+    // The account ReadAccount loaded into ClientRec: the one the window's checks work on (a
+    // timed check loads the start-up account whatever the menu was left on).
+    std::string FLoadedAccount;
+    // One notifier per account, made on its first announcement; children of the window.
+    std::vector<std::pair<std::string, TDesktopNotifier*>> FNotifiers;
+    TDesktopNotifier& NotifierFor(const std::string& name);
+    void BackgroundChecked(const TWatchedAccount& account, const std::vector<TMailRow>& rows,
+                           bool news);
     bool FCancelled = false;
     // The applied account names a phone-book entry, but the phone book has none.
     bool FNoDialEntry = false;

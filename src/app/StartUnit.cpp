@@ -148,6 +148,9 @@ void TFormStart::BuildControls() {
     RKFollowAct = RadioGroup(GroupProgram, " Reaction ", kFollowItems, 3, 1, RKFollowActItems);
     CBNotify = Check(GroupProgram, "Desktop notification of new eMail",
                      "Notify when a timed check has found new eMail");
+    CBCheckAllAccounts = Check(GroupProgram, "Check every account, not only the start-up account",
+                               "Timed and start-up checks also check the other accounts in the "
+                               "background, while the machine is online");
     EditMailProgram = Hinted(new QLineEdit(GroupProgram),
                              "The mail program Postkeeper's button starts when mail is delivered "
                              "elsewhere or Postkeeper is missing; empty: the desktop's own");
@@ -169,6 +172,7 @@ void TFormStart::BuildControls() {
     program->addWidget(followText);
     program->addWidget(RKFollowAct);
     program->addWidget(CBNotify);
+    program->addWidget(CBCheckAllAccounts);
     auto* mailProgram = new QHBoxLayout;
     mailProgram->addWidget(Text("Mail program:", EditMailProgram));
     mailProgram->addWidget(EditMailProgram, 1);
@@ -247,7 +251,8 @@ void TFormStart::BuildControls() {
     connect(BtnHelp, &QPushButton::clicked, this, &TFormStart::BtnHelpClick);
     connect(BtnOK, &QPushButton::clicked, this, &QDialog::accept);
     connect(BtnEditAccount, &QPushButton::clicked, this, &TFormStart::BtnEditAccountClick);
-    for (QCheckBox* c : {CBAutoStart, CBPVMinimized, CBAutoConnect, CBCheckEmedit, CBNotify})
+    for (QCheckBox* c :
+         {CBAutoStart, CBPVMinimized, CBAutoConnect, CBCheckEmedit, CBNotify, CBCheckAllAccounts})
         connect(c, &QCheckBox::toggled, this, &TFormStart::Changed);
     connect(SpinEditInterval, &QSpinBox::valueChanged, this, &TFormStart::Changed);
     connect(EditMailProgram, &QLineEdit::textEdited, this, &TFormStart::Changed);
@@ -269,6 +274,7 @@ void TFormStart::FillFields() {
     CBCheckEmedit->setChecked(ClientRec.CheckEmedit);
     SelectItem(RKFollowActItems, ClientRec.FollowAct);
     CBNotify->setChecked(Notify);
+    CBCheckAllAccounts->setChecked(CheckAllAccounts);
     EditMailProgram->setText(QString::fromStdString(MailProgram));
     SelectItem(RGRetrieveModeItems, RetrvMode);
     FillAccount();
@@ -312,6 +318,7 @@ void TFormStart::BtnAplyClick() {
     if (AutoStart != FAutoStartWas && !SetAutoStart()) AutoStart = FAutoStartWas;
     AutoConnect = CBAutoConnect->isChecked();
     Notify = CBNotify->isChecked();
+    CheckAllAccounts = CBCheckAllAccounts->isChecked();
     MailProgram = EditMailProgram->text().trimmed().toStdString();
     SaveSettings();
     FillFields();

@@ -61,6 +61,7 @@ public:
     QGroupBox* RKFollowAct;
     QButtonGroup* RKFollowActItems;
     QCheckBox* CBNotify;
+    QCheckBox* CBCheckAllAccounts;
     // The mail program's command line; empty for the desktop's own.
     QLineEdit* EditMailProgram;
 

@@ -50,6 +50,7 @@ std::string THeaderCache::Header() const {
 
 void THeaderCache::Load() {
     FLoaded.clear();
+    FLoadedOrder.clear();
     // A server or user that cannot be written on one line has no file of its own.
     if (!OneLine(FServer) || !OneLine(FUser)) return;
     std::error_code error;
@@ -62,10 +63,24 @@ void THeaderCache::Load() {
         return;
     }
     TEntries entries;
-    if (Parse(text, entries)) FLoaded = std::move(entries);
+    std::vector<std::string> order;
+    if (!Parse(text, entries, order)) return;
+    FLoaded = std::move(entries);
+    FLoadedOrder = std::move(order);
 }
 
-bool THeaderCache::Parse(std::string_view text, TEntries& into) const {
+std::vector<THeaderCache::TListed> THeaderCache::Listing() const {
+    std::vector<TListed> listed;
+    listed.reserve(FLoadedOrder.size());
+    for (const std::string& uidl : FLoadedOrder) {
+        const TEntry& entry = FLoaded.at(uidl);
+        listed.push_back({uidl, entry.Size, &entry.Block});
+    }
+    return listed;
+}
+
+bool THeaderCache::Parse(std::string_view text, TEntries& into,
+                         std::vector<std::string>& order) const {
     const std::string header = Header();
     if (!text.starts_with(header)) return false;
     text.remove_prefix(header.size());
@@ -88,6 +103,7 @@ bool THeaderCache::Parse(std::string_view text, TEntries& into) const {
                  .second) {
             return false;
         }
+        order.emplace_back(uidl);
         text.remove_prefix(length + 1);
     }
     return true;
@@ -122,4 +138,5 @@ void THeaderCache::Save() {
     // Subjects and senders of the user's mail: for the user's eyes only.
     WriteFileDurably(FPath, text, true, 0600);
     FLoaded = FKept;
+    FLoadedOrder = FKeptOrder;
 }

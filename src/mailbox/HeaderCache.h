@@ -26,6 +26,14 @@ public:
 
     // Reads the file; a missing, unreadable, foreign or damaged file leaves the cache empty.
     void Load();
+    // What the file holds, in the order the server listed it when the file was written:
+    // the last listing of the account. The blocks live as long as the cache is not loaded again.
+    struct TListed {
+        std::string Uidl;
+        int64_t Size = -1;
+        const std::string* Block = nullptr;
+    };
+    std::vector<TListed> Listing() const;
     // The block kept for uidl when its size matches; nullptr otherwise.
     const std::string* Find(const std::string& uidl, int64_t size) const;
     // Keeps uidl's block for the next Save. Only what is kept in this run is saved: the
@@ -42,13 +50,14 @@ private:
         bool operator==(const TEntry&) const = default;
     };
     using TEntries = std::unordered_map<std::string, TEntry>;
-    bool Parse(std::string_view text, TEntries& into) const;
+    bool Parse(std::string_view text, TEntries& into, std::vector<std::string>& order) const;
     std::string Header() const;
 
     std::string FPath;
     std::string FServer;
     std::string FUser;
     TEntries FLoaded;
+    std::vector<std::string> FLoadedOrder;
     TEntries FKept;
     // Keeps the order entries came in, so the file is written in server order.
     std::vector<std::string> FKeptOrder;

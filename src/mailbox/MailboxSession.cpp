@@ -63,7 +63,8 @@ bool IsLoopbackHost(const std::string& host) {
 } // namespace
 
 TMailboxSession::TMailboxSession(TMailboxEvents& events, TClientRec& account)
-    : FEvents(events), FAccount(account), FClient(std::make_unique<TmsPOPClient>()) {
+    : FEvents(events), FAccount(account), FLog(&ProgramLog),
+      FClient(std::make_unique<TmsPOPClient>()) {
     FClient->SetMailMessage(&FMessage);
     // Every check lists ids and sizes: they ride with the log-in's STAT.
     FClient->SetListAtLogin(true);
@@ -77,7 +78,7 @@ TMailboxSession::~TMailboxSession() {
 void TMailboxSession::ConnectClient() {
     FClient->OnConnecting = [this](TmsSocketBase*) {
         FEvents.Connecting();
-        ProgramLog.Clear();
+        FLog->Clear();
         // The client's own protocol is kept per connection too (a transfer has copied it).
         FClient->ProtocolLog().Clear();
         Log(kConnectTo + FClient->Host());
@@ -86,8 +87,7 @@ void TMailboxSession::ConnectClient() {
         Log(kConnectedPop);
         // The protocol's lines are raw 8-bit text: the program's own in Windows-1252, and
         // this date, in the user's locale, as UTF-8 (RawToUtf8 reads both).
-        ProgramLog.Add(kDateTime +
-                       QLocale().toString(ClockNow(), QLocale::LongFormat).toStdString());
+        FLog->Add(kDateTime + QLocale().toString(ClockNow(), QLocale::LongFormat).toStdString());
     };
     FClient->OnDisconnected = [this](TmsSocketBase*) { Log(kDisconnectedPop); };
     FClient->OnRetrievingMessage = [this](TmsSocketBase*) {
@@ -134,7 +134,7 @@ void TMailboxSession::SetMode(int index, int mode) {
 }
 
 void TMailboxSession::Log(const std::string& line) {
-    ProgramLog.Add(line);
+    FLog->Add(line);
     FEvents.Protocol(line);
 }
 
@@ -297,12 +297,12 @@ void TMailboxSession::ListHeaders(int count) {
                 FillFromHeaderBlock(FMessage, block);
             } else if (!FClient->RetrieveHeaders(block)) {
                 // The transfer can still collect it, within the limit of a whole message.
-                ProgramLog.Add(kHeadersCutBefore + std::to_string(i + 1) + kHeadersCutAfter);
+                FLog->Add(kHeadersCutBefore + std::to_string(i + 1) + kHeadersCutAfter);
             }
         } catch (const std::exception& e) {
             // A header block that cannot be read whole still gets a row.
             if (IsConnectionError(e)) throw;
-            ProgramLog.Add(e.what());
+            FLog->Add(e.what());
         }
         const int64_t size = allSizes ? ids[std::size_t(i)].Size : FClient->GetMessageSize();
         AddRow(i + 1, size, std::size_t(i) < ids.size() ? ids[std::size_t(i)].Uidl : "");
@@ -314,11 +314,33 @@ void TMailboxSession::ListHeaders(int count) {
         cache->Save();
     } catch (const std::exception& e) {
         // A cache that cannot be written only costs the next check its speed.
-        ProgramLog.Add(e.what());
+        FLog->Add(e.what());
     }
 }
 
+bool TMailboxSession::ListFromCache() {
+    FRows.clear();
+    FEvents.RowsCleared();
+    if (!HeaderCache) return false;
+    const std::string server = FClient->Host() + ":" + std::to_string(FClient->Port());
+    THeaderCache cache(THeaderCache::FileFor(server, FClient->UserName()), server,
+                       FClient->UserName());
+    cache.Load();
+    const std::vector<THeaderCache::TListed> listed = cache.Listing();
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        FillFromHeaderBlock(FMessage, *listed[i].Block);
+        FRows.push_back(MailRowOf(FMessage, int(i + 1), listed[i].Size, listed[i].Uidl));
+    }
+    if (!FRows.empty()) FEvents.RowsAdded(0);
+    return !FRows.empty();
+}
+
 void TMailboxSession::AddRow(int number, int64_t size, const std::string& uidl) {
+    FRows.push_back(MailRowOf(FMessage, number, size, uidl));
+    FEvents.RowsAdded(int(FRows.size()) - 1);
+}
+
+TMailRow MailRowOf(const TmsMessage& message, int number, int64_t size, const std::string& uidl) {
     TMailRow row;
     row.Number = number;
     row.Size = size;
@@ -326,14 +348,13 @@ void TMailboxSession::AddRow(int number, int64_t size, const std::string& uidl) 
     row.Mode = RetrvMode;
     // What a person reads: the Unicode views of the mail library. The transfer's size
     // confirmation shows these same texts.
-    row.Subject = SubjectText(FMessage);
-    row.Sender = SenderDisplayText(FMessage);
-    row.Priority = int(FMessage.Priority());
-    row.Date = QLocale().toString(MailDate(FMessage), QLocale::ShortFormat).toStdString();
-    for (int i = 0; i < FMessage.Headers().Count(); ++i)
-        row.Headers.append(FMessage.Headers()[i]).append("\n");
-    FRows.push_back(std::move(row));
-    FEvents.RowsAdded(int(FRows.size()) - 1);
+    row.Subject = SubjectText(message);
+    row.Sender = SenderDisplayText(message);
+    row.Priority = int(message.Priority());
+    row.Date = QLocale().toString(MailDate(message), QLocale::ShortFormat).toStdString();
+    for (int i = 0; i < message.Headers().Count(); ++i)
+        row.Headers.append(message.Headers()[i]).append("\n");
+    return row;
 }
 
 void TMailboxSession::WriteProtocolFile() {

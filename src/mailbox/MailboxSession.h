@@ -55,6 +55,9 @@ public:
     virtual bool TrustCertificate(const EmsCertificateError& /*error*/) { return false; }
 };
 
+// The row a header block gives: what a person reads of it, in the default mode.
+TMailRow MailRowOf(const TmsMessage& message, int number, int64_t size, const std::string& uidl);
+
 struct TCheckResult {
     // Logged in and counted; Count is what the server has (also when the listing broke off).
     bool LoggedIn = false;
@@ -79,6 +82,9 @@ public:
     void SetAccountName(const std::string& name) { FAccountName = name; }
     // Sets the client up from the account record.
     void Apply();
+    // Where the session's protocol lines go (ProgramLog unless set): a session in the
+    // background keeps its own, so the window's protocol stays the window's.
+    void SetLog(TStringList& log) { FLog = &log; }
 
     // Takes the account's lock; "" when taken, else why not.
     std::string Lock();
@@ -88,6 +94,9 @@ public:
     // message was seen before, from its TOP answer otherwise. A failed log-in comes back in
     // the result; a listing that breaks off raises its error, the rows listed so far kept.
     TCheckResult Check(bool keepConnected);
+    // Lists the rows of the last check that kept its headers in the header cache, without a
+    // connection; false when there are none.
+    bool ListFromCache();
     // Collects the rows by their modes: files saved, then deletions. Raises the first failure
     // once the closing steps have run (nothing is deleted then).
     void Collect(bool keepConnected);
@@ -152,6 +161,7 @@ private:
     TMailboxEvents& FEvents;
     TClientRec& FAccount;
     std::string FAccountName;
+    TStringList* FLog;
     std::unique_ptr<TmsPOPClient> FClient;
     // Header blocks are parsed here for the rows.
     TmsMessage FMessage;

@@ -283,11 +283,11 @@ void TMailboxSession::FinishTransfer(bool keepConnected, std::exception_ptr& fai
     } catch (...) {
         if (!failure) failure = std::current_exception();
     }
-    ProgramLog.Add(kProtocolBegin);
+    FLog->Add(kProtocolBegin);
     TStringList& protocol = FClient->ProtocolLog();
-    for (int i = 0; i < protocol.Count(); ++i) ProgramLog.Add(protocol[i]);
-    ProgramLog.Add(kProtocolEnd);
-    ProgramLog.Add(kTerminated);
+    for (int i = 0; i < protocol.Count(); ++i) FLog->Add(protocol[i]);
+    FLog->Add(kProtocolEnd);
+    FLog->Add(kTerminated);
     protocol.Clear();
     try {
         WriteProtocolFile();

@@ -34,6 +34,7 @@ bool PVMinimized = false;
 bool ShowInfos = true;
 bool HeaderCache = true;
 bool Notify = true;
+bool CheckAllAccounts = true;
 std::string MailProgram;
 bool ExternOnline = false;
 bool UserOnline = false;
@@ -53,6 +54,7 @@ void InitMainUnit() {
     ShowInfos = true;
     HeaderCache = true;
     Notify = true;
+    CheckAllAccounts = true;
     MailProgram.clear();
     ExternOnline = false;
     UserOnline = false;
@@ -92,6 +94,7 @@ void LoadSettings() {
     ShowInfos = reg.ReadBool("ShowInfos", true);
     HeaderCache = reg.ReadBool("HeaderCache", true);
     Notify = reg.ReadBool("Notify", true);
+    CheckAllAccounts = reg.ReadBool("CheckAllAccounts", true);
     MailProgram = reg.ReadString("MailProgram", "");
 }
 
@@ -106,27 +109,34 @@ void SaveSettings() {
     reg.WriteBool("AutoConnect", AutoConnect);
     reg.WriteBool("ShowInfos", ShowInfos);
     reg.WriteBool("Notify", Notify);
+    // On by default: written once it has been turned off, and kept in step from then on.
+    if (!CheckAllAccounts || reg.ValueExists("CheckAllAccounts"))
+        reg.WriteBool("CheckAllAccounts", CheckAllAccounts);
     reg.WriteString("MailProgram", MailProgram);
+}
+
+void FillClientRec(TClientRec& rec, const TAccountSettings& s) {
+    rec.IniDescript = s.IniDescript;
+    rec.Timeout = s.Timeout;
+    rec.RASService = s.RASService;
+    rec.Server = s.Server;
+    rec.UserName = s.UserName;
+    rec.Password = s.Password;
+    rec.DefPort = s.DefPort;
+    rec.MailAddress = s.MailAddress;
+    rec.MailName = s.MailName;
+    rec.Security = SecurityOf(s.Security, s.DefPort);
+    rec.SecuritySearch = SameText(s.Security, kSecurityAuto) ? ssFind
+                         : s.Security.empty()                ? ssFindOrByPort
+                                                             : ssStated;
+    rec.CertFingerprint = s.CertFingerprint;
+    rec.Deliver = s.Deliver;
+    rec.NoRAS = s.RASService == -1;
 }
 
 void ReadClientFile(const std::string& fileName) {
     const TAccountSettings s = ReadAccountSettings(fileName);
-    ClientRec.IniDescript = s.IniDescript;
-    ClientRec.Timeout = s.Timeout;
-    ClientRec.RASService = s.RASService;
-    ClientRec.Server = s.Server;
-    ClientRec.UserName = s.UserName;
-    ClientRec.Password = s.Password;
-    ClientRec.DefPort = s.DefPort;
-    ClientRec.MailAddress = s.MailAddress;
-    ClientRec.MailName = s.MailName;
-    ClientRec.Security = SecurityOf(s.Security, s.DefPort);
-    ClientRec.SecuritySearch = SameText(s.Security, kSecurityAuto) ? ssFind
-                               : s.Security.empty()                ? ssFindOrByPort
-                                                                   : ssStated;
-    ClientRec.CertFingerprint = s.CertFingerprint;
-    ClientRec.Deliver = s.Deliver;
-    ClientRec.NoRAS = s.RASService == -1;
+    FillClientRec(ClientRec, s);
     RasIndex = s.RASService;
     MailMaxSize = s.MailMaxSize;
     // The registry's mode, when it is no mode, leaves it to the file.

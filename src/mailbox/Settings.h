@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+struct TAccountSettings;
+
 enum TTransMode { tmGet, tmCopy, tmDelete, tmNeutral };
 enum TFollowAct { faIndividual, faOpenPostvigil, faOpenPostkeeper };
 
@@ -102,6 +104,8 @@ extern bool ShowInfos;
 extern bool HeaderCache;
 // A timed or tray check that finds new mail says so in a desktop notification.
 extern bool Notify;
+// Timed and start-up checks also check every other listed account, in the background.
+extern bool CheckAllAccounts;
 // The user's mail program: a command line, or "" for the desktop's handler of mailto links.
 extern std::string MailProgram;
 extern bool ExternOnline;
@@ -124,6 +128,9 @@ std::string AccountFileName(std::string_view name);
 
 void LoadSettings();
 void SaveSettings();
+// Fills an account record's account values (not the program's: Interval, CheckEmedit and
+// FollowAct stay) from an account file's settings.
+void FillClientRec(TClientRec& rec, const TAccountSettings& s);
 // Fills ClientRec, MailMaxSize, RasIndex and (when the registry gives none) RetrvMode from an
 // account file, read as ReadAccountSettings reads it.
 void ReadClientFile(const std::string& fileName);

@@ -2,6 +2,7 @@
 // on a private bus.
 #include "CheckCycleFixture.h"
 #include "PrivateBus.h"
+#include "WatchedAccountsFixture.h"
 #include "app/MailRows.h"
 #include "platform/DesktopNotify.h"
 
@@ -147,4 +148,44 @@ TEST_F(Notifications, SwitchedOffNothingIsAnnounced) {
     TFormMain w;
     TimedCheck(w, {"Minutes"});
     EXPECT_TRUE(Calls().empty());
+}
+
+struct WatchedNotifications : TWatching<Notifications> {
+    // Runs a timed check and waits until every announcement has been answered.
+    void TimedCheckAnnounced(TFormMain& w) {
+        TimedCheck(w);
+        ASSERT_EQ(server.Failure(), "");
+        ASSERT_EQ(workServer.Failure(), "");
+        ASSERT_TRUE(PumpUntil([&] {
+            for (auto* notifier : w.findChildren<TDesktopNotifier*>())
+                if (notifier->Pending() > 0) return false;
+            return true;
+        }));
+    }
+};
+
+TEST_F(WatchedNotifications, EveryAccountAnnouncesItsOwnNewMailOnce) {
+    PopAccount();
+    WorkAccount();
+    TFormMain w;
+    w.Background->Online = [] { return true; };
+    const std::vector<std::string> work[] = {
+        {"Plan", "Budget"}, {"Plan", "Budget"}, {"Plan", "Budget", "Memo"}};
+    for (int round = 0; round < 3; ++round) {
+        if (round > 0) server.NextConnection();
+        if (round > 0) workServer.NextConnection();
+        // From the second round on, what was listed before comes from the header cache.
+        ServeListing(server, "bob", "secret", {"Lunch"}, round > 0 ? 1 : 0);
+        ServeListing(workServer, "bob", "secret", work[round], round > 0 ? 2 : 0);
+        TimedCheckAnnounced(w);
+    }
+    // The first round told of both accounts, the second of none, the third of Work's news.
+    const std::vector<TNotifyCall> calls = Calls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0].Summary, "1 eMail waiting at Test box");
+    EXPECT_EQ(calls[0].Body, "Ann: Lunch");
+    EXPECT_EQ(calls[1].Summary, "2 eMail waiting at Work");
+    EXPECT_EQ(calls[1].Body, "Ann: Plan\nAnn: Budget");
+    EXPECT_EQ(calls[2].Summary, "3 eMail waiting at Work");
+    EXPECT_EQ(w.findChildren<TDesktopNotifier*>().size(), 2);
 }

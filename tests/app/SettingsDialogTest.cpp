@@ -232,3 +232,20 @@ TEST_F(SettingsDialog, SettingButtonOpensItAndItsAccountEditorRefillsTheAccount)
     EXPECT_EQ(ClientRec.Server, "new.example.org");
     EXPECT_NE(ClientRec.Interval, 70);
 }
+
+TEST_F(SettingsDialog, EveryAccountIsCheckedUntilTheSettingIsTurnedOff) {
+    LoadSettings();
+    TFormStart dlg(entries);
+    EXPECT_EQ(dlg.CBCheckAllAccounts->text(), "Check every account, not only the start-up account");
+    EXPECT_EQ(dlg.CBCheckAllAccounts->parentWidget(), dlg.GroupProgram);
+    EXPECT_TRUE(dlg.CBCheckAllAccounts->isChecked());
+    dlg.CBCheckAllAccounts->setChecked(false);
+    dlg.BtnAply->click();
+    EXPECT_EQ(TIniFile(RegistryFile()).ReadString(kPostvigilKey, "CheckAllAccounts", ""), "0");
+    // Turned on again, it stays written.
+    dlg.CBCheckAllAccounts->setChecked(true);
+    dlg.BtnAply->click();
+    LoadSettings();
+    EXPECT_TRUE(CheckAllAccounts);
+    EXPECT_EQ(TIniFile(RegistryFile()).ReadString(kPostvigilKey, "CheckAllAccounts", ""), "1");
+}

@@ -2,7 +2,8 @@
 // one delivering to a Maildir), the settings dialog and the tray menu to PNG files for the
 // documentation, and, given a folder of messages, the main window listing that mailbox after a
 // timed check, at its smallest size and at twice that, and the desktop notification that check
-// sent (when a notification service draws on the same screen). Run by scripts/screenshots.sh on
+// sent (when a notification service draws on the same screen), and the tray's hint and the
+// account menu after a check of two accounts. Run by scripts/screenshots.sh on
 // a virtual screen, with its own program and settings folders.
 #include "app/AccountUnit.h"
 #include "app/Application.h"
@@ -14,24 +15,31 @@
 #include "app/StartUnit.h"
 #include "app/TrayMenu.h"
 #include "base/MessagePump.h"
+#include "mailbox/BackgroundChecks.h"
 #include "mailbox/Settings.h"
 #include "net/Mswsock.h"
 #include "platform/DesktopNotify.h"
+#include "platform/IniFile.h"
 #include "platform/Registry.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTimer>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -100,6 +108,60 @@ bool ShootMailbox(const std::filesystem::path& folder, const QString& file, cons
         return true;
     }
     return drawn.save(notification);
+}
+// Two accounts after a timed check, the second one checked in the background: the tray's
+// hint as the desktop shows it, beside the account menu with the counts, saved as file.
+bool ShootAccounts(const std::filesystem::path& folder, const QString& file) {
+    const auto demo = PrepareDemo();
+    std::vector<std::string> messages = Mailbox(folder);
+    messages.resize(std::min<std::size_t>(messages.size(), 3));
+    TDemoPop3Server work(messages, "demo");
+    if (!work.Start()) {
+        std::fprintf(stderr, "no port for the second account's server\n");
+        return false;
+    }
+    const std::string home = std::getenv("POSTVIGIL_HOME");
+    std::filesystem::copy_file(home + "Demo.Set", home + "Work.Set");
+    {
+        TIniFile account(home + "Work.Set");
+        account.WriteString("ProgSet", "IniDescript", "Work");
+        account.WriteInteger("POPClient", "DefPort", work.serverPort());
+        TRegistry reg;
+        reg.OpenKey(kCheckAssKey, true);
+        reg.WriteString("@", "2");
+        reg.WriteString("1", "Work");
+    }
+    InitMainUnit();
+    TFormMain window;
+    window.Background->Online = [] { return true; };
+    window.PostTimedCheck();
+    QCoreApplication::sendPostedEvents(&window);
+    window.FormActivate();
+    window.AppEventsIdle();
+    // Drawn as the desktop draws a tool tip: its palette, font and frame.
+    QLabel tip(window.TrayIcon->toolTip());
+    tip.setWindowFlags(Qt::ToolTip);
+    tip.setPalette(QToolTip::palette());
+    tip.setFont(QToolTip::font());
+    tip.setForegroundRole(QPalette::ToolTipText);
+    tip.setBackgroundRole(QPalette::ToolTipBase);
+    tip.setAutoFillBackground(true);
+    tip.setFrameStyle(QFrame::Box | QFrame::Plain);
+    tip.setMargin(4);
+    tip.adjustSize();
+    window.PMRASCon->popup(QPoint(20, 200));
+    Settle(500);
+    const QPixmap hint = tip.grab();
+    const QPixmap menu = window.PMRASCon->grab();
+    constexpr int kGap = 12;
+    QPixmap both(hint.width() + kGap + menu.width(), std::max(hint.height(), menu.height()));
+    both.fill(Qt::white);
+    QPainter p(&both);
+    p.drawPixmap(0, 0, hint);
+    p.drawPixmap(hint.width() + kGap, 0, menu);
+    p.end();
+    window.PMRASCon->hide();
+    return both.save(file);
 }
 } // namespace
 
@@ -176,7 +238,8 @@ int main(int argc, char** argv) {
         CreateGlobalWinsock();
         InstallMessagePump([] { QCoreApplication::processEvents(); });
         ok = ShootMailbox(argv[2], dir + "/international-mailbox.png",
-                          dir + "/main-window-large.png", dir + "/notification.png");
+                          dir + "/main-window-large.png", dir + "/notification.png") &&
+             ShootAccounts(argv[2], dir + "/tray-accounts.png");
         RemoveMessagePump();
         FreeGlobalWinsock();
     }
