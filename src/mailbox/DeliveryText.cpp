@@ -29,7 +29,23 @@ TLfText::TLfText(TOutput output, bool quoteFrom)
 }
 
 void TLfText::Put(std::string_view piece) {
-    for (const char c : piece) {
+    for (std::size_t at = 0; at < piece.size();) {
+        if (!FCr && !FLineStart) {
+            // A stretch that needs no change: up to the next CR and, where lines are quoted,
+            // through the next line end (the line after it may need a mark).
+            std::size_t end = piece.find('\r', at);
+            if (FQuote) end = std::min(end, piece.find('\n', at));
+            if (end == std::string_view::npos) end = piece.size() - 1;
+            if (piece[end] != '\r') {
+                Append(piece.substr(at, end + 1 - at));
+                FLineStart = FQuote && piece[end] == '\n';
+                at = end + 1;
+                continue;
+            }
+            Append(piece.substr(at, end - at));
+            at = end;
+        }
+        const char c = piece[at++];
         if (FCr) {
             FCr = false;
             if (c == '\n') {
@@ -42,6 +58,15 @@ void TLfText::Put(std::string_view piece) {
             FCr = true;
         else
             Take(c);
+    }
+}
+
+void TLfText::Append(std::string_view text) {
+    while (!text.empty()) {
+        const std::size_t n = std::min(text.size(), kRunSize - FRun.size());
+        FRun.append(text.substr(0, n));
+        text.remove_prefix(n);
+        if (FRun.size() >= kRunSize) Pass();
     }
 }
 

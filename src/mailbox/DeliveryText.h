@@ -30,6 +30,7 @@ private:
         if (FRun.size() >= kRunSize) Pass();
     }
     void EmitMany(char c, std::size_t count);
+    void Append(std::string_view text);
     void Pass();
 
     static constexpr std::size_t kRunSize = 65536;
