@@ -6,6 +6,7 @@
 #include "mailbox/AccountLock.h"
 #include "mailbox/MailFiles.h"
 #include "mailbox/MailRecords.h"
+#include "mailbox/OAuthFlow.h"
 #include "message/msmsg.h"
 
 #include <QDateTime>
@@ -53,6 +54,9 @@ public:
     virtual void AskPassword() {}
     virtual bool ConfirmSize(const TMailRow& /*row*/) { return false; }
     virtual bool TrustCertificate(const EmsCertificateError& /*error*/) { return false; }
+    // An OAuth 2.0 account has no valid sign-in (reason says why): true to sign in now in
+    // the browser. A client without a person to ask leaves it false: the check fails then.
+    virtual bool SignIn(const std::string& /*reason*/) { return false; }
 };
 
 struct TCheckResult {
@@ -79,6 +83,8 @@ public:
     void SetAccountName(const std::string& name) { FAccountName = name; }
     // Sets the client up from the account record.
     void Apply();
+    // Opens the browser for an OAuth 2.0 sign-in (by default the desktop's, through the shell).
+    void SetBrowser(TBrowserOpener browser) { FBrowser = std::move(browser); }
 
     // Takes the account's lock; "" when taken, else why not.
     std::string Lock();
@@ -117,7 +123,11 @@ public:
 private:
     void Log(const std::string& line);
     void ConnectClient();
+    // Logs in with the password (asked for when there is none) or the OAuth 2.0 token.
+    void LogIn();
     void LoginTrusting();
+    // An access token for the account, through the browser's sign-in when the user wants it.
+    std::string TokenForLogIn(class TOAuthAccount& oauth);
     bool SearchSecurity();
     void StoreFoundSecurity();
     bool OfferCertificateTrust(const EmsCertificateError& e);
@@ -151,6 +161,7 @@ private:
 
     TMailboxEvents& FEvents;
     TClientRec& FAccount;
+    TBrowserOpener FBrowser;
     std::string FAccountName;
     std::unique_ptr<TmsPOPClient> FClient;
     // Header blocks are parsed here for the rows.

@@ -126,6 +126,7 @@ void ReadClientFile(const std::string& fileName) {
                                                                    : ssStated;
     ClientRec.CertFingerprint = s.CertFingerprint;
     ClientRec.Deliver = s.Deliver;
+    ClientRec.OAuth = s.OAuth;
     ClientRec.NoRAS = s.RASService == -1;
     RasIndex = s.RASService;
     MailMaxSize = s.MailMaxSize;

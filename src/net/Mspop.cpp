@@ -304,6 +304,15 @@ bool IsContinuation(const std::string& line) {
 }
 } // namespace
 
+TmsSaslMechanism TmsPOPClient::ProbeTokenSignIn() {
+    FCapabilities.clear();
+    FCapaAnswered = false;
+    OpenSecured();
+    if (Security() != secStartTls) FCapaAnswered = ReadCapabilities();
+    if (!Encrypted()) throw EmsServerError(kTokenNeedsTls);
+    return ChooseTokenMechanism(FCapabilities);
+}
+
 void TmsPOPClient::LoginWithToken() {
     FTokenMechanism = smNone;
     if (!Encrypted()) throw EmsServerError(kTokenNeedsTls);

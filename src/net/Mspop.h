@@ -108,6 +108,10 @@ public:
     // The first part of Login: connects, reads the greeting and protects the connection as
     // Security says; nothing about the user is sent.
     void OpenSecured();
+    // What a token log-in would find, without signing in: connects and protects as OpenSecured,
+    // asks CAPA and returns the mechanism Login would use (smNone when none is offered).
+    // Raises as Login on a connection without encryption.
+    TmsSaslMechanism ProbeTokenSignIn();
     void GetStatus();
     // The size in octets LIST reports, -1 when the answer has none. Kept in MessageIds, as
     // the bound of the message's RETR answer.
