@@ -1,6 +1,8 @@
 // OAuth 2.0 for a native application (RFC 8252): the authorization code with PKCE (RFC 7636)
 // through the desktop's browser and a loopback redirect, and renewal with the refresh token.
-// Every exchange is bounded in size and time; the waits run the application's events.
+// Every exchange is bounded in size and time; the waits run the application's events. Our own
+// small flow on Qt Network: the Network Authorization module of Debian 12 (Qt 6.4) has no
+// PKCE, and the flow is a few requests.
 #pragma once
 
 #include "base/Exceptions.h"
