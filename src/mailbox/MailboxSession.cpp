@@ -165,7 +165,12 @@ void TMailboxSession::LogIn() {
     // Refused before its time (revoked, or the clocks disagree): once more with a new one.
     Log(kRenewingToken);
     oauth.Forget();
-    if (FClient->IsConnected()) FClient->Logout();
+    try {
+        if (FClient->IsConnected()) FClient->Logout();
+    } catch (const std::exception&) {
+        // The next log-in connects anew.
+        if (FClient->IsConnected()) FClient->Disconnect();
+    }
     FClient->SetAccessToken(TokenForLogIn(oauth));
     LoginTrusting();
 }

@@ -9,6 +9,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -67,10 +68,11 @@ public:
     bool Answered() {
         while (QTcpSocket* socket = FServer.nextPendingConnection()) {
             QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            FSockets.push_back(socket);
+            FSockets.emplace_back(socket);
         }
-        for (QTcpSocket* socket : FSockets) {
-            if (FAnswered || !socket->isOpen()) continue;
+        for (const QPointer<QTcpSocket>& socket : FSockets) {
+            // A connection the browser closed is gone by now.
+            if (FAnswered || !socket || !socket->isOpen()) continue;
             QByteArray& buffer = FBuffers[socket];
             buffer += socket->read(kMaxRedirectRequest + 1 - buffer.size());
             if (buffer.size() > kMaxRedirectRequest) {
@@ -104,7 +106,7 @@ public:
 
 private:
     QTcpServer FServer;
-    std::vector<QTcpSocket*> FSockets;
+    std::vector<QPointer<QTcpSocket>> FSockets;
     std::map<QTcpSocket*, QByteArray> FBuffers;
     QUrlQuery FQuery;
     bool FAnswered = false;

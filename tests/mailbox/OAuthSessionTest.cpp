@@ -7,6 +7,7 @@
 #include "TempHome.h"
 #include "TestCertificates.h"
 #include "mailbox/AccountFiles.h"
+#include "mailbox/ConnectionTest.h"
 #include "mailbox/MailboxSession.h"
 #include "mailbox/OAuthAccount.h"
 #include "mailbox/Settings.h"
@@ -141,4 +142,14 @@ TEST_F(OAuthSession, ARevokedSignInFailsTheHeadlessCheckWithItsReason) {
     EXPECT_NE(result.Error.find("sign in again"), std::string::npos) << result.Error;
     EXPECT_EQ(browser.Opened, 1);
     EXPECT_EQ(keyring.Lookup(RefreshTokenKey(KeyringKey(AccountFileName("Mail")))), std::nullopt);
+}
+
+TEST_F(OAuthSession, TheConnectionTestSeesTheSignInOfferedWithoutSigningIn) {
+    TAccountSettings s = ReadAccountSettings(AccountFileName("Mail"));
+    TConnectionTest test;
+    const TConnectionTest::TResult result = test.Run(s);
+    EXPECT_TRUE(result.Ok) << result.Text;
+    EXPECT_NE(result.Text.find("OAUTHBEARER"), std::string::npos) << result.Text;
+    EXPECT_EQ(authority.Introspections(), 0);
+    EXPECT_EQ(browser.Opened, 0);
 }
