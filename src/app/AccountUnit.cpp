@@ -63,6 +63,10 @@ const char* const kKeyringNote = "The password is kept in the desktop's keyring.
 const char* const kFileNote = "No keyring is running: the password is kept scrambled\n"
                               "in the account file, readable by you only.";
 
+const char* const kSignInKeyringNote = "The sign-in is kept in the desktop's keyring.";
+// Two lines, as the password's note without a keyring has.
+const char* const kSignInNoKeyring = "OAuth 2.0 keeps its sign-in in the desktop's keyring,\n"
+                                     "and no keyring is running: it cannot sign in.";
 const char* const kAuthChoices[][2] = {{"Password", kAuthPassword}, {"OAuth 2.0", kAuthOAuth2}};
 const char* const kOtherProvider = "Other";
 const char* const kClientIdHint = "from your provider's app registration (see the README)";
@@ -175,8 +179,8 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
     auto* passwordLabel = new QLabel("Pass&word:", this);
     passwordLabel->setBuddy(EditPassword);
     serverForm->addRow(passwordLabel, passwordRow);
-    auto* note = new QLabel(keyring ? kKeyringNote : kFileNote, this);
-    serverForm->addRow("", note);
+    LabelKept = new QLabel(this);
+    serverForm->addRow("", LabelKept);
     serverForm->addRow("Your &address:", EditAddress);
     serverForm->addRow("Your &name:", EditName);
 
@@ -275,6 +279,9 @@ void TFormAccount::ProviderChosen() {
 
 void TFormAccount::ShowAuth() {
     const bool oauth = CBAuth->currentIndex() == 1;
+    const bool keyring = PasswordStore().Available();
+    LabelKept->setText(oauth ? (keyring ? kSignInKeyringNote : kSignInNoKeyring)
+                             : (keyring ? kKeyringNote : kFileNote));
     // A preset's addresses are the provider's; "Other" has them typed.
     const bool typed = oauth && CBProvider->currentData().toString().isEmpty();
     EditPassword->setEnabled(!oauth);

@@ -56,6 +56,8 @@ public:
     QLineEdit* EditUser;
     QLineEdit* EditPassword;
     QCheckBox* CBShowPassword;
+    // Where the password, or the OAuth 2.0 sign-in, is kept.
+    QLabel* LabelKept;
     // How the account signs in: kAuthPassword or kAuthOAuth2; for OAuth 2.0 the provider (a
     // preset's id, or "" for one whose addresses are typed), the registered client's id, the
     // addresses and the scopes. A preset fills server, port, security, addresses and scopes.
