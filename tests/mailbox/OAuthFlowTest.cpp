@@ -116,7 +116,16 @@ TEST_F(OAuthFlow, ARevokedSignInAsksForANewOneAndForgetsTheStoredToken) {
     TOAuthAccount account = Account();
     EXPECT_THROW(account.AccessToken(), EOAuthSignInNeeded); // never signed in
     account.SignIn(browser.Opener());
-    authority.RevokeRefreshTokens();
+    // Revoked at the revocation address (RFC 7009), as the provider's account page does.
+    QNetworkAccessManager manager;
+    QNetworkRequest revoke(QUrl(QString::fromStdString(authority.RevokeUrl())));
+    revoke.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
+    QNetworkReply* reply =
+        manager.post(revoke, "token=" + QByteArray::fromStdString(StoredRefresh()));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    reply->deleteLater();
     account.Forget();
     try {
         account.AccessToken();
