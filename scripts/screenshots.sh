@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Renders the documentation's pictures of the main window, the information window, the
-# account editor (of a new account and of one delivering to a Maildir), the settings dialog,
+# account editor (of a new account, of one delivering to a Maildir and of one signing in with
+# OAuth 2.0), the settings dialog,
 # the tray menu, the main window listing the international test mailbox (at its smallest size
 # and at twice that), the desktop notification of that check and the main window listing it
 # on a screen of twice the pixel density, on a virtual screen with a session bus and a

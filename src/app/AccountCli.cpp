@@ -2,6 +2,8 @@
 
 #include "base/StrUtils.h"
 #include "mailbox/AccountFiles.h"
+#include "mailbox/OAuthAccount.h"
+#include "mailbox/OAuthProviders.h"
 #include "mailbox/Settings.h"
 #include "net/MsTls.h"
 #include "net/Mspop.h"
@@ -40,6 +42,16 @@ const char* const kNothingWritten = "; no account was written. Choose --security
                                     "server that offers no encryption at all";
 const char* const kUnverified = "The server's certificate could not be verified: ";
 const char* const kFingerprintText = "SHA-256 fingerprint: ";
+const char* const kOtherProvider = "other";
+const char* const kUnknownProvider = "--oauth needs one of: ";
+const char* const kNeedClientId =
+    "--oauth needs --client-id: the id your provider gave the client you registered";
+const char* const kSignInLater =
+    "Sign in with postvigil --sign-in, or at the first check in the window";
+const char* const kNotOAuth =
+    "The start-up account signs in with its password: it has no OAuth 2.0 sign-in";
+const char* const kOpening = "Sign in in the browser at: ";
+const char* const kSignedIn = "Signed in; the sign-in is kept in the desktop keyring";
 
 // Terminal echo off for as long as it lives.
 class TNoEcho {
@@ -75,21 +87,59 @@ std::string ReadPassword(std::istream& in, std::ostream& err) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return line;
 }
+// --oauth PROVIDER: the preset's settings where the command line gave none. 0, or the exit
+// status of a refusal.
+int TakeProvider(const std::string& provider, std::string& port, TAccountSettings& s,
+                 std::ostream& err) {
+    TOAuthConfig& o = s.OAuth;
+    o.Method = kAuthOAuth2;
+    const TOAuthPreset* preset = FindOAuthPreset(provider);
+    if (!preset && !SameText(provider, kOtherProvider)) {
+        err << kUnknownProvider;
+        for (const TOAuthPreset& p : OAuthPresets()) err << p.Id << ", ";
+        err << kOtherProvider << "\n";
+        return 2;
+    }
+    if (o.ClientId.empty()) {
+        err << kNeedClientId << "\n";
+        return 2;
+    }
+    if (!preset) return 0;
+    o.Provider = preset->Id;
+    const std::pair<std::string*, const std::string*> fill[] = {
+        {&s.Server, &preset->Server},
+        {&s.Security, &preset->Security},
+        {&o.AuthorizationUrl, &preset->AuthorizationUrl},
+        {&o.TokenUrl, &preset->TokenUrl},
+        {&o.Scopes, &preset->Scopes}};
+    for (const auto& [target, value] : fill)
+        if (target->empty()) *target = *value;
+    if (port.empty() && preset->Port > 0) port = std::to_string(preset->Port);
+    return 0;
+}
 } // namespace
 
 int RunAddAccount(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                   std::ostream& err) {
     TAccountSettings s;
     std::string port;
+    std::string provider;
+    TOAuthConfig& o = s.OAuth;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& option = args[i];
-        std::string* target = option == "--server"        ? &s.Server
-                              : option == "--port"        ? &port
-                              : option == "--user"        ? &s.UserName
-                              : option == "--description" ? &s.IniDescript
-                              : option == "--security"    ? &s.Security
-                              : option == "--deliver"     ? &s.Deliver
-                                                          : nullptr;
+        std::string* target = option == "--server"              ? &s.Server
+                              : option == "--port"              ? &port
+                              : option == "--user"              ? &s.UserName
+                              : option == "--description"       ? &s.IniDescript
+                              : option == "--security"          ? &s.Security
+                              : option == "--deliver"           ? &s.Deliver
+                              : option == "--oauth"             ? &provider
+                              : option == "--client-id"         ? &o.ClientId
+                              : option == "--client-secret"     ? &o.ClientSecret
+                              : option == "--authorization-url" ? &o.AuthorizationUrl
+                              : option == "--token-url"         ? &o.TokenUrl
+                              : option == "--scopes"            ? &o.Scopes
+                                                                : nullptr;
         if (option == "--password") {
             err << kPasswordOnCommandLine << "\n";
             return 2;
@@ -103,6 +153,10 @@ int RunAddAccount(const std::vector<std::string>& args, std::istream& in, std::o
             return 2;
         }
         *target = args[++i];
+    }
+    if (!provider.empty()) {
+        const int rc = TakeProvider(provider, port, s, err);
+        if (rc != 0) return rc;
     }
     if (s.Server.empty() || s.UserName.empty()) {
         err << kNeedServerAndUser << "\n";
@@ -121,8 +175,8 @@ int RunAddAccount(const std::vector<std::string>& args, std::istream& in, std::o
         return 2;
     }
     if (s.IniDescript.empty()) s.IniDescript = s.UserName + "@" + s.Server;
-    s.Password = ReadPassword(in, err);
-    if (s.Password.empty()) {
+    if (!o.Enabled()) s.Password = ReadPassword(in, err);
+    if (s.Password.empty() && !o.Enabled()) {
         err << kNeedPassword << "\n";
         return 2;
     }
@@ -158,6 +212,7 @@ int RunAddAccount(const std::vector<std::string>& args, std::istream& in, std::o
         return 1;
     }
     out << kWritten << AccountFileName(name) << "\n";
+    if (o.Enabled()) out << kSignInLater << "\n";
     if (unverified.empty()) return 0;
     err << kUnverified << unverified << "\n";
     return 1;
@@ -220,5 +275,32 @@ int RunListAccounts(std::ostream& out) {
         if (SameText(a.Name, start)) out << "\t" << kStartUp;
         out << "\n";
     }
+    return 0;
+}
+
+int RunSignIn(const TBrowserOpener& browser, std::ostream& out, std::ostream& err) {
+    if (!StartAccountExists()) {
+        err << kNoStartAccount << "\n";
+        return 1;
+    }
+    const std::string file = AccountFileName(StartAccountName());
+    const TAccountSettings s = ReadAccountSettings(file);
+    if (!s.OAuth.Enabled()) {
+        err << kNotOAuth << "\n";
+        return 1;
+    }
+    TOAuthAccount account(s.OAuth, KeyringKey(file), s.UserName);
+    try {
+        account.SignIn([&](const std::string& address) {
+            // Also for a user whose browser is elsewhere: the address can be copied.
+            out << kOpening << address << std::endl;
+            browser(address);
+            return true;
+        });
+    } catch (const EOAuthError& e) {
+        err << e.Message << "\n";
+        return 1;
+    }
+    out << kSignedIn << "\n";
     return 0;
 }

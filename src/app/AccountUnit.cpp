@@ -2,6 +2,7 @@
 
 #include "base/StrUtils.h"
 #include "mailbox/Delivery.h"
+#include "mailbox/OAuthProviders.h"
 #include "mailbox/Settings.h"
 #include "platform/Ansi.h"
 #include "platform/Keyring.h"
@@ -62,6 +63,14 @@ const char* const kKeyringNote = "The password is kept in the desktop's keyring.
 const char* const kFileNote = "No keyring is running: the password is kept scrambled\n"
                               "in the account file, readable by you only.";
 
+const char* const kSignInKeyringNote = "The sign-in is kept in the desktop's keyring.";
+// Two lines, as the password's note without a keyring has.
+const char* const kSignInNoKeyring = "OAuth 2.0 keeps its sign-in in the desktop's keyring,\n"
+                                     "and no keyring is running: it cannot sign in.";
+const char* const kAuthChoices[][2] = {{"Password", kAuthPassword}, {"OAuth 2.0", kAuthOAuth2}};
+const char* const kOtherProvider = "Other";
+const char* const kClientIdHint = "from your provider's app registration (see the README)";
+
 QSpinBox* Spin(QWidget* parent, int min, int max, int value, const QString& suffix) {
     auto* spin = new QSpinBox(parent);
     spin->setRange(min, max);
@@ -78,7 +87,7 @@ QLineEdit* Edit(QWidget* parent, const std::string& text, int maxLength) {
 } // namespace
 
 TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries, QWidget* parent)
-    : QDialog(parent), FCertFingerprint(s.CertFingerprint) {
+    : QDialog(parent), FCertFingerprint(s.CertFingerprint), FClientSecret(s.OAuth.ClientSecret) {
     setWindowTitle(kCaption);
     const bool keyring = PasswordStore().Available();
 
@@ -170,8 +179,8 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
     auto* passwordLabel = new QLabel("Pass&word:", this);
     passwordLabel->setBuddy(EditPassword);
     serverForm->addRow(passwordLabel, passwordRow);
-    auto* note = new QLabel(keyring ? kKeyringNote : kFileNote, this);
-    serverForm->addRow("", note);
+    LabelKept = new QLabel(this);
+    serverForm->addRow("", LabelKept);
     serverForm->addRow("Your &address:", EditAddress);
     serverForm->addRow("Your &name:", EditName);
 
@@ -212,12 +221,77 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(server);
+    layout->addWidget(SignInGroup(s.OAuth));
     layout->addWidget(checks);
     layout->addWidget(delivery);
     layout->addLayout(testRow);
     layout->addWidget(LabelError);
     layout->addWidget(buttons);
     setMinimumWidth(520);
+}
+
+QGroupBox* TFormAccount::SignInGroup(const TOAuthConfig& o) {
+    CBAuth = new QComboBox(this);
+    for (const auto& [text, value] : kAuthChoices) CBAuth->addItem(text, QString(value));
+    CBAuth->setCurrentIndex(o.Enabled() ? 1 : 0);
+    CBProvider = new QComboBox(this);
+    for (const TOAuthPreset& preset : OAuthPresets())
+        CBProvider->addItem(AnsiToQ(preset.Name), AnsiToQ(preset.Id));
+    CBProvider->addItem(kOtherProvider, QString());
+    CBProvider->setCurrentIndex(o.Enabled() ? std::max(0, CBProvider->findData(AnsiToQ(o.Provider)))
+                                            : 0);
+    EditClientId = Edit(this, o.ClientId, 32767);
+    EditClientId->setPlaceholderText(kClientIdHint);
+    EditAuthUrl = Edit(this, o.AuthorizationUrl, 32767);
+    EditTokenUrl = Edit(this, o.TokenUrl, 32767);
+    EditScopes = Edit(this, o.Scopes, 32767);
+    // An account of another provider shows its own addresses until a preset is chosen.
+    connect(CBProvider, &QComboBox::activated, this, &TFormAccount::ProviderChosen);
+    connect(CBAuth, &QComboBox::activated, this, [this] {
+        if (CBAuth->currentIndex() == 1 && EditTokenUrl->text().isEmpty()) ProviderChosen();
+        ShowAuth();
+    });
+
+    auto* group = new QGroupBox("Sign-in", this);
+    auto* form = new QFormLayout(group);
+    form->addRow("Sign-in &method:", CBAuth);
+    form->addRow("Provider:", CBProvider);
+    form->addRow("&Client id:", EditClientId);
+    form->addRow("Authori&zation address:", EditAuthUrl);
+    form->addRow("To&ken address:", EditTokenUrl);
+    form->addRow("Scopes:", EditScopes);
+    ShowAuth();
+    return group;
+}
+
+void TFormAccount::ProviderChosen() {
+    const TOAuthPreset* preset = FindOAuthPreset(QToAnsi(CBProvider->currentData().toString()));
+    if (preset) {
+        EditServer->setText(AnsiToQ(preset->Server));
+        EditPort->setValue(preset->Port);
+        CBSecurity->setCurrentIndex(std::max(0, CBSecurity->findData(AnsiToQ(preset->Security))));
+        EditAuthUrl->setText(AnsiToQ(preset->AuthorizationUrl));
+        EditTokenUrl->setText(AnsiToQ(preset->TokenUrl));
+        EditScopes->setText(AnsiToQ(preset->Scopes));
+    }
+    ShowAuth();
+}
+
+void TFormAccount::ShowAuth() {
+    const bool oauth = CBAuth->currentIndex() == 1;
+    const bool keyring = PasswordStore().Available();
+    LabelKept->setText(oauth ? (keyring ? kSignInKeyringNote : kSignInNoKeyring)
+                             : (keyring ? kKeyringNote : kFileNote));
+    // A preset's addresses are the provider's; "Other" has them typed.
+    const bool typed = oauth && CBProvider->currentData().toString().isEmpty();
+    EditPassword->setEnabled(!oauth);
+    CBShowPassword->setEnabled(!oauth);
+    CBProvider->setEnabled(oauth);
+    EditClientId->setEnabled(oauth);
+    for (QLineEdit* edit : {EditAuthUrl, EditTokenUrl, EditScopes}) {
+        edit->setEnabled(oauth);
+        edit->setReadOnly(!typed);
+    }
 }
 
 TAccountSettings TFormAccount::Settings() const {
@@ -239,6 +313,17 @@ TAccountSettings TFormAccount::Settings() const {
     s.CertFingerprint = FCertFingerprint;
     const QString kind = CBDeliver->currentData().toString();
     if (!kind.isEmpty()) s.Deliver = QToAnsi(kind + ':' + EditDeliverPath->text().trimmed());
+    if (CBAuth->currentIndex() == 1) {
+        TOAuthConfig& o = s.OAuth;
+        o.Method = kAuthOAuth2;
+        o.Provider = QToAnsi(CBProvider->currentData().toString());
+        o.ClientId = QToAnsi(EditClientId->text().trimmed());
+        o.ClientSecret = FClientSecret;
+        o.AuthorizationUrl = QToAnsi(EditAuthUrl->text().trimmed());
+        o.TokenUrl = QToAnsi(EditTokenUrl->text().trimmed());
+        o.Scopes = QToAnsi(EditScopes->text().trimmed());
+        s.Password.clear();
+    }
     return s;
 }
 

@@ -56,6 +56,17 @@ public:
     QLineEdit* EditUser;
     QLineEdit* EditPassword;
     QCheckBox* CBShowPassword;
+    // Where the password, or the OAuth 2.0 sign-in, is kept.
+    QLabel* LabelKept;
+    // How the account signs in: kAuthPassword or kAuthOAuth2; for OAuth 2.0 the provider (a
+    // preset's id, or "" for one whose addresses are typed), the registered client's id, the
+    // addresses and the scopes. A preset fills server, port, security, addresses and scopes.
+    QComboBox* CBAuth;
+    QComboBox* CBProvider;
+    QLineEdit* EditClientId;
+    QLineEdit* EditAuthUrl;
+    QLineEdit* EditTokenUrl;
+    QLineEdit* EditScopes;
     QLineEdit* EditAddress;
     QLineEdit* EditName;
     QSpinBox* EditInterval;
@@ -82,6 +93,12 @@ private:
     // Not edited here: the certificate the user chose to trust is kept as the file has it, so
     // the connection test accepts what the check will.
     std::string FCertFingerprint;
+    // Not shown: a client secret the command line stored is kept.
+    std::string FClientSecret;
 
     void BtnBrowseDeliverClick();
+    // The sign-in group and its rows as the account file has them.
+    class QGroupBox* SignInGroup(const TOAuthConfig& o);
+    void ProviderChosen();
+    void ShowAuth();
 };

@@ -78,6 +78,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (first == "--check") return alone(mdCheck);
     if (first == "--demo") return alone(mdDemo);
     if (first == "--list-accounts") return alone(mdListAccounts);
+    if (first == "--sign-in") return alone(mdSignIn);
     if (first == "--help" || first == "-h") return alone(mdHelp);
     if (first == "--add-account") return command(mdAddAccount);
     if (first == "--trust-certificate") {

@@ -18,6 +18,7 @@ enum TCommandMode {
     mdAddAccount,
     mdListAccounts,
     mdTrustCertificate,
+    mdSignIn,
     mdHelp,
     mdUnknown
 };

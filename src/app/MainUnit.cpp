@@ -267,7 +267,8 @@ void TFormMain::FormActivate() {
 }
 
 void TFormMain::ApplyClientRec() {
-    FPasswordPromptDue = ClientRec.Password.empty();
+    // An OAuth 2.0 account has no password to ask for: its check asks to sign in.
+    FPasswordPromptDue = ClientRec.Password.empty() && !ClientRec.OAuth.Enabled();
     Session->SetAccountName(CurSetName);
     Session->Apply();
     MailMessage.Sender().SetAddress(ClientRec.MailAddress);

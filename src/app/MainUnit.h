@@ -284,6 +284,7 @@ private:
     bool ConfirmSize(const TMailRow& row) override;
     // Whether to trust the refused certificate for the account.
     bool TrustCertificate(const EmsCertificateError& e) override;
+    bool SignIn(const std::string& reason) override;
     // Runs events until done() holds, the check is cancelled or TimerWait has run out (Timeout
     // seconds, counted on the program's clock; stopping TimerWait ends the wait too).
     template <class F> void WaitUntil(F done);

@@ -17,6 +17,7 @@
 #include "platform/AlsaTonePlayer.h"
 #include "platform/Ansi.h"
 #include "platform/SecretService.h"
+#include "platform/Shell.h"
 #include "platform/SoundLibrary.h"
 #include "platform/SystemSounds.h"
 
@@ -84,8 +85,8 @@ int main(int argc, char** argv) {
         SetPasswordStore(nullptr);
         return rc;
     }
-    const bool headless =
-        mode == mdCheck || mode == mdCollect || mode == mdTrustCertificate || mode == mdAddAccount;
+    const bool headless = mode == mdCheck || mode == mdCollect || mode == mdTrustCertificate ||
+                          mode == mdAddAccount || mode == mdSignIn;
     // The modes without a window run on the core application alone: no screen is needed or
     // touched.
     std::unique_ptr<QCoreApplication> core;
@@ -125,6 +126,10 @@ int main(int argc, char** argv) {
         rc = RunHeadlessCollect(std::cout, std::cerr, command.TransferMode, command.MaxSize);
     } else if (mode == mdAddAccount) {
         rc = RunAddAccount({argv + 2, argv + argc}, std::cin, std::cout, std::cerr);
+    } else if (mode == mdSignIn) {
+        rc = RunSignIn(
+            [](const std::string& address) { return Shell().Open(address, SW_SHOWNORMAL) > 32; },
+            std::cout, std::cerr);
     } else if (mode == mdTrustCertificate) {
         rc = RunTrustCertificate(command.Fingerprint, std::cout, std::cerr);
     } else if (mode == mdDemo) {

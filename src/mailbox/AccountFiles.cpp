@@ -2,6 +2,7 @@
 
 #include "base/StrUtils.h"
 #include "mailbox/Delivery.h"
+#include "mailbox/OAuthAccount.h"
 #include "mailbox/Settings.h"
 #include "platform/IniFile.h"
 #include "platform/Keyring.h"
@@ -35,6 +36,16 @@ const char* const kBadTimeout = "The time-out must be from 1 to 3600 seconds";
 const char* const kBadMaxSize = "The maximum size must not be negative";
 const char* const kLongPassword =
     "Without a keyring a password can have at most 35 characters; this one is longer";
+const char* const kAuthSection = "Authentication";
+const char* const kOAuthIncomplete =
+    "An OAuth 2.0 account needs its authorization address, token address and client id";
+const char* const kOAuthBadAddress = "The OAuth 2.0 addresses must start with https:// or http://";
+const char* const kOAuthClearText =
+    "An OAuth 2.0 account needs an encrypted connection (security TLS, STLS or automatic)";
+const char* const kOAuthNoKeyring =
+    "OAuth 2.0 accounts keep their sign-in in the desktop keyring, and no keyring answers";
+const char* const kOAuthKeys[] = {"Method",   "Provider", "AuthorizationUrl",
+                                  "TokenUrl", "Scopes",   "ClientId"};
 const char* const kCannotWrite = "The account file could not be written: ";
 const char* const kCannotRemove = "The account file could not be removed: ";
 
@@ -123,6 +134,50 @@ std::string ReadIniDescript(const std::string& fileName) {
     return DescriptionOf(TIniFile(fileName));
 }
 
+namespace {
+TOAuthConfig ReadOAuth(const TIniFile& ini) {
+    TOAuthConfig o;
+    if (!SameText(Trim(ini.ReadString(kAuthSection, "Method", "")), kAuthOAuth2)) return o;
+    o.Method = kAuthOAuth2;
+    o.Provider = Trim(ini.ReadString(kAuthSection, "Provider", ""));
+    o.AuthorizationUrl = Trim(ini.ReadString(kAuthSection, "AuthorizationUrl", ""));
+    o.TokenUrl = Trim(ini.ReadString(kAuthSection, "TokenUrl", ""));
+    o.Scopes = Trim(ini.ReadString(kAuthSection, "Scopes", ""));
+    o.ClientId = Trim(ini.ReadString(kAuthSection, "ClientId", ""));
+    o.ClientSecret = Trim(ini.ReadString(kAuthSection, "ClientSecret", ""));
+    return o;
+}
+
+void WriteOAuth(TIniFile& ini, const TOAuthConfig& o) {
+    if (!o.Enabled()) {
+        for (const char* key : kOAuthKeys) ini.DeleteKey(kAuthSection, key);
+        return;
+    }
+    const std::string* values[] = {&o.Method, &o.Provider, &o.AuthorizationUrl, &o.TokenUrl,
+                                   &o.Scopes, &o.ClientId, &o.ClientSecret};
+    for (std::size_t i = 0; i < std::size(kOAuthKeys); ++i)
+        ini.WriteString(kAuthSection, kOAuthKeys[i], *values[i]);
+}
+
+bool IsWebAddress(const std::string& address) {
+    return address.starts_with("https://") || address.starts_with("http://");
+}
+
+std::string CheckOAuth(const TAccountSettings& s, bool keyring) {
+    const TOAuthConfig& o = s.OAuth;
+    if (!o.Enabled()) return "";
+    if (o.AuthorizationUrl.empty() || o.TokenUrl.empty() || o.ClientId.empty())
+        return kOAuthIncomplete;
+    if (!IsWebAddress(o.AuthorizationUrl) || !IsWebAddress(o.TokenUrl)) return kOAuthBadAddress;
+    for (const std::string* value :
+         {&o.Provider, &o.AuthorizationUrl, &o.TokenUrl, &o.Scopes, &o.ClientId, &o.ClientSecret})
+        if (HasControl(*value)) return "The OAuth 2.0 settings" + std::string(kLineBreak);
+    if (SameText(s.Security, kSecurityNone)) return kOAuthClearText;
+    if (!keyring) return kOAuthNoKeyring;
+    return "";
+}
+} // namespace
+
 TAccountSettings ReadAccountSettings(const std::string& fileName) {
     const TIniFile ini(fileName);
     const auto field = [&](const char* key) {
@@ -148,6 +203,7 @@ TAccountSettings ReadAccountSettings(const std::string& fileName) {
     s.MailName = field("MailName");
     s.CertFingerprint = Trim(ini.ReadString("POPClient", "CertFingerprint", ""));
     s.Deliver = Trim(ini.ReadString("Deliver", "Target", ""));
+    s.OAuth = ReadOAuth(ini);
     // A password in the keyring is taken whole; when the keyring cannot give it, the user is
     // asked as for an account without one. One in the file is as long as its form allows.
     if (SameText(ini.ReadString("POPClient", "PasswordStore", ""), kPasswordInKeyring)) {
@@ -179,6 +235,8 @@ std::string CheckAccountSettings(const TAccountSettings& s, bool keyring) {
     if (s.MailMaxSize < 0) return kBadMaxSize;
     if (!keyring && s.Password.size() > kPasswordMax) return kLongPassword;
     if (HasControl(s.Deliver)) return "The delivery target" + std::string(kLineBreak);
+    const std::string oauth = CheckOAuth(s, keyring);
+    if (!oauth.empty()) return oauth;
     return CheckDeliveryTarget(s.Deliver);
 }
 
@@ -209,18 +267,23 @@ bool WriteAccountFile(const std::string& fileName, const TAccountSettings& s, st
         ini.DeleteKey("Deliver", "Target");
     else
         ini.WriteString("Deliver", "Target", s.Deliver);
+    WriteOAuth(ini, s.OAuth);
 
     TPasswordStore& keyring = PasswordStore();
     const std::string key = KeyringKey(fileName);
     const bool plain = IsPlainPasswordFile(fileName);
     bool inKeyring = false;
-    if (!plain && !s.Password.empty() && keyring.Available()) {
+    if (!plain && !s.Password.empty() && !s.OAuth.Enabled() && keyring.Available()) {
         std::string why;
         inKeyring = keyring.Store(
             key, kLabelPrefix + s.IniDescript + " (" + s.UserName + "@" + s.Server + ")",
             s.Password, why);
     }
-    if (inKeyring) {
+    if (s.OAuth.Enabled()) {
+        // The sign-in's refresh token is in the keyring under a key of its own.
+        ini.DeleteKey("POPClient", "PasswordStore");
+        ini.DeleteKey("POPClient", "Password");
+    } else if (inKeyring) {
         ini.WriteString("POPClient", "PasswordStore", kPasswordInKeyring);
         ini.DeleteKey("POPClient", "Password");
     } else {
@@ -295,7 +358,10 @@ bool RemoveAccount(const std::string& name, std::string& error) {
         error = kCannotRemove + ec.message();
         return false;
     }
-    if (PasswordStore().Available()) PasswordStore().Remove(KeyringKey(file));
+    if (PasswordStore().Available()) {
+        PasswordStore().Remove(KeyringKey(file));
+        PasswordStore().Remove(RefreshTokenKey(KeyringKey(file)));
+    }
     std::vector<std::string> listed = ListedNames();
     std::erase_if(listed, [&](const std::string& n) { return SameText(n, name); });
     WriteListedNames(listed);

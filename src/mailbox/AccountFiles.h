@@ -3,6 +3,8 @@
 // and a companion read them alike.
 #pragma once
 
+#include "mailbox/OAuthConfig.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +23,8 @@ struct TAccountSettings {
     // [Deliver] "Target": where collected mail goes: "" (or "files") for the post office's
     // mail files, "maildir:FOLDER", "mbox:FILE" or "mda:COMMAND".
     std::string Deliver;
+    // [Authentication]: the password (no section) or an OAuth 2.0 sign-in.
+    TOAuthConfig OAuth;
     std::string UserName;
     std::string Password;
     std::string MailAddress;
@@ -48,7 +52,8 @@ std::string ReadIniDescript(const std::string& fileName);
 
 // What is wrong with the settings for an account file, or "" when they can be written
 // (texts longer than the program reads back, line breaks, a port out of range, a password
-// too long to be stored without a keyring).
+// too long to be stored without a keyring; an OAuth 2.0 account without its addresses and
+// client id, without encryption or without a keyring).
 std::string CheckAccountSettings(const TAccountSettings& s, bool keyring);
 
 // Writes the account file in one step (mode 0600 for a new file). With a keyring available

@@ -49,7 +49,9 @@ void TBackgroundChecks::Check(const TAccountEntry& account) {
         if (OnChecked) OnChecked(record, rows, news);
     };
     if (rec.Server.empty()) return report(kNoServer, {});
-    if (rec.Password.empty()) return report(kNoPassword, {});
+    // An OAuth 2.0 account signs in with the keyring's token; one that needs the browser
+    // says so as its state.
+    if (rec.Password.empty() && !rec.OAuth.Enabled()) return report(kNoPassword, {});
 
     TQuietEvents events;
     TMailboxSession session(events, rec);

@@ -1,6 +1,7 @@
 #include "mailbox/ConnectionTest.h"
 
 #include "base/Exceptions.h"
+#include "base/StrUtils.h"
 #include "mailbox/Settings.h"
 #include "net/Mspop.h"
 #include "net/SecurityProbe.h"
@@ -10,6 +11,10 @@
 namespace {
 const char* const kFailed = "Test failed: ";
 const char* const kNoMessages = "No messages waiting";
+const char* const kTokenOffered = "The server offers OAuth 2.0 sign-in (%1); the browser's sign-in "
+                                  "comes with the first check";
+const char* const kNoTokenOffered = "The server offers no OAuth 2.0 sign-in (SASL XOAUTH2 or "
+                                    "OAUTHBEARER)";
 } // namespace
 
 std::string WaitingText(int count, int64_t size) {
@@ -51,9 +56,17 @@ TConnectionTest::TResult TConnectionTest::Run(const TAccountSettings& s) {
             result.Security = SecurityName(client.Security());
             result.Port = client.Port();
         }
-        client.Login(); // greeting, USER, PASS, STAT
-        result.Ok = true;
-        result.Text = WaitingText(client.MessageCount(), client.MailboxSize());
+        if (s.OAuth.Enabled()) {
+            // Signing in is the check's: the test sees what the server offers for it.
+            const TmsSaslMechanism mechanism = client.ProbeTokenSignIn();
+            result.Ok = mechanism != smNone;
+            result.Text = result.Ok ? FillPlaces(kTokenOffered, {SaslMechanismName(mechanism)})
+                                    : kFailed + std::string(kNoTokenOffered);
+        } else {
+            client.Login(); // greeting, USER, PASS, STAT
+            result.Ok = true;
+            result.Text = WaitingText(client.MessageCount(), client.MailboxSize());
+        }
     } catch (const Exception& e) {
         result.Text = kFailed + e.Message;
     }

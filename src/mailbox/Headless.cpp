@@ -171,7 +171,9 @@ public:
         if (std::ifstream readable(file); !readable) return unreadable(std::strerror(errno));
         // A file that is no account file at all reads as one with every value missing.
         if (ClientRec.Server.empty()) return unreadable(kNamesNoServer);
-        if (ClientRec.Password.empty()) return kNoPassword + std::string(mode) + kAsksForNone;
+        // An OAuth 2.0 account has no password: its sign-in is in the keyring.
+        if (ClientRec.Password.empty() && !ClientRec.OAuth.Enabled())
+            return kNoPassword + std::string(mode) + kAsksForNone;
         return "";
     }
 

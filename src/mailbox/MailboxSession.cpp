@@ -6,8 +6,10 @@
 #include "base/Charset.h"
 #include "base/Clock.h"
 #include "base/StrUtils.h"
+#include "mailbox/AccountFiles.h"
 #include "mailbox/Delivery.h"
 #include "mailbox/HeaderCache.h"
+#include "mailbox/OAuthAccount.h"
 #include "mailbox/Settings.h"
 #include "message/msmsgtext.h"
 #include "message/mspars.h"
@@ -16,6 +18,7 @@
 #include "net/SecurityProbe.h"
 #include "platform/DurableFile.h"
 #include "platform/Paths.h"
+#include "platform/Shell.h"
 
 #include <QLocale>
 
@@ -43,6 +46,8 @@ const char* const kSecurityPrefix = "Security: ";
 const char* const kSecurityStored = "Security found and stored for this account: ";
 const char* const kSecurityNotStored = "The security found could not be stored in the account file";
 const char* const kOnPort = " on port ";
+const char* const kRenewingToken = "The server refused the access token: renewing it once";
+const char* const kSigningIn = "Sign-in in the browser...";
 
 QDateTime MailDate(const TmsMessage& message) {
     TDateTime value = 0;
@@ -68,6 +73,7 @@ TMailboxSession::TMailboxSession(TMailboxEvents& events, TClientRec& account)
     FClient->SetMailMessage(&FMessage);
     // Every check lists ids and sizes: they ride with the log-in's STAT.
     FClient->SetListAtLogin(true);
+    FBrowser = [](const std::string& address) { return Shell().Open(address, SW_SHOWNORMAL) > 32; };
     ConnectClient();
 }
 
@@ -111,6 +117,7 @@ void TMailboxSession::Apply() {
     FClient->SetPort(uint16_t(FAccount.DefPort));
     FClient->SetUserName(FAccount.UserName);
     FClient->SetSecurity(SecurityValue(FAccount.Security));
+    FClient->SetAuthentication(FAccount.OAuth.Enabled() ? auToken : auPassword);
     FClient->SetCertFingerprint(FAccount.CertFingerprint);
     FClient->SetTimeOut(FAccount.Timeout);
 }
@@ -139,6 +146,46 @@ void TMailboxSession::Log(const std::string& line) {
 }
 
 // --- log-in ----------------------------------------------------------------------------
+
+void TMailboxSession::LogIn() {
+    if (!FAccount.OAuth.Enabled()) {
+        if (FAccount.Password.empty()) FEvents.AskPassword();
+        LoginTrusting();
+        return;
+    }
+    TOAuthAccount oauth(FAccount.OAuth, KeyringKey(AccountFileName(FAccountName)),
+                        FAccount.UserName);
+    FClient->SetAccessToken(TokenForLogIn(oauth));
+    try {
+        LoginTrusting();
+        return;
+    } catch (const EmsTokenRefusedError& e) {
+        Log(e.Message);
+    }
+    // Refused before its time (revoked, or the clocks disagree): once more with a new one.
+    Log(kRenewingToken);
+    oauth.Forget();
+    try {
+        if (FClient->IsConnected()) FClient->Logout();
+    } catch (const std::exception&) {
+        // The next log-in connects anew.
+        if (FClient->IsConnected()) FClient->Disconnect();
+    }
+    FClient->SetAccessToken(TokenForLogIn(oauth));
+    LoginTrusting();
+}
+
+std::string TMailboxSession::TokenForLogIn(TOAuthAccount& oauth) {
+    try {
+        return oauth.AccessToken();
+    } catch (const EOAuthSignInNeeded& e) {
+        if (!FEvents.SignIn(e.Message)) throw;
+    }
+    FEvents.Status(kSigningIn);
+    oauth.SignIn(FBrowser, &FCancelled);
+    FEvents.Status("");
+    return oauth.AccessToken();
+}
 
 void TMailboxSession::LoginTrusting() {
     const bool search = FAccount.SecuritySearch != ssStated;
@@ -215,10 +262,7 @@ TCheckResult TMailboxSession::Check(bool keepConnected) {
     FEvents.Status("");
     TCheckResult result;
     try {
-        if (!FClient->IsConnected()) {
-            if (FAccount.Password.empty()) FEvents.AskPassword();
-            LoginTrusting();
-        }
+        if (!FClient->IsConnected()) LogIn();
         // The count is the server's word; the rows are never more than the client tracks.
         result.Count = std::min(FClient->MessageCount(), int(FClient->MessageIds().size()));
         FEvents.Status(std::to_string(result.Count) + kAtPostoffice);

@@ -6,6 +6,7 @@
 #include "mailbox/AccountLock.h"
 #include "mailbox/MailFiles.h"
 #include "mailbox/MailRecords.h"
+#include "mailbox/OAuthFlow.h"
 #include "message/msmsg.h"
 
 #include <QDateTime>
@@ -53,6 +54,9 @@ public:
     virtual void AskPassword() {}
     virtual bool ConfirmSize(const TMailRow& /*row*/) { return false; }
     virtual bool TrustCertificate(const EmsCertificateError& /*error*/) { return false; }
+    // An OAuth 2.0 account has no valid sign-in (reason says why): true to sign in now in
+    // the browser. A client without a person to ask leaves it false: the check fails then.
+    virtual bool SignIn(const std::string& /*reason*/) { return false; }
 };
 
 // The row a header block gives: what a person reads of it, in the default mode.
@@ -85,6 +89,8 @@ public:
     // Where the session's protocol lines go (ProgramLog unless set): a session in the
     // background keeps its own, so the window's protocol stays the window's.
     void SetLog(TStringList& log) { FLog = &log; }
+    // Opens the browser for an OAuth 2.0 sign-in (by default the desktop's, through the shell).
+    void SetBrowser(TBrowserOpener browser) { FBrowser = std::move(browser); }
 
     // Takes the account's lock; "" when taken, else why not.
     std::string Lock();
@@ -126,7 +132,11 @@ public:
 private:
     void Log(const std::string& line);
     void ConnectClient();
+    // Logs in with the password (asked for when there is none) or the OAuth 2.0 token.
+    void LogIn();
     void LoginTrusting();
+    // An access token for the account, through the browser's sign-in when the user wants it.
+    std::string TokenForLogIn(class TOAuthAccount& oauth);
     bool SearchSecurity();
     void StoreFoundSecurity();
     bool OfferCertificateTrust(const EmsCertificateError& e);
@@ -160,6 +170,7 @@ private:
 
     TMailboxEvents& FEvents;
     TClientRec& FAccount;
+    TBrowserOpener FBrowser;
     std::string FAccountName;
     TStringList* FLog;
     std::unique_ptr<TmsPOPClient> FClient;

@@ -116,10 +116,7 @@ void TMailboxSession::Collect(bool keepConnected) {
     int handled = 0;
     std::exception_ptr failure;
     try {
-        if (!FClient->IsConnected()) {
-            if (FAccount.Password.empty()) FEvents.AskPassword();
-            LoginTrusting();
-        }
+        if (!FClient->IsConnected()) LogIn();
         // This account's record: another account's messages may carry the same ids.
         FSavedIds = std::make_unique<TSavedIds>(
             TSavedIds::FileFor(PostofficeDir(), ServerOf(*FClient), FClient->UserName()),

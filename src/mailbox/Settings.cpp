@@ -131,6 +131,7 @@ void FillClientRec(TClientRec& rec, const TAccountSettings& s) {
                                                              : ssStated;
     rec.CertFingerprint = s.CertFingerprint;
     rec.Deliver = s.Deliver;
+    rec.OAuth = s.OAuth;
     rec.NoRAS = s.RASService == -1;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/StringList.h"
+#include "mailbox/OAuthConfig.h"
 #include "net/Mssocket.h"
 
 #include <algorithm>
@@ -79,6 +80,8 @@ struct TClientRec {
     std::string CertFingerprint;
     // Where collected mail goes (see TAccountSettings::Deliver); "" for the post office.
     std::string Deliver;
+    // The password, or an OAuth 2.0 sign-in (see TAccountSettings::OAuth).
+    TOAuthConfig OAuth;
 };
 
 inline constexpr const char* kSecurityTls = "tls";

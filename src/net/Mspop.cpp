@@ -4,6 +4,7 @@
 #include "base/Streams.h"
 #include "message/msmsg.h"
 #include "message/mspars.h"
+#include "message/msuucode.h"
 
 #include <algorithm>
 #include <cstring>
@@ -33,6 +34,15 @@ const char* const kCapabilities = "Capabilities: ";
 const char* const kPipelining = "PIPELINING";
 const char* const kUtf8 = "UTF8";
 const char* const kOutOfPlan = "Answer asked for out of the planned order";
+const char* const kAuth = "AUTH ";
+const char* const kHidden = "*Hidden*";
+const char* const kTokenNeedsTls =
+    "OAuth 2.0 sign-in needs an encrypted connection (TLS or STLS); the token was not sent";
+const char* const kNoTokenMechanism =
+    "Server offers no OAuth 2.0 sign-in (SASL XOAUTH2 or OAUTHBEARER); the token was not sent";
+const char* const kChallengeUnreadable = "Server's reason unreadable";
+const char* const kServerReason = "Server's reason: ";
+const char* const kNotFinished = "Server did not end the sign-in";
 
 constexpr int kDefaultPop3Port = 110;
 } // namespace
@@ -200,7 +210,9 @@ void TmsPOPClient::Login() {
     OpenSecured();
     // Asked in the AUTHORIZATION state (RFC 2449), so the log-in can use what is offered.
     if (Security() != secStartTls) FCapaAnswered = ReadCapabilities();
-    if (FCapaAnswered) {
+    if (FAuthentication == auToken) {
+        LoginWithToken();
+    } else if (FCapaAnswered) {
         LoginWithCapa();
     } else {
         LoginWithoutCapa();
@@ -254,9 +266,13 @@ void TmsPOPClient::LoginWithCapa() {
             CheckStatus(refusal.empty() ? code : -1);
         }
     });
+    StartTransaction(pipelining);
+}
+
+void TmsPOPClient::StartTransaction(bool pipelining) {
     // What the server offers may change with the log-in (RFC 2449): this list is the one that
     // counts. Under PIPELINING it costs no round trip of its own.
-    commands = {kCapa, kStat};
+    std::vector<std::string> commands = {kCapa, kStat};
     if (FListAtLogin) {
         commands.emplace_back(kUidlAll);
         commands.emplace_back(kListAll);
@@ -279,6 +295,76 @@ void TmsPOPClient::LoginWithCapa() {
             ReadSizes();
         }
     });
+}
+
+namespace {
+// A "+" line that asks for more (a SASL continuation), not "+OK".
+bool IsContinuation(const std::string& line) {
+    return line == "+" || line.rfind("+ ", 0) == 0;
+}
+} // namespace
+
+TmsSaslMechanism TmsPOPClient::ProbeTokenSignIn() {
+    FCapabilities.clear();
+    FCapaAnswered = false;
+    OpenSecured();
+    if (Security() != secStartTls) FCapaAnswered = ReadCapabilities();
+    if (!Encrypted()) throw EmsServerError(kTokenNeedsTls);
+    return ChooseTokenMechanism(FCapabilities);
+}
+
+void TmsPOPClient::LoginWithToken() {
+    FTokenMechanism = smNone;
+    if (!Encrypted()) throw EmsServerError(kTokenNeedsTls);
+    const TmsSaslMechanism mechanism = ChooseTokenMechanism(FCapabilities);
+    if (mechanism == smNone) throw EmsServerError(kNoTokenMechanism);
+    if (HasCapability(kUtf8)) {
+        SendLine(kUtf8);
+        FUtf8 = ReadOptionalAnswer();
+    }
+    Authenticate(mechanism);
+    FTokenMechanism = mechanism;
+    StartTransaction(HasCapability(kPipelining));
+}
+
+void TmsPOPClient::Authenticate(TmsSaslMechanism mechanism) {
+    const std::string command = kAuth + std::string(SaslMechanismName(mechanism));
+    const std::string response =
+        Base64EncodeChunk(TokenInitialResponse(mechanism, FUserName, Host(), Port(), FAccessToken));
+    if (command.size() + 1 + response.size() <= kMaxAuthCommand) {
+        SendSecret(command + " " + response, command + " " + kHidden);
+    } else {
+        SendLine(command);
+        const int code = ReadResponse(LastResponse);
+        if (!IsContinuation(LastResponse)) CheckStatus(code == 1 ? -1 : code);
+        SendSecret(response, kHidden);
+    }
+    int code = ReadResponse(LastResponse);
+    if (IsContinuation(LastResponse)) {
+        // The error challenge: a JSON status; the server ends the exchange once answered.
+        try {
+            AddToLog(kServerReason + Base64DecodeLine(TrimView(LastResponse.substr(1))));
+        } catch (const std::exception&) {
+            AddToLog(kChallengeUnreadable);
+        }
+        SendLine(TokenErrorReply(mechanism));
+        code = ReadResponse(LastResponse);
+        if (IsContinuation(LastResponse)) {
+            Disconnect();
+            throw EmsServerError(kNotFinished);
+        }
+        if (code == 1) return;
+    } else if (code == 1) {
+        return;
+    }
+    if (LastResponse.empty()) CheckStatus(0);
+    throw EmsTokenRefusedError(LastResponse);
+}
+
+void TmsPOPClient::SendSecret(const std::string& line, std::string_view shown) {
+    const std::string wire = line + "\r\n";
+    SendBuffer(wire.data(), int64_t(wire.size()));
+    AddToLog(shown);
 }
 
 void TmsPOPClient::OpenSecured() {

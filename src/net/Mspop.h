@@ -5,6 +5,7 @@
 #pragma once
 
 #include "base/Streams.h"
+#include "net/MsSasl.h"
 #include "net/Mssocket.h"
 
 #include <cstdint>
@@ -14,6 +15,17 @@
 #include <vector>
 
 class TmsMessage;
+
+// The server refused the OAuth 2.0 access token; the message is its refusal. A fresh token may
+// still be taken.
+PV_DECLARE_EXCEPTION(EmsTokenRefusedError, EmsServerError);
+
+// How the client proves who it is: USER and PASS, or an OAuth 2.0 access token through SASL.
+enum TmsAuthentication { auPassword, auToken };
+
+// An AUTH command with its initial response may hold this many octets (RFC 5034); a longer
+// response goes on a line of its own after the server's "+" continuation.
+inline constexpr std::size_t kMaxAuthCommand = 255;
 
 // A header block (TOP) may hold this many bytes.
 inline constexpr int64_t kMaxHeaderAnswer = 4 * 1024 * 1024;
@@ -55,6 +67,13 @@ public:
     void SetUserName(std::string_view value);
     const std::string& Password() const { return FPassword; }
     void SetPassword(std::string_view value);
+    TmsAuthentication Authentication() const { return FAuthentication; }
+    void SetAuthentication(TmsAuthentication value) { FAuthentication = value; }
+    // The OAuth 2.0 access token auToken sends (kept whole; the protocol never shows it).
+    const std::string& AccessToken() const { return FAccessToken; }
+    void SetAccessToken(std::string_view value) { FAccessToken = value; }
+    // The mechanism of the last token log-in (smNone before one).
+    TmsSaslMechanism TokenMechanism() const { return FTokenMechanism; }
     TmsNotifyEvent OnRetrievingMessage;
     TmsNotifyEvent OnMessageRetrieved;
 
@@ -76,6 +95,10 @@ public:
     // in one write. Without PIPELINING the same commands go one at a time. A server that
     // does not answer the first CAPA gets the older exchange: USER, PASS, CAPA, (UTF8), STAT.
     // A refused USER or PASS ends the log-in with the server's refusal, the connection in step.
+    // With auToken the log-in is SASL instead of USER and PASS: OAUTHBEARER, else XOAUTH2, as
+    // CAPA's SASL line offers them, only on an encrypted connection (otherwise nothing is sent
+    // and the log-in fails with the reason). A refused token raises EmsTokenRefusedError after
+    // the server's error challenge was answered, the connection in step for QUIT.
     void Login();
     // When set, a log-in on a server that answers CAPA also asks UIDL and LIST (with STAT,
     // in the same write under PIPELINING), so EnsureUidls and EnsureSizes ask nothing more.
@@ -85,6 +108,10 @@ public:
     // The first part of Login: connects, reads the greeting and protects the connection as
     // Security says; nothing about the user is sent.
     void OpenSecured();
+    // What a token log-in would find, without signing in: connects and protects as OpenSecured,
+    // asks CAPA and returns the mechanism Login would use (smNone when none is offered).
+    // Raises as Login on a connection without encryption.
+    TmsSaslMechanism ProbeTokenSignIn();
     void GetStatus();
     // The size in octets LIST reports, -1 when the answer has none. Kept in MessageIds, as
     // the bound of the message's RETR answer.
@@ -184,6 +211,14 @@ private:
     // The log-in after a first CAPA the server did not answer, and after one it did.
     void LoginWithoutCapa();
     void LoginWithCapa();
+    void LoginWithToken();
+    // The SASL exchange of one token mechanism.
+    void Authenticate(TmsSaslMechanism mechanism);
+    // Sends a line whose contents the protocol shows as shown.
+    void SendSecret(const std::string& line, std::string_view shown);
+    // After the log-in: CAPA and STAT (with UIDL and LIST when ListAtLogin), in one write under
+    // PIPELINING.
+    void StartTransaction(bool pipelining);
     // Sends commands (lines without their CR LF) in one write when together, else each once
     // the answer before it is read; read(i) reads the answer of commands[i]. A failure with
     // answers still due leaves the connection out of step: it is closed.
@@ -216,6 +251,9 @@ private:
     TmsMessage* FMailMessage = nullptr;
     std::string FUserName;
     std::string FPassword;
+    TmsAuthentication FAuthentication = auPassword;
+    std::string FAccessToken;
+    TmsSaslMechanism FTokenMechanism = smNone;
     int FMessageCount = 0;
     int64_t FMailboxSize = 0;
     int FCurrentMessage = -1;

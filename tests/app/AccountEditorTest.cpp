@@ -348,3 +348,50 @@ TEST_F(AccountEditor, TestConnectionShowsTheServersAnswerOrStopsOnCancel) {
     EXPECT_EQ(g.result(), QDialog::Rejected);
     EXPECT_TRUE(g.BtnTest->isEnabled());
 }
+
+TEST_F(AccountEditor, OAuthPresetsFillTheAccountAndAnEditKeepsItsSignIn) {
+    TFormAccount f(NewAccountSettings(), TStringList());
+    EXPECT_EQ(f.CBAuth->currentText(), "Password");
+    EXPECT_FALSE(f.EditClientId->isEnabled());
+    EXPECT_TRUE(f.Settings().OAuth.Method == kAuthPassword);
+    // Choosing OAuth 2.0 takes the first preset, from the data file.
+    f.CBAuth->setCurrentIndex(1);
+    emit f.CBAuth->activated(1);
+    EXPECT_EQ(f.CBProvider->currentText(), "Microsoft (Outlook.com, Microsoft 365)");
+    EXPECT_EQ(f.EditServer->text(), "outlook.office365.com");
+    EXPECT_EQ(f.EditPort->value(), 995);
+    EXPECT_EQ(f.CBSecurity->currentData().toString(), "tls");
+    EXPECT_FALSE(f.EditPassword->isEnabled());
+    EXPECT_TRUE(f.EditTokenUrl->isReadOnly());
+    const int google = f.CBProvider->findText("Google");
+    ASSERT_GE(google, 0);
+    f.CBProvider->setCurrentIndex(google);
+    emit f.CBProvider->activated(google);
+    EXPECT_EQ(f.EditServer->text(), "pop.gmail.com");
+    EXPECT_EQ(f.EditScopes->text(), "https://mail.google.com/");
+    // "Other": every address typed.
+    const int other = f.CBProvider->findText("Other");
+    f.CBProvider->setCurrentIndex(other);
+    emit f.CBProvider->activated(other);
+    EXPECT_FALSE(f.EditTokenUrl->isReadOnly());
+    f.EditTokenUrl->setText("https://id.example.org/token");
+    f.EditClientId->setText("client-7");
+    f.EditPassword->setText("ignored");
+    const TAccountSettings s = f.Settings();
+    EXPECT_TRUE(s.OAuth.Enabled());
+    EXPECT_EQ(s.OAuth.Provider, "");
+    EXPECT_EQ(s.OAuth.TokenUrl, "https://id.example.org/token");
+    EXPECT_EQ(s.OAuth.AuthorizationUrl, "https://accounts.google.com/o/oauth2/v2/auth");
+    EXPECT_EQ(s.OAuth.ClientId, "client-7");
+    EXPECT_EQ(s.Password, "");
+
+    // An edit of an OAuth account shows its sign-in and gives it back unchanged.
+    TAccountSettings stored = s;
+    stored.OAuth.Provider = "google";
+    stored.OAuth.ClientSecret = "from the command line";
+    TFormAccount again(stored, TStringList());
+    EXPECT_EQ(again.CBAuth->currentIndex(), 1);
+    EXPECT_EQ(again.CBProvider->currentText(), "Google");
+    EXPECT_EQ(again.Settings().OAuth.ClientSecret, "from the command line");
+    EXPECT_EQ(again.Settings().OAuth.TokenUrl, "https://id.example.org/token");
+}

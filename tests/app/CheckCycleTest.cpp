@@ -11,6 +11,7 @@
 #include "net/Mspop.h"
 #include "net/Mssocket.h"
 #include "platform/IniFile.h"
+#include "platform/Keyring.h"
 #include "platform/Prompts.h"
 #include "platform/SystemSounds.h"
 #include "platform/TonePlayer.h"
@@ -729,4 +730,29 @@ TEST_F(CheckCycle, NumbersOutOfRangeInAccountFileAndRegistryReadAsTheirDefaults)
     // Times in milliseconds are computed in 64 bits and held to what a timer takes.
     EXPECT_EQ(TimeoutMs(999999999), INT_MAX);
     EXPECT_EQ(TimeoutMs(3600), 3600000);
+}
+
+TEST_F(CheckCycle, AnOAuthAccountAsksNoPasswordAndItsCheckAsksToSignIn) {
+    TMemoryPasswordStore keyring;
+    pvtest::TScopedSeam<TPasswordStore*> keyringSeam{SetPasswordStore, &keyring};
+    TScriptedPrompts prompts;
+    pvtest::TScopedSeam<TPrompts*> promptsSeam{SetPrompts, &prompts};
+    Account("Dummy", "[ProgSet]\nIniDescript=Cloud box\nTimeout=5\n[RASSet]\nRASService=-1\n"
+                     "[POPClient]\nSecurity=tls\nServer=127.0.0.1\nDefPort=" +
+                         std::to_string(server.Port()) +
+                         "\nUserName=bob\n[Authentication]\nMethod=oauth2\n"
+                         "AuthorizationUrl=https://id.example.org/authorize\n"
+                         "TokenUrl=https://id.example.org/token\nClientId=c\n");
+    TFormMain w;
+    w.show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dialogs.empty()); // no password to ask for
+    // Not signed in: the check asks first; declined, it connects nowhere and says why.
+    w.RunCheck(true, true, false);
+    ASSERT_EQ(prompts.Shown.size(), 1u);
+    EXPECT_EQ(prompts.Shown[0].Caption, "Sign in");
+    EXPECT_NE(prompts.Shown[0].Text.find("not signed in"), std::string::npos);
+    EXPECT_NE(prompts.Shown[0].Text.find("\"Cloud box\""), std::string::npos);
+    EXPECT_EQ(server.Received(), "");
+    EXPECT_NE(ProgramLog.Text().find("postvigil --sign-in"), std::string::npos);
 }

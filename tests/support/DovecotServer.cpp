@@ -120,6 +120,17 @@ std::string TDovecotServer::AddMessage(const std::string& user, const std::strin
     return name;
 }
 
+std::string TDovecotServer::OAuthPassdb() const {
+    if (FIntrospectionUrl.empty()) return "";
+    WriteFile(FFolder + "/oauth2.conf",
+              "introspection_mode = post\nintrospection_url = " + FIntrospectionUrl +
+                  "\nforce_introspection = yes\n"
+                  "username_attribute = username\n"
+                  "active_attribute = active\nactive_value = true\n");
+    return "passdb {\n  driver = oauth2\n  mechanisms = " + FTokenMechanisms +
+           "\n  args = " + FFolder + "/oauth2.conf\n}\n";
+}
+
 void TDovecotServer::WriteConfiguration() const {
     const bool root = ::geteuid() == 0;
     const std::string addresses = FIpv6 ? "127.0.0.1, ::1" : "127.0.0.1";
@@ -135,14 +146,15 @@ void TDovecotServer::WriteConfiguration() const {
       << "protocols = pop3\n"
       << "listen = " << addresses << "\n"
       << TlsSettings() << "disable_plaintext_auth = no\n"
-      << "auth_mechanisms = plain\n"
+      << "auth_mechanisms = plain" << (FIntrospectionUrl.empty() ? "" : " " + FTokenMechanisms)
+      << "\n"
       << "auth_failure_delay = 0\n"
       << "auth_verbose = yes\n"
       << "first_valid_uid = 1\n"
       << "default_login_user = " << (root ? "dovenull" : UserName(::geteuid())) << "\n"
       << "default_internal_user = " << (root ? "dovecot" : UserName(::geteuid())) << "\n"
       << "mail_location = maildir:" << FFolder << "/mail/%u/Maildir\n"
-      << (FIdsAlike ? "pop3_uidl_format = %08Xu\n" : "")
+      << (FIdsAlike ? "pop3_uidl_format = %08Xu\n" : "") << OAuthPassdb()
       << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " << FFolder
       << "/users\n}\n"
       << "userdb {\n  driver = static\n  args = uid=" << FMailUid << " gid=" << FMailGid

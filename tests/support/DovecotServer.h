@@ -25,6 +25,15 @@ public:
     // Before Start: unique ids made of the message's number in its mailbox alone, so every
     // user's first message has the same id (servers that number alike).
     void NumberIdsAlike() { FIdsAlike = true; }
+    // Before Start: OAuth 2.0 sign-in too (SASL XOAUTH2 and OAUTHBEARER), each token checked at
+    // the introspection address (RFC 7662: a POST of "token=...", a JSON answer whose
+    // "active" is true and whose "username" is the user's).
+    // mechanisms: the token mechanisms offered.
+    void EnableOAuth(const std::string& introspectionUrl,
+                     const std::string& mechanisms = "xoauth2 oauthbearer") {
+        FIntrospectionUrl = introspectionUrl;
+        FTokenMechanisms = mechanisms;
+    }
     // Before Start.
     void AddUser(const std::string& user, const std::string& password);
     // Delivers text (stored as given) to the user's Maildir; messages are listed in the
@@ -45,6 +54,8 @@ public:
 private:
     std::string MaildirOf(const std::string& user) const;
     void WriteConfiguration() const;
+    // The passdb that checks tokens, and its file; "" without OAuth.
+    std::string OAuthPassdb() const;
     bool WaitUntilListening() const;
 
     std::string FFolder;
@@ -55,6 +66,8 @@ private:
     bool FTlsOptional = false;
     bool FIpv6 = false;
     bool FIdsAlike = false;
+    std::string FIntrospectionUrl;
+    std::string FTokenMechanisms;
     pid_t FPid = -1;
     int FDelivered = 0;
     uid_t FMailUid;

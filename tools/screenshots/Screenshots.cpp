@@ -23,6 +23,7 @@
 #include "platform/Registry.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QImage>
@@ -201,6 +202,18 @@ int main(int argc, char** argv) {
         TFormAccount delivering(sample, noPhoneBook);
         delivering.setWindowTitle("Edit account");
         delivering.show();
+        // A Microsoft account signing in with OAuth 2.0, from the editor's preset.
+        TAccountSettings cloud = NewAccountSettings();
+        cloud.IniDescript = "Outlook";
+        cloud.UserName = "joe@outlook.com";
+        TFormAccount oauth(cloud, noPhoneBook);
+        oauth.setWindowTitle("New account");
+        oauth.CBAuth->setCurrentIndex(1);
+        emit oauth.CBAuth->activated(1);
+        oauth.EditClientId->setText("00000000-0000-0000-0000-000000000000");
+        for (QLineEdit* edit : {oauth.EditAuthUrl, oauth.EditTokenUrl, oauth.EditScopes})
+            edit->setCursorPosition(0);
+        oauth.show();
         ClientRec.IniDescript = sample.IniDescript;
         ClientRec.Server = sample.Server;
         ClientRec.UserName = sample.UserName;
@@ -228,6 +241,7 @@ int main(int argc, char** argv) {
                  info.grab().save(dir + "/info-window.png") &&
                  editor.grab().save(dir + "/account-editor.png") &&
                  delivering.grab().save(dir + "/account-editor-delivery.png") &&
+                 oauth.grab().save(dir + "/account-editor-oauth.png") &&
                  settings.grab().save(dir + "/settings-dialog.png") &&
                  window.TrayMenu->grab().save(dir + "/tray-menu.png");
             app.quit();
