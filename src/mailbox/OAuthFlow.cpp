@@ -32,9 +32,20 @@ const char* const kTokenUnreadable = "The token address's answer is no token: ";
 const char* const kTokenRefused = "The token address refused: ";
 const char* const kTokenFailed = "The token address cannot be reached: ";
 const char* const kInvalidGrant = "invalid_grant";
+const char* const kNotSecure =
+    "The provider's address does not use https; nothing was sent to it: ";
 const QByteArray kPage = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Postvigil"
                          "</title></head><body><p>Postvigil has your answer. You can close this "
                          "window.</p></body></html>";
+
+// The code, the client secret and the tokens travel only over https, or to this machine.
+void RequireSecure(const std::string& address) {
+    const QUrl url(QString::fromStdString(address));
+    const QString host = url.host();
+    const bool loopback = host == "127.0.0.1" || host == "::1" || host == "localhost";
+    if (url.scheme() != "https" && !(url.scheme() == "http" && loopback))
+        throw EOAuthError(kNotSecure + address);
+}
 
 QByteArray UrlSafe(const QByteArray& bytes) {
     return bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
@@ -125,6 +136,8 @@ std::string TOAuthClient::ChallengeOf(const std::string& verifier) {
 
 TOAuthTokens TOAuthClient::SignIn(const TBrowserOpener& open, const std::string& userHint,
                                   const bool* cancel) {
+    RequireSecure(FConfig.AuthorizationUrl);
+    RequireSecure(FConfig.TokenUrl);
     TRedirectListener listener;
     if (!listener.Listen()) throw EOAuthError(kNoListener);
     const std::string verifier = NewVerifier();
@@ -181,6 +194,7 @@ TOAuthTokens TOAuthClient::Refresh(const std::string& refreshToken) {
 }
 
 TOAuthTokens TOAuthClient::PostToTokenAddress(const QByteArray& form) {
+    RequireSecure(FConfig.TokenUrl);
     QNetworkAccessManager manager;
     QNetworkRequest request(QUrl(QString::fromStdString(FConfig.TokenUrl)));
     request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");

@@ -161,6 +161,15 @@ TEST_F(OAuthFlow, TheTokenAddressTakesACodeOnlyWithItsOwnVerifier) {
     }
     const std::string second = CodeFor(TOAuthClient::ChallengeOf(verifier), redirect);
     EXPECT_FALSE(client.ExchangeCode(second, verifier, redirect).AccessToken.empty());
+
+    // A provider's address in clear text off this machine gets neither code nor token.
+    TOAuthConfig clear = config;
+    clear.TokenUrl = "http://oauth.example/token";
+    EXPECT_THROW(TOAuthClient(clear).Refresh("rt-1"), EOAuthError);
+    clear = config;
+    clear.AuthorizationUrl = "http://oauth.example/authorize";
+    EXPECT_THROW(TOAuthClient(clear).SignIn(browser.Opener(), ""), EOAuthError);
+    EXPECT_EQ(browser.Opened, 0);
 }
 
 TEST_F(OAuthFlow, AnAnswerOfAnotherSignInOrNoBrowserOrNoKeyringTakesNothing) {
