@@ -3,12 +3,14 @@
 // offline.
 #include "FakePop3Server.h"
 #include "MailboxScript.h"
+#include "ScopedSeam.h"
 #include "TempHome.h"
 #include "mailbox/AccountFiles.h"
 #include "mailbox/AccountLock.h"
 #include "mailbox/BackgroundChecks.h"
 #include "mailbox/MailboxSession.h"
 #include "mailbox/Settings.h"
+#include "platform/Keyring.h"
 
 #include <gtest/gtest.h>
 
@@ -35,8 +37,14 @@ struct BackgroundCheck : ::testing::Test {
         Add("Home", "Home", homeServer, "secret");
     }
     void Add(const std::string& name, const std::string& descript, TFakePop3Server& server,
-             const std::string& password) {
+             const std::string& password, bool oauth = false) {
         TAccountSettings s;
+        if (oauth) {
+            s.OAuth.Method = kAuthOAuth2;
+            s.OAuth.AuthorizationUrl = "https://oauth.example/authorize";
+            s.OAuth.TokenUrl = "https://oauth.example/token";
+            s.OAuth.ClientId = "postvigil-test";
+        }
         s.IniDescript = descript;
         s.Server = "127.0.0.1";
         s.DefPort = server.Port();
@@ -104,9 +112,14 @@ TEST_F(BackgroundCheck, LockedOfflineOrWithoutPasswordNothingConnectsAndNothingA
     EXPECT_FALSE(checks.Run(accounts));
     online = true;
 
-    // Work is locked (the window checks it); Home has no password stored.
+    // Work is locked (the window checks it); Home has no password stored; Cloud signs in with
+    // OAuth 2.0 but has never been signed in: the browser is the window's, not a background's.
     Add("Home", "Home", homeServer, "");
     accounts.erase(accounts.begin() + 2);
+    TFakePop3Server cloudServer;
+    Add("Cloud", "Cloud", cloudServer, "", true);
+    TMemoryPasswordStore keyring;
+    pvtest::TScopedSeam<TPasswordStore*> keyringSeam{SetPasswordStore, &keyring};
     TAccountLock windowLock;
     ASSERT_EQ(windowLock.Lock(TAccountLock::FileFor("Work")), "");
     // A round does not start while one runs.
@@ -117,9 +130,11 @@ TEST_F(BackgroundCheck, LockedOfflineOrWithoutPasswordNothingConnectsAndNothingA
     };
     ASSERT_TRUE(checks.Run(accounts));
     EXPECT_FALSE(checks.Running());
-    EXPECT_EQ(checked, std::vector<std::string>{"Home"});
+    EXPECT_EQ(checked, (std::vector<std::string>{"Home", "Cloud"}));
     EXPECT_EQ(workServer.Connections() + homeServer.Connections(), 0);
     EXPECT_EQ(watch.Find("Home")->State, "no password stored");
+    EXPECT_NE(watch.Find("Cloud")->State.find("sign"), std::string::npos)
+        << watch.Find("Cloud")->State;
     EXPECT_FALSE(watch.Find("Work"));
     windowLock.Unlock();
 }
