@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
             // The server lives until the program ends.
             const auto server = PrepareDemo();
             std::cout << "Demo post office on 127.0.0.1:" << server->serverPort()
-                      << ", settings in " << DemoFolder() << "\n";
+                      << ", settings in " << DemoFolder() << std::endl;
             rc = RunWindow(*gui, "postvigil-demo");
         } catch (const Exception& e) {
             std::cerr << e.Message << "\n";
