@@ -253,7 +253,7 @@ QGroupBox* TFormAccount::SignInGroup(const TOAuthConfig& o) {
     });
 
     auto* group = new QGroupBox("Sign-in", this);
-    auto* form = new QFormLayout(group);
+    auto* form = FSignInForm = new QFormLayout(group);
     form->addRow("Sign-in &method:", CBAuth);
     form->addRow("Provider:", CBProvider);
     form->addRow("&Client id:", EditClientId);
@@ -292,6 +292,12 @@ void TFormAccount::ShowAuth() {
         edit->setEnabled(oauth);
         edit->setReadOnly(!typed);
     }
+    // A password account has no use for the provider's rows: they take no room then.
+    for (QWidget* row : {static_cast<QWidget*>(CBProvider), static_cast<QWidget*>(EditClientId),
+                         static_cast<QWidget*>(EditAuthUrl), static_cast<QWidget*>(EditTokenUrl),
+                         static_cast<QWidget*>(EditScopes)})
+        FSignInForm->setRowVisible(row, oauth);
+    if (isVisible()) adjustSize();
 }
 
 TAccountSettings TFormAccount::Settings() const {

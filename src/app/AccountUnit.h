@@ -12,6 +12,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -62,6 +63,7 @@ public:
     // preset's id, or "" for one whose addresses are typed), the registered client's id, the
     // addresses and the scopes. A preset fills server, port, security, addresses and scopes.
     QComboBox* CBAuth;
+    QFormLayout* FSignInForm = nullptr;
     QComboBox* CBProvider;
     QLineEdit* EditClientId;
     QLineEdit* EditAuthUrl;

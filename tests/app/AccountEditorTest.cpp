@@ -353,6 +353,7 @@ TEST_F(AccountEditor, OAuthPresetsFillTheAccountAndAnEditKeepsItsSignIn) {
     TFormAccount f(NewAccountSettings(), TStringList());
     EXPECT_EQ(f.CBAuth->currentText(), "Password");
     EXPECT_FALSE(f.EditClientId->isEnabled());
+    EXPECT_FALSE(f.EditClientId->isVisibleTo(&f));
     EXPECT_TRUE(f.Settings().OAuth.Method == kAuthPassword);
     // Choosing OAuth 2.0 takes the first preset, from the data file.
     f.CBAuth->setCurrentIndex(1);
@@ -363,6 +364,7 @@ TEST_F(AccountEditor, OAuthPresetsFillTheAccountAndAnEditKeepsItsSignIn) {
     EXPECT_EQ(f.CBSecurity->currentData().toString(), "tls");
     EXPECT_FALSE(f.EditPassword->isEnabled());
     EXPECT_TRUE(f.EditTokenUrl->isReadOnly());
+    EXPECT_TRUE(f.EditTokenUrl->isVisibleTo(&f));
     const int google = f.CBProvider->findText("Google");
     ASSERT_GE(google, 0);
     f.CBProvider->setCurrentIndex(google);
