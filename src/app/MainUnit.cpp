@@ -269,7 +269,9 @@ void TFormMain::FormActivate() {
 void TFormMain::ApplyClientRec() {
     // An OAuth 2.0 account has no password to ask for: its check asks to sign in.
     FPasswordPromptDue = ClientRec.Password.empty() && !ClientRec.OAuth.Enabled();
-    Session->SetAccountName(CurSetName);
+    // The account read, which a timed check makes the start-up one whatever the menu shows:
+    // its lock, its keyring entry and its file for what the check finds out.
+    Session->SetAccountName(FLoadedAccount);
     Session->Apply();
     MailMessage.Sender().SetAddress(ClientRec.MailAddress);
     MailMessage.Sender().SetName(ClientRec.MailName);

@@ -84,6 +84,7 @@ public:
     void SetMode(int index, int mode);
     // The account's name (its file's); the lock and the stored findings go by it.
     void SetAccountName(const std::string& name) { FAccountName = name; }
+    const std::string& AccountName() const { return FAccountName; }
     // Sets the client up from the account record.
     void Apply();
     // Where the session's protocol lines go (ProgramLog unless set): a session in the

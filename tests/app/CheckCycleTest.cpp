@@ -284,6 +284,8 @@ TEST_F(CheckCycle, IntervalTicksThenTimedCheckOfTheStartAccount) {
     EXPECT_EQ(server.Failure(), "");
     EXPECT_EQ(w.POPClient->Host(), "127.0.0.1");
     EXPECT_EQ(CurSetName, "Other");
+    // Locked, and stored to, as the account it checked.
+    EXPECT_EQ(w.Session->AccountName(), StartSetName);
     // An empty post office leaves the window minimized.
     EXPECT_TRUE(w.isMinimized());
     EXPECT_EQ(w.FMinutes, 0);
