@@ -19,6 +19,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -69,6 +72,10 @@ const char* const kSignInNoKeyring = "OAuth 2.0 keeps its sign-in in the desktop
                                      "and no keyring is running: it cannot sign in.";
 const char* const kAuthChoices[][2] = {{"Password", kAuthPassword}, {"OAuth 2.0", kAuthOAuth2}};
 const char* const kOtherProvider = "Other";
+// Height taken by the title bar, the test row, the error line and the buttons; the groups get
+// what is left of the screen, and never less than the least height.
+constexpr int kRoomBesideGroups = 160;
+constexpr int kLeastGroupsHeight = 240;
 const char* const kClientIdHint = "from your provider's app registration (see the README)";
 
 QSpinBox* Spin(QWidget* parent, int min, int max, int value, const QString& suffix) {
@@ -219,15 +226,46 @@ TFormAccount::TFormAccount(const TAccountSettings& s, const TStringList& entries
     connect(buttons, &QDialogButtonBox::accepted, this, &TFormAccount::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &TFormAccount::reject);
 
+    // The groups scroll on a screen too short for them; the buttons stay in view.
+    auto* content = new QWidget(this);
+    auto* groups = new QVBoxLayout(content);
+    groups->setContentsMargins(0, 0, 0, 0);
+    groups->addWidget(server);
+    groups->addWidget(SignInGroup(s.OAuth));
+    groups->addWidget(checks);
+    groups->addWidget(delivery);
+    FGroups = new QScrollArea(this);
+    FGroups->setWidget(content);
+    FGroups->setWidgetResizable(true);
+    FGroups->setFrameShape(QFrame::NoFrame);
+    FGroups->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(server);
-    layout->addWidget(SignInGroup(s.OAuth));
-    layout->addWidget(checks);
-    layout->addWidget(delivery);
+    layout->addWidget(FGroups, 1);
     layout->addLayout(testRow);
     layout->addWidget(LabelError);
     layout->addWidget(buttons);
     setMinimumWidth(520);
+    FitGroups();
+}
+
+void TFormAccount::FitGroups() {
+    QWidget* content = FGroups->widget();
+    // Rows shown or hidden since the last layout: the groups' sizes are asked afresh.
+    for (QGroupBox* group : content->findChildren<QGroupBox*>()) {
+        group->layout()->invalidate();
+        group->updateGeometry();
+    }
+    content->layout()->invalidate();
+    QSize wanted = content->sizeHint();
+    if (content->hasHeightForWidth())
+        wanted.setHeight(std::max(wanted.height(), content->heightForWidth(wanted.width())));
+    const QScreen* shown = screen();
+    const int room =
+        shown ? shown->availableGeometry().height() - kRoomBesideGroups : wanted.height();
+    const int height = std::min(wanted.height(), std::max(kLeastGroupsHeight, room));
+    const int bar = height < wanted.height() ? FGroups->verticalScrollBar()->sizeHint().width() : 0;
+    FGroups->setMinimumSize(wanted.width() + bar, height);
 }
 
 QGroupBox* TFormAccount::SignInGroup(const TOAuthConfig& o) {
@@ -297,6 +335,8 @@ void TFormAccount::ShowAuth() {
                          static_cast<QWidget*>(EditAuthUrl), static_cast<QWidget*>(EditTokenUrl),
                          static_cast<QWidget*>(EditScopes)})
         FSignInForm->setRowVisible(row, oauth);
+    if (!FGroups) return; // still being built
+    FitGroups();
     if (isVisible()) adjustSize();
 }
 

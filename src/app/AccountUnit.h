@@ -13,6 +13,7 @@
 class QCheckBox;
 class QComboBox;
 class QFormLayout;
+class QScrollArea;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -64,6 +65,7 @@ public:
     // addresses and the scopes. A preset fills server, port, security, addresses and scopes.
     QComboBox* CBAuth;
     QFormLayout* FSignInForm = nullptr;
+    QScrollArea* FGroups = nullptr;
     QComboBox* CBProvider;
     QLineEdit* EditClientId;
     QLineEdit* EditAuthUrl;
@@ -103,4 +105,6 @@ private:
     class QGroupBox* SignInGroup(const TOAuthConfig& o);
     void ProviderChosen();
     void ShowAuth();
+    // Gives the groups their whole height, or what the screen has room for (then they scroll).
+    void FitGroups();
 };

@@ -18,6 +18,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QTimer>
 #include <QToolButton>
@@ -354,6 +356,15 @@ TEST_F(AccountEditor, OAuthPresetsFillTheAccountAndAnEditKeepsItsSignIn) {
     EXPECT_EQ(f.CBAuth->currentText(), "Password");
     EXPECT_FALSE(f.EditClientId->isEnabled());
     EXPECT_FALSE(f.EditClientId->isVisibleTo(&f));
+    // On a screen too short for every group (the virtual one is 600 pixels high) the groups
+    // scroll and OK stays on the screen.
+    f.CBAuth->setCurrentIndex(1);
+    emit f.CBAuth->activated(1);
+    ASSERT_TRUE(f.screen());
+    EXPECT_LE(f.sizeHint().height(), f.screen()->availableGeometry().height());
+    EXPECT_LT(f.FGroups->minimumHeight(), f.FGroups->widget()->sizeHint().height());
+    f.CBAuth->setCurrentIndex(0);
+    emit f.CBAuth->activated(0);
     EXPECT_TRUE(f.Settings().OAuth.Method == kAuthPassword);
     // Choosing OAuth 2.0 takes the first preset, from the data file.
     f.CBAuth->setCurrentIndex(1);
