@@ -1,10 +1,12 @@
 #include "mailbox/Delivery.h"
 
+#include "base/StrUtils.h"
+
 #include <cstdlib>
 
 namespace {
 const char* const kUnknownTarget =
-    "Unknown delivery target \"%s\": use maildir:FOLDER, mbox:FILE, mda:COMMAND or files";
+    "Unknown delivery target \"%1\": use maildir:FOLDER, mbox:FILE, mda:COMMAND or files";
 
 std::string WithHome(std::string_view path) {
     const char* home = std::getenv("HOME");
@@ -12,10 +14,6 @@ std::string WithHome(std::string_view path) {
     return std::string(home) + std::string(path.substr(1));
 }
 
-std::string Unknown(std::string_view description) {
-    std::string text = kUnknownTarget;
-    return text.replace(text.find("%s"), 2, description);
-}
 } // namespace
 
 std::string CheckDeliveryTarget(std::string_view description) {
@@ -38,5 +36,5 @@ std::unique_ptr<TDeliveryTarget> MakeDeliveryTarget(std::string_view description
     if (!rest.empty() && kind == "mbox") return MboxTarget(WithHome(rest));
     if (!rest.empty() && kind == "mda")
         return ProgramTarget(std::string(rest), timeoutSeconds * 1000);
-    throw EDeliveryFailed(Unknown(description));
+    throw EDeliveryFailed(FillPlaces(kUnknownTarget, {std::string(description)}));
 }

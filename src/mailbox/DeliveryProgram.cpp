@@ -26,18 +26,13 @@ using TSteady = std::chrono::steady_clock;
 // How much of the program's standard error is kept: its first line is what the user sees.
 constexpr std::size_t kErrorKept = 1024;
 
-const char* const kCannotStart = "Cannot start the delivery program %s: ";
-const char* const kTookTooLong = "The delivery program %s did not finish in time and was stopped";
-const char* const kDeferred = "The delivery program %s asks to try again later (exit status 75)";
-const char* const kExitStatus = "The delivery program %s failed with exit status ";
-const char* const kSignal = "The delivery program %s was ended by signal ";
-const char* const kStoppedEarly = "The delivery program %s ended before it read the whole message";
+const char* const kCannotStart = "Cannot start the delivery program %1: ";
+const char* const kTookTooLong = "The delivery program %1 did not finish in time and was stopped";
+const char* const kDeferred = "The delivery program %1 asks to try again later (exit status 75)";
+const char* const kExitStatus = "The delivery program %1 failed with exit status ";
+const char* const kSignal = "The delivery program %1 was ended by signal ";
+const char* const kStoppedEarly = "The delivery program %1 ended before it read the whole message";
 const char* const kNoCommand = "The delivery program's command line is empty or malformed: ";
-
-std::string Say(const char* text, const std::string& program) {
-    std::string out = text;
-    return out.replace(out.find("%s"), 2, program);
-}
 
 // The words with "%F" as the sender and "%%" as "%".
 std::vector<std::string> Expand(const std::vector<std::string>& words, const std::string& sender) {
@@ -96,12 +91,13 @@ private:
         const std::string tail = line.empty() ? std::string() : ": " + line;
         const std::string& program = FWords.front();
         if (WIFSIGNALED(FStatus))
-            throw EDeliveryFailed(Say(kSignal, program) + std::to_string(WTERMSIG(FStatus)) + tail);
+            throw EDeliveryFailed(FillPlaces(kSignal, {program}) +
+                                  std::to_string(WTERMSIG(FStatus)) + tail);
         const int code = WEXITSTATUS(FStatus);
-        if (code == kExitTempFail) throw EDeliveryDeferred(Say(kDeferred, program) + tail);
+        if (code == kExitTempFail) throw EDeliveryDeferred(FillPlaces(kDeferred, {program}) + tail);
         if (code != 0)
-            throw EDeliveryFailed(Say(kExitStatus, program) + std::to_string(code) + tail);
-        if (FStoppedEarly) throw EDeliveryFailed(Say(kStoppedEarly, program) + tail);
+            throw EDeliveryFailed(FillPlaces(kExitStatus, {program}) + std::to_string(code) + tail);
+        if (FStoppedEarly) throw EDeliveryFailed(FillPlaces(kStoppedEarly, {program}) + tail);
         return "program " + FCommand;
     }
 
@@ -144,7 +140,7 @@ private:
         FErrors = errors[0];
         if (rc != 0) {
             FPid = -1;
-            throw EDeliveryFailed(Say(kCannotStart, FWords.front()) + std::strerror(rc));
+            throw EDeliveryFailed(FillPlaces(kCannotStart, {FWords.front()}) + std::strerror(rc));
         }
         ::fcntl(FInput, F_SETFL, O_NONBLOCK);
         ::fcntl(FErrors, F_SETFL, O_NONBLOCK);
@@ -197,7 +193,7 @@ private:
             Kill();
             if (FErrors >= 0) ReadErrors();
             const std::string line = FirstErrorLine();
-            throw EDeliveryFailed(Say(kTookTooLong, FWords.front()) +
+            throw EDeliveryFailed(FillPlaces(kTookTooLong, {FWords.front()}) +
                                   (line.empty() ? std::string() : ": " + line));
         }
         if (rc < 0)

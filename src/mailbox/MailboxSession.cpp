@@ -318,10 +318,7 @@ void TMailboxSession::ListHeaders(int count) {
     if (HeaderCache && allSizes && std::size_t(count) == ids.size() &&
         std::all_of(ids.begin(), ids.end(),
                     [](const TmsMessageId& id) { return !id.Uidl.empty() && id.Size >= 0; })) {
-        const std::string server = FClient->Host() + ":" + std::to_string(FClient->Port());
-        cache = std::make_unique<THeaderCache>(THeaderCache::FileFor(server, FClient->UserName()),
-                                               server, FClient->UserName());
-        cache->Load();
+        cache = LoadHeaderCache();
     }
     auto cached = [&](int i) {
         return cache ? cache->Find(ids[std::size_t(i)].Uidl, ids[std::size_t(i)].Size) : nullptr;
@@ -362,15 +359,21 @@ void TMailboxSession::ListHeaders(int count) {
     }
 }
 
+std::unique_ptr<THeaderCache> TMailboxSession::LoadHeaderCache() const {
+    const std::string server = FClient->Host() + ":" + std::to_string(FClient->Port());
+    auto cache = std::make_unique<THeaderCache>(THeaderCache::FileFor(server, FClient->UserName()),
+                                                server, FClient->UserName());
+    cache->Load();
+    return cache;
+}
+
 bool TMailboxSession::ListFromCache() {
     FRows.clear();
     FEvents.RowsCleared();
     if (!HeaderCache) return false;
-    const std::string server = FClient->Host() + ":" + std::to_string(FClient->Port());
-    THeaderCache cache(THeaderCache::FileFor(server, FClient->UserName()), server,
-                       FClient->UserName());
-    cache.Load();
-    const std::vector<THeaderCache::TListed> listed = cache.Listing();
+    // The listing points into the cache: it is kept while the rows are made.
+    const std::unique_ptr<THeaderCache> cache = LoadHeaderCache();
+    const std::vector<THeaderCache::TListed> listed = cache->Listing();
     for (std::size_t i = 0; i < listed.size(); ++i) {
         FillFromHeaderBlock(FMessage, *listed[i].Block);
         FRows.push_back(MailRowOf(FMessage, int(i + 1), listed[i].Size, listed[i].Uidl));

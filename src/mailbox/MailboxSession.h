@@ -137,6 +137,8 @@ private:
     void LogIn();
     void LoginTrusting();
     // An access token for the account, through the browser's sign-in when the user wants it.
+    // The header cache of this server and user, read from its file.
+    std::unique_ptr<class THeaderCache> LoadHeaderCache() const;
     std::string TokenForLogIn(class TOAuthAccount& oauth);
     bool SearchSecurity();
     void StoreFoundSecurity();
