@@ -2,6 +2,7 @@
 // (GNOME Keyring on the test's private bus), a browser the desktop associates with web
 // addresses, a local authorization server and Dovecot checking the tokens there.
 #include "DovecotServer.h"
+#include "OAuthDovecot.h"
 #include "OAuthTestServer.h"
 #include "PostvigilRun.h"
 #include "TestCertificates.h"
@@ -28,15 +29,12 @@ struct OAuthRun : ::testing::Test {
     std::vector<std::pair<QString, QString>> env;
 
     void SetUp() override {
-        ASSERT_EQ(certificates.Error(), "");
         std::string error;
-        ASSERT_TRUE(authority.Start(error)) << error;
-        dovecot.AddUser("alice", "unused");
-        dovecot.AddMessage("alice", "From: Ann <ann@example.org>\r\nSubject: Signed in\r\n\r\n"
-                                    "Hi\r\n");
-        dovecot.EnableTls(certificates.Certificate(), certificates.Key());
-        dovecot.EnableOAuth(authority.IntrospectionUrl());
-        ASSERT_TRUE(dovecot.Start(error)) << error;
+        ASSERT_TRUE(StartOAuthDovecot(authority, dovecot, certificates,
+                                      "From: Ann <ann@example.org>\r\nSubject: Signed in\r\n\r\n"
+                                      "Hi\r\n",
+                                      error))
+            << error;
         // The desktop's association of web addresses with the stand-in browser.
         const std::string root = home.path().toStdString();
         QDir().mkpath(home.filePath("data/applications"));

@@ -3,6 +3,7 @@
 // fills; the next check needs no browser.
 #include "DovecotServer.h"
 #include "MainWindowFixture.h"
+#include "OAuthDovecot.h"
 #include "OAuthTestServer.h"
 #include "StandInBrowser.h"
 #include "TestCertificates.h"
@@ -28,15 +29,12 @@ struct WindowOAuth : MainWindowFixture {
     void SetUp() override {
         MainWindowFixture::SetUp();
         ForgetAccessTokens();
-        ASSERT_EQ(certificates.Error(), "");
         std::string error;
-        ASSERT_TRUE(authority.Start(error)) << error;
-        dovecot.AddUser("alice", "unused");
-        dovecot.AddMessage("alice", "From: Ann <ann@example.org>\r\nSubject: Signed in\r\n\r\n"
-                                    "Hi\r\n");
-        dovecot.EnableTls(certificates.Certificate(), certificates.Key());
-        dovecot.EnableOAuth(authority.IntrospectionUrl());
-        ASSERT_TRUE(dovecot.Start(error)) << error;
+        ASSERT_TRUE(StartOAuthDovecot(authority, dovecot, certificates,
+                                      "From: Ann <ann@example.org>\r\nSubject: Signed in\r\n\r\n"
+                                      "Hi\r\n",
+                                      error))
+            << error;
         Account("Dummy", "[ProgSet]\nIniDescript=Cloud box\nTimeout=30\n[RASSet]\nRASService=-1\n"
                          "[POPClient]\nSecurity=tls\nServer=127.0.0.1\nDefPort=" +
                              std::to_string(dovecot.TlsPort()) +

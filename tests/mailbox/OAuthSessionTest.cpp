@@ -1,6 +1,7 @@
 // An OAuth 2.0 account's checks end to end: Dovecot checks every token at a local authorization
 // server, the sign-in goes through a stand-in browser and the keyring is in memory.
 #include "DovecotServer.h"
+#include "OAuthDovecot.h"
 #include "OAuthTestServer.h"
 #include "ScopedSeam.h"
 #include "StandInBrowser.h"
@@ -48,14 +49,11 @@ struct OAuthSession : ::testing::Test {
     void SetUp() override {
         ForgetAccessTokens();
         InitMainUnit();
-        ASSERT_EQ(certificates.Error(), "");
         std::string error;
-        ASSERT_TRUE(authority.Start(error)) << error;
-        dovecot.AddUser("alice", "unused");
-        dovecot.AddMessage("alice", "From: Ann <ann@example.org>\r\nSubject: Hello\r\n\r\nHi\r\n");
-        dovecot.EnableTls(certificates.Certificate(), certificates.Key());
-        dovecot.EnableOAuth(authority.IntrospectionUrl());
-        ASSERT_TRUE(dovecot.Start(error)) << error;
+        ASSERT_TRUE(StartOAuthDovecot(authority, dovecot, certificates,
+                                      "From: Ann <ann@example.org>\r\nSubject: Hello\r\n\r\nHi\r\n",
+                                      error))
+            << error;
         // The account as the command line writes it, read back as the program reads it.
         TAccountSettings s = NewAccountSettings();
         s.IniDescript = "Mail";
