@@ -13,6 +13,7 @@
 #include <cctype>
 #include <filesystem>
 #include <sys/stat.h>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -44,8 +45,15 @@ const char* const kOAuthClearText =
     "An OAuth 2.0 account needs an encrypted connection (security TLS, STLS or automatic)";
 const char* const kOAuthNoKeyring =
     "OAuth 2.0 accounts keep their sign-in in the desktop keyring, and no keyring answers";
-const char* const kOAuthKeys[] = {"Method",   "Provider", "AuthorizationUrl",
-                                  "TokenUrl", "Scopes",   "ClientId"};
+// The [Authentication] section's keys and the sign-in settings they hold.
+const std::pair<const char*, std::string TOAuthConfig::*> kOAuthKeys[] = {
+    {"Method", &TOAuthConfig::Method},
+    {"Provider", &TOAuthConfig::Provider},
+    {"AuthorizationUrl", &TOAuthConfig::AuthorizationUrl},
+    {"TokenUrl", &TOAuthConfig::TokenUrl},
+    {"Scopes", &TOAuthConfig::Scopes},
+    {"ClientId", &TOAuthConfig::ClientId},
+    {"ClientSecret", &TOAuthConfig::ClientSecret}};
 const char* const kCannotWrite = "The account file could not be written: ";
 const char* const kCannotRemove = "The account file could not be removed: ";
 
@@ -138,25 +146,19 @@ namespace {
 TOAuthConfig ReadOAuth(const TIniFile& ini) {
     TOAuthConfig o;
     if (!SameText(Trim(ini.ReadString(kAuthSection, "Method", "")), kAuthOAuth2)) return o;
+    for (const auto& [key, field] : kOAuthKeys)
+        o.*field = Trim(ini.ReadString(kAuthSection, key, ""));
     o.Method = kAuthOAuth2;
-    o.Provider = Trim(ini.ReadString(kAuthSection, "Provider", ""));
-    o.AuthorizationUrl = Trim(ini.ReadString(kAuthSection, "AuthorizationUrl", ""));
-    o.TokenUrl = Trim(ini.ReadString(kAuthSection, "TokenUrl", ""));
-    o.Scopes = Trim(ini.ReadString(kAuthSection, "Scopes", ""));
-    o.ClientId = Trim(ini.ReadString(kAuthSection, "ClientId", ""));
-    o.ClientSecret = Trim(ini.ReadString(kAuthSection, "ClientSecret", ""));
     return o;
 }
 
 void WriteOAuth(TIniFile& ini, const TOAuthConfig& o) {
-    if (!o.Enabled()) {
-        for (const char* key : kOAuthKeys) ini.DeleteKey(kAuthSection, key);
-        return;
+    for (const auto& [key, field] : kOAuthKeys) {
+        if (o.Enabled())
+            ini.WriteString(kAuthSection, key, o.*field);
+        else
+            ini.DeleteKey(kAuthSection, key);
     }
-    const std::string* values[] = {&o.Method, &o.Provider, &o.AuthorizationUrl, &o.TokenUrl,
-                                   &o.Scopes, &o.ClientId, &o.ClientSecret};
-    for (std::size_t i = 0; i < std::size(kOAuthKeys); ++i)
-        ini.WriteString(kAuthSection, kOAuthKeys[i], *values[i]);
 }
 
 bool IsWebAddress(const std::string& address) {
@@ -169,9 +171,8 @@ std::string CheckOAuth(const TAccountSettings& s, bool keyring) {
     if (o.AuthorizationUrl.empty() || o.TokenUrl.empty() || o.ClientId.empty())
         return kOAuthIncomplete;
     if (!IsWebAddress(o.AuthorizationUrl) || !IsWebAddress(o.TokenUrl)) return kOAuthBadAddress;
-    for (const std::string* value :
-         {&o.Provider, &o.AuthorizationUrl, &o.TokenUrl, &o.Scopes, &o.ClientId, &o.ClientSecret})
-        if (HasControl(*value)) return "The OAuth 2.0 settings" + std::string(kLineBreak);
+    for (const auto& [key, field] : kOAuthKeys)
+        if (HasControl(o.*field)) return "The OAuth 2.0 settings" + std::string(kLineBreak);
     if (SameText(s.Security, kSecurityNone)) return kOAuthClearText;
     if (!keyring) return kOAuthNoKeyring;
     return "";

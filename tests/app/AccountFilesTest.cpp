@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -252,6 +254,25 @@ TEST_F(Accounts, WithAKeyringThePasswordLeavesTheFile) {
     std::string removeError;
     ASSERT_TRUE(RemoveAccount(name, removeError));
     EXPECT_TRUE(keyring.Items.empty());
+
+    // An OAuth 2.0 account: every sign-in setting comes back, and no password is in the file.
+    TAccountSettings o = Sample();
+    o.Password.clear();
+    o.Security = kSecurityTls;
+    o.OAuth = {kAuthOAuth2,
+               "google",
+               "https://id.example/auth",
+               "https://id.example/token",
+               "https://mail.example/",
+               "id-1",
+               "secret-1"};
+    const std::string oauthFile = AccountFileName(Create(o));
+    const TOAuthConfig back = ReadAccountSettings(oauthFile).OAuth;
+    EXPECT_EQ(std::tie(back.Method, back.Provider, back.AuthorizationUrl, back.TokenUrl,
+                       back.Scopes, back.ClientId, back.ClientSecret),
+              std::tie(o.OAuth.Method, o.OAuth.Provider, o.OAuth.AuthorizationUrl, o.OAuth.TokenUrl,
+                       o.OAuth.Scopes, o.OAuth.ClientId, o.OAuth.ClientSecret));
+    EXPECT_FALSE(TIniFile(oauthFile).ValueExists("POPClient", "Password"));
 }
 
 TEST_F(Accounts, SettingsThatWouldNotReadBackAreRefused) {
