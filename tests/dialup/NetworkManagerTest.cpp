@@ -152,10 +152,13 @@ TEST_F(NetworkManager, SyncDialWaitsForTheLink) {
     EXPECT_EQ(Events.Lines, (Lines{"Dialing", "Connect"}));
 }
 
-// NetworkManager thinking for seconds: the dial, its cancellation, another provider's load
-// and the look-ups the window makes all return at once; the answers are taken in later.
+// NetworkManager thinking until the test lets it answer: the dial, its cancellation, another
+// provider's load and the look-ups the window makes all return at once; the answers are taken
+// in later.
 TEST_F(NetworkManager, SlowNetworkManagerNeverStallsTheEventLoop) {
-    Mock.DelayActivation(3);
+    QTemporaryDir folder;
+    const QString release = folder.filePath("answer");
+    Mock.HoldActivation(release);
     TStallMeter meter;
     Dialer.SetEntry("Work VPN");
     ASSERT_EQ(Dialer.Dial(), 0);
@@ -166,6 +169,7 @@ TEST_F(NetworkManager, SlowNetworkManagerNeverStallsTheEventLoop) {
     EXPECT_EQ(OpenConnections(), 0);
     EXPECT_FALSE(Dialer.GetActiveConnection());
     EXPECT_EQ(Dialer.HangUp(), 0) << "Cancel";
+    QFile(release).open(QIODevice::WriteOnly);
 
     // The activation NetworkManager answers at last is taken down again.
     ASSERT_TRUE(WaitFor([&] {

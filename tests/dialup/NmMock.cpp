@@ -135,13 +135,14 @@ void TNmMock::ScriptActivation(unsigned state, const QString& ip4Config) {
           QStringLiteral("ooo"), QStringLiteral("o"), code});
 }
 
-void TNmMock::DelayActivation(int seconds) {
+void TNmMock::HoldActivation(const QString& release) {
     Call(kManagerPath, kMockIface, QStringLiteral("AddMethod"),
          {QStringLiteral("org.freedesktop.NetworkManager"), QStringLiteral("ActivateConnection"),
           QStringLiteral("ooo"), QStringLiteral("o"),
-          QStringLiteral("time.sleep(%1)\n"
+          QStringLiteral("import os, time\n"
+                         "while not os.path.exists('%1'): time.sleep(0.01)\n"
                          "ret = self.activate_connection(self, args[0], args[1], args[2])\n")
-              .arg(seconds)});
+              .arg(release)});
 }
 
 QString TNmMock::Activate(const QString& profilePath) {

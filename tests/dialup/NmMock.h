@@ -28,9 +28,9 @@ public:
     QString AddIp4Config(const QString& address, const QString& gateway);
     // From now on an activation starts in this state and carries this IP4Config.
     void ScriptActivation(unsigned state, const QString& ip4Config = QString());
-    // From now on an activation answers after that many seconds, and the stand-in answers
-    // nothing else meanwhile.
-    void DelayActivation(int seconds);
+    // From now on an activation answers only once the file release exists, and the stand-in
+    // answers nothing else meanwhile: NetworkManager thinking for as long as the test wants.
+    void HoldActivation(const QString& release);
 
     // What another program does: activate and deactivate through NetworkManager.
     QString Activate(const QString& profilePath);
