@@ -77,6 +77,7 @@ TEST_F(OAuthFlow, FirstSignInKeepsOnlyTheRefreshTokenAndRenewsBeforeExpiry) {
     TOAuthAccount account = Account();
     account.SignIn(browser.Opener());
     EXPECT_EQ(browser.Opened, 1);
+    ASSERT_TRUE(browser.WaitDone());
     EXPECT_EQ(browser.LastStatus, 200); // the loopback page after the redirect
     // The browser was sent with a PKCE challenge and a loopback redirect.
     const QUrlQuery asked(QUrl(QString::fromStdString(browser.LastAddress)));

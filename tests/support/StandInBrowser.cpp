@@ -1,7 +1,9 @@
 #include "StandInBrowser.h"
 
+#include <QEventLoop>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 
 namespace pvtest {
 
@@ -24,14 +26,27 @@ void TStandInBrowser::Get(const QUrl& address, int redirectsLeft) {
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply* reply = FManager.get(request);
+    ++FPending;
     QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply, redirectsLeft] {
         reply->deleteLater();
         LastStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const QUrl next = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
-        if (next.isEmpty() || redirectsLeft == 0) return;
-        const QUrl target = reply->url().resolved(next);
-        Get(Tamper ? Tamper(target) : target, redirectsLeft - 1);
+        if (!next.isEmpty() && redirectsLeft > 0) {
+            const QUrl target = reply->url().resolved(next);
+            Get(Tamper ? Tamper(target) : target, redirectsLeft - 1);
+        }
+        if (--FPending == 0 && FWaiting) FWaiting->quit();
     });
+}
+
+bool TStandInBrowser::WaitDone(int safetyMs) {
+    if (FPending == 0) return true;
+    QEventLoop loop;
+    FWaiting = &loop;
+    QTimer::singleShot(safetyMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    FWaiting = nullptr;
+    return FPending == 0;
 }
 
 } // namespace pvtest

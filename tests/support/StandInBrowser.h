@@ -3,6 +3,7 @@
 // user has already signed in does. It works on the caller's event loop.
 #pragma once
 
+#include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QUrl>
 
@@ -24,11 +25,17 @@ public:
     std::string LastAddress;
     // The status of the last answer it got (the loopback page's, after a sign-in).
     int LastStatus = 0;
+    // Runs the events until the last address opened and its redirects have all answered (the
+    // program may go on before its own page has reached the browser); false when that takes
+    // longer than safetyMs.
+    bool WaitDone(int safetyMs = 10000);
 
 private:
     void Get(const QUrl& address, int redirectsLeft);
 
     QNetworkAccessManager FManager;
+    int FPending = 0;
+    QEventLoop* FWaiting = nullptr;
 };
 
 } // namespace pvtest
